@@ -1,0 +1,76 @@
+// Every program-wide variable in one place. The application owns one AppState and hands it
+// by reference to the modules; each test builds a fresh one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "usb/d2xx_port.h"
+
+namespace zelto {
+
+constexpr int kStringTableSize = 201;  // entries 0..200
+constexpr int kRingSize = 2000;        // ring indices 0..1999 are used
+constexpr int kFrameBufferSize = 76;
+constexpr int kParamCount = 6;
+
+constexpr std::int32_t kDuroz740Id = 257;  // 0x0101
+constexpr std::int32_t kHeightFirmware = 0x0200;
+
+// The six radar parameters, in the one order used by messages, LastParams, ListOpen and the
+// window.
+enum ParamList : int {
+  TreshDuroz740 = 0,
+  ValueTonRele740 = 1,
+  VelSenseDuroz740 = 2,
+  FilterLineDuroz740 = 3,
+  FlagHighTrafficDuroz740 = 4,
+  SelHeightDuroz740 = 5,
+};
+
+struct AppState {
+  // Device identity: the answer to the latest identification request.
+  std::int32_t DeviceId = 0;
+  std::string DeviceSerial;  // 8-bit characters as received
+  std::int32_t DeviceHwVersion = 0;
+  std::int32_t DeviceFwVersion = 0;
+  // Firmware of the Duroz740 that identified itself last. Unlike the identity above it is not
+  // cleared before each request, so a parameter reply that arrives between a request and
+  // its answer is still judged by the right firmware.
+  std::int32_t LastDuroz740FwVersion = 0;
+
+  // Window flow.
+  std::int16_t DispatchMode = 0;  // 0 programmer, 1 radar
+  bool ExitOnRadarClose = false;
+  std::int16_t RadarOpenDelay = 0;  // ms
+  std::int32_t ProgrammerStatus = 0;
+  bool FirstStatusTick = false;
+
+  // Language.
+  std::int16_t LanguageIndex = 0;
+  std::array<std::string, kStringTableSize> StringTable;
+
+  // USB link.
+  bool LinkOpen = false;
+  FT_HANDLE DeviceHandle = nullptr;
+
+  // Receive ring and frame assembler. The ring has one element more than it uses.
+  std::array<std::uint8_t, kRingSize + 1> RxRing{};
+  std::int16_t RxWritePos = 0;
+  std::int16_t RxReadPos = 0;
+  std::array<std::uint8_t, kFrameBufferSize> FrameBuffer{};
+  std::int16_t FrameLength = 0;
+  std::int16_t AssemblyIndex = 0;
+  bool EscapePending = false;
+
+  // Radar connection; lives as long as the program.
+  bool ReadParamsPending = false;
+  bool ReportModePending = false;
+  std::int16_t IdCheckTicks = 0;
+  std::int16_t IdMissCount = 0;
+  std::array<std::int16_t, kParamCount> LastParams{};
+  std::array<bool, kParamCount> ListOpen{};
+};
+
+}  // namespace zelto

@@ -1,0 +1,107 @@
+// The whole program without its windows: the main window's logic, the USB link, the message
+// layer and, while it is open, the radar window's logic. The Qt front end and the tests both
+// drive it through the same entry points.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "protocol/gest_msg.h"
+#include "shell/app_state.h"
+#include "shell/timer_port.h"
+#include "shell/views.h"
+#include "usb/comm_usb.h"
+
+namespace zelto {
+
+class RadarWindowLogic;
+
+struct ProgramVersion {
+  int major = 1, minor = 0, revision = 0;
+};
+
+struct ProgramConfig {
+  // The folder that holds StringTable.txt and ZeltoSoft.prm (the executable's folder).
+  std::filesystem::path folder;
+  ProgramVersion version;
+};
+
+// "Ver " major "." minor revision, e.g. 1.0.0 -> "Ver 1.00", 1.2.13 -> "Ver 1.213".
+std::string FormatVersionLabel(const ProgramVersion& version);
+
+class Program : public FrameDispatch, private RadarEvents {
+ public:
+  Program(AppState& state, D2xxPort& driver, TimerFactory& timers, Ui& ui, ProgramConfig config);
+  ~Program() override;
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // FormStart's load handler. Afterwards Ended() tells whether a fatal string table ended
+  // the program already.
+  void Load();
+
+  // FormStart's events.
+  void OnMnuExit();
+  void OnMainCloseBox();  // behaves exactly as MnuExit
+  void OnMnuAbout();
+  void OnMnuLanguageIt();
+  void OnMnuLanguageEng();
+
+  // True once the main window has been unloaded: the program is over.
+  bool Ended() const { return ended_; }
+
+  // Timer handlers, public so that a test can call a step directly.
+  void SupervisionTick();  // TimerVrfyStatus
+  void PollTick();         // TimerMsgUsb
+
+  // FrameDispatch.
+  void HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) override;
+  void RadarHandleFrame(const FrameBytes& frame, std::int16_t length) override;
+
+  AppState& State() { return state_; }
+  CommUsb& Link() { return link_; }
+  GestMsg& Messages() { return msg_; }
+  Timer& TimerMsgUsb() { return *timer_msg_usb_; }
+  Timer& TimerVrfyStatus() { return *timer_vrfy_status_; }
+  // The open radar window's logic, or nullptr.
+  RadarWindowLogic* Radar() { return radar_.get(); }
+  // The radar window's event sink, for the window that CreateRadarView made.
+  RadarEvents& RadarWindowEvents() { return *this; }
+
+  // Shared procedures of the window flow.
+  void ResetDeviceIdentity();
+  void ReturnToMainWindow();
+  void ShowProgrammerStatus(const std::int32_t& status);
+  void ShowDeviceStatus();
+  // Called by the radar logic when it unloads its window (user close or lost sensor).
+  void RadarWindowUnloaded();
+
+ private:
+  void ApplyLanguage();
+  void UnloadMain();
+  void OpenRadarWindow();
+  void DisposeRetired();
+  const std::string& Entry(int n) const { return state_.StringTable[n]; }
+
+  // RadarEvents, forwarded to the open radar window.
+  void OnRadarCloseRequested() override;
+  void OnListDropDown(ParamList list) override;
+  void OnListClick(ParamList list, int index) override;
+
+  AppState& state_;
+  TimerFactory& timers_;
+  Ui& ui_;
+  ProgramConfig config_;
+  CommUsb link_;
+  GestMsg msg_;
+  std::unique_ptr<Timer> timer_msg_usb_;
+  std::unique_ptr<Timer> timer_vrfy_status_;
+  std::unique_ptr<RadarWindowLogic> radar_;
+  // A radar window that unloaded itself from inside one of its own handlers; destroyed at
+  // the next entry from outside.
+  std::unique_ptr<RadarWindowLogic> retired_;
+  bool loaded_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace zelto

@@ -1,0 +1,42 @@
+// CommUsb: the byte pipe to the ZeltoProg programmer through the D2XX driver port.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "shell/app_state.h"
+#include "usb/d2xx_port.h"
+
+namespace zelto {
+
+// Result of every link operation.
+enum LinkResult : int {
+  kLinkOk = 1,
+  kLinkDriverFailure = 2,  // a driver status other than FT_OK, or a short write
+  kLinkNoProgrammer = 3,   // UsbOpen only
+  kLinkManyProgrammers = 4,  // UsbOpen only
+};
+
+inline constexpr char kProgrammerDescription[] = "ZeltoProg";
+constexpr int kDescriptionBufferSize = 100;
+constexpr int kStagingBufferSize = 5000;
+
+class CommUsb {
+ public:
+  CommUsb(AppState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
+
+  int UsbOpen();
+  int UsbClose();
+  int UsbReset();
+  int UsbWrite(const std::uint8_t* data, std::int16_t length);
+  // Moves what the driver holds into the free part of the ring [0, size); r is the read
+  // position, w the write position (updated).
+  int UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
+
+ private:
+  AppState& state_;
+  D2xxPort& driver_;
+  std::array<std::uint8_t, kStagingBufferSize> staging_{};
+};
+
+}  // namespace zelto

@@ -1,0 +1,69 @@
+// The driver port: the nine calls of the vendor's D2XX interface that the USB link uses,
+// with the vendor's argument shapes and status codes. The link is written against this
+// interface only; the simulated bench, the run-time loaded vendor library and libftdi1 sit
+// behind it.
+#pragma once
+
+#include <cstdint>
+
+namespace zelto {
+
+using FT_STATUS = std::uint32_t;
+using FT_HANDLE = void*;
+
+// Status codes as the vendor library numbers them.
+enum : FT_STATUS {
+  FT_OK = 0,
+  FT_INVALID_HANDLE = 1,
+  FT_DEVICE_NOT_FOUND = 2,
+  FT_DEVICE_NOT_OPENED = 3,
+  FT_IO_ERROR = 4,
+  FT_INSUFFICIENT_RESOURCES = 5,
+  FT_INVALID_PARAMETER = 6,
+  FT_INVALID_BAUD_RATE = 7,
+  FT_DEVICE_NOT_OPENED_FOR_ERASE = 8,
+  FT_DEVICE_NOT_OPENED_FOR_WRITE = 9,
+  FT_FAILED_TO_WRITE_DEVICE = 10,
+  FT_EEPROM_READ_FAILED = 11,
+  FT_EEPROM_WRITE_FAILED = 12,
+  FT_EEPROM_ERASE_FAILED = 13,
+  FT_EEPROM_NOT_PRESENT = 14,
+  FT_EEPROM_NOT_PROGRAMMED = 15,
+  FT_INVALID_ARGS = 16,
+  FT_NOT_SUPPORTED = 17,
+  FT_OTHER_ERROR = 18,
+  FT_DEVICE_LIST_NOT_READY = 19,
+};
+
+constexpr std::uint32_t FT_LIST_NUMBER_ONLY = 0x80000000u;
+constexpr std::uint32_t FT_LIST_BY_INDEX = 0x40000000u;
+constexpr std::uint32_t FT_LIST_ALL = 0x20000000u;
+constexpr std::uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
+constexpr std::uint32_t FT_OPEN_BY_DESCRIPTION = 2;
+constexpr std::uint32_t FT_PURGE_RX = 1;
+constexpr std::uint32_t FT_PURGE_TX = 2;
+
+class D2xxPort {
+ public:
+  virtual ~D2xxPort() = default;
+
+  // FT_LIST_NUMBER_ONLY: arg1 points at a 32-bit count, arg2 is ignored.
+  // FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION: arg1 carries the index itself (not its
+  // address), arg2 points at a character buffer that receives a NUL-terminated description
+  // of at most 64 characters.
+  virtual FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) = 0;
+  // FT_OPEN_BY_DESCRIPTION: arg points at a NUL-terminated description.
+  virtual FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) = 0;
+  virtual FT_STATUS ResetDevice(FT_HANDLE handle) = 0;
+  virtual FT_STATUS Purge(FT_HANDLE handle, std::uint32_t mask) = 0;
+  virtual FT_STATUS Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
+                          std::uint32_t* bytes_written) = 0;
+  virtual FT_STATUS GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) = 0;
+  virtual FT_STATUS SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
+                                std::uint32_t write_timeout_ms) = 0;
+  virtual FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
+                         std::uint32_t* bytes_returned) = 0;
+  virtual FT_STATUS Close(FT_HANDLE handle) = 0;
+};
+
+}  // namespace zelto
