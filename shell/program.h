@@ -77,7 +77,7 @@ class Program : public FrameDispatch, private RadarEvents {
   void RadarWindowUnloaded();
 
  private:
-  void ApplyLanguage();
+  bool ApplyLanguage();
   void UnloadMain();
   void OpenRadarWindow();
   void DisposeRetired();

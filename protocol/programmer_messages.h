@@ -1,0 +1,44 @@
+// The message catalogue, the identification reply and version texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "protocol/gest_msg.h"
+#include "shell/app_state.h"
+
+namespace zelto {
+
+// Message codes: the first body byte of every frame.
+enum MessageCode : std::uint8_t {
+  IdentificationRequest = 0x00,
+  IdentificationReply = 0x01,
+  ReadParamsRequest = 0x02,
+  ParamsReply = 0x03,
+  WriteParamsRequest = 0x04,
+  WriteParamsAck = 0x05,
+  ReportModeRequest = 0x14,
+  ReportModeAck = 0x15,
+  SignalReport = 0x17,
+};
+
+// Report modes carried by ReportModeRequest.
+constexpr std::uint8_t kReportModeStop = 0;
+constexpr std::uint8_t kReportModeSignal = 2;
+
+// Stored length of an IdentificationReply: framing, code, 16 payload bytes, checksum.
+constexpr std::int16_t kIdentificationReplyLength = 23;
+
+// Copies the identity fields of an IdentificationReply into the device identity. Replies of
+// any other length are ignored, so nothing is ever read from bytes an earlier frame left in
+// the buffer. Returns whether the identity was set.
+bool StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length);
+
+// The programmer-mode frame handler: only the identification reply matters here.
+void HandleProgrammerFrame(AppState& state, const FrameBytes& frame, std::int16_t length);
+
+// High byte in hexadecimal without leading zeros, then the low byte as two hex digits:
+// 0x0102 -> "102", 0x0200 -> "200", 0 -> "000".
+std::string FormatVersion(const std::int32_t& version);
+
+}  // namespace zelto

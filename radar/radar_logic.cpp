@@ -1,0 +1,289 @@
+#include "radar/radar_logic.h"
+
+#include <string>
+#include <utility>
+
+#include "protocol/programmer_messages.h"
+#include "shell/program.h"
+
+namespace zelto {
+
+namespace {
+
+// The level texts hold decimal digits once a report has been shown; the peak text can be
+// empty when a peak tick came before any report, which counts as 0.
+std::int32_t TextToLevel(const std::string& text) {
+  std::int32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > 65535) break;
+  }
+  return value;
+}
+
+const char* const kHeightSuffix[] = {":  2.30 m", ":  2.90 m", ":  3.50 m"};
+
+}  // namespace
+
+std::vector<std::string> RelayTimeItems(const std::string& decimal_separator) {
+  std::vector<std::string> items;
+  for (int i = 1; i <= 9; ++i) {
+    std::string text = std::to_string(i / 2);
+    if (i % 2 != 0) text += decimal_separator + "5";
+    items.push_back(std::move(text));
+  }
+  return items;
+}
+
+RadarWindowLogic::RadarWindowLogic(Program& program, AppState& state, GestMsg& msg,
+                                   TimerFactory& timers, std::unique_ptr<RadarView> view,
+                                   std::string decimal_separator)
+    : program_(program),
+      state_(state),
+      msg_(msg),
+      view_(std::move(view)),
+      decimal_separator_(std::move(decimal_separator)),
+      timer_gest_conn_(timers.CreateTimer()),
+      timer_display_peak_(timers.CreateTimer()) {
+  timer_gest_conn_->SetInterval(kDesignPeakIntervalMs);
+  timer_gest_conn_->SetOnTick([this] { RadarConnTick(); });
+  // The peak hold runs from the moment the window exists.
+  timer_display_peak_->SetOnTick([this] { PeakTick(); });
+  timer_display_peak_->SetInterval(kDesignPeakIntervalMs);
+  timer_display_peak_->SetEnabled(true);
+}
+
+RadarWindowLogic::~RadarWindowLogic() = default;
+
+void RadarWindowLogic::Load() {
+  const auto& table = state_.StringTable;
+  view_->SetWidthTwips(kFrameParamWidth + kFrameParamLeft + 100);
+  view_->SetCaption(table[33]);
+  view_->SetMenuFileExitCaption(table[11]);
+  state_.DispatchMode = 1;
+  view_->SetLabelText(RadarLabel::PrmSensitivity, table[57]);
+  view_->SetLabelText(RadarLabel::ParTonRele, table[58]);
+  view_->SetLabelText(RadarLabel::ParVel, table[59]);
+  view_->SetLabelText(RadarLabel::ParFilter, table[60]);
+  view_->SetLabelText(RadarLabel::ParHighTrafic, table[61]);
+  view_->SetLabelText(RadarLabel::ParHeight, table[62]);
+  view_->SetLabelText(RadarLabel::FrameParam740, table[64]);
+  view_->SetLabelText(RadarLabel::LabelSignal, table[63]);
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+
+  FillList(TreshDuroz740, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, 4);
+  FillList(ValueTonRele740, RelayTimeItems(decimal_separator_), 0);
+  FillList(VelSenseDuroz740, {table[51], table[52], table[53]}, 1);
+  FillList(FilterLineDuroz740, {table[50], "50 Hz", "60 Hz"}, 0);
+  FillList(FlagHighTrafficDuroz740, {table[1], table[0]}, 0);
+  FillList(SelHeightDuroz740, {table[54], table[55], table[56]}, 0);
+
+  timer_gest_conn_->SetInterval(kConnTickMs);
+  timer_gest_conn_->SetEnabled(true);
+  state_.ReadParamsPending = true;
+  state_.ReportModePending = true;
+  RadarConnTick();
+  // A load run that already lost the sensor has handed back to the main window; the window
+  // is gone and must not turn into one whose closing ends the program.
+  if (!unloaded_) state_.ExitOnRadarClose = true;
+}
+
+void RadarWindowLogic::Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  timer_gest_conn_->SetEnabled(false);
+  timer_display_peak_->SetEnabled(false);
+  const std::uint8_t stop[1] = {kReportModeStop};
+  Send(ReportModeRequest, stop, 1);
+  view_->Unload();
+  // Last: this may end the program, and it retires this object (kept alive until the
+  // current event has returned).
+  program_.RadarWindowUnloaded();
+}
+
+void RadarWindowLogic::Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count) {
+  msg_.SendMessage(code, payload, count);
+}
+
+void RadarWindowLogic::FillList(ParamList list, std::vector<std::string> items, int selected) {
+  items_[list] = std::move(items);
+  view_->SetListItems(list, items_[list]);
+  SetListIndex(list, selected);
+}
+
+void RadarWindowLogic::SetListIndex(ParamList list, int index) {
+  index_[list] = index;
+  view_->SetListIndex(list, index);
+}
+
+bool RadarWindowLogic::RadarParamsChanged() const {
+  bool changed = false;
+  for (int i = 0; i < kParamCount; ++i)
+    if (index_[i] != state_.LastParams[i] && !state_.ListOpen[i]) changed = true;
+  return changed;
+}
+
+void RadarWindowLogic::RadarConnTick() {
+  AppState& s = state_;
+  std::uint8_t payload[11] = {};
+  if (s.DeviceId == kDuroz740Id) {
+    if (s.ReadParamsPending) {
+      Send(ReadParamsRequest, payload, 0);
+    } else if (RadarParamsChanged()) {
+      payload[0] = static_cast<std::uint8_t>(index_[TreshDuroz740] + 1);
+      payload[1] = static_cast<std::uint8_t>(index_[ValueTonRele740] + 1);
+      payload[2] = static_cast<std::uint8_t>(index_[VelSenseDuroz740]);
+      payload[3] = static_cast<std::uint8_t>(index_[FilterLineDuroz740]);
+      payload[4] = static_cast<std::uint8_t>(index_[FlagHighTrafficDuroz740]);
+      payload[5] = static_cast<std::uint8_t>(index_[SelHeightDuroz740]);
+      Send(WriteParamsRequest, payload, s.DeviceFwVersion >= kHeightFirmware ? 6 : 5);
+    }
+  }
+  if (s.DeviceId == kDuroz740Id && s.ReportModePending) {
+    payload[0] = kReportModeSignal;
+    Send(ReportModeRequest, payload, 1);
+  }
+
+  const int interval = timer_gest_conn_->Interval();
+  const int q = interval > 0 ? 500 / interval : 0;
+  if (s.IdCheckTicks < q) {
+    ++s.IdCheckTicks;
+    return;
+  }
+
+  if (s.DeviceId == kDuroz740Id) {
+    s.IdMissCount = 0;
+    view_->SetStatusPanel(kStatusPanelKey, s.DeviceSerial + " - " + "HW: " +
+                                               FormatVersion(s.DeviceHwVersion) + " - " +
+                                               "FW: " + FormatVersion(s.DeviceFwVersion));
+  } else {
+    if (s.IdMissCount < 32767) ++s.IdMissCount;
+    if (s.IdMissCount >= 3) view_->SetStatusPanel(kStatusPanelKey, s.StringTable[30]);
+  }
+  if (s.IdMissCount >= 6 && !unloaded_) {
+    s.ExitOnRadarClose = false;
+    Unload();
+  }
+
+  // Runs even when the window has just gone: the answer then reaches the main window.
+  program_.ResetDeviceIdentity();
+  Send(IdentificationRequest, payload, 0);
+  s.IdCheckTicks = 0;
+}
+
+void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
+                      std::int16_t length) {
+  if (!FrameCheck(frame, length)) return;
+  switch (frame[2]) {
+    case IdentificationReply:
+      StoreIdentity(state, frame, length);
+      break;
+    case ParamsReply: {
+      // A reply too short for this sensor's fields is ignored whole rather than read from
+      // bytes an earlier frame left behind.
+      const bool has_height = state.LastDuroz740FwVersion >= kHeightFirmware;
+      if (length < (has_height ? kParamsReplyLength6 : kParamsReplyLength5)) break;
+      if (window != nullptr) window->RadarApplyParams(frame, length);
+      state.ReadParamsPending = false;
+      break;
+    }
+    case WriteParamsAck:
+      state.ReadParamsPending = true;
+      break;
+    case ReportModeAck:
+      state.ReportModePending = false;
+      break;
+    case SignalReport:
+      if (length >= kSignalReportLength && window != nullptr) window->DisplaySignal(frame);
+      break;
+    default:
+      break;
+  }
+}
+
+void RadarWindowLogic::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
+  zelto::RadarHandleFrame(state_, this, frame, length);
+}
+
+void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*length*/) {
+  AppState& s = state_;
+  const std::uint8_t* p = &frame[3];
+
+  // Sensitivity and relay time are sent as position + 1.
+  for (ParamList list : {TreshDuroz740, ValueTonRele740}) {
+    const int value = p[list];
+    if (value == 0 || value > ListCount(list)) return;
+    SetListIndex(list, value - 1);
+    s.LastParams[list] = static_cast<std::int16_t>(ListIndex(list));
+    if (list == TreshDuroz740) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
+  }
+  for (ParamList list : {VelSenseDuroz740, FilterLineDuroz740, FlagHighTrafficDuroz740}) {
+    const int value = p[list];
+    if (value > ListCount(list) - 1) return;
+    SetListIndex(list, value);
+    s.LastParams[list] = static_cast<std::int16_t>(ListIndex(list));
+  }
+  // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
+  // last: the identity itself is cleared before every identification request, and a reply
+  // arriving in that gap must not reset a height the user never touched.
+  if (s.LastDuroz740FwVersion >= kHeightFirmware) {
+    const int value = p[SelHeightDuroz740];
+    if (value > ListCount(SelHeightDuroz740) - 1) {
+      SetListIndex(SelHeightDuroz740, 0);
+      return;
+    }
+    SetListIndex(SelHeightDuroz740, value);
+  } else {
+    SetListIndex(SelHeightDuroz740, 0);
+  }
+  s.LastParams[SelHeightDuroz740] = static_cast<std::int16_t>(ListIndex(SelHeightDuroz740));
+  DisplayHeight();
+}
+
+void RadarWindowLogic::DisplaySignal(const FrameBytes& frame) {
+  if (frame[3] != 2) return;
+  const std::int32_t level = frame[4] * 256 + frame[5];
+  level_text_ = std::to_string(level);
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
+  if (TextToLevel(level_text_) > TextToLevel(peak_text_)) {
+    peak_text_ = level_text_;
+    view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+    timer_display_peak_->SetEnabled(false);
+    timer_display_peak_->SetInterval(kNewPeakIntervalMs);
+    timer_display_peak_->SetEnabled(true);
+  }
+  view_->SetBarValue(level);
+  view_->SetLed(frame[6] != 0);
+}
+
+void RadarWindowLogic::PeakTick() {
+  peak_text_ = level_text_;
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+}
+
+void RadarWindowLogic::DisplayArea(std::int16_t sensitivity) {
+  const int width = sensitivity * 30 + 120;
+  const int height = sensitivity * 20 + 100;
+  const int top = (300 - height) / 2;
+  const int left = (400 - width) / 2;
+  view_->SetAreaGeometry(left, top, width, height);
+  view_->DrawGrid();
+}
+
+void RadarWindowLogic::DisplayHeight() {
+  std::string text = state_.StringTable[62];
+  const int position = index_[SelHeightDuroz740];
+  if (position >= 0 && position <= 2) text += kHeightSuffix[position];
+  view_->SetLabelText(RadarLabel::LabelHeightDuroz740, text);
+}
+
+void RadarWindowLogic::OnListDropDown(ParamList list) { state_.ListOpen[list] = true; }
+
+void RadarWindowLogic::OnListClick(ParamList list, int index) {
+  if (index >= 0 && index < ListCount(list)) index_[list] = index;
+  state_.ListOpen[list] = false;
+}
+
+}  // namespace zelto

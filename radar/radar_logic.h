@@ -1,0 +1,96 @@
+// The radar window's logic: its load and unload, the connection procedure that reads,
+// writes and watches the Duroz740, the decoding of the sensor's frames and the displays.
+// One object per opening of the window; the connection state itself lives in AppState for
+// the whole run.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/gest_msg.h"
+#include "shell/app_state.h"
+#include "shell/timer_port.h"
+#include "shell/views.h"
+
+namespace zelto {
+
+class Program;
+
+// Design values of the radar window, in twips.
+constexpr int kFrameParamLeft = 1200;
+constexpr int kFrameParamWidth = 3672;
+constexpr int kDesignPeakIntervalMs = 4980;
+constexpr int kNewPeakIntervalMs = 2000;
+constexpr int kConnTickMs = 100;
+inline constexpr char kStatusPanelKey[] = "DevMatr";
+
+// Shortest stored frames that carry what their handlers read.
+constexpr std::int16_t kParamsReplyLength5 = 12;  // framing + code + 5 bytes + checksum
+constexpr std::int16_t kParamsReplyLength6 = 13;
+constexpr std::int16_t kSignalReportLength = 11;
+
+// The relay-time items: i x 0.5 s for i = 1..9 with the user's decimal separator, without
+// trailing zeros ("0,5", "1", "1,5" ...).
+std::vector<std::string> RelayTimeItems(const std::string& decimal_separator);
+
+class RadarWindowLogic {
+ public:
+  RadarWindowLogic(Program& program, AppState& state, GestMsg& msg, TimerFactory& timers,
+                   std::unique_ptr<RadarView> view, std::string decimal_separator);
+  ~RadarWindowLogic();
+
+  void Load();
+  // Sends the stop request and hands back to the main window (or ends the program).
+  void Unload();
+  bool Unloaded() const { return unloaded_; }
+
+  void RadarConnTick();
+  bool RadarParamsChanged() const;
+  void RadarHandleFrame(const FrameBytes& frame, std::int16_t length);
+  void RadarApplyParams(const FrameBytes& frame, std::int16_t length);
+  void DisplaySignal(const FrameBytes& frame);
+  void PeakTick();
+  void DisplayArea(std::int16_t sensitivity);
+  void DisplayHeight();
+
+  void OnListDropDown(ParamList list);
+  void OnListClick(ParamList list, int index);
+
+  int ListIndex(ParamList list) const { return index_[list]; }
+  int ListCount(ParamList list) const { return static_cast<int>(items_[list].size()); }
+  const std::vector<std::string>& ListItems(ParamList list) const { return items_[list]; }
+  const std::string& LevelText() const { return level_text_; }
+  const std::string& PeakText() const { return peak_text_; }
+  Timer& TimerGestConn() { return *timer_gest_conn_; }
+  Timer& TimerDisplayPeak() { return *timer_display_peak_; }
+  RadarView& View() { return *view_; }
+
+ private:
+  void FillList(ParamList list, std::vector<std::string> items, int selected);
+  void SetListIndex(ParamList list, int index);
+  void Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count);
+
+  Program& program_;
+  AppState& state_;
+  GestMsg& msg_;
+  std::unique_ptr<RadarView> view_;
+  std::string decimal_separator_;
+  std::unique_ptr<Timer> timer_gest_conn_;
+  std::unique_ptr<Timer> timer_display_peak_;
+  // What the window's lists hold and show; the window itself only mirrors it.
+  std::array<std::vector<std::string>, kParamCount> items_;
+  std::array<int, kParamCount> index_{};
+  std::string level_text_;
+  std::string peak_text_ = "0";
+  bool unloaded_ = false;
+};
+
+// The radar-mode frame handler. Without an open window only the identity and the flags can
+// change.
+void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
+                      std::int16_t length);
+
+}  // namespace zelto

@@ -1,0 +1,97 @@
+#include "usb/comm_usb.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace zelto {
+
+int CommUsb::UsbOpen() {
+  if (state_.LinkOpen) return kLinkOk;
+
+  std::uint32_t count = 0;
+  char unused[1] = {0};
+  if (driver_.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY) != FT_OK) return kLinkDriverFailure;
+
+  int matches = 0;
+  // One byte more than the driver may use, so that a driver that fills the whole buffer
+  // without a terminator still leaves us a bounded string.
+  char description[kDescriptionBufferSize + 1];
+  for (std::uint32_t index = 0; index < count; ++index) {
+    std::memset(description, ' ', kDescriptionBufferSize);
+    description[kDescriptionBufferSize] = '\0';
+    void* by_value = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
+    if (driver_.ListDevices(by_value, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) !=
+        FT_OK)
+      continue;  // an unreadable device neither counts nor stops the scan
+    // The driver leaves "<text>\0" followed by the blanks we filled in: drop the blanks, then
+    // the terminator.
+    int len = kDescriptionBufferSize;
+    while (len > 0 && description[len - 1] == ' ') --len;
+    if (len == 0) continue;
+    --len;
+    if (len == 0) continue;
+    if (static_cast<std::size_t>(len) == sizeof(kProgrammerDescription) - 1 &&
+        std::memcmp(description, kProgrammerDescription, len) == 0)
+      ++matches;
+  }
+  if (matches == 0) return kLinkNoProgrammer;
+  if (matches > 1) return kLinkManyProgrammers;
+
+  char wanted[] = "ZeltoProg";
+  FT_HANDLE handle = nullptr;
+  if (driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) return kLinkDriverFailure;
+  state_.DeviceHandle = handle;
+  UsbReset();  // a failed reset leaves a usable link
+  state_.LinkOpen = true;
+  return kLinkOk;
+}
+
+int CommUsb::UsbClose() {
+  state_.LinkOpen = false;
+  return driver_.Close(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
+}
+
+int CommUsb::UsbReset() {
+  return driver_.ResetDevice(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
+}
+
+int CommUsb::UsbWrite(const std::uint8_t* data, std::int16_t length) {
+  if (driver_.Purge(state_.DeviceHandle, FT_PURGE_RX | FT_PURGE_TX) != FT_OK)
+    return kLinkDriverFailure;
+  std::uint32_t written = 0;
+  // The length is sign-extended to 32 bits, as the driver sees it.
+  const auto count = static_cast<std::uint32_t>(static_cast<std::int32_t>(length));
+  if (driver_.Write(state_.DeviceHandle, const_cast<std::uint8_t*>(data), count, &written) != FT_OK)
+    return kLinkDriverFailure;
+  return written == count ? kLinkOk : kLinkDriverFailure;
+}
+
+int CommUsb::UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
+  std::uint32_t waiting = 0;
+  if (driver_.GetQueueStatus(state_.DeviceHandle, &waiting) != FT_OK) return kLinkDriverFailure;
+  if (driver_.SetTimeouts(state_.DeviceHandle, 5000, 0) != FT_OK) return kLinkDriverFailure;
+  if (waiting == 0) return kLinkOk;
+
+  std::uint32_t request = waiting > kStagingBufferSize ? kStagingBufferSize : waiting;
+  const int free_space = r > w ? r - w - 1 : size - (w - r) - 1;
+  if (free_space < 0) return kLinkOk;  // positions outside the ring: take nothing
+  if (request > static_cast<std::uint32_t>(free_space))
+    request = static_cast<std::uint32_t>(free_space);
+
+  std::uint32_t got = 0;
+  if (driver_.Read(state_.DeviceHandle, staging_.data(), request, &got) != FT_OK)
+    return kLinkDriverFailure;
+  // Never trust the driver's count beyond what was asked.
+  if (got > request) got = request;
+  int pos = w;
+  for (std::uint32_t i = 0; i < got; ++i) {
+    if (pos < 0 || pos >= size) pos = 0;
+    ring[pos] = staging_[i];
+    ++pos;
+    if (pos >= size) pos = 0;
+  }
+  w = static_cast<std::int16_t>(pos);
+  return kLinkOk;
+}
+
+}  // namespace zelto
