@@ -1,0 +1,345 @@
+// Frames on the wire, the frame assembler over the receive ring, the frame check and the
+// identification reply.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "protocol/gest_msg.h"
+#include "protocol/programmer_messages.h"
+#include "tests/core/fakes.h"
+
+namespace zelto {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing::ScriptedDriver;
+
+struct SendCase {
+  const char* name;
+  std::uint8_t code;
+  Bytes payload;
+  Bytes wire;
+};
+
+class SendMessageTest : public ::testing::TestWithParam<SendCase> {};
+
+TEST_P(SendMessageTest, WritesExactlyTheStuffedFrameInOneWrite) {
+  const SendCase& c = GetParam();
+  AppState state;
+  ScriptedDriver driver;
+  driver.devices = {"ZeltoProg"};
+  CommUsb link(state, driver);
+  GestMsg msg(state, link);
+  msg.SendMessage(c.code, c.payload.data(), static_cast<std::int16_t>(c.payload.size()));
+  ASSERT_EQ(driver.writes.size(), 1u);
+  EXPECT_EQ(driver.writes[0], c.wire);
+  EXPECT_TRUE(state.LinkOpen) << "sending opens a closed link itself";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WorkedExamples, SendMessageTest,
+    ::testing::Values(
+        SendCase{"Identification", 0x00, {}, {0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0x03}},
+        SendCase{"ReportMode2", 0x14, {0x02}, {0x01, 0x02, 0x14, 0x02, 0x00, 0x16, 0x01, 0x03}},
+        SendCase{"WriteWithStuffedPayload",
+                 0x04,
+                 {0x05, 0x01, 0x01, 0x00, 0x00},
+                 {0x01, 0x02, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x0B, 0x01,
+                  0x03}},
+        SendCase{"StuffedChecksumByte",
+                 0x04,
+                 {0xFF, 0xFE},
+                 {0x01, 0x02, 0x04, 0xFF, 0xFE, 0x02, 0x01, 0x01, 0x01, 0x03}},
+        SendCase{"StuffedCodeOnly2And3NotDoubled",
+                 0x01,
+                 {0x02, 0x03},
+                 {0x01, 0x02, 0x01, 0x01, 0x02, 0x03, 0x00, 0x06, 0x01, 0x03}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
+  AppState state;
+  ScriptedDriver driver;
+  driver.devices = {"ZeltoProg"};
+  CommUsb link(state, driver);
+  GestMsg msg(state, link);
+  Bytes payload(80, 0x01);  // every byte stuffed: the longest possible wire frame
+  msg.SendMessage(0x01, payload.data(), 73);
+  ASSERT_EQ(driver.writes.size(), 1u);
+  // 2 + (1 code + 73 payload) doubled + 2 checksum bytes (0x00 0x4A) + 2.
+  EXPECT_EQ(driver.writes[0].size(), 2u + 74 * 2 + 2 + 2);
+  msg.SendMessage(0x01, payload.data(), 74);
+  msg.SendMessage(0x01, payload.data(), -1);
+  EXPECT_EQ(driver.writes.size(), 1u);
+}
+
+TEST(SendMessage, NoProgrammerSendsNothing) {
+  AppState state;
+  ScriptedDriver driver;
+  CommUsb link(state, driver);
+  GestMsg msg(state, link);
+  msg.SendMessage(0x00, nullptr, 0);
+  EXPECT_TRUE(driver.writes.empty());
+  EXPECT_EQ(driver.calls["Purge"], 0);
+}
+
+TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
+  for (bool short_write : {false, true}) {
+    AppState state;
+    ScriptedDriver driver;
+    driver.devices = {"ZeltoProg"};
+    if (short_write)
+      driver.short_write = 3;
+    else
+      driver.write_status = FT_IO_ERROR;
+    CommUsb link(state, driver);
+    GestMsg msg(state, link);
+    msg.SendMessage(0x00, nullptr, 0);
+    EXPECT_FALSE(state.LinkOpen) << short_write;
+    EXPECT_EQ(driver.calls["Close"], 1) << short_write;
+  }
+}
+
+TEST(ComputeChecksum, SendingAndReceivedRanges) {
+  const std::uint8_t body[] = {0x04, 0xFF, 0xFE};
+  EXPECT_EQ(ComputeChecksum(body, 3, 0), 0x201u);
+  EXPECT_EQ(ComputeChecksum(body, 0, 0), 0u);
+  const std::uint8_t frame[] = {0x01, 0x02, 0x04, 0x01, 0x03, 0x00, 0x08, 0x01, 0x03};
+  EXPECT_EQ(ComputeChecksum(frame, 9, 1), 8u);
+  EXPECT_EQ(ComputeChecksum(frame, 9, -1), 8u) << "any non-zero flag means received";
+  const std::uint8_t smallest[] = {0x01, 0x02, 0x01, 0x03};
+  EXPECT_EQ(ComputeChecksum(smallest, 4, 1), 0u);
+  // The largest body sums to 74 x 255 without wrapping.
+  Bytes all(74, 0xFF);
+  EXPECT_EQ(ComputeChecksum(all.data(), 74, 0), 18870u);
+}
+
+// Feeds bytes into the ring as UsbRead would and collects every completed frame.
+class Assembler {
+ public:
+  Assembler() : link_(state, driver_), msg_(state, link_) {}
+
+  void Push(const Bytes& bytes) {
+    for (std::uint8_t b : bytes) {
+      state.RxRing[state.RxWritePos] = b;
+      state.RxWritePos = static_cast<std::int16_t>((state.RxWritePos + 1) % kRingSize);
+    }
+  }
+  std::vector<Bytes> Drain() {
+    std::vector<Bytes> frames;
+    while (msg_.AssembleFrame())
+      frames.emplace_back(state.FrameBuffer.begin(), state.FrameBuffer.begin() + state.FrameLength);
+    return frames;
+  }
+  GestMsg& msg() { return msg_; }
+
+  AppState state;
+
+ private:
+  ScriptedDriver driver_;
+  CommUsb link_;
+  GestMsg msg_;
+};
+
+struct AssembleCase {
+  const char* name;
+  Bytes input;
+  std::vector<Bytes> frames;
+};
+
+class AssembleTest : public ::testing::TestWithParam<AssembleCase> {};
+
+TEST_P(AssembleTest, WholeInput) {
+  Assembler a;
+  a.Push(GetParam().input);
+  EXPECT_EQ(a.Drain(), GetParam().frames);
+}
+
+// The same stream cut into two reads at every possible point gives the same frames.
+TEST_P(AssembleTest, SplitAtEveryPoint) {
+  const Bytes& in = GetParam().input;
+  for (std::size_t cut = 0; cut <= in.size(); ++cut) {
+    Assembler a;
+    a.Push(Bytes(in.begin(), in.begin() + cut));
+    auto frames = a.Drain();
+    a.Push(Bytes(in.begin() + cut, in.end()));
+    auto rest = a.Drain();
+    frames.insert(frames.end(), rest.begin(), rest.end());
+    EXPECT_EQ(frames, GetParam().frames) << "cut at " << cut;
+  }
+}
+
+// And the same stream placed across the ring's wrap point, at every offset.
+TEST_P(AssembleTest, AcrossTheWrapPoint) {
+  const Bytes& in = GetParam().input;
+  for (std::size_t before = 0; before <= in.size(); ++before) {
+    Assembler a;
+    a.state.RxReadPos = a.state.RxWritePos = static_cast<std::int16_t>((kRingSize - before) % kRingSize);
+    a.Push(in);
+    EXPECT_EQ(a.Drain(), GetParam().frames) << before << " bytes before the wrap";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, AssembleTest,
+    ::testing::Values(
+        AssembleCase{"Plain", {1, 2, 0, 0, 0, 1, 3}, {{1, 2, 0, 0, 0, 1, 3}}},
+        AssembleCase{"StuffedPayload",
+                     {1, 2, 4, 1, 1, 3, 0, 8, 1, 3},
+                     {{1, 2, 4, 1, 3, 0, 8, 1, 3}}},
+        AssembleCase{"LeadingNoise", {0, 0xFF, 3, 1, 2, 0, 0, 0, 1, 3}, {{1, 2, 0, 0, 0, 1, 3}}},
+        AssembleCase{"RunOfStartBytes", {1, 1, 1, 2, 0, 0, 0, 1, 3}, {{1, 2, 0, 0, 0, 1, 3}}},
+        AssembleCase{"UnpairedEscapeAbandons", {1, 2, 5, 1, 7, 9, 1, 3}, {}},
+        AssembleCase{"AbandonedThenNext",
+                     {1, 2, 5, 1, 7, 1, 2, 0x14, 0, 0, 0x14, 1, 3},
+                     {{1, 2, 0x14, 0, 0, 0x14, 1, 3}}},
+        AssembleCase{"StartInsideRestarts",
+                     {1, 2, 9, 9, 1, 2, 0x15, 0, 0, 0x15, 1, 3},
+                     {{1, 2, 0x15, 0, 0, 0x15, 1, 3}}},
+        AssembleCase{"StartSeenThenOther", {1, 5, 1, 2, 0, 0, 0, 1, 3}, {{1, 2, 0, 0, 0, 1, 3}}},
+        AssembleCase{"TwoFramesBackToBack",
+                     {1, 2, 0, 0, 0, 1, 3, 1, 2, 0x15, 0, 0, 0x15, 1, 3},
+                     {{1, 2, 0, 0, 0, 1, 3}, {1, 2, 0x15, 0, 0, 0x15, 1, 3}}},
+        AssembleCase{"SmallestFrame", {1, 2, 1, 3}, {{1, 2, 1, 3}}},
+        AssembleCase{"Identification27",
+                     {0x01, 0x02, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x30,
+                      0x30, 0x31, 0x32, 0x33, 0x34, 0x01, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01,
+                      0x03},
+                     {{0x01, 0x02, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x30, 0x30, 0x31, 0x32,
+                       0x33, 0x34, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01, 0x03}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AssembleFrame, ReadPositionStaysOnTheTerminator) {
+  Assembler a;
+  a.Push({1, 2, 0, 0, 0, 1, 3});
+  ASSERT_TRUE(a.msg().AssembleFrame());
+  EXPECT_EQ(a.state.RxReadPos, 6);
+  EXPECT_EQ(a.state.FrameLength, 7);
+  EXPECT_FALSE(a.msg().AssembleFrame());
+  EXPECT_EQ(a.state.RxReadPos, 7);
+}
+
+TEST(AssembleFrame, PartialFrameWaitsForMoreBytes) {
+  Assembler a;
+  a.Push({1, 2, 0x14, 1});
+  EXPECT_FALSE(a.msg().AssembleFrame());
+  EXPECT_EQ(a.state.AssemblyIndex, 4);
+  EXPECT_TRUE(a.state.EscapePending);
+  a.Push({1, 0, 0x15, 1, 3});
+  ASSERT_TRUE(a.msg().AssembleFrame());
+  EXPECT_EQ(Bytes(a.state.FrameBuffer.begin(), a.state.FrameBuffer.begin() + 8),
+            (Bytes{1, 2, 0x14, 1, 0, 0x15, 1, 3}));
+}
+
+TEST(AssembleFrame, LongFrameIsCutAtSeventyThreeBytes) {
+  // A body of 80 bytes: the first 73 stored bytes stay, the terminator lands at index 73.
+  Bytes wire = {1, 2};
+  for (int i = 0; i < 80; ++i) wire.push_back(static_cast<std::uint8_t>(0x10 + i));
+  wire.push_back(1);
+  wire.push_back(3);
+  Assembler a;
+  a.Push(wire);
+  auto frames = a.Drain();
+  ASSERT_EQ(frames.size(), 1u);
+  ASSERT_EQ(frames[0].size(), 74u);
+  EXPECT_EQ(frames[0][72], 0x10 + 70);
+  EXPECT_EQ(frames[0][73], 3);
+  EXPECT_LE(a.state.FrameLength, kFrameBufferSize);
+}
+
+TEST(AssembleFrame, LongestWholeFrameHasSeventyByteBody) {
+  Bytes body(67, 0x20);
+  body.insert(body.begin(), 0x06);
+  const std::uint32_t sum = std::accumulate(body.begin(), body.end(), 0u);
+  body.push_back(static_cast<std::uint8_t>(sum >> 8));
+  body.push_back(static_cast<std::uint8_t>(sum & 0xFF));
+  ASSERT_EQ(body.size(), 70u);
+  Bytes wire = {1, 2};
+  wire.insert(wire.end(), body.begin(), body.end());
+  wire.insert(wire.end(), {1, 3});
+  Assembler a;
+  a.Push(wire);
+  ASSERT_TRUE(a.msg().AssembleFrame());
+  EXPECT_EQ(a.state.FrameLength, 74);
+  EXPECT_TRUE(FrameCheck(a.state.FrameBuffer, a.state.FrameLength));
+}
+
+TEST(FrameCheck, ComparesCarriedWithComputedSum) {
+  FrameBytes f{};
+  const Bytes good = {1, 2, 4, 1, 3, 0, 8, 1, 3};
+  std::copy(good.begin(), good.end(), f.begin());
+  EXPECT_TRUE(FrameCheck(f, 9));
+  f[6] = 9;
+  EXPECT_FALSE(FrameCheck(f, 9));
+  const Bytes smallest = {1, 2, 1, 3};
+  std::copy(smallest.begin(), smallest.end(), f.begin());
+  EXPECT_FALSE(FrameCheck(f, 4)) << "0 computed against 0x0102 carried";
+  EXPECT_FALSE(FrameCheck(f, 3));
+  EXPECT_FALSE(FrameCheck(f, 77));
+}
+
+FrameBytes ToFrame(const Bytes& bytes) {
+  FrameBytes f{};
+  std::copy(bytes.begin(), bytes.end(), f.begin());
+  return f;
+}
+
+const Bytes kIdFrame = {0x01, 0x02, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x30, 0x30, 0x31,
+                        0x32, 0x33, 0x34, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01, 0x03};
+
+TEST(HandleProgrammerFrame, IdentificationReplySetsTheIdentity) {
+  AppState state;
+  HandleProgrammerFrame(state, ToFrame(kIdFrame), 23);
+  EXPECT_EQ(state.DeviceId, 257);
+  EXPECT_EQ(state.DeviceSerial, "SN00001234");
+  EXPECT_EQ(state.DeviceHwVersion, 0x0102);
+  EXPECT_EQ(state.DeviceFwVersion, 0x0200);
+  EXPECT_EQ(FormatVersion(state.DeviceHwVersion), "102");
+  EXPECT_EQ(FormatVersion(state.DeviceFwVersion), "200");
+}
+
+TEST(HandleProgrammerFrame, IgnoredFrames) {
+  struct Row {
+    const char* name;
+    Bytes frame;
+  };
+  Bytes bad_sum = kIdFrame;
+  bad_sum[20] ^= 1;
+  Bytes other_code = kIdFrame;
+  other_code[2] = 0x03;
+  other_code[20] += 2;
+  const Row rows[] = {{"BadChecksum", bad_sum},
+                      {"OtherCode", other_code},
+                      {"Short", {1, 2, 1, 0, 1, 1, 3}}};
+  for (const Row& row : rows) {
+    AppState state;
+    // An earlier, longer frame left a whole identity in the buffer.
+    FrameBytes f = ToFrame(kIdFrame);
+    std::copy(row.frame.begin(), row.frame.end(), f.begin());
+    HandleProgrammerFrame(state, f, static_cast<std::int16_t>(row.frame.size()));
+    EXPECT_EQ(state.DeviceId, 0) << row.name;
+    EXPECT_EQ(state.DeviceSerial, "") << row.name;
+  }
+}
+
+TEST(HandleProgrammerFrame, SerialKeepsZeroBytes) {
+  Bytes f = {1, 2, 1, 0, 5, 'A', 0, 'B', 0, 0, 0, 0, 0, 0, 'Z', 0, 1, 0, 1};
+  std::uint32_t sum = 0;
+  for (std::size_t i = 2; i < f.size(); ++i) sum += f[i];
+  f.push_back(static_cast<std::uint8_t>(sum >> 8));
+  f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
+  f.insert(f.end(), {1, 3});
+  AppState state;
+  HandleProgrammerFrame(state, ToFrame(f), 23);
+  EXPECT_EQ(state.DeviceId, 5);
+  EXPECT_EQ(state.DeviceSerial, std::string("A\0B\0\0\0\0\0\0Z", 10));
+}
+
+TEST(FormatVersion, Examples) {
+  const std::pair<std::int32_t, const char*> rows[] = {
+      {0x0102, "102"}, {0x0200, "200"}, {0x010A, "10A"}, {0x1234, "1234"},
+      {0, "000"},      {0x00FF, "0FF"}, {0xFFFF, "FFFF"}, {0x0A0B, "A0B"}};
+  for (auto [v, text] : rows) EXPECT_EQ(FormatVersion(v), text) << v;
+}
+
+}  // namespace
+}  // namespace zelto
