@@ -10,8 +10,12 @@
 namespace zelto {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsLineEnd(char c) {
+  return c == '\r' || c == '\n';
+}
 
 // Steps over the separator at the front of rest: a comma, or a line end, where CR LF counts
 // as one.

@@ -10,7 +10,9 @@ namespace {
 constexpr std::string_view kHeader = "#STRING";
 constexpr std::int16_t kLastEntry = 200;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // The entry number after "#STRING": optional blanks, an optional sign, decimal digits,
 // optional blanks, and nothing else. False for anything else or a value outside int16_t.

@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Writes StringTable.txt, the language texts of ZeltoSoft, from the table below.
+
+Edit the texts here and run this script (python3 data/make_string_table.py); it writes the
+file beside itself as Windows-1252 bytes with CR LF line ends, the form the program reads.
+With --check it only compares the file on disk with what it would write and exits 1 when they
+differ.
+
+Each entry is a block: the header line "#STRING n", then the Italian line, then the English
+line. The program stores the line whose position under the header equals the language index,
+exactly as written, so no blank lines or comments may appear anywhere in the file.
+
+The caption labels of the radar window (57-62) are about 1.1 inch wide at 8 pt: keep them
+within about 18 characters.
+"""
+
+import sys
+from pathlib import Path
+
+# entry: (Italian, English)
+ENTRIES = {
+    # High-traffic mode list: entry 1 is the first item, entry 0 the second.
+    0: ("Attivato", "On"),
+    1: ("Disattivato", "Off"),
+    # Menus; "&" marks the access key.
+    11: ("&Esci", "&Exit"),
+    12: ("&Lingua", "&Language"),
+    13: ("&Italiano", "&Italian"),
+    14: ("&Inglese", "&English"),
+    # Programmer status (main window).
+    20: ("Programmatore collegato", "Programmer connected"),
+    21: ("Errore del driver USB", "USB driver failure"),
+    22: ("Programmatore non trovato", "No programmer found"),
+    23: ("Più di un programmatore collegato", "More than one programmer found"),
+    # Device status (main window). 31 is followed by two spaces and 33.
+    30: ("Nessun dispositivo risponde", "No device answering"),
+    31: ("Sensore collegato:", "Sensor connected:"),
+    32: ("Dispositivo non supportato", "Unsupported device"),
+    33: ("Duroz740", "Duroz740"),
+    # Mains-noise filter list: first item, before "50 Hz" and "60 Hz".
+    50: ("Disattivato", "Off"),
+    # Reaction-speed list.
+    51: ("Lenta", "Slow"),
+    52: ("Normale", "Normal"),
+    53: ("Veloce", "Fast"),
+    # Installation-height list.
+    54: ("2,30 m", "2.30 m"),
+    55: ("2,90 m", "2.90 m"),
+    56: ("3,50 m", "3.50 m"),
+    # Caption labels and frame of the radar window. 62 is also followed by ":  2.30 m" etc.
+    57: ("Sensibilità", "Sensitivity"),
+    58: ("Tempo ON relè [s]", "Relay ON time [s]"),
+    59: ("Reattività", "Reaction speed"),
+    60: ("Filtro disturbi rete", "Mains noise filter"),
+    61: ("Modo alto traffico", "High-traffic mode"),
+    62: ("Altezza di posa", "Installation height"),
+    63: ("SEGNALE", "SIGNAL"),
+    64: ("Parametri", "Parameters"),
+}
+
+
+def build() -> bytes:
+    lines = []
+    for number in sorted(ENTRIES):
+        if not 0 <= number <= 200:
+            raise ValueError(f"entry {number} is outside 0..200")
+        lines.append(f"#STRING {number}")
+        for text in ENTRIES[number]:
+            if "\r" in text or "\n" in text:
+                raise ValueError(f"entry {number}: a text must be one line: {text!r}")
+            if text.startswith("#STRING"):
+                raise ValueError(f"entry {number}: a text must not look like a header")
+            lines.append(text)
+    # encode() raises on a character Windows-1252 cannot hold.
+    return "".join(line + "\r\n" for line in lines).encode("cp1252")
+
+
+def main() -> int:
+    target = Path(__file__).resolve().with_name("StringTable.txt")
+    data = build()
+    if "--check" in sys.argv[1:]:
+        if not target.exists() or target.read_bytes() != data:
+            print(f"{target} is out of date; run {Path(__file__).name}", file=sys.stderr)
+            return 1
+        return 0
+    target.write_bytes(data)
+    print(f"wrote {target} ({len(ENTRIES)} entries, {len(data)} bytes)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
