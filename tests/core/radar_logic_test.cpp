@@ -1,0 +1,458 @@
+// The radar window's logic against a scripted driver: what it sends on each connection run,
+// how it decodes the sensor's frames and what it shows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "protocol/programmer_messages.h"
+#include "radar/radar_logic.h"
+#include "shell/program.h"
+#include "sim/virtual_clock.h"
+#include "tests/core/fakes.h"
+#include "tests/core/test_support.h"
+
+namespace zelto {
+namespace {
+
+using namespace zelto::testing;
+
+class RadarLogicTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(folder_.path() / "StringTable.txt", NamedStringTable());
+    driver_.devices = {"ZeltoProg"};
+    program_ = std::make_unique<Program>(state_, driver_, clock_, ui_,
+                                         ProgramConfig{folder_.path(), {1, 0, 0}});
+    program_->Load();
+  }
+
+  // What the main window does once a Duroz740 has identified itself and the delay is over.
+  void Open(std::int32_t fw = 0x0200) {
+    state_.DeviceId = kDuroz740Id;
+    state_.DeviceSerial = "0000000001";
+    state_.DeviceHwVersion = 0x0102;
+    state_.DeviceFwVersion = fw;
+    state_.LastDuroz740FwVersion = fw;
+    state_.RadarOpenDelay = 0;
+    program_->ShowDeviceStatus();
+    radar_ = program_->Radar();
+    ASSERT_NE(radar_, nullptr);
+    view_ = ui_.LastRadar();
+  }
+
+  void Identify(std::int32_t fw = 0x0200) {
+    state_.DeviceId = kDuroz740Id;
+    state_.DeviceFwVersion = fw;
+    state_.LastDuroz740FwVersion = fw;
+  }
+
+  // One connection run outside the pacing: never an identification check.
+  void Run() {
+    state_.IdCheckTicks = 0;
+    radar_->RadarConnTick();
+  }
+
+  // Lets time pass while the sensor keeps answering its identification requests.
+  void AdvanceIdentified(std::int64_t ms) {
+    for (std::int64_t t = 0; t < ms; t += 10) {
+      Identify(state_.LastDuroz740FwVersion);
+      clock_.AdvanceBy(std::min<std::int64_t>(10, ms - t));
+    }
+  }
+
+  void Receive(std::uint8_t code, const Bytes& payload) {
+    driver_.Feed(Wire(code, payload));
+    program_->PollTick();
+  }
+
+  // Messages written since the last call.
+  std::vector<Msg> Sent() {
+    std::vector<Msg> out;
+    for (; seen_ < driver_.writes.size(); ++seen_) out.push_back(DecodeWire(driver_.writes[seen_]));
+    return out;
+  }
+
+  std::array<int, 6> Indices() const {
+    std::array<int, 6> a{};
+    for (int i = 0; i < 6; ++i) a[i] = radar_->ListIndex(static_cast<ParamList>(i));
+    return a;
+  }
+
+  TempFolder folder_;
+  ScriptedDriver driver_;
+  sim::VirtualClock clock_;
+  FakeUi ui_;
+  AppState state_;
+  std::unique_ptr<Program> program_;
+  RadarWindowLogic* radar_ = nullptr;
+  RadarRecord* view_ = nullptr;
+  std::size_t seen_ = 0;
+};
+
+TEST_F(RadarLogicTest, LoadRunAsksForParamsAndReportsButChecksNothing) {
+  Open();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{ReadParamsRequest, {}}, {ReportModeRequest, {2}}}));
+  EXPECT_EQ(state_.DispatchMode, 1);
+  EXPECT_TRUE(state_.ExitOnRadarClose);
+  EXPECT_EQ(state_.IdCheckTicks, 1);
+  EXPECT_EQ(radar_->TimerGestConn().Interval(), 100);
+  EXPECT_TRUE(radar_->TimerGestConn().Enabled());
+  EXPECT_FALSE(ui_.main.rec.shown) << "the main window hides behind the radar window";
+  EXPECT_TRUE(view_->shown);
+}
+
+TEST_F(RadarLogicTest, WindowBeforeAnyReply) {
+  ui_.separator = ",";
+  Open();
+  EXPECT_EQ(view_->width_twips, 4972);
+  EXPECT_EQ(view_->caption, "I33");
+  EXPECT_EQ(view_->menu_exit, "I11");
+  EXPECT_EQ(Indices(), (std::array<int, 6>{4, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(view_->items[ValueTonRele740],
+            (std::vector<std::string>{"0,5", "1", "1,5", "2", "2,5", "3", "3,5", "4", "4,5"}));
+  EXPECT_EQ(view_->items[VelSenseDuroz740], (std::vector<std::string>{"I51", "I52", "I53"}));
+  EXPECT_EQ(view_->items[FilterLineDuroz740],
+            (std::vector<std::string>{"I50", "50 Hz", "60 Hz"}));
+  EXPECT_EQ(view_->items[FlagHighTrafficDuroz740], (std::vector<std::string>{"I1", "I0"}));
+  EXPECT_EQ(view_->items[SelHeightDuroz740], (std::vector<std::string>{"I54", "I55", "I56"}));
+  EXPECT_EQ(view_->index[TreshDuroz740], 4);
+  const std::pair<RadarLabel, const char*> labels[] = {
+      {RadarLabel::PrmSensitivity, "I57"}, {RadarLabel::ParTonRele, "I58"},
+      {RadarLabel::ParVel, "I59"},         {RadarLabel::ParFilter, "I60"},
+      {RadarLabel::ParHighTrafic, "I61"},  {RadarLabel::ParHeight, "I62"},
+      {RadarLabel::FrameParam740, "I64"},  {RadarLabel::LabelSignal, "I63"},
+      {RadarLabel::ValueAlarmDuroz740, ""}, {RadarLabel::ValueAlarmDuroz740Peak, "0"}};
+  for (auto [label, text] : labels) EXPECT_EQ(view_->labels[label], text);
+  EXPECT_EQ(radar_->TimerDisplayPeak().Interval(), 4980);
+  EXPECT_TRUE(radar_->TimerDisplayPeak().Enabled());
+}
+
+TEST(RelayTimeItems, FollowTheDecimalSeparator) {
+  EXPECT_EQ(RelayTimeItems("."),
+            (std::vector<std::string>{"0.5", "1", "1.5", "2", "2.5", "3", "3.5", "4", "4.5"}));
+}
+
+TEST_F(RadarLogicTest, IdentificationCheckOnEverySixthRun) {
+  Open();
+  Sent();
+  // Runs 2..5 (load run was 1): requests only.
+  for (int run = 2; run <= 5; ++run) {
+    clock_.AdvanceBy(100);
+    for (const Msg& m : Sent()) EXPECT_NE(m.code, IdentificationRequest) << run;
+  }
+  clock_.AdvanceBy(100);  // run 6: the check
+  auto sent = Sent();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back(), (Msg{IdentificationRequest, {}}));
+  EXPECT_EQ(view_->panels["DevMatr"], "0000000001 - HW: 102 - FW: 200");
+  EXPECT_EQ(state_.DeviceId, 0) << "identity cleared for the new request";
+  EXPECT_EQ(state_.IdCheckTicks, 0);
+  // Between the request and its answer nothing but the check goes out.
+  clock_.AdvanceBy(500);
+  EXPECT_TRUE(Sent().empty());
+  clock_.AdvanceBy(100);
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{IdentificationRequest, {}}}));
+  EXPECT_EQ(state_.IdMissCount, 1);
+}
+
+TEST_F(RadarLogicTest, PacingFollowsTheTimerInterval) {
+  Open();
+  struct Row {
+    int interval;
+    int runs_per_check;
+  };
+  for (Row row : {Row{600, 1}, Row{500, 2}, Row{250, 3}, Row{100, 6}}) {
+    radar_->TimerGestConn().SetInterval(row.interval);
+    state_.IdCheckTicks = 0;
+    Sent();
+    int runs = 0;
+    do {
+      ++runs;
+      radar_->RadarConnTick();
+    } while (Sent().empty() && runs < 20);
+    EXPECT_EQ(runs, row.runs_per_check) << row.interval;
+    state_.IdMissCount = 0;
+  }
+}
+
+struct ParamsRow {
+  const char* name;
+  std::int32_t fw;
+  Bytes payload;
+  std::array<int, 6> indices;     // expected list positions
+  std::array<int, 6> last;        // expected LastParams
+  int area_width;                 // -1: the area was not redrawn
+  bool height_shown;
+};
+
+class ApplyParamsTest : public RadarLogicTest, public ::testing::WithParamInterface<ParamsRow> {};
+
+TEST_P(ApplyParamsTest, AcceptsFieldsUpToTheFirstRejectedOne) {
+  const ParamsRow& row = GetParam();
+  Open(row.fw);
+  state_.LastParams = {7, 7, 7, 7, 7, 7};
+  Receive(ParamsReply, row.payload);
+  EXPECT_EQ(Indices(), row.indices);
+  std::array<int, 6> last{};
+  for (int i = 0; i < 6; ++i) last[i] = state_.LastParams[i];
+  EXPECT_EQ(last, row.last);
+  EXPECT_EQ(view_->area_width, row.area_width);
+  EXPECT_EQ(view_->labels.count(RadarLabel::LabelHeightDuroz740) == 1, row.height_shown);
+  EXPECT_FALSE(state_.ReadParamsPending) << "cleared even when a field was rejected";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ApplyParamsTest,
+    ::testing::Values(
+        ParamsRow{"AllSix", 0x200, {9, 3, 2, 1, 1, 2}, {8, 2, 2, 1, 1, 2}, {8, 2, 2, 1, 1, 2}, 390, true},
+        ParamsRow{"SensitivityZero", 0x200, {0, 3, 2, 1, 1, 2}, {4, 0, 1, 0, 0, 0}, {7, 7, 7, 7, 7, 7}, -1, false},
+        ParamsRow{"SensitivityTen", 0x200, {10, 3, 2, 1, 1, 2}, {4, 0, 1, 0, 0, 0}, {7, 7, 7, 7, 7, 7}, -1, false},
+        ParamsRow{"RelayTen", 0x200, {5, 10, 2, 1, 1, 2}, {4, 0, 1, 0, 0, 0}, {4, 7, 7, 7, 7, 7}, 270, false},
+        ParamsRow{"SpeedThree", 0x200, {1, 9, 3, 1, 1, 2}, {0, 8, 1, 0, 0, 0}, {0, 8, 7, 7, 7, 7}, 150, false},
+        ParamsRow{"FilterThree", 0x200, {1, 9, 0, 3, 1, 2}, {0, 8, 0, 0, 0, 0}, {0, 8, 0, 7, 7, 7}, 150, false},
+        ParamsRow{"TrafficTwo", 0x200, {1, 9, 0, 2, 2, 2}, {0, 8, 0, 2, 0, 0}, {0, 8, 0, 2, 7, 7}, 150, false},
+        ParamsRow{"HeightThreeResetsListOnly", 0x200, {2, 1, 0, 0, 1, 3}, {1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 7}, 180, false},
+        ParamsRow{"OldFirmwareIgnoresHeightByte", 0x1FF, {2, 1, 0, 0, 1, 2}, {1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 0}, 180, true},
+        ParamsRow{"OldFirmwareFiveBytes", 0x1FF, {3, 4, 2, 2, 0}, {2, 3, 2, 2, 0, 0}, {2, 3, 2, 2, 0, 0}, 210, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RadarLogicTest, FramesTooShortOrCorruptChangeNothing) {
+  Open(0x0200);
+  // Leave a full parameter reply in the frame buffer first, then take the pending read back.
+  Receive(ParamsReply, {9, 9, 2, 2, 1, 2});
+  state_.ReadParamsPending = true;
+  const auto before = Indices();
+  Receive(ParamsReply, {1, 1, 0, 0, 0});  // five bytes from a sensor that has a height
+  Receive(SignalReport, {2, 0x10});       // no level low byte, no status
+  Bytes bad = Wire(ParamsReply, {1, 1, 0, 0, 0, 0});
+  bad[bad.size() - 3] ^= 0x04;  // checksum low byte
+  driver_.Feed(bad);
+  program_->PollTick();
+  EXPECT_EQ(Indices(), before);
+  EXPECT_TRUE(state_.ReadParamsPending);
+  EXPECT_EQ(radar_->LevelText(), "");
+  EXPECT_EQ(view_->bar, -1);
+}
+
+TEST_F(RadarLogicTest, AcknowledgementsMoveTheFlags) {
+  Open();
+  Receive(ReportModeAck, {});
+  EXPECT_FALSE(state_.ReportModePending);
+  Receive(ParamsReply, {5, 1, 1, 0, 0, 0});
+  EXPECT_FALSE(state_.ReadParamsPending);
+  Receive(WriteParamsAck, {0x55});
+  EXPECT_TRUE(state_.ReadParamsPending);
+  Receive(0x06, {1, 2, 3});
+  EXPECT_TRUE(state_.ReadParamsPending);
+  Receive(IdentificationReply, IdPayload(257, "SN00000009", 0x0103, 0x0201));
+  EXPECT_EQ(state_.DeviceSerial, "SN00000009");
+  EXPECT_EQ(state_.DeviceFwVersion, 0x0201);
+}
+
+TEST_F(RadarLogicTest, WriteBackCycle) {
+  Open(0x0200);
+  Receive(ParamsReply, {5, 1, 1, 0, 0, 2});
+  Receive(ReportModeAck, {});
+  Sent();
+  Identify();
+  Run();
+  EXPECT_TRUE(Sent().empty()) << "lists agree with the sensor: nothing to write";
+
+  // The user opens the relay-time list: nothing is written while it is open.
+  program_->RadarWindowEvents().OnListDropDown(ValueTonRele740);
+  EXPECT_TRUE(state_.ListOpen[ValueTonRele740]);
+  Run();
+  EXPECT_TRUE(Sent().empty());
+  program_->RadarWindowEvents().OnListClick(ValueTonRele740, 3);
+  EXPECT_FALSE(state_.ListOpen[ValueTonRele740]);
+  Run();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 4, 1, 0, 0, 2}}}));
+  Run();
+  EXPECT_EQ(Sent().size(), 1u) << "repeated until the sensor answers";
+
+  Receive(WriteParamsAck, {});
+  Run();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{ReadParamsRequest, {}}}));
+  Receive(ParamsReply, {5, 4, 1, 0, 0, 2});
+  Run();
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(state_.LastParams[ValueTonRele740], 3);
+}
+
+TEST_F(RadarLogicTest, RefusedValueComesBackAndWritingStops) {
+  Open(0x0200);
+  Receive(ParamsReply, {5, 1, 1, 0, 0, 0});
+  Receive(ReportModeAck, {});
+  Identify();
+  program_->RadarWindowEvents().OnListDropDown(TreshDuroz740);
+  program_->RadarWindowEvents().OnListClick(TreshDuroz740, 8);
+  Sent();
+  Run();
+  EXPECT_EQ(Sent().at(0).payload.at(0), 9);
+  Receive(WriteParamsAck, {});
+  Receive(ParamsReply, {5, 1, 1, 0, 0, 0});  // the sensor kept its own sensitivity
+  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 4);
+  Run();
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(RadarLogicTest, OldFirmwareWritesFiveBytes) {
+  Open(0x01FF);
+  Receive(ParamsReply, {5, 1, 1, 0, 0});
+  Receive(ReportModeAck, {});
+  Identify(0x01FF);
+  program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
+  Sent();
+  Run();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 1, 1, 0, 1}}}));
+}
+
+TEST_F(RadarLogicTest, OpenedListStaysOutUntilItsNextClick) {
+  Open();
+  Receive(ParamsReply, {5, 1, 1, 0, 0, 0});
+  Receive(ReportModeAck, {});
+  Identify();
+  program_->RadarWindowEvents().OnListDropDown(FilterLineDuroz740);
+  // A reply still moves an open list; the difference it leaves is not written.
+  state_.LastParams[FilterLineDuroz740] = 2;
+  Sent();
+  Run();
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_FALSE(radar_->RadarParamsChanged());
+  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 0);
+  EXPECT_TRUE(radar_->RadarParamsChanged());
+}
+
+// The identity is cleared at every check; a parameter reply that lands before the next
+// identification reply must not reset the height of a sensor that has one.
+TEST_F(RadarLogicTest, HeightSurvivesRepliesInTheIdentificationGap) {
+  Open(0x0200);
+  Receive(ReportModeAck, {});
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    program_->ResetDeviceIdentity();  // as the check does
+    Receive(ParamsReply, {5, 2, 1, 0, 0, 2});
+    EXPECT_EQ(radar_->ListIndex(SelHeightDuroz740), 2) << cycle;
+    EXPECT_EQ(state_.LastParams[SelHeightDuroz740], 2) << cycle;
+    Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
+    if (cycle % 5 == 0) {
+      program_->RadarWindowEvents().OnListClick(TreshDuroz740, cycle % 9);
+      Sent();
+      radar_->RadarConnTick();
+      for (const Msg& m : Sent())
+        if (m.code == WriteParamsRequest) EXPECT_EQ(m.payload.at(5), 2) << cycle;
+      Receive(WriteParamsAck, {});
+    }
+  }
+}
+
+TEST_F(RadarLogicTest, SignalReportShowsLevelBarLedAndPeak) {
+  Open();
+  AdvanceIdentified(1000);
+  Receive(SignalReport, {2, 0x12, 0x34, 1});
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740], "4660");
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "4660");
+  EXPECT_EQ(view_->bar, 4660);
+  EXPECT_EQ(view_->led, true);
+  Timer& peak = radar_->TimerDisplayPeak();
+  EXPECT_EQ(peak.Interval(), 2000);
+
+  // Equal then lower levels: the peak holds and the hold is not restarted.
+  AdvanceIdentified(1500);
+  Receive(SignalReport, {2, 0x12, 0x34, 0});
+  Receive(SignalReport, {2, 0x01, 0x00, 0});
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740], "256");
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "4660");
+  EXPECT_EQ(view_->led, false);
+  AdvanceIdentified(499);
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "4660");
+  AdvanceIdentified(1);  // 2000 ms after the new peak
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "256");
+
+  // Reports of another kind change nothing at all.
+  Receive(SignalReport, {1, 0xFF, 0xFF, 1});
+  Receive(SignalReport, {3, 0xFF, 0xFF, 1});
+  EXPECT_EQ(view_->bar, 256);
+  Receive(SignalReport, {2, 0xFF, 0xFF, 0});
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740], "65535");
+}
+
+TEST_F(RadarLogicTest, PeakTickBeforeAnyReportLeavesAnEmptyPeakThatCountsAsZero) {
+  Open();
+  AdvanceIdentified(4980);
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "");
+  Receive(SignalReport, {2, 0, 0, 0});
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "") << "0 is no new peak";
+  Receive(SignalReport, {2, 0, 1, 0});
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "1");
+}
+
+TEST_F(RadarLogicTest, AreaGeometryForEverySensitivity) {
+  Open();
+  const int expected[9][4] = {{150, 120, 125, 90}, {180, 140, 110, 80}, {210, 160, 95, 70},
+                              {240, 180, 80, 60},  {270, 200, 65, 50},  {300, 220, 50, 40},
+                              {330, 240, 35, 30},  {360, 260, 20, 20},  {390, 280, 5, 10}};
+  for (int s = 1; s <= 9; ++s) {
+    radar_->DisplayArea(static_cast<std::int16_t>(s));
+    EXPECT_EQ(view_->area_width, expected[s - 1][0]) << s;
+    EXPECT_EQ(view_->area_height, expected[s - 1][1]) << s;
+    EXPECT_EQ(view_->area_left, expected[s - 1][2]) << s;
+    EXPECT_EQ(view_->area_top, expected[s - 1][3]) << s;
+  }
+  EXPECT_EQ(view_->grid_draws, 9);
+}
+
+TEST_F(RadarLogicTest, HeightText) {
+  Open();
+  const char* expected[] = {"I62:  2.30 m", "I62:  2.90 m", "I62:  3.50 m"};
+  for (int h = 0; h < 3; ++h) {
+    Receive(ParamsReply, {5, 1, 1, 0, 0, static_cast<std::uint8_t>(h)});
+    EXPECT_EQ(view_->labels[RadarLabel::LabelHeightDuroz740], expected[h]);
+  }
+}
+
+TEST_F(RadarLogicTest, LostSensorClosesTheWindowAtTheSixthMissedCheck) {
+  Open();
+  Sent();
+  // No reply ever comes: the checks at 0.5 s, 1.1 s, ... miss.
+  clock_.AdvanceBy(500);
+  EXPECT_EQ(state_.IdMissCount, 0) << "the first check still sees the opening identity";
+  for (int miss = 1; miss <= 5; ++miss) {
+    clock_.AdvanceBy(600);
+    EXPECT_EQ(state_.IdMissCount, miss);
+    EXPECT_EQ(view_->panels.count("DevMatr") && view_->panels["DevMatr"] == "I30", miss >= 3)
+        << miss;
+    EXPECT_FALSE(view_->unloaded) << miss;
+  }
+  Sent();
+  clock_.AdvanceBy(600);
+  EXPECT_TRUE(view_->unloaded);
+  EXPECT_EQ(program_->Radar(), nullptr);
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{ReportModeRequest, {0}}, {IdentificationRequest, {}}}));
+  EXPECT_FALSE(state_.ExitOnRadarClose);
+  EXPECT_EQ(state_.DispatchMode, 0);
+  EXPECT_EQ(state_.RadarOpenDelay, 3000);
+  EXPECT_TRUE(ui_.main.rec.shown);
+  EXPECT_EQ(ui_.main.rec.status_prog, "");
+  EXPECT_EQ(ui_.main.rec.status_device, "");
+  EXPECT_FALSE(program_->Ended());
+  // The closed window's timers are gone with it.
+  clock_.AdvanceBy(5000);
+  EXPECT_EQ(ui_.radars.size(), 1u);
+}
+
+TEST_F(RadarLogicTest, UserCloseSendsStopWritesSettingsAndEnds) {
+  state_.LanguageIndex = 1;
+  Open();
+  Sent();
+  program_->RadarWindowEvents().OnRadarCloseRequested();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{ReportModeRequest, {0}}}));
+  EXPECT_TRUE(program_->Ended());
+  EXPECT_TRUE(ui_.main.rec.unloaded);
+  EXPECT_EQ(ui_.quits, 1);
+  EXPECT_FALSE(state_.LinkOpen);
+  EXPECT_EQ(ReadFile(folder_.path() / "ZeltoSoft.prm"),
+            "\"File configurazione ZeltoSoft\"\r\n1\r\n");
+}
+
+}  // namespace
+}  // namespace zelto
