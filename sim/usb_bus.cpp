@@ -1,0 +1,435 @@
+#include "sim/usb_bus.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/duroz740.h"
+
+namespace zelto::sim {
+
+namespace {
+
+// A driver keeps this much of what the device sends while nobody reads; the rest is lost.
+constexpr std::size_t kRxCapacity = 65536;
+// Descriptions are listed with at most this many characters, then a NUL.
+constexpr std::size_t kMaxDescription = 64;
+// Logs are cut back by half when they reach this, so a long run stays bounded.
+constexpr std::size_t kMaxLoggedFrames = 100000;
+constexpr std::size_t kMaxLoggedBytes = 1 << 20;
+
+template <class T>
+void KeepBounded(std::vector<T>& log, std::size_t limit) {
+  if (log.size() >= limit) log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(limit / 2));
+}
+
+}  // namespace
+
+const char* CallName(Call call) {
+  static constexpr const char* kNames[kCallKinds] = {
+      "ListDevices", "OpenEx", "ResetDevice", "Purge", "Write",
+      "GetQueueStatus", "SetTimeouts", "Read", "Close"};
+  const int i = static_cast<int>(call);
+  return i >= 0 && i < kCallKinds ? kNames[i] : "?";
+}
+
+const char* FaultName(Fault fault) {
+  static constexpr const char* kNames[kFaultKinds] = {
+      "call failure", "short write", "description failure", "second adapter",
+      "unplug", "replug", "noise", "bad checksum", "split read", "merged reply",
+      "silence", "other device"};
+  const int i = static_cast<int>(fault);
+  return i >= 0 && i < kFaultKinds ? kNames[i] : "?";
+}
+
+// ---------------------------------------------------------------------------------------
+// Adapter: the programmer and the driver's queues for one USB device.
+
+Adapter::Adapter(UsbBus& bus, std::string description, std::string serial,
+                 std::uint32_t seed)
+    : bus_(bus), description_(std::move(description)), serial_(std::move(serial)), rng_(seed) {
+  host_frames_.reserve(256);
+  raw_written_.reserve(4096);
+}
+
+Adapter::~Adapter() = default;
+
+void Adapter::Attach(std::unique_ptr<Device> device) { device_ = std::move(device); }
+
+std::unique_ptr<Device> Adapter::Detach() { return std::move(device_); }
+
+Duroz740* Adapter::Sensor() const { return dynamic_cast<Duroz740*>(device_.get()); }
+
+void Adapter::FailDescriptionQuery(bool fail, FT_STATUS status) {
+  fail_description_ = fail;
+  description_status_ = status;
+}
+
+void Adapter::InsertNoise(const std::uint8_t* bytes, std::size_t count) {
+  bus_.Update();
+  if (!IsOpen() || bytes == nullptr || count == 0) return;
+  Receive(bytes, count);
+  bus_.Count(Fault::kNoise);
+}
+
+void Adapter::InsertRandomNoise(std::size_t count) {
+  std::array<std::uint8_t, 64> chunk{};
+  bus_.Update();
+  if (!IsOpen() || count == 0) return;
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t n = std::min(chunk.size(), count - done);
+    for (std::size_t i = 0; i < n; ++i) chunk[i] = static_cast<std::uint8_t>(rng_());
+    Receive(chunk.data(), n);
+    done += n;
+  }
+  bus_.Count(Fault::kNoise);
+}
+
+void Adapter::ClearLog() {
+  host_frames_.clear();
+  raw_written_.clear();
+  rejected_host_frames_ = 0;
+}
+
+void Adapter::Update(std::int64_t now_ms) {
+  if (device_ != nullptr) device_->Advance(now_ms, *this);
+  while (!pending_.empty() && pending_.front().at_ms <= now_ms) {
+    // A driver that is not open is not listening: what arrives then is lost.
+    if (IsOpen()) Receive(pending_.front().wire.bytes.data(), pending_.front().wire.size);
+    pending_.pop_front();
+  }
+}
+
+void Adapter::Receive(const std::uint8_t* bytes, std::size_t count) {
+  const std::size_t room = kRxCapacity - std::min(kRxCapacity, rx_.size());
+  const std::size_t n = std::min(room, count);
+  rx_.insert(rx_.end(), bytes, bytes + n);
+  overflow_bytes_ += count - n;
+}
+
+void Adapter::DropStreams() {
+  pending_.clear();
+  rx_.clear();
+  decoder_.Reset();
+}
+
+void Adapter::HostBytes(std::int64_t now_ms, const std::uint8_t* bytes, std::size_t count) {
+  KeepBounded(raw_written_, kMaxLoggedBytes);
+  raw_written_.insert(raw_written_.end(), bytes, bytes + count);
+  for (std::size_t i = 0; i < count; ++i) {
+    switch (decoder_.Feed(bytes[i])) {
+      case FrameDecoder::Result::kFrame:
+        OnHostFrame(now_ms, decoder_.frame());
+        break;
+      case FrameDecoder::Result::kBadChecksum:
+      case FrameDecoder::Result::kMalformed:
+        ++rejected_host_frames_;
+        break;
+      case FrameDecoder::Result::kNone:
+        break;
+    }
+  }
+}
+
+void Adapter::OnHostFrame(std::int64_t now_ms, const DecodedFrame& frame) {
+  KeepBounded(host_frames_, kMaxLoggedFrames);
+  host_frames_.push_back(HostFrame{now_ms, frame});
+  if (device_ == nullptr) return;
+  if (device_->Silent()) {
+    bus_.Count(Fault::kSilence);
+    return;
+  }
+  if (frame.code != kIdentificationRequest) {
+    device_->OnMessage(now_ms, frame, *this);
+    return;
+  }
+  // The programmer answers identification itself, from what the device told it.
+  const DeviceIdentity& id = device_->Identity();
+  std::array<std::uint8_t, 16> reply{};
+  reply[0] = static_cast<std::uint8_t>(id.id >> 8);
+  reply[1] = static_cast<std::uint8_t>(id.id & 0xFF);
+  std::memcpy(&reply[2], id.serial.data(), id.serial.size());
+  reply[12] = static_cast<std::uint8_t>(id.hw >> 8);
+  reply[13] = static_cast<std::uint8_t>(id.hw & 0xFF);
+  reply[14] = static_cast<std::uint8_t>(id.fw >> 8);
+  reply[15] = static_cast<std::uint8_t>(id.fw & 0xFF);
+  if (id.id != Duroz740::kId) bus_.Count(Fault::kOtherDevice);
+  Send(now_ms + identify_delay_ms_, kIdentificationReply, reply.data(), reply.size());
+}
+
+void Adapter::Send(std::int64_t at_ms, std::uint8_t code, const std::uint8_t* payload,
+                   std::size_t count) {
+  if (!plugged_) return;
+  Pending p{at_ms, {}};
+  std::uint16_t checksum = BodySum(code, payload, count);
+  if (corrupt_replies_ > 0) {
+    --corrupt_replies_;
+    ++checksum;
+    bus_.Count(Fault::kBadChecksum);
+  }
+  if (!EncodeFrame(code, payload, count, checksum, p.wire)) return;
+  if (merge_window_ms_ > 0) {
+    const std::int64_t w = merge_window_ms_;
+    const std::int64_t held = (at_ms + w - 1) / w * w;
+    if (held != at_ms) bus_.Count(Fault::kMergedReply);
+    p.at_ms = held;
+  }
+  // Keep arrival order; equal times keep the order they were sent in.
+  auto pos = std::upper_bound(pending_.begin(), pending_.end(), p.at_ms,
+                              [](std::int64_t t, const Pending& q) { return t < q.at_ms; });
+  pending_.insert(pos, p);
+}
+
+// ---------------------------------------------------------------------------------------
+// UsbBus: the driver calls.
+
+UsbBus::UsbBus(const Clock& clock) : clock_(clock) {}
+
+UsbBus::~UsbBus() = default;
+
+Adapter& UsbBus::Plug(std::string description) {
+  Update();
+  const std::size_t n = adapters_.size();
+  std::string serial = "ZP" + std::to_string(100000 + n);
+  adapters_.push_back(std::unique_ptr<Adapter>(
+      new Adapter(*this, std::move(description), std::move(serial),
+                  static_cast<std::uint32_t>(0x2E51u + n))));
+  Adapter& a = *adapters_.back();
+  a.plugged_ = true;
+  for (const auto& other : adapters_)
+    if (other.get() != &a && other->plugged_ && other->description_ == a.description_) {
+      Count(Fault::kSecondAdapter);
+      break;
+    }
+  return a;
+}
+
+void UsbBus::Unplug(Adapter& adapter) {
+  Update();
+  if (!adapter.plugged_) return;
+  adapter.plugged_ = false;
+  for (OpenHandle& h : handles_)
+    if (h.adapter == &adapter) h.alive = false;
+  adapter.open_handle_ = 0;
+  adapter.DropStreams();
+  Count(Fault::kUnplug);
+}
+
+void UsbBus::Replug(Adapter& adapter) {
+  Update();
+  if (adapter.plugged_) return;
+  adapter.plugged_ = true;
+  Count(Fault::kReplug);
+}
+
+void UsbBus::FailCall(Call call, int times, FT_STATUS status) {
+  const int i = static_cast<int>(call);
+  if (i < 0 || i >= kCallKinds) return;
+  injections_[i] = Injection{times, status};
+}
+
+void UsbBus::ClearCallFailure(Call call) { FailCall(call, 0); }
+
+void UsbBus::ClearCallFailures() { injections_.fill(Injection{}); }
+
+void UsbBus::ShortWrite(std::uint32_t missing, int times) {
+  short_write_missing_ = missing;
+  short_writes_ = times;
+}
+
+void UsbBus::Update() {
+  const std::int64_t now = clock_.NowMs();
+  for (auto& a : adapters_) a->Update(now);
+}
+
+bool UsbBus::Begin(Call call, FT_STATUS& status) {
+  const int i = static_cast<int>(call);
+  ++calls_[i];
+  Update();
+  Injection& inj = injections_[i];
+  if (inj.remaining == 0) return false;
+  if (inj.remaining > 0) --inj.remaining;
+  ++failed_calls_[i];
+  Count(Fault::kCallFailure);
+  status = inj.status;
+  return true;
+}
+
+FT_STATUS UsbBus::Resolve(FT_HANDLE handle, Adapter*& adapter) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (value == 0) return FT_INVALID_HANDLE;
+  for (const OpenHandle& h : handles_) {
+    if (h.value != value) continue;
+    // A handle whose device went away fails as the driver fails I/O on a vanished device.
+    if (!h.alive) return FT_IO_ERROR;
+    adapter = h.adapter;
+    return FT_OK;
+  }
+  return FT_INVALID_HANDLE;
+}
+
+Adapter* UsbBus::PluggedAt(std::uint32_t index) {
+  for (auto& a : adapters_) {
+    if (!a->plugged_) continue;
+    if (index == 0) return a.get();
+    --index;
+  }
+  return nullptr;
+}
+
+FT_STATUS UsbBus::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kListDevices, status)) return status;
+  if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
+    if (arg1 == nullptr) return FT_INVALID_PARAMETER;
+    std::uint32_t count = 0;
+    for (const auto& a : adapters_) count += a->plugged_ ? 1 : 0;
+    *static_cast<std::uint32_t*>(arg1) = count;
+    return FT_OK;
+  }
+  const std::uint32_t what = flags & ~FT_LIST_BY_INDEX;
+  if ((flags & FT_LIST_BY_INDEX) == 0 ||
+      (what != FT_OPEN_BY_DESCRIPTION && what != FT_OPEN_BY_SERIAL_NUMBER))
+    return FT_INVALID_PARAMETER;
+  // The index travels in the pointer itself.
+  const auto index = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg1));
+  Adapter* a = PluggedAt(index);
+  if (a == nullptr) return FT_DEVICE_NOT_FOUND;
+  if (arg2 == nullptr) return FT_INVALID_PARAMETER;
+  if (a->fail_description_) {
+    Count(Fault::kDescriptionFailure);
+    return a->description_status_;
+  }
+  const std::string& text = what == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
+  const std::size_t n = std::min(text.size(), kMaxDescription);
+  char* out = static_cast<char*>(arg2);
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+  return FT_OK;
+}
+
+FT_STATUS UsbBus::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kOpenEx, status)) return status;
+  if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
+  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER)
+    return FT_INVALID_PARAMETER;
+  // Nothing longer than a description can name a device; never read past that.
+  const char* text = static_cast<const char*>(arg);
+  const std::string_view wanted(text, strnlen(text, kMaxDescription + 1));
+  for (auto& a : adapters_) {
+    const std::string& name = flags == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
+    if (!a->plugged_ || a->IsOpen() || name != wanted) continue;
+    const std::uintptr_t value = next_handle_;
+    next_handle_ += 0x10;
+    handles_.push_back(OpenHandle{value, a.get(), true});
+    a->open_handle_ = value;
+    a->rx_.clear();
+    a->decoder_.Reset();
+    ++a->opens_;
+    *handle = reinterpret_cast<FT_HANDLE>(value);
+    return FT_OK;
+  }
+  return FT_DEVICE_NOT_FOUND;
+}
+
+FT_STATUS UsbBus::ResetDevice(FT_HANDLE handle) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kResetDevice, status)) return status;
+  Adapter* a = nullptr;
+  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  a->rx_.clear();
+  a->decoder_.Reset();
+  ++a->resets_;
+  return FT_OK;
+}
+
+FT_STATUS UsbBus::Purge(FT_HANDLE handle, std::uint32_t mask) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kPurge, status)) return status;
+  Adapter* a = nullptr;
+  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  // Writes reach the programmer at once, so there is never a transmit queue to discard.
+  if ((mask & FT_PURGE_RX) != 0) a->rx_.clear();
+  return FT_OK;
+}
+
+FT_STATUS UsbBus::Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
+                        std::uint32_t* bytes_written) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kWrite, status)) return status;
+  Adapter* a = nullptr;
+  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (bytes_written == nullptr || (buffer == nullptr && bytes_to_write > 0))
+    return FT_INVALID_PARAMETER;
+  std::uint32_t n = bytes_to_write;
+  if (short_writes_ != 0 && n > 0) {
+    if (short_writes_ > 0) --short_writes_;
+    n = n > short_write_missing_ ? n - short_write_missing_ : 0;
+    Count(Fault::kShortWrite);
+  }
+  a->HostBytes(clock_.NowMs(), static_cast<const std::uint8_t*>(buffer), n);
+  *bytes_written = n;
+  return FT_OK;
+}
+
+FT_STATUS UsbBus::GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kGetQueueStatus, status)) return status;
+  Adapter* a = nullptr;
+  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
+  *rx_bytes = static_cast<std::uint32_t>(a->rx_.size());
+  return FT_OK;
+}
+
+FT_STATUS UsbBus::SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
+                              std::uint32_t write_timeout_ms) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kSetTimeouts, status)) return status;
+  Adapter* a = nullptr;
+  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  a->timeouts_set_ = true;
+  a->read_timeout_ms_ = read_timeout_ms;
+  a->write_timeout_ms_ = write_timeout_ms;
+  return FT_OK;
+}
+
+FT_STATUS UsbBus::Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
+                       std::uint32_t* bytes_returned) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kRead, status)) return status;
+  Adapter* a = nullptr;
+  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (bytes_returned == nullptr || (buffer == nullptr && bytes_to_read > 0))
+    return FT_INVALID_PARAMETER;
+  // Never waits: hands out what is there, as a read of queued bytes does.
+  std::size_t n = std::min<std::size_t>(bytes_to_read, a->rx_.size());
+  if (a->read_limit_ > 0 && n > a->read_limit_) {
+    n = a->read_limit_;
+    Count(Fault::kSplitRead);
+  }
+  std::copy_n(a->rx_.begin(), n, static_cast<std::uint8_t*>(buffer));
+  a->rx_.erase(a->rx_.begin(), a->rx_.begin() + static_cast<std::ptrdiff_t>(n));
+  *bytes_returned = static_cast<std::uint32_t>(n);
+  return FT_OK;
+}
+
+FT_STATUS UsbBus::Close(FT_HANDLE handle) {
+  FT_STATUS status = FT_OK;
+  if (Begin(Call::kClose, status)) return status;
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (value == 0) return FT_INVALID_HANDLE;
+  auto it = std::find_if(handles_.begin(), handles_.end(),
+                         [value](const OpenHandle& h) { return h.value == value; });
+  if (it == handles_.end()) return FT_INVALID_HANDLE;
+  // Closing a handle whose device was unplugged still succeeds and frees it.
+  if (it->alive) {
+    it->adapter->open_handle_ = 0;
+    it->adapter->rx_.clear();
+    it->adapter->decoder_.Reset();
+  }
+  handles_.erase(it);
+  return FT_OK;
+}
+
+}  // namespace zelto::sim

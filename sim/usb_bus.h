@@ -1,0 +1,257 @@
+// A virtual USB bus behind the driver port: any number of ZeltoProg adapters, each with a
+// programmer that answers identification and relays frames to the device plugged into it.
+// Time comes from the clock passed in; every driver call first catches up with it, so
+// replies arrive when their time has come, with no timers and no threads.
+//
+// Faults are injected by name and counted per kind, so a long run can report what it
+// survived.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "shell/timer_port.h"
+#include "sim/device.h"
+#include "sim/wire_frame.h"
+#include "usb/d2xx_port.h"
+
+namespace zelto::sim {
+
+class Duroz740;
+class UsbBus;
+
+// The nine driver calls, for failure injection and call counts.
+enum class Call : int {
+  kListDevices,
+  kOpenEx,
+  kResetDevice,
+  kPurge,
+  kWrite,
+  kGetQueueStatus,
+  kSetTimeouts,
+  kRead,
+  kClose,
+};
+constexpr int kCallKinds = 9;
+const char* CallName(Call call);
+
+enum class Fault : int {
+  kCallFailure,         // a driver call returned an injected error
+  kShortWrite,          // a write took fewer bytes than asked
+  kDescriptionFailure,  // a description query by index failed
+  kSecondAdapter,       // an adapter was plugged while another of its description was
+  kUnplug,
+  kReplug,
+  kNoise,               // a burst of noise went into a receive stream
+  kBadChecksum,         // a reply went out with a wrong checksum
+  kSplitRead,           // a read returned less than asked and queued
+  kMergedReply,         // a reply was held back to arrive together with later ones
+  kSilence,             // a request went unanswered because the device was silent
+  kOtherDevice,         // an identification named a device that is not a Duroz740
+};
+constexpr int kFaultKinds = 12;
+const char* FaultName(Fault fault);
+
+// For the `times` of an injected failure: until cleared.
+constexpr int kUntilCleared = -1;
+
+// A frame the programmer received from the host.
+struct HostFrame {
+  std::int64_t at_ms = 0;
+  DecodedFrame frame;
+};
+
+class Adapter final : private ReplySink {
+ public:
+  Adapter(const Adapter&) = delete;
+  Adapter& operator=(const Adapter&) = delete;
+  ~Adapter();
+
+  const std::string& Description() const { return description_; }
+  const std::string& Serial() const { return serial_; }
+  bool Plugged() const { return plugged_; }
+  bool IsOpen() const { return open_handle_ != 0; }
+
+  // The device plugged into the adapter's socket; the adapter owns it.
+  template <class D, class... Args>
+  D& Attach(Args&&... args) {
+    auto device = std::make_unique<D>(std::forward<Args>(args)...);
+    D& ref = *device;
+    Attach(std::move(device));
+    return ref;
+  }
+  void Attach(std::unique_ptr<Device> device);
+  // Pulls the device out (nothing answers any more) and hands it over, e.g. to attach it
+  // again later with its state intact.
+  std::unique_ptr<Device> Detach();
+  Device* AttachedDevice() const { return device_.get(); }
+  // The attached device when it is a Duroz740, else null.
+  Duroz740* Sensor() const;
+
+  // Time from an identification request to the programmer's answer.
+  void SetIdentifyDelayMs(int ms) { identify_delay_ms_ = ms < 0 ? 0 : ms; }
+
+  // Faults of this adapter.
+  void FailDescriptionQuery(bool fail, FT_STATUS status = FT_IO_ERROR);
+  // Puts bytes into the receive stream now, behind what has already arrived. Lost, and not
+  // counted, when the adapter is not open.
+  void InsertNoise(const std::uint8_t* bytes, std::size_t count);
+  void InsertRandomNoise(std::size_t count);
+  // The next `count` replies carry a wrong checksum.
+  void CorruptNextReplies(int count = 1) { corrupt_replies_ = count; }
+  // A read returns at most max_bytes (0: no limit), so replies come apart across reads.
+  void LimitReadSize(std::uint32_t max_bytes) { read_limit_ = max_bytes; }
+  // Replies reach the driver only at multiples of window_ms (0: at once), so the ones due
+  // within one window come in together.
+  void MergeReplies(int window_ms) { merge_window_ms_ = window_ms < 0 ? 0 : window_ms; }
+
+  // Observation.
+  const std::vector<HostFrame>& HostFrames() const { return host_frames_; }
+  const std::vector<std::uint8_t>& RawWritten() const { return raw_written_; }
+  // Host frames dropped for a wrong checksum or a broken layout.
+  std::uint64_t RejectedHostFrames() const { return rejected_host_frames_; }
+  void ClearLog();
+  std::size_t QueuedBytes() const { return rx_.size(); }
+  std::size_t PendingReplies() const { return pending_.size(); }
+  // Bytes lost because the driver's receive buffer was full.
+  std::uint64_t OverflowBytes() const { return overflow_bytes_; }
+  bool TimeoutsSet() const { return timeouts_set_; }
+  std::uint32_t ReadTimeoutMs() const { return read_timeout_ms_; }
+  std::uint32_t WriteTimeoutMs() const { return write_timeout_ms_; }
+  std::uint64_t Opens() const { return opens_; }
+  std::uint64_t Resets() const { return resets_; }
+
+ private:
+  friend class UsbBus;
+  Adapter(UsbBus& bus, std::string description, std::string serial, std::uint32_t seed);
+
+  struct Pending {
+    std::int64_t at_ms;
+    WireFrame wire;
+  };
+
+  void Update(std::int64_t now_ms);
+  void HostBytes(std::int64_t now_ms, const std::uint8_t* bytes, std::size_t count);
+  void OnHostFrame(std::int64_t now_ms, const DecodedFrame& frame);
+  void Send(std::int64_t at_ms, std::uint8_t code, const std::uint8_t* payload,
+            std::size_t count) override;
+  void Receive(const std::uint8_t* bytes, std::size_t count);
+  void DropStreams();
+
+  UsbBus& bus_;
+  std::string description_;
+  std::string serial_;
+  bool plugged_ = false;
+  std::uintptr_t open_handle_ = 0;
+  std::unique_ptr<Device> device_;
+  int identify_delay_ms_ = 20;
+
+  FrameDecoder decoder_;
+  std::deque<Pending> pending_;   // replies on their way, by arrival time
+  std::deque<std::uint8_t> rx_;   // what the driver has received and not yet handed out
+
+  bool fail_description_ = false;
+  FT_STATUS description_status_ = FT_IO_ERROR;
+  int corrupt_replies_ = 0;
+  std::uint32_t read_limit_ = 0;
+  int merge_window_ms_ = 0;
+  std::mt19937 rng_;
+
+  std::vector<HostFrame> host_frames_;
+  std::vector<std::uint8_t> raw_written_;
+  std::uint64_t rejected_host_frames_ = 0;
+  std::uint64_t overflow_bytes_ = 0;
+  bool timeouts_set_ = false;
+  std::uint32_t read_timeout_ms_ = 0;
+  std::uint32_t write_timeout_ms_ = 0;
+  std::uint64_t opens_ = 0;
+  std::uint64_t resets_ = 0;
+};
+
+class UsbBus : public D2xxPort {
+ public:
+  explicit UsbBus(const Clock& clock);
+  ~UsbBus() override;
+  UsbBus(const UsbBus&) = delete;
+  UsbBus& operator=(const UsbBus&) = delete;
+
+  // Plugs in a new adapter; the reference stays valid as long as the bus.
+  Adapter& Plug(std::string description = "ZeltoProg");
+  // The adapter disappears from the bus: its open handle dies, whatever was on its way is
+  // lost. Its device stays in its socket for a replug.
+  void Unplug(Adapter& adapter);
+  void Replug(Adapter& adapter);
+  // Every adapter ever plugged, in plugging order, plugged or not.
+  std::size_t AdapterCount() const { return adapters_.size(); }
+  Adapter& adapter(std::size_t index) { return *adapters_.at(index); }
+
+  // The next `times` calls of this kind fail with `status` and do nothing else.
+  void FailCall(Call call, int times = 1, FT_STATUS status = FT_IO_ERROR);
+  void ClearCallFailure(Call call);
+  void ClearCallFailures();
+  // The next `times` writes report and pass on `missing` bytes fewer than asked.
+  void ShortWrite(std::uint32_t missing = 1, int times = 1);
+
+  std::uint64_t FaultCount(Fault fault) const { return faults_[static_cast<int>(fault)]; }
+  std::uint64_t CallCount(Call call) const { return calls_[static_cast<int>(call)]; }
+  std::uint64_t FailedCallCount(Call call) const { return failed_calls_[static_cast<int>(call)]; }
+
+  // Catches every adapter up with the clock, as each driver call does first.
+  void Update();
+
+  FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+  FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override;
+  FT_STATUS ResetDevice(FT_HANDLE handle) override;
+  FT_STATUS Purge(FT_HANDLE handle, std::uint32_t mask) override;
+  FT_STATUS Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
+                  std::uint32_t* bytes_written) override;
+  FT_STATUS GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
+  FT_STATUS SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
+                        std::uint32_t write_timeout_ms) override;
+  FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
+                 std::uint32_t* bytes_returned) override;
+  FT_STATUS Close(FT_HANDLE handle) override;
+
+ private:
+  friend class Adapter;
+
+  struct OpenHandle {
+    std::uintptr_t value;
+    Adapter* adapter;
+    bool alive;  // false once the adapter was unplugged under it
+  };
+  struct Injection {
+    int remaining = 0;  // kUntilCleared or a count
+    FT_STATUS status = FT_IO_ERROR;
+  };
+
+  // Counts the call, catches up with the clock and applies an injected failure; true when
+  // the call must fail with `status`.
+  bool Begin(Call call, FT_STATUS& status);
+  // The adapter behind an open handle, or the status a driver gives for that handle.
+  FT_STATUS Resolve(FT_HANDLE handle, Adapter*& adapter);
+  Adapter* PluggedAt(std::uint32_t index);
+  void Count(Fault fault) { ++faults_[static_cast<int>(fault)]; }
+
+  const Clock& clock_;
+  std::vector<std::unique_ptr<Adapter>> adapters_;
+  std::vector<OpenHandle> handles_;
+  std::uintptr_t next_handle_ = 0x7E10;
+
+  std::array<Injection, kCallKinds> injections_{};
+  std::uint32_t short_write_missing_ = 1;
+  int short_writes_ = 0;
+
+  std::array<std::uint64_t, kFaultKinds> faults_{};
+  std::array<std::uint64_t, kCallKinds> calls_{};
+  std::array<std::uint64_t, kCallKinds> failed_calls_{};
+};
+
+}  // namespace zelto::sim
