@@ -1,0 +1,61 @@
+# The Qt 6 Widgets front end: the three windows, the Qt timer adapter, the two programs
+# (zeltosoft on the real drivers, zeltosoft-demo on the simulated bench) and their tests.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/app/version.h.in
+               ${CMAKE_CURRENT_BINARY_DIR}/generated/zelto_version.h @ONLY)
+
+add_library(zelto_qt STATIC
+  app/qt_common.cpp
+  app/qt_timer.cpp
+  app/qt_ui.cpp
+  app/run_program.cpp
+  shell/form_start.cpp
+  shell/form_about.cpp
+  radar/form_duroz740.cpp
+  radar/led_indicator.cpp
+  radar/signal_bar.cpp
+  radar/area_canvas.cpp
+  data/zeltosoft.qrc
+)
+set_target_properties(zelto_qt PROPERTIES AUTOMOC ON AUTORCC ON)
+target_include_directories(zelto_qt PUBLIC
+  ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/generated)
+target_link_libraries(zelto_qt PUBLIC zelto_core Qt6::Widgets)
+
+# Both programs sit in one folder with the string table they read at start-up.
+set(ZELTO_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
+
+add_executable(zeltosoft app/main.cpp)
+target_link_libraries(zeltosoft PRIVATE zelto_qt)
+if(TARGET zelto_drivers AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/usb/driver_select.h)
+  target_link_libraries(zeltosoft PRIVATE zelto_drivers)
+  target_compile_definitions(zeltosoft PRIVATE ZELTO_HAVE_SYSTEM_DRIVER)
+endif()
+
+add_executable(zeltosoft-demo app/demo_main.cpp app/demo_walk.cpp)
+set_target_properties(zeltosoft-demo PROPERTIES AUTOMOC ON)
+target_link_libraries(zeltosoft-demo PRIVATE zelto_qt zelto_sim)
+
+foreach(program zeltosoft zeltosoft-demo)
+  set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZELTO_BIN_DIR})
+  add_custom_command(TARGET ${program} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different
+            ${CMAKE_CURRENT_SOURCE_DIR}/data/StringTable.txt ${ZELTO_BIN_DIR}/StringTable.txt
+    VERBATIM)
+endforeach()
+
+# Installed into a private folder, where the string table sits beside the executables, with
+# links from bin/. (The program resolves its own folder through the links.)
+include(GNUInstallDirs)
+set(ZELTO_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+install(TARGETS zeltosoft zeltosoft-demo RUNTIME DESTINATION ${ZELTO_INSTALL_DIR})
+install(FILES data/StringTable.txt DESTINATION ${ZELTO_INSTALL_DIR})
+foreach(program zeltosoft zeltosoft-demo)
+  install(CODE "
+    set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    file(CREATE_LINK \"../${ZELTO_INSTALL_DIR}/${program}\" \"\${link}\" SYMBOLIC)
+    message(STATUS \"Installing: \${link}\")")
+endforeach()
+install(DIRECTORY data/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)

@@ -204,16 +204,18 @@ def product_logo():
 
 
 def maker_logo():
+    # The About box's text starts 12 pixels above the picture's lower edge, so the drawing
+    # keeps to the upper 48 rows and leaves the rest white.
     w, h = 197, 64
     img = Image(w, h)
-    # Badge: a red rounded square with a white stylised Z and two waves.
-    fill_round_rect(img, 4, 6, 56, 58, 10, RED)
-    stroke(img, [(17, 19), (43, 19), (17, 45), (43, 45)], 6, (255, 255, 255))
-    ring_sector(img, 30, 32, 29.5, 32, -40, 40, (255, 255, 255))
+    # Badge: a red rounded square with a white stylised Z and a wave.
+    fill_round_rect(img, 4, 3, 48, 47, 9, RED)
+    stroke(img, [(15, 14), (37, 14), (15, 36), (37, 36)], 5, (255, 255, 255))
+    ring_sector(img, 26, 25, 25, 27.5, -40, 40, (255, 255, 255))
     # Name.
-    draw_text(img, "ZELTO", 66, 9, 26, 25, 4.2, NAVY, slant=0.12)
-    draw_text(img, "SENSORI", 67, 44, 12, 14.6, 2.0, RED)
-    img.fill(lambda x, y: True, (66, 39, 188, 40), NAVY, 0.6)
+    draw_text(img, "ZELTO", 58, 4, 22, 22, 3.8, NAVY, slant=0.12)
+    img.fill(lambda x, y: True, (58, 31, 170, 32), NAVY, 0.6)
+    draw_text(img, "SENSORI", 59, 36, 10, 12.6, 1.8, RED)
     return img
 
 

@@ -1,0 +1,55 @@
+// zeltosoft: the tool on the real USB drivers.
+#include <QApplication>
+#include <memory>
+
+#include "app/run_program.h"
+#include "usb/d2xx_port.h"
+
+#ifdef ZELTO_HAVE_SYSTEM_DRIVER
+#include "usb/driver_select.h"
+#endif
+
+namespace {
+
+#ifndef ZELTO_HAVE_SYSTEM_DRIVER
+// Built without driver backends: every call fails, so the main window reports a driver
+// failure and the rest of the program still works.
+class NoDriver : public zelto::D2xxPort {
+ public:
+  zelto::FT_STATUS ListDevices(void*, void*, std::uint32_t) override { return kFail; }
+  zelto::FT_STATUS OpenEx(void*, std::uint32_t, zelto::FT_HANDLE*) override { return kFail; }
+  zelto::FT_STATUS ResetDevice(zelto::FT_HANDLE) override { return kFail; }
+  zelto::FT_STATUS Purge(zelto::FT_HANDLE, std::uint32_t) override { return kFail; }
+  zelto::FT_STATUS Write(zelto::FT_HANDLE, void*, std::uint32_t, std::uint32_t*) override {
+    return kFail;
+  }
+  zelto::FT_STATUS GetQueueStatus(zelto::FT_HANDLE, std::uint32_t*) override { return kFail; }
+  zelto::FT_STATUS SetTimeouts(zelto::FT_HANDLE, std::uint32_t, std::uint32_t) override {
+    return kFail;
+  }
+  zelto::FT_STATUS Read(zelto::FT_HANDLE, void*, std::uint32_t, std::uint32_t*) override {
+    return kFail;
+  }
+  zelto::FT_STATUS Close(zelto::FT_HANDLE) override { return kFail; }
+
+ private:
+  static constexpr zelto::FT_STATUS kFail = zelto::FT_OTHER_ERROR;
+};
+#endif
+
+std::unique_ptr<zelto::D2xxPort> MakeDriver() {
+#ifdef ZELTO_HAVE_SYSTEM_DRIVER
+  return zelto::CreateSystemDriver();
+#else
+  return std::make_unique<NoDriver>();
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("ZeltoSoft");
+  const std::unique_ptr<zelto::D2xxPort> driver = MakeDriver();
+  return zelto::qt::RunProgram(*driver);
+}

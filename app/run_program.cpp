@@ -1,0 +1,33 @@
+#include "app/run_program.h"
+
+#include <QApplication>
+
+#include "app/qt_timer.h"
+#include "app/qt_ui.h"
+#include "zelto_version.h"
+
+namespace zelto::qt {
+
+ProgramConfig ConfigForThisExecutable() {
+  ProgramConfig config;
+  config.folder = std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String());
+  config.version = ProgramVersion{ZELTO_VERSION_MAJOR, ZELTO_VERSION_MINOR, ZELTO_VERSION_PATCH};
+  return config;
+}
+
+int RunProgram(D2xxPort& driver, const std::function<void(QtUi&, Program&)>& started) {
+  // Declared in this order so the program goes first: it still owns timers and perhaps a
+  // radar window when it is destroyed.
+  AppState state;
+  QtTimerFactory timers;
+  QtUi ui;
+  Program program(state, driver, timers, ui, ConfigForThisExecutable());
+  ui.Connect(program);
+  program.Load();
+  // A missing string table ends the program inside Load, before any event loop.
+  if (program.Ended()) return 0;
+  if (started) started(ui, program);
+  return QApplication::exec();
+}
+
+}  // namespace zelto::qt

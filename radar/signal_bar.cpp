@@ -1,0 +1,90 @@
+#include "radar/signal_bar.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+
+#include "app/qt_common.h"
+
+namespace zelto::qt {
+
+namespace {
+constexpr int kTickLength = 4;
+constexpr int kGap = 2;
+constexpr int kMarkHeight = 6;  // room above the track for the over-range mark
+const QColor kBarColour(40, 90, 200);
+const QColor kOverRangeColour(220, 0, 0);
+}  // namespace
+
+SignalBar::SignalBar(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::NoFocus); }
+
+void SignalBar::SetValue(std::int32_t value) {
+  if (value == value_) return;
+  value_ = value;
+  update();
+}
+
+QFont SignalBar::ScaleFont() const { return MakeFont(SansSerifFamilies(), 6.75); }
+
+QRect SignalBar::TrackRect() const {
+  const QFontMetrics metrics(ScaleFont());
+  const int label_width = metrics.horizontalAdvance(QString::number(kScaleMaximum));
+  const int half_text = metrics.height() / 2;
+  const int left = label_width + kGap + kTickLength;
+  const int top = std::max(kMarkHeight + 1, half_text);
+  const int bottom = height() - std::max(2, half_text);
+  const int track_width = std::max(6, std::min(22, width() - left - 2));
+  return QRect(left, top, track_width, std::max(1, bottom - top));
+}
+
+QRect SignalBar::FilledRect() const {
+  const QRect track = TrackRect().adjusted(1, 1, -1, -1);
+  const std::int32_t shown = std::clamp<std::int32_t>(value_, 0, kScaleMaximum);
+  const int filled = static_cast<int>(static_cast<std::int64_t>(track.height()) * shown /
+                                      kScaleMaximum);
+  return QRect(track.left(), track.bottom() - filled + 1, track.width(), filled);
+}
+
+void SignalBar::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRect track = TrackRect();
+
+  // Scale: a tick and a number every 5000.
+  painter.setFont(ScaleFont());
+  painter.setPen(palette().color(QPalette::WindowText));
+  const QFontMetrics metrics(painter.font());
+  const QRect inner = track.adjusted(1, 1, -1, -1);
+  for (std::int32_t mark = 0; mark <= kScaleMaximum; mark += kScaleStep) {
+    const int y = inner.bottom() - static_cast<int>(static_cast<std::int64_t>(inner.height() - 1) *
+                                                    mark / kScaleMaximum);
+    painter.drawLine(track.left() - kGap - kTickLength, y, track.left() - kGap - 1, y);
+    const QRect text_box(0, y - metrics.height() / 2, track.left() - kGap - kTickLength - 1,
+                         metrics.height());
+    painter.drawText(text_box, Qt::AlignRight | Qt::AlignVCenter, QString::number(mark));
+  }
+
+  // Sunken track and the bar inside it.
+  painter.fillRect(track, Qt::white);
+  painter.setPen(palette().color(QPalette::Dark));
+  painter.drawLine(track.topLeft(), track.topRight());
+  painter.drawLine(track.topLeft(), track.bottomLeft());
+  painter.setPen(palette().color(QPalette::Light));
+  painter.drawLine(track.bottomLeft(), track.bottomRight());
+  painter.drawLine(track.topRight(), track.bottomRight());
+  painter.fillRect(FilledRect(), kBarColour);
+
+  if (OverRange()) {
+    // A small red triangle pointing up above the full bar: the level is off the scale.
+    QPainterPath mark;
+    const int cx = track.center().x();
+    mark.moveTo(cx, track.top() - kMarkHeight);
+    mark.lineTo(cx + kMarkHeight, track.top() - 1);
+    mark.lineTo(cx - kMarkHeight, track.top() - 1);
+    mark.closeSubpath();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(mark, kOverRangeColour);
+  }
+}
+
+}  // namespace zelto::qt

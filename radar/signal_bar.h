@@ -1,0 +1,33 @@
+// BarSign740's widget: the signal level as a vertical bar on a 0..20000 scale. A level above
+// the scale keeps the bar full and lights a small over-range mark above it.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+
+namespace zelto::qt {
+
+class SignalBar : public QWidget {
+ public:
+  static constexpr std::int32_t kScaleMaximum = 20000;
+  static constexpr std::int32_t kScaleStep = 5000;
+
+  explicit SignalBar(QWidget* parent = nullptr);
+
+  void SetValue(std::int32_t value);
+  std::int32_t Value() const { return value_; }
+  bool OverRange() const { return value_ > kScaleMaximum; }
+  // The part of the track that the bar fills (empty at level 0 or below).
+  QRect FilledRect() const;
+  QRect TrackRect() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QFont ScaleFont() const;
+
+  std::int32_t value_ = 0;
+};
+
+}  // namespace zelto::qt
