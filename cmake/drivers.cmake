@@ -1,0 +1,45 @@
+# The real driver backends behind the driver port: the vendor's D2XX library, loaded at run
+# time, and libftdi1; plus the choice between them.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBFTDI1 REQUIRED IMPORTED_TARGET libftdi1)
+
+add_library(zelto_drivers STATIC
+  usb/d2xx_dynamic.cpp
+  usb/libftdi_driver.cpp
+  usb/driver_select.cpp
+)
+target_link_libraries(zelto_drivers
+  PUBLIC zelto_core
+  PRIVATE PkgConfig::LIBFTDI1 ${CMAKE_DL_LIBS})
+
+# Linux desktop integration: adapter access for the logged-in user, and the menu entry.
+install(FILES data/99-zeltoprog.rules DESTINATION lib/udev/rules.d)
+install(FILES data/zeltosoft.desktop DESTINATION share/applications)
+
+if(ZELTO_TESTS)
+  # Stand-ins for the vendor library, found by the tests through the dynamic loader: one
+  # complete, one without the optional line-setting calls.
+  set(ZELTO_STANDIN_DIR ${CMAKE_CURRENT_BINARY_DIR}/standin-ftd2xx)
+  set(ZELTO_STANDIN_BASIC_DIR ${CMAKE_CURRENT_BINARY_DIR}/standin-ftd2xx-basic)
+  add_library(zelto_ftd2xx_standin SHARED tests/drivers/ftd2xx_standin.cpp)
+  add_library(zelto_ftd2xx_standin_basic SHARED tests/drivers/ftd2xx_standin.cpp)
+  target_compile_definitions(zelto_ftd2xx_standin_basic PRIVATE STANDIN_WITHOUT_LINE_SETTINGS)
+  set_target_properties(zelto_ftd2xx_standin PROPERTIES
+    OUTPUT_NAME ftd2xx LIBRARY_OUTPUT_DIRECTORY ${ZELTO_STANDIN_DIR})
+  set_target_properties(zelto_ftd2xx_standin_basic PROPERTIES
+    OUTPUT_NAME ftd2xx LIBRARY_OUTPUT_DIRECTORY ${ZELTO_STANDIN_BASIC_DIR})
+
+  zelto_gtest(drivers_tests
+    SOURCES
+      tests/drivers/d2xx_dynamic_test.cpp
+      tests/drivers/libftdi_driver_test.cpp
+      tests/drivers/driver_select_test.cpp
+    LIBS zelto_drivers zelto_sim PkgConfig::LIBFTDI1 ${CMAKE_DL_LIBS})
+  add_dependencies(drivers_tests zelto_ftd2xx_standin zelto_ftd2xx_standin_basic)
+  # The complete stand-in sits on the test program's run path, so loading the library by its
+  # plain name finds it the way the loader finds an installed one.
+  set_target_properties(drivers_tests PROPERTIES BUILD_RPATH ${ZELTO_STANDIN_DIR})
+  target_compile_definitions(drivers_tests PRIVATE
+    ZELTO_STANDIN_PATH="${ZELTO_STANDIN_DIR}/libftd2xx.so"
+    ZELTO_STANDIN_BASIC_PATH="${ZELTO_STANDIN_BASIC_DIR}/libftd2xx.so")
+endif()

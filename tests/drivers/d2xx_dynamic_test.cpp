@@ -1,0 +1,214 @@
+// The vendor-library backend, loaded for real through the dynamic loader: the stand-in
+// libftd2xx.so built beside these tests takes the place of the vendor's library, and the USB
+// link runs its cases through it.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shell/app_state.h"
+#include "usb/comm_usb.h"
+#include "usb/d2xx_dynamic.h"
+#include "usb/driver_select.h"
+
+namespace zelto {
+namespace {
+
+// The stand-in's scripting calls, looked up in the very copy of the library the driver uses
+// (the loader hands out one copy per file).
+class StandIn {
+ public:
+  explicit StandIn(const char* library) : handle_(dlopen(library, RTLD_NOW | RTLD_LOCAL)) {
+    if (handle_ == nullptr) return;
+    Get(reset, "standin_reset");
+    Get(add_device, "standin_add_device");
+    Get(fail, "standin_fail");
+    Get(fail_description, "standin_fail_description");
+    Get(queue_rx, "standin_queue_rx");
+    Get(limit_write, "standin_limit_write");
+    Get(written_fn, "standin_written");
+    Get(calls, "standin_calls");
+    Get(open_devices, "standin_open_devices");
+    Get(settings_fn, "standin_settings");
+  }
+  ~StandIn() {
+    if (handle_ != nullptr) dlclose(handle_);
+  }
+  bool Ready() const { return handle_ != nullptr && reset != nullptr && settings_fn != nullptr; }
+
+  struct Settings {
+    std::uint32_t purge, read_timeout, write_timeout, baud, bits, stop, parity;
+  };
+  Settings settings() const {
+    Settings s{};
+    settings_fn(&s.purge, &s.read_timeout, &s.write_timeout, &s.baud, &s.bits, &s.stop,
+                &s.parity);
+    return s;
+  }
+  std::vector<std::uint8_t> written() const {
+    std::vector<std::uint8_t> out(6000);
+    out.resize(written_fn(out.data(), static_cast<std::uint32_t>(out.size())));
+    return out;
+  }
+
+  void (*reset)() = nullptr;
+  void (*add_device)(const char*) = nullptr;
+  void (*fail)(const char*, std::uint32_t) = nullptr;
+  void (*fail_description)(std::uint32_t, std::uint32_t) = nullptr;
+  void (*queue_rx)(const unsigned char*, std::uint32_t) = nullptr;
+  void (*limit_write)(std::uint32_t) = nullptr;
+  std::uint32_t (*calls)(const char*) = nullptr;
+  std::uint32_t (*open_devices)() = nullptr;
+
+ private:
+  template <typename Fn>
+  void Get(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(dlsym(handle_, name));
+  }
+  void* handle_;
+  std::uint32_t (*written_fn)(unsigned char*, std::uint32_t) = nullptr;
+  void (*settings_fn)(std::uint32_t*, std::uint32_t*, std::uint32_t*, std::uint32_t*,
+                      std::uint32_t*, std::uint32_t*, std::uint32_t*) = nullptr;
+};
+
+class VendorLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(driver.Loaded()) << driver.LoadError();
+    // Some other libftd2xx.so ahead of ours on the search path would show here.
+    ASSERT_TRUE(standin.Ready()) << "the loader found a libftd2xx.so that is not the stand-in";
+    standin.reset();
+  }
+
+  D2xxDynamic driver;  // by plain name, through the loader's search
+  StandIn standin{DefaultD2xxLibraryName()};
+  AppState state;
+  CommUsb link{state, driver};
+};
+
+struct OpenCase {
+  const char* name;
+  std::vector<const char*> devices;
+  const char* failing_call;      // nullptr: none
+  int unreadable_index;          // -1: none
+  int expected;
+};
+
+TEST_F(VendorLibraryTest, OpenResultFollowsTheAttachedDevices) {
+  const OpenCase cases[] = {
+      {"one programmer", {"ZeltoProg"}, nullptr, -1, kLinkOk},
+      // Only found when the index travels by value in the pointer argument.
+      {"programmer second in the list", {"FT232R USB UART", "ZeltoProg"}, nullptr, -1, kLinkOk},
+      {"no device", {}, nullptr, -1, kLinkNoProgrammer},
+      {"other devices only", {"FT232R USB UART"}, nullptr, -1, kLinkNoProgrammer},
+      {"two programmers", {"ZeltoProg", "ZeltoProg"}, nullptr, -1, kLinkManyProgrammers},
+      {"second of two unreadable", {"ZeltoProg", "ZeltoProg"}, nullptr, 1, kLinkOk},
+      {"listing fails", {"ZeltoProg"}, "FT_ListDevices", -1, kLinkDriverFailure},
+      {"open fails", {"ZeltoProg"}, "FT_OpenEx", -1, kLinkDriverFailure},
+      {"baud rate refused", {"ZeltoProg"}, "FT_SetBaudRate", -1, kLinkDriverFailure},
+      {"data format refused", {"ZeltoProg"}, "FT_SetDataCharacteristics", -1, kLinkDriverFailure},
+  };
+  for (const OpenCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    standin.reset();
+    for (const char* d : c.devices) standin.add_device(d);
+    if (c.failing_call != nullptr) standin.fail(c.failing_call, FT_IO_ERROR);
+    if (c.unreadable_index >= 0) standin.fail_description(c.unreadable_index, FT_IO_ERROR);
+    AppState fresh;
+    CommUsb l(fresh, driver);
+    EXPECT_EQ(l.UsbOpen(), c.expected);
+    EXPECT_EQ(fresh.LinkOpen, c.expected == kLinkOk);
+    // A device whose line settings were refused is not left open behind the link's back.
+    EXPECT_EQ(standin.open_devices(), c.expected == kLinkOk ? 1u : 0u);
+  }
+}
+
+TEST_F(VendorLibraryTest, OpenSetsLineTo9600Baud8N1AndResets) {
+  standin.add_device("ZeltoProg");
+  ASSERT_EQ(link.UsbOpen(), kLinkOk);
+  const StandIn::Settings s = standin.settings();
+  EXPECT_EQ(s.baud, 9600u);
+  EXPECT_EQ(s.bits, 8u);
+  EXPECT_EQ(s.stop, 0u);    // one stop bit
+  EXPECT_EQ(s.parity, 0u);  // none
+  EXPECT_EQ(standin.calls("FT_ResetDevice"), 1u);
+}
+
+TEST_F(VendorLibraryTest, WriteReadAndCloseGoThroughTheLibrary) {
+  standin.add_device("ZeltoProg");
+  ASSERT_EQ(link.UsbOpen(), kLinkOk);
+
+  const std::vector<std::uint8_t> frame = {0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0x03};
+  ASSERT_EQ(link.UsbWrite(frame.data(), static_cast<std::int16_t>(frame.size())), kLinkOk);
+  EXPECT_EQ(standin.written(), frame);
+  EXPECT_EQ(standin.settings().purge, FT_PURGE_RX | FT_PURGE_TX);
+
+  const std::vector<std::uint8_t> reply = {0x01, 0x02, 0x01, 0x01, 0x01, 0x55, 0xAA, 0x01, 0x03};
+  standin.queue_rx(reply.data(), static_cast<std::uint32_t>(reply.size()));
+  std::array<std::uint8_t, kRingSize + 1> ring{};
+  std::int16_t w = 1995;  // the bytes wrap round the end of the ring
+  ASSERT_EQ(link.UsbRead(ring.data(), 10, w, kRingSize), kLinkOk);
+  EXPECT_EQ(w, 4);
+  for (std::size_t i = 0; i < reply.size(); ++i)
+    EXPECT_EQ(ring[(1995 + i) % kRingSize], reply[i]) << "byte " << i;
+  EXPECT_EQ(standin.settings().read_timeout, 5000u);
+  EXPECT_EQ(standin.settings().write_timeout, 0u);
+
+  standin.limit_write(3);
+  EXPECT_EQ(link.UsbWrite(frame.data(), static_cast<std::int16_t>(frame.size())),
+            kLinkDriverFailure);
+
+  EXPECT_EQ(link.UsbClose(), kLinkOk);
+  EXPECT_EQ(standin.open_devices(), 0u);
+}
+
+TEST_F(VendorLibraryTest, LibraryWithoutLineSettingCallsStillOpens) {
+  D2xxDynamic basic(ZELTO_STANDIN_BASIC_PATH);
+  ASSERT_TRUE(basic.Loaded()) << basic.LoadError();
+  StandIn basic_standin(ZELTO_STANDIN_BASIC_PATH);
+  ASSERT_TRUE(basic_standin.Ready());
+  basic_standin.reset();
+  basic_standin.add_device("ZeltoProg");
+  AppState s;
+  CommUsb l(s, basic);
+  EXPECT_EQ(l.UsbOpen(), kLinkOk);
+  EXPECT_EQ(basic_standin.settings().baud, 0u);
+  // The two files are two libraries: the complete stand-in saw none of this.
+  EXPECT_EQ(standin.calls("FT_OpenEx"), 0u);
+}
+
+TEST(VendorLibrary, UnusableLibraryReadsAsDriverFailure) {
+  // A missing file, and a library that loads but is not the D2XX library.
+  for (const char* library : {"/nonexistent/libftd2xx.so", "libc.so.6"}) {
+    SCOPED_TRACE(library);
+    D2xxDynamic driver{std::string(library)};
+    EXPECT_FALSE(driver.Loaded());
+    EXPECT_FALSE(driver.LoadError().empty());
+    AppState state;
+    CommUsb link(state, driver);
+    EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
+    const std::uint8_t byte = 0;
+    EXPECT_EQ(link.UsbWrite(&byte, 1), kLinkDriverFailure);
+    std::array<std::uint8_t, kRingSize + 1> ring{};
+    std::int16_t w = 0;
+    EXPECT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
+    EXPECT_EQ(link.UsbClose(), kLinkDriverFailure);
+  }
+}
+
+TEST_F(VendorLibraryTest, SystemDriverPrefersTheVendorLibrary) {
+  standin.add_device("ZeltoProg");
+  std::string chosen;
+  std::unique_ptr<D2xxPort> system = CreateSystemDriver(&chosen);
+  EXPECT_EQ(chosen, kDriverNameVendor);
+  AppState s;
+  CommUsb l(s, *system);
+  EXPECT_EQ(l.UsbOpen(), kLinkOk);
+  EXPECT_EQ(standin.calls("FT_OpenEx"), 1u);
+}
+
+}  // namespace
+}  // namespace zelto

@@ -1,0 +1,70 @@
+// Which driver the program ends up with when the vendor library or libftdi1 is missing.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "shell/app_state.h"
+#include "sim/virtual_clock.h"
+#include "tests/drivers/fake_ftdi.h"
+#include "usb/comm_usb.h"
+#include "usb/driver_select.h"
+
+namespace zelto {
+namespace {
+
+TEST(DriverSelection, FallsBackFromVendorLibraryToLibftdiToFailingDriver) {
+  struct Row {
+    const char* vendor_library;
+    bool libftdi_starts;
+    const char* chosen;
+  };
+  const Row rows[] = {
+      {ZELTO_STANDIN_PATH, true, kDriverNameVendor},
+      {"/nonexistent/libftd2xx.so", true, kDriverNameLibftdi},
+      {"libc.so.6", true, kDriverNameLibftdi},  // loads, but is no D2XX library
+      {"/nonexistent/libftd2xx.so", false, kDriverNameNone},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.vendor_library + std::string(row.libftdi_starts ? " + libftdi" : ""));
+    sim::VirtualClock clock;
+    bool bus_started = false;
+    DriverSources sources;
+    sources.vendor_library = row.vendor_library;
+    sources.open_libftdi = [&]() -> std::unique_ptr<FtdiBus> {
+      bus_started = true;
+      if (!row.libftdi_starts) return nullptr;
+      auto bus = std::make_unique<testing::FakeBus>(clock);
+      bus->Attach("ZeltoProg");
+      return bus;
+    };
+    std::string chosen;
+    std::unique_ptr<D2xxPort> driver = CreateDriver(sources, &chosen);
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(chosen, row.chosen);
+    // libusb is not even started when the vendor library is there.
+    EXPECT_EQ(bus_started, chosen != kDriverNameVendor);
+
+    if (chosen == kDriverNameLibftdi) {
+      AppState state;
+      CommUsb link(state, *driver);
+      EXPECT_EQ(link.UsbOpen(), kLinkOk);
+    }
+    if (chosen == kDriverNameNone) {
+      // Nothing to talk through: every operation is a driver failure, none crashes.
+      AppState state;
+      CommUsb link(state, *driver);
+      EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
+      const std::uint8_t byte = 0;
+      EXPECT_EQ(link.UsbWrite(&byte, 1), kLinkDriverFailure);
+      std::array<std::uint8_t, kRingSize + 1> ring{};
+      std::int16_t w = 0;
+      EXPECT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
+      EXPECT_EQ(link.UsbClose(), kLinkDriverFailure);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zelto

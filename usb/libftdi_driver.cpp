@@ -1,0 +1,439 @@
+#include "usb/libftdi_driver.h"
+
+#include <ftdi.h>
+#include <libusb.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+namespace zelto {
+
+namespace {
+
+// libftdi's answer from read and write calls when the context has no device open.
+constexpr int kFtdiDeviceUnavailable = -666;
+// ftdi_usb_find_all: out of memory.
+constexpr int kFtdiFindAllNoMemory = -3;
+
+// Opening fails mostly because the adapter is held (by another program, or by the kernel's
+// serial driver when it could not be detached) or because we lack permission: the vendor
+// library calls all of that "not opened". A failed reset or baud rate during the open is a
+// transfer that went wrong.
+FT_STATUS StatusFromOpen(int code) {
+  switch (code) {
+    case -6:   // reset failed
+    case -7:   // set baud rate failed
+    case -9:   // device descriptor
+    case -10:  // configuration descriptor
+    case -12:  // current configuration
+      return FT_IO_ERROR;
+    default:
+      return FT_DEVICE_NOT_OPENED;
+  }
+}
+
+FT_STATUS StatusFromWrite(int code) {
+  return code == kFtdiDeviceUnavailable ? FT_DEVICE_NOT_OPENED : FT_IO_ERROR;
+}
+
+}  // namespace
+
+FT_STATUS StatusFromLibusb(int code) {
+  if (code >= 0) return FT_OK;
+  switch (code) {
+    case LIBUSB_ERROR_IO:
+    case LIBUSB_ERROR_TIMEOUT:
+    case LIBUSB_ERROR_OVERFLOW:
+    case LIBUSB_ERROR_PIPE:
+    case LIBUSB_ERROR_INTERRUPTED:
+      return FT_IO_ERROR;
+    case LIBUSB_ERROR_INVALID_PARAM:
+      return FT_INVALID_PARAMETER;
+    case LIBUSB_ERROR_ACCESS:
+    case LIBUSB_ERROR_BUSY:
+      return FT_DEVICE_NOT_OPENED;
+    case LIBUSB_ERROR_NO_DEVICE:  // unplugged while open
+    case LIBUSB_ERROR_NOT_FOUND:
+      return FT_DEVICE_NOT_FOUND;
+    case LIBUSB_ERROR_NO_MEM:
+      return FT_INSUFFICIENT_RESOURCES;
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+      return FT_NOT_SUPPORTED;
+    case kFtdiDeviceUnavailable:
+      return FT_DEVICE_NOT_OPENED;
+    default:
+      return FT_OTHER_ERROR;
+  }
+}
+
+std::int64_t SteadyClock::NowMs() const {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::size_t ByteFifo::Push(const std::uint8_t* data, std::size_t count) {
+  const std::size_t n = std::min(count, Free());
+  if (n == 0) return 0;
+  std::size_t tail = (head_ + size_) % buffer_.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    buffer_[tail] = data[i];
+    if (++tail == buffer_.size()) tail = 0;
+  }
+  size_ += n;
+  return n;
+}
+
+std::size_t ByteFifo::Pop(std::uint8_t* out, std::size_t count) {
+  const std::size_t n = std::min(count, size_);
+  for (std::size_t i = 0; i < n; ++i) {
+    out[i] = buffer_[head_];
+    if (++head_ == buffer_.size()) head_ = 0;
+  }
+  size_ -= n;
+  if (size_ == 0) head_ = 0;
+  return n;
+}
+
+// ---------------------------------------------------------------------------------------
+// The driver logic over FtdiBus / FtdiLink.
+
+struct LibftdiDriver::Device {
+  explicit Device(std::unique_ptr<FtdiLink> l) : link(std::move(l)), fifo(kFifoCapacity) {}
+  std::unique_ptr<FtdiLink> link;
+  ByteFifo fifo;
+  // Until the link sets them: a read returns what one look at the chip brings, a write uses
+  // libftdi's own limit.
+  std::uint32_t read_timeout_ms = 0;
+  std::uint32_t write_timeout_ms = 0;
+  std::array<std::uint8_t, 4096> scratch{};
+};
+
+LibftdiDriver::LibftdiDriver(std::unique_ptr<FtdiBus> bus, const Clock* clock)
+    : bus_(std::move(bus)), clock_(clock != nullptr ? *clock : steady_) {}
+
+LibftdiDriver::~LibftdiDriver() {
+  // Give every adapter back (and with it the kernel's serial driver) before the bus goes.
+  for (auto& [token, device] : devices_) device->link->Close();
+  devices_.clear();
+}
+
+LibftdiDriver::Device* LibftdiDriver::Find(FT_HANDLE handle) {
+  auto it = devices_.find(reinterpret_cast<std::uintptr_t>(handle));
+  return it == devices_.end() ? nullptr : it->second.get();
+}
+
+FT_STATUS LibftdiDriver::Enumerate() {
+  listed_.clear();
+  listed_valid_ = false;
+  const int count = bus_->Scan();
+  if (count < 0)
+    return count == kFtdiFindAllNoMemory ? FT_INSUFFICIENT_RESOURCES : FT_IO_ERROR;
+  for (int i = 0; i < count; ++i) {
+    std::string description;
+    // An adapter we may not open (another user's, or no udev rule yet) must not hide the
+    // others: it is simply left out.
+    if (bus_->ReadDescription(i, description) < 0) continue;
+    if (description.size() > kMaxDescription) description.resize(kMaxDescription);
+    listed_.push_back({i, std::move(description)});
+  }
+  listed_valid_ = true;
+  return FT_OK;
+}
+
+FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
+    if (arg1 == nullptr) return FT_INVALID_PARAMETER;
+    const FT_STATUS status = Enumerate();
+    if (status != FT_OK) return status;
+    *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(listed_.size());
+    return FT_OK;
+  }
+  if ((flags & FT_LIST_BY_INDEX) != 0) {
+    if ((flags & FT_OPEN_BY_DESCRIPTION) == 0) return FT_NOT_SUPPORTED;
+    if (arg2 == nullptr) return FT_INVALID_PARAMETER;
+    if (!listed_valid_) {
+      const FT_STATUS status = Enumerate();
+      if (status != FT_OK) return status;
+    }
+    // The index travels in the pointer itself.
+    const auto index = reinterpret_cast<std::uintptr_t>(arg1);
+    if (index >= listed_.size()) return FT_DEVICE_NOT_FOUND;
+    const std::string& description = listed_[index].description;
+    char* out = static_cast<char*>(arg2);
+    std::memcpy(out, description.data(), description.size());
+    out[description.size()] = '\0';
+    return FT_OK;
+  }
+  return FT_NOT_SUPPORTED;
+}
+
+FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
+  if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
+  if (flags != FT_OPEN_BY_DESCRIPTION) return FT_NOT_SUPPORTED;
+  const char* text = static_cast<const char*>(arg);
+  std::string wanted(text, strnlen(text, kMaxDescription + 1));
+
+  // Always from a fresh scan: the list kept for ListDevices may be older than a replug.
+  const FT_STATUS listed = Enumerate();
+  if (listed != FT_OK) return listed;
+
+  FT_STATUS failure = FT_DEVICE_NOT_FOUND;
+  for (const Listed& candidate : listed_) {
+    if (candidate.description != wanted) continue;
+    int error = 0;
+    std::unique_ptr<FtdiLink> link = bus_->Open(candidate.index, error);
+    if (link == nullptr) {
+      // Held by someone else or not ours to open: the next one with that name may do.
+      failure = StatusFromOpen(error);
+      continue;
+    }
+    if (link->SetLatencyTimer(kLatencyMs) < 0 || link->SetBaudRate(kBaudRate) < 0 ||
+        link->SetLine8N1() < 0) {
+      link->Close();
+      failure = FT_IO_ERROR;
+      continue;
+    }
+    const std::uintptr_t token = next_handle_++;
+    devices_.emplace(token, std::make_unique<Device>(std::move(link)));
+    *handle = reinterpret_cast<FT_HANDLE>(token);
+    return FT_OK;
+  }
+  return failure;
+}
+
+FT_STATUS LibftdiDriver::ResetDevice(FT_HANDLE handle) {
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  device->fifo.Clear();
+  return device->link->Reset() < 0 ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS LibftdiDriver::Purge(FT_HANDLE handle, std::uint32_t mask) {
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  if ((mask & FT_PURGE_RX) != 0) {
+    // Bytes already drained into our queue count as received: they go too.
+    device->fifo.Clear();
+    if (device->link->FlushInput() < 0) return FT_IO_ERROR;
+  }
+  if ((mask & FT_PURGE_TX) != 0) {
+    if (device->link->FlushOutput() < 0) return FT_IO_ERROR;
+  }
+  return FT_OK;
+}
+
+FT_STATUS LibftdiDriver::Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
+                               std::uint32_t* bytes_written) {
+  if (bytes_written == nullptr) return FT_INVALID_PARAMETER;
+  *bytes_written = 0;
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  if (bytes_to_write == 0) return FT_OK;
+  if (buffer == nullptr) return FT_INVALID_PARAMETER;
+  const int size = static_cast<int>(std::min<std::uint32_t>(bytes_to_write, INT_MAX));
+  const int timeout =
+      static_cast<int>(std::min<std::uint32_t>(device->write_timeout_ms, INT_MAX));
+  const int written =
+      device->link->Write(static_cast<const std::uint8_t*>(buffer), size, timeout);
+  if (written < 0) return StatusFromWrite(written);
+  *bytes_written = static_cast<std::uint32_t>(written);
+  return FT_OK;
+}
+
+FT_STATUS LibftdiDriver::Drain(Device& device) {
+  while (device.fifo.Free() > 0) {
+    const int want = static_cast<int>(std::min(device.scratch.size(), device.fifo.Free()));
+    const int got = device.link->Read(device.scratch.data(), want);
+    if (got == LIBUSB_ERROR_TIMEOUT) break;  // nothing came: not an error for a poll
+    if (got < 0) return StatusFromLibusb(got);
+    device.fifo.Push(device.scratch.data(), static_cast<std::size_t>(got));
+    // A short answer means the chip had nothing more.
+    if (got < want) break;
+  }
+  return FT_OK;
+}
+
+FT_STATUS LibftdiDriver::GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
+  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  const FT_STATUS status = Drain(*device);
+  if (status != FT_OK) return status;
+  *rx_bytes = static_cast<std::uint32_t>(device->fifo.Size());
+  return FT_OK;
+}
+
+FT_STATUS LibftdiDriver::SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
+                                     std::uint32_t write_timeout_ms) {
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  device->read_timeout_ms = read_timeout_ms;
+  device->write_timeout_ms = write_timeout_ms;
+  return FT_OK;
+}
+
+FT_STATUS LibftdiDriver::Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
+                              std::uint32_t* bytes_returned) {
+  if (bytes_returned == nullptr) return FT_INVALID_PARAMETER;
+  *bytes_returned = 0;
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  if (bytes_to_read == 0) return FT_OK;
+  if (buffer == nullptr) return FT_INVALID_PARAMETER;
+
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::size_t done = device->fifo.Pop(out, bytes_to_read);
+  if (done < bytes_to_read) {
+    // Wait for the rest until the read timeout; each look at the chip returns within one
+    // latency period, so the clock is checked often enough.
+    const std::int64_t deadline = clock_.NowMs() + device->read_timeout_ms;
+    for (;;) {
+      const std::size_t left = bytes_to_read - done;
+      const int want = static_cast<int>(std::min<std::size_t>(left, INT_MAX));
+      int got = device->link->Read(out + done, want);
+      if (got == LIBUSB_ERROR_TIMEOUT) got = 0;
+      if (got < 0) return StatusFromLibusb(got);
+      done += static_cast<std::size_t>(got);
+      if (done >= bytes_to_read || clock_.NowMs() >= deadline) break;
+    }
+  }
+  // A timeout is not a failure: the caller gets the short count.
+  *bytes_returned = static_cast<std::uint32_t>(done);
+  return FT_OK;
+}
+
+FT_STATUS LibftdiDriver::Close(FT_HANDLE handle) {
+  auto it = devices_.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (it == devices_.end()) return FT_INVALID_HANDLE;
+  std::unique_ptr<Device> device = std::move(it->second);
+  devices_.erase(it);
+  return device->link->Close() < 0 ? FT_IO_ERROR : FT_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+// The real bus over libftdi1.
+
+namespace {
+
+class RealLink : public FtdiLink {
+ public:
+  explicit RealLink(ftdi_context* context) : context_(context) {}
+  ~RealLink() override {
+    if (open_) ftdi_usb_close(context_);
+    ftdi_free(context_);
+  }
+  RealLink(const RealLink&) = delete;
+  RealLink& operator=(const RealLink&) = delete;
+
+  int Close() override {
+    if (!open_) return 0;
+    open_ = false;
+    return ftdi_usb_close(context_);
+  }
+  int Reset() override { return ftdi_usb_reset(context_); }
+  // Not the older purge calls: their request values are the wrong way round for the chip.
+  int FlushInput() override { return ftdi_tciflush(context_); }
+  int FlushOutput() override { return ftdi_tcoflush(context_); }
+  int SetLatencyTimer(int ms) override {
+    return ftdi_set_latency_timer(context_, static_cast<unsigned char>(ms));
+  }
+  int SetBaudRate(int baud) override { return ftdi_set_baudrate(context_, baud); }
+  int SetLine8N1() override { return ftdi_set_line_property(context_, BITS_8, STOP_BIT_1, NONE); }
+  int Read(std::uint8_t* buffer, int size) override {
+    return ftdi_read_data(context_, buffer, size);
+  }
+  int Write(const std::uint8_t* buffer, int size, int timeout_ms) override {
+    // libftdi uses one write timeout for bulk writes and for control requests alike; the
+    // caller's limit applies to this write only.
+    const int saved = context_->usb_write_timeout;
+    if (timeout_ms > 0) context_->usb_write_timeout = timeout_ms;
+    const int written = ftdi_write_data(context_, buffer, size);
+    context_->usb_write_timeout = saved;
+    return written;
+  }
+
+ private:
+  ftdi_context* context_;
+  bool open_ = true;
+};
+
+class RealBus : public FtdiBus {
+ public:
+  explicit RealBus(ftdi_context* scan) : scan_(scan) {}
+  ~RealBus() override {
+    ftdi_list_free(&list_);
+    ftdi_free(scan_);
+  }
+  RealBus(const RealBus&) = delete;
+  RealBus& operator=(const RealBus&) = delete;
+
+  int Scan() override {
+    ftdi_list_free(&list_);
+    found_.clear();
+    // Vendor and product 0 search FTDI's vendor ID with its standard product IDs
+    // (FT232/245, FT2232, FT4232H, FT232H, FT-X). A product of 0 with vendor 0x0403 would
+    // look for product 0 literally, not for any product.
+    const int count = ftdi_usb_find_all(scan_, &list_, 0, 0);
+    if (count < 0) {
+      ftdi_list_free(&list_);
+      return count;
+    }
+    for (ftdi_device_list* d = list_; d != nullptr; d = d->next) found_.push_back(d->dev);
+    return static_cast<int>(found_.size());
+  }
+
+  int ReadDescription(int index, std::string& description) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return -1;
+    char text[128] = {};
+    // The scan context never has a device open, so this opens and closes the adapter by
+    // itself. Only the product string is asked for: an adapter without a serial number
+    // string would otherwise fail as a whole.
+    const int result = ftdi_usb_get_strings2(scan_, found_[static_cast<std::size_t>(index)],
+                                             nullptr, 0, text, sizeof(text), nullptr, 0);
+    if (result < 0) return result;
+    text[sizeof(text) - 1] = '\0';
+    description = text;
+    return 0;
+  }
+
+  std::unique_ptr<FtdiLink> Open(int index, int& error) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) {
+      error = -8;
+      return nullptr;
+    }
+    ftdi_context* context = ftdi_new();
+    if (context == nullptr) {
+      error = -8;
+      return nullptr;
+    }
+    ftdi_set_interface(context, INTERFACE_A);
+    // Detach the kernel's serial driver while we hold the adapter and let libusb attach it
+    // again when we release it, so the adapter is a serial port again after we close.
+    context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+    const int result = ftdi_usb_open_dev(context, found_[static_cast<std::size_t>(index)]);
+    if (result < 0) {
+      error = result;
+      ftdi_free(context);
+      return nullptr;
+    }
+    return std::make_unique<RealLink>(context);
+  }
+
+ private:
+  ftdi_context* scan_;
+  ftdi_device_list* list_ = nullptr;
+  std::vector<libusb_device*> found_;
+};
+
+}  // namespace
+
+std::unique_ptr<FtdiBus> CreateLibftdiBus() {
+  ftdi_context* scan = ftdi_new();  // null when libusb cannot start
+  if (scan == nullptr) return nullptr;
+  return std::make_unique<RealBus>(scan);
+}
+
+}  // namespace zelto
