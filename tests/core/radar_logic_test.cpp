@@ -339,7 +339,9 @@ TEST_F(RadarLogicTest, HeightSurvivesRepliesInTheIdentificationGap) {
       Sent();
       radar_->RadarConnTick();
       for (const Msg& m : Sent())
-        if (m.code == WriteParamsRequest) EXPECT_EQ(m.payload.at(5), 2) << cycle;
+        if (m.code == WriteParamsRequest) {
+          EXPECT_EQ(m.payload.at(5), 2) << cycle;
+        }
       Receive(WriteParamsAck, {});
     }
   }

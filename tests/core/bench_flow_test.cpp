@@ -1,0 +1,460 @@
+// The whole program logic on the virtual clock against the simulated bench: supervision of
+// the programmer, identification, the radar window's life and the shutdown paths.
+#include <gtest/gtest.h>
+
+#include "protocol/programmer_messages.h"
+#include "radar/radar_logic.h"
+#include "shell/program.h"
+#include "sim/duroz740.h"
+#include "sim/other_device.h"
+#include "sim/usb_bus.h"
+#include "sim/virtual_clock.h"
+#include "tests/core/fakes.h"
+#include "tests/core/test_support.h"
+
+namespace zelto {
+namespace {
+
+using namespace zelto::testing;
+
+class BenchFlow : public ::testing::Test {
+ protected:
+  BenchFlow() { WriteFile(folder_.path() / "StringTable.txt", NamedStringTable()); }
+
+  void Start(ProgramVersion version = {1, 0, 0}) {
+    program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
+                                         ProgramConfig{folder_.path(), version});
+    program_->Load();
+  }
+
+  sim::Duroz740& PlugSensor(std::uint16_t fw = 0x0200) {
+    adapter_ = &bus_.Plug();
+    return adapter_->Attach<sim::Duroz740>("0000000001", 0x0102, fw);
+  }
+
+  // Host messages the adapter received, from index `from` on.
+  std::vector<Msg> HostMessages(std::size_t from = 0) const {
+    std::vector<Msg> out;
+    const auto& frames = adapter_->HostFrames();
+    for (std::size_t i = from; i < frames.size(); ++i) {
+      const auto& f = frames[i].frame;
+      out.push_back({f.code, Bytes(f.payload.begin(), f.payload.begin() + f.count)});
+    }
+    return out;
+  }
+  int CountHost(std::uint8_t code, std::size_t from = 0) const {
+    int n = 0;
+    for (const Msg& m : HostMessages(from)) n += m.code == code;
+    return n;
+  }
+
+  void AdvanceTo(std::int64_t t) { clock_.AdvanceTo(t); }
+
+  TempFolder folder_;
+  sim::VirtualClock clock_;
+  sim::UsbBus bus_{clock_};
+  sim::Adapter* adapter_ = nullptr;
+  AppState state_;
+  FakeUi ui_;
+  std::unique_ptr<Program> program_;
+};
+
+TEST_F(BenchFlow, StartUpShowsTheWindowWithEmptyStatusAndArmsTheTimers) {
+  Start();
+  EXPECT_EQ(ui_.main.rec.label_ver, "Ver 1.00");
+  EXPECT_TRUE(ui_.main.rec.shown);
+  EXPECT_EQ(ui_.main.rec.status_prog, "");
+  EXPECT_EQ(ui_.main.rec.status_device, "");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuExit], "I11");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageEng], "I14");
+  EXPECT_EQ(program_->TimerVrfyStatus().Interval(), 1500);
+  EXPECT_EQ(program_->TimerMsgUsb().Interval(), 50);
+  EXPECT_EQ(state_.RadarOpenDelay, 3000);
+  EXPECT_EQ(state_.DispatchMode, 0);
+}
+
+TEST(VersionLabel, MinorAndRevisionRunTogether) {
+  EXPECT_EQ(FormatVersionLabel({1, 0, 0}), "Ver 1.00");
+  EXPECT_EQ(FormatVersionLabel({1, 2, 13}), "Ver 1.213");
+  EXPECT_EQ(FormatVersionLabel({1, 0, 10}), "Ver 1.010");
+}
+
+TEST_F(BenchFlow, NoProgrammerShowsEntry22EveryHalfSecond) {
+  Start();
+  AdvanceTo(1499);
+  EXPECT_EQ(ui_.main.rec.status_prog, "");
+  AdvanceTo(1500);
+  EXPECT_EQ(ui_.main.rec.status_prog, "I22");
+  EXPECT_EQ(ui_.main.rec.prog_colour, kDarkRed);
+  for (std::int64_t t = 2000; t <= 4000; t += 500) {
+    ui_.main.rec.status_prog = "stale";
+    ui_.main.rec.status_device = "stale";
+    AdvanceTo(t - 1);
+    EXPECT_EQ(ui_.main.rec.status_prog, "stale") << t;
+    AdvanceTo(t);
+    EXPECT_EQ(ui_.main.rec.status_prog, "I22") << t;
+    EXPECT_EQ(ui_.main.rec.status_device, "") << t;
+  }
+}
+
+TEST_F(BenchFlow, TwoProgrammersShowEntry23AndNothingIsSent) {
+  adapter_ = &bus_.Plug();
+  adapter_->Attach<sim::Duroz740>();
+  sim::Adapter& second = bus_.Plug();
+  Start();
+  AdvanceTo(5000);
+  EXPECT_EQ(ui_.main.rec.status_prog, "I23");
+  EXPECT_EQ(ui_.main.rec.prog_colour, kDarkRed);
+  EXPECT_TRUE(adapter_->HostFrames().empty());
+  EXPECT_TRUE(second.HostFrames().empty());
+  EXPECT_TRUE(ui_.radars.empty());
+}
+
+TEST_F(BenchFlow, DriverFailureShowsEntry21) {
+  PlugSensor();
+  bus_.FailCall(sim::Call::kListDevices, sim::kUntilCleared);
+  Start();
+  AdvanceTo(2000);
+  EXPECT_EQ(ui_.main.rec.status_prog, "I21");
+  EXPECT_EQ(ui_.main.rec.prog_colour, kDarkRed);
+  EXPECT_EQ(ui_.main.rec.status_device, "");
+  bus_.ClearCallFailures();
+  AdvanceTo(2500);
+  EXPECT_EQ(ui_.main.rec.status_prog, "I20");
+  EXPECT_EQ(ui_.main.rec.prog_colour, kGreen);
+}
+
+TEST_F(BenchFlow, Duroz740OpensTheRadarWindowAtThreeSecondsNotEarlier) {
+  PlugSensor();
+  Start();
+  AdvanceTo(1500);
+  EXPECT_EQ(ui_.main.rec.status_prog, "I20");
+  EXPECT_EQ(ui_.main.rec.status_device, "") << "the first tick only asks";
+  EXPECT_EQ(CountHost(IdentificationRequest), 1);
+  AdvanceTo(2000);
+  EXPECT_EQ(ui_.main.rec.status_device, "I31  I33");
+  EXPECT_EQ(ui_.main.rec.device_colour, kGreen);
+  AdvanceTo(2999);
+  EXPECT_TRUE(ui_.radars.empty());
+  EXPECT_EQ(state_.RadarOpenDelay, 500);
+  AdvanceTo(3000);
+  ASSERT_EQ(ui_.radars.size(), 1u);
+  EXPECT_TRUE(ui_.LastRadar()->shown);
+  EXPECT_FALSE(ui_.main.rec.shown);
+  EXPECT_EQ(state_.DispatchMode, 1);
+}
+
+TEST_F(BenchFlow, SilentDeviceTurnsTheLabelToEntry30AtTheNextEvaluation) {
+  sim::Duroz740& sensor = PlugSensor();
+  Start();
+  AdvanceTo(1999);
+  sensor.SetSilent(true);  // the request sent at 2.0 s goes unanswered
+  AdvanceTo(2000);
+  EXPECT_EQ(ui_.main.rec.status_device, "I31  I33");
+  AdvanceTo(2500);
+  EXPECT_EQ(ui_.main.rec.status_device, "I30");
+  EXPECT_EQ(ui_.main.rec.device_colour, kDarkRed);
+  AdvanceTo(6000);
+  EXPECT_TRUE(ui_.radars.empty());
+}
+
+TEST_F(BenchFlow, OtherDeviceShowsEntry32AndNeverOpens) {
+  adapter_ = &bus_.Plug();
+  adapter_->Attach<sim::OtherDevice>(0x0202);
+  Start();
+  AdvanceTo(10000);
+  EXPECT_EQ(ui_.main.rec.status_device, "I32");
+  EXPECT_EQ(ui_.main.rec.device_colour, kDarkRed);
+  EXPECT_TRUE(ui_.radars.empty());
+}
+
+TEST_F(BenchFlow, AboutBoxHoldsTheRadarWindowBackUntilItCloses) {
+  PlugSensor();
+  Start();
+  AdvanceTo(2900);
+  program_->OnMnuAbout();
+  EXPECT_TRUE(ui_.main.rec.about_shown);
+  AdvanceTo(5200);
+  EXPECT_TRUE(ui_.radars.empty());
+  ui_.main.rec.about_shown = false;  // the user presses OK
+  AdvanceTo(5499);
+  EXPECT_TRUE(ui_.radars.empty());
+  AdvanceTo(5500);
+  EXPECT_EQ(ui_.radars.size(), 1u);
+}
+
+TEST_F(BenchFlow, StoredEnglishShowsEnglishMenusFromTheStart) {
+  WriteFile(folder_.path() / "ZeltoSoft.prm", "\"File configurazione ZeltoSoft\"\r\n1\r\n");
+  Start();
+  EXPECT_EQ(state_.LanguageIndex, 1);
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuExit], "E11");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguage], "E12");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageIt], "E13");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageEng], "E14");
+}
+
+TEST_F(BenchFlow, LanguageSwitchChangesMenusAtOnceAndLabelsAtTheNextTick) {
+  Start();
+  AdvanceTo(1500);
+  program_->OnMnuLanguageEng();
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageIt], "E13");
+  EXPECT_EQ(ui_.main.rec.status_prog, "I22");
+  AdvanceTo(2000);
+  EXPECT_EQ(ui_.main.rec.status_prog, "E22");
+  program_->OnMnuExit();
+  EXPECT_EQ(ReadFile(folder_.path() / "ZeltoSoft.prm"),
+            "\"File configurazione ZeltoSoft\"\r\n1\r\n");
+}
+
+TEST_F(BenchFlow, MissingStringTableEndsTheProgramWithTheMessage) {
+  std::filesystem::remove(folder_.path() / "StringTable.txt");
+  PlugSensor();
+  Start();
+  ASSERT_EQ(ui_.main.rec.fatal_messages.size(), 1u);
+  EXPECT_EQ(ui_.main.rec.fatal_messages[0],
+            "Unable to find file \"StringTable.txt\", the application will be terminated");
+  EXPECT_EQ(ui_.main.rec.fatal_title, "ZeltoSoft");
+  EXPECT_TRUE(program_->Ended());
+  EXPECT_EQ(ui_.quits, 1);
+  EXPECT_TRUE(ui_.main.rec.menus.empty()) << "nothing after the failed load runs";
+  EXPECT_TRUE(std::filesystem::exists(folder_.path() / "ZeltoSoft.prm"));
+  AdvanceTo(10000);
+  EXPECT_TRUE(adapter_->HostFrames().empty());
+}
+
+TEST_F(BenchFlow, BrokenTableOnALanguageChangeIsFatalToo) {
+  Start();
+  AdvanceTo(1600);
+  WriteFile(folder_.path() / "StringTable.txt", "#STRING eleven\r\nEsci\r\nExit\r\n");
+  program_->OnMnuLanguageEng();
+  EXPECT_EQ(ui_.main.rec.fatal_messages.size(), 1u);
+  EXPECT_TRUE(program_->Ended());
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuExit], "I11") << "captions are not touched";
+}
+
+TEST_F(BenchFlow, CloseBoxClosesTheLinkAndWritesTheSettings) {
+  PlugSensor();
+  Start();
+  AdvanceTo(2000);
+  EXPECT_TRUE(state_.LinkOpen);
+  program_->OnMainCloseBox();
+  EXPECT_TRUE(program_->Ended());
+  EXPECT_FALSE(state_.LinkOpen);
+  EXPECT_FALSE(adapter_->IsOpen());
+  EXPECT_EQ(ui_.quits, 1);
+  EXPECT_EQ(ReadFile(folder_.path() / "ZeltoSoft.prm"),
+            "\"File configurazione ZeltoSoft\"\r\n0\r\n");
+  const auto frames = adapter_->HostFrames().size();
+  AdvanceTo(8000);
+  EXPECT_EQ(adapter_->HostFrames().size(), frames) << "no timer runs after the end";
+}
+
+// The identification round trip through link, simulated programmer and receive path.
+class IdentificationRoundTrip : public BenchFlow,
+                                public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(IdentificationRoundTrip, ReplyIsDispatchedInProgrammerMode) {
+  const std::string mode = GetParam();
+  PlugSensor();
+  if (mode == "split") adapter_->LimitReadSize(14);
+  if (mode == "merged") adapter_->MergeReplies(200);
+  if (mode == "noise") {
+    const std::uint8_t noise[] = {0x00, 0x01, 0x07, 0xFF, 0x03, 0x01};
+    adapter_->InsertNoise(noise, sizeof noise);
+  }
+  if (mode == "corrupt") adapter_->CorruptNextReplies(1);
+  program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
+                                       ProgramConfig{folder_.path(), {1, 0, 0}});
+  program_->Messages().SendMessage(IdentificationRequest, nullptr, 0);
+  int polls = 0;
+  for (; polls < 10 && state_.DeviceId == 0; ++polls) {
+    clock_.AdvanceBy(50);
+    program_->PollTick();
+  }
+  if (mode == "corrupt") {
+    EXPECT_EQ(state_.DeviceId, 0);
+    EXPECT_EQ(state_.DeviceSerial, "");
+    return;
+  }
+  EXPECT_EQ(state_.DeviceId, 257);
+  EXPECT_EQ(state_.DeviceSerial, "0000000001");
+  EXPECT_EQ(state_.DeviceHwVersion, 0x0102);
+  EXPECT_EQ(state_.DeviceFwVersion, 0x0200);
+  if (mode == "split") {
+    EXPECT_EQ(polls, 2) << "completed on the second poll";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, IdentificationRoundTrip,
+                         ::testing::Values("whole", "split", "merged", "noise", "corrupt"));
+
+class RadarOnTheBench : public BenchFlow {
+ protected:
+  void OpenAt3s(std::uint16_t fw = 0x0200) {
+    sensor_ = &PlugSensor(fw);
+    Start();
+    AdvanceTo(3000);
+    ASSERT_EQ(ui_.radars.size(), 1u);
+    radar_ = program_->Radar();
+    view_ = ui_.LastRadar();
+  }
+  sim::Duroz740* sensor_ = nullptr;
+  RadarWindowLogic* radar_ = nullptr;
+  RadarRecord* view_ = nullptr;
+};
+
+TEST_F(RadarOnTheBench, OpeningReadsParamsStartsReportsAndShowsTheSensor) {
+  const std::size_t before = adapter_ ? 0 : 0;
+  (void)before;
+  sensor_ = &PlugSensor();
+  sensor_->SetParam(sim::Duroz740::kSensitivity, 7);
+  sensor_->SetParam(sim::Duroz740::kHeight, 2);
+  Start();
+  AdvanceTo(2999);
+  const std::size_t mark = adapter_->HostFrames().size();
+  AdvanceTo(3000);
+  radar_ = program_->Radar();
+  view_ = ui_.LastRadar();
+  ASSERT_NE(radar_, nullptr);
+  EXPECT_EQ(HostMessages(mark),
+            (std::vector<Msg>{{ReadParamsRequest, {}}, {ReportModeRequest, {2}}}));
+  AdvanceTo(3600);
+  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 6);
+  EXPECT_EQ(radar_->ListIndex(SelHeightDuroz740), 2);
+  EXPECT_EQ(state_.LastParams[TreshDuroz740], 6);
+  EXPECT_EQ(sensor_->ReportMode(), 2);
+  EXPECT_EQ(view_->panels["DevMatr"], "0000000001 - HW: 102 - FW: 200");
+  EXPECT_NE(radar_->LevelText(), "") << "signal reports are shown";
+  EXPECT_EQ(CountHost(IdentificationRequest, mark), 1) << "one check by 3.5 s";
+}
+
+TEST_F(RadarOnTheBench, UserChoiceIsWrittenOnceAndReadBack) {
+  OpenAt3s();
+  AdvanceTo(4000);
+  const std::size_t mark = adapter_->HostFrames().size();
+  program_->RadarWindowEvents().OnListDropDown(FlagHighTrafficDuroz740);
+  program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
+  AdvanceTo(4100);
+  ASSERT_GE(CountHost(WriteParamsRequest, mark), 1);
+  AdvanceTo(6000);
+  EXPECT_EQ(sensor_->ParamValue(sim::Duroz740::kHighTraffic), 1);
+  EXPECT_EQ(state_.LastParams[FlagHighTrafficDuroz740], 1);
+  const auto writes = HostMessages(mark);
+  int count = 0;
+  for (const Msg& m : writes)
+    if (m.code == WriteParamsRequest) {
+      ++count;
+      EXPECT_EQ(m.payload.size(), 6u);
+      EXPECT_EQ(m.payload[4], 1);
+    }
+  EXPECT_LE(count, 2) << "written until acknowledged, not after the read-back";
+  const std::size_t mark2 = adapter_->HostFrames().size();
+  AdvanceTo(9000);
+  EXPECT_EQ(CountHost(WriteParamsRequest, mark2), 0);
+}
+
+TEST_F(RadarOnTheBench, OldFirmwareWritesFiveValues) {
+  OpenAt3s(0x01FF);
+  AdvanceTo(4000);
+  const std::size_t mark = adapter_->HostFrames().size();
+  program_->RadarWindowEvents().OnListClick(TreshDuroz740, 0);
+  AdvanceTo(5000);
+  bool seen = false;
+  for (const Msg& m : HostMessages(mark))
+    if (m.code == WriteParamsRequest) {
+      seen = true;
+      EXPECT_EQ(m.payload.size(), 5u);
+    }
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(sensor_->ParamValue(sim::Duroz740::kSensitivity), 1);
+}
+
+TEST_F(RadarOnTheBench, RefusedValueFlowsBackToTheList) {
+  OpenAt3s();
+  AdvanceTo(4000);
+  sensor_->RefuseAllValues(sim::Duroz740::kSensitivity);
+  const int own = sensor_->ParamValue(sim::Duroz740::kSensitivity);
+  program_->RadarWindowEvents().OnListClick(TreshDuroz740, 8);
+  AdvanceTo(6000);
+  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), own - 1);
+  const std::size_t mark = adapter_->HostFrames().size();
+  AdvanceTo(8000);
+  EXPECT_EQ(CountHost(WriteParamsRequest, mark), 0);
+}
+
+TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
+  OpenAt3s();
+  AdvanceTo(3500);  // the first check finds the sensor
+  EXPECT_EQ(state_.IdMissCount, 0);
+  AdvanceTo(4050);
+  sensor_->SetSilent(true);
+  const std::size_t mark = adapter_->HostFrames().size();
+  AdvanceTo(4100);  // the second check still has the answer to the request of 3.5 s
+  EXPECT_EQ(state_.IdMissCount, 0);
+  // Checks at 4.7, 5.3, 5.9 ... miss; the sixth miss comes 3.6 s after the last good one.
+  AdvanceTo(5899);
+  EXPECT_NE(view_->panels["DevMatr"], "I30");
+  AdvanceTo(5900);
+  EXPECT_EQ(view_->panels["DevMatr"], "I30");
+  AdvanceTo(7699);
+  EXPECT_FALSE(view_->unloaded);
+  AdvanceTo(7700);
+  EXPECT_TRUE(view_->unloaded);
+  EXPECT_EQ(CountHost(ReportModeRequest, mark), 1) << "the stop request, once";
+  EXPECT_EQ(HostMessages(mark).back(), (Msg{IdentificationRequest, {}}));
+  EXPECT_TRUE(ui_.main.rec.shown);
+  EXPECT_EQ(ui_.main.rec.status_prog, "");
+  EXPECT_EQ(ui_.main.rec.status_device, "");
+  EXPECT_EQ(state_.DispatchMode, 0);
+  EXPECT_FALSE(program_->Ended());
+
+  sensor_->SetSilent(false);
+  // The supervision ticks stay on their 500 ms grid (8.0, 8.5, ...); the delay of 3000 ms
+  // runs out at the sixth of them.
+  AdvanceTo(10000);
+  EXPECT_EQ(ui_.radars.size(), 1u);
+  AdvanceTo(10500);
+  ASSERT_EQ(ui_.radars.size(), 2u);
+  EXPECT_TRUE(ui_.LastRadar()->shown);
+  EXPECT_EQ(state_.IdMissCount, 6) << "kept from the lost window";
+  AdvanceTo(11100);
+  EXPECT_EQ(state_.IdMissCount, 0);
+  EXPECT_FALSE(ui_.LastRadar()->unloaded);
+}
+
+TEST_F(RadarOnTheBench, UnpluggedProgrammerLosesTheSensorToo) {
+  OpenAt3s();
+  AdvanceTo(3600);
+  bus_.Unplug(*adapter_);
+  // The answer to the 3.5 s request came before the unplug: the check at 4.1 s still finds
+  // the sensor, the six after it miss.
+  AdvanceTo(7699);
+  EXPECT_FALSE(view_->unloaded);
+  AdvanceTo(7700);
+  EXPECT_TRUE(view_->unloaded);
+  EXPECT_TRUE(ui_.main.rec.shown);
+  AdvanceTo(8000);
+  EXPECT_EQ(ui_.main.rec.status_prog, "I22");
+  bus_.Replug(*adapter_);
+  AdvanceTo(14000);
+  EXPECT_EQ(ui_.radars.size(), 2u);
+}
+
+TEST_F(RadarOnTheBench, UserCloseStopsReportsAndEndsTheProgram) {
+  OpenAt3s();
+  AdvanceTo(4000);
+  EXPECT_EQ(sensor_->ReportMode(), 2);
+  const std::size_t mark = adapter_->HostFrames().size();
+  program_->RadarWindowEvents().OnRadarCloseRequested();
+  EXPECT_EQ(HostMessages(mark), (std::vector<Msg>{{ReportModeRequest, {0}}}));
+  EXPECT_TRUE(program_->Ended());
+  EXPECT_FALSE(ui_.main.rec.shown);
+  EXPECT_TRUE(ui_.main.rec.unloaded);
+  EXPECT_TRUE(std::filesystem::exists(folder_.path() / "ZeltoSoft.prm"));
+  AdvanceTo(6000);
+  EXPECT_EQ(sensor_->ReportMode(), 0);
+  EXPECT_EQ(adapter_->HostFrames().size(), mark + 1);
+}
+
+}  // namespace
+}  // namespace zelto
