@@ -36,9 +36,19 @@ if(ZELTO_TESTS)
       tests/drivers/driver_select_test.cpp
     LIBS zelto_drivers zelto_sim PkgConfig::LIBFTDI1 ${CMAKE_DL_LIBS})
   add_dependencies(drivers_tests zelto_ftd2xx_standin zelto_ftd2xx_standin_basic)
-  # The complete stand-in sits on the test program's run path, so loading the library by its
-  # plain name finds it the way the loader finds an installed one.
+  # Loading the library by its plain name must find the complete stand-in the way the loader
+  # finds an installed one: through LD_LIBRARY_PATH for every test CTest runs, and through the
+  # program's run path when it is started by hand. (Sanitizer builds intercept dlopen, and
+  # then only LD_LIBRARY_PATH is searched.) The discovered tests are only known inside CTest,
+  # so their environment is set by a script that CTest runs after the discovery's own.
   set_target_properties(drivers_tests PROPERTIES BUILD_RPATH ${ZELTO_STANDIN_DIR})
+  set(_zelto_drivers_env ${CMAKE_CURRENT_BINARY_DIR}/drivers_tests_environment.cmake)
+  file(WRITE ${_zelto_drivers_env}
+    "if(DEFINED drivers_tests_TESTS)\n"
+    "  set_tests_properties(\${drivers_tests_TESTS} PROPERTIES ENVIRONMENT_MODIFICATION\n"
+    "    \"LD_LIBRARY_PATH=path_list_prepend:${ZELTO_STANDIN_DIR}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_zelto_drivers_env})
   target_compile_definitions(drivers_tests PRIVATE
     ZELTO_STANDIN_PATH="${ZELTO_STANDIN_DIR}/libftd2xx.so"
     ZELTO_STANDIN_BASIC_PATH="${ZELTO_STANDIN_BASIC_DIR}/libftd2xx.so")

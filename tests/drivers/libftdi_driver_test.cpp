@@ -282,20 +282,21 @@ TEST_F(LibftdiDriverTest, WriteUsesTheWriteTimeoutAndReportsShortWrites) {
 }
 
 TEST_F(LibftdiDriverTest, HandlesAreNeverReused) {
-  FakeAdapter& a = bus->Attach("ZeltoProg");
+  // Held here: the bus, and the adapters on it, go with the driver at the end.
+  std::shared_ptr<FakeChip> chip = bus->Attach("ZeltoProg").chip;
   std::uint32_t n = 0;
   EXPECT_EQ(driver->Close(nullptr), FT_INVALID_HANDLE);  // the link's handle at start-up
   FT_HANDLE first = Open();
   ASSERT_EQ(driver->Close(first), FT_OK);
-  EXPECT_FALSE(a.chip->open);
+  EXPECT_FALSE(chip->open);
   FT_HANDLE second = Open();
   EXPECT_NE(second, first);
   // The link may close its old handle again: it must not reach the new device.
   EXPECT_EQ(driver->Close(first), FT_INVALID_HANDLE);
   EXPECT_EQ(driver->GetQueueStatus(first, &n), FT_INVALID_HANDLE);
-  EXPECT_TRUE(a.chip->open);
+  EXPECT_TRUE(chip->open);
   driver.reset();  // going away gives the adapter back
-  EXPECT_FALSE(a.chip->open);
+  EXPECT_FALSE(chip->open);
 }
 
 TEST_F(LibftdiDriverTest, LinkRunsOverTheDriver) {
