@@ -18,6 +18,7 @@ struct OpenCase {
   int expected;
   bool link_open;
 };
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
 class UsbOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
@@ -108,6 +109,7 @@ struct WriteCase {
   int expected;
   int writes;
 };
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 class UsbWriteTest : public ::testing::TestWithParam<WriteCase> {};
 
@@ -146,6 +148,7 @@ struct ReadCase {
   std::uint32_t expected_request;
   std::int16_t expected_w;
 };
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
 class UsbReadTest : public ::testing::TestWithParam<ReadCase> {};
 

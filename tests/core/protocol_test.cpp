@@ -20,6 +20,7 @@ struct SendCase {
   Bytes payload;
   Bytes wire;
 };
+void PrintTo(const SendCase& c, std::ostream* os) { *os << c.name; }
 
 class SendMessageTest : public ::testing::TestWithParam<SendCase> {};
 
@@ -145,6 +146,7 @@ struct AssembleCase {
   Bytes input;
   std::vector<Bytes> frames;
 };
+void PrintTo(const AssembleCase& c, std::ostream* os) { *os << c.name; }
 
 class AssembleTest : public ::testing::TestWithParam<AssembleCase> {};
 

@@ -184,6 +184,7 @@ struct ParamsRow {
   int area_width;                 // -1: the area was not redrawn
   bool height_shown;
 };
+void PrintTo(const ParamsRow& c, std::ostream* os) { *os << c.name; }
 
 class ApplyParamsTest : public RadarLogicTest, public ::testing::WithParamInterface<ParamsRow> {};
 
