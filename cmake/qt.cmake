@@ -59,3 +59,7 @@ foreach(program zeltosoft zeltosoft-demo)
     message(STATUS \"Installing: \${link}\")")
 endforeach()
 install(DIRECTORY data/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+
+if(ZELTO_TESTS)
+  add_subdirectory(tests/qt)
+endif()

@@ -1,0 +1,273 @@
+// The whole program with its real Qt windows, on the simulated bench and a virtual clock:
+// the program's timers run on the clock, the windows are the ones the user gets.
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <array>
+#include <filesystem>
+#include <memory>
+
+#include "app/qt_common.h"
+#include "app/qt_ui.h"
+#include "radar/form_duroz740.h"
+#include "shell/program.h"
+#include "shell/string_table.h"
+#include "sim/bench.h"
+#include "sim/duroz740.h"
+#include "sim/usb_bus.h"
+#include "sim/virtual_clock.h"
+
+using namespace zelto;
+using namespace zelto::qt;
+
+namespace {
+
+constexpr std::uint8_t kReportModeRequest = 0x14;
+
+// State, bench, windows and program, in the order they must be torn down.
+struct World {
+  explicit World(bool with_string_table = true) {
+    if (with_string_table)
+      QFile::copy(ZELTO_DATA_DIR "/StringTable.txt", dir.filePath("StringTable.txt"));
+    sim::SetUpDemoBench(bus);
+    program = std::make_unique<Program>(
+        state, bus, clock, ui,
+        ProgramConfig{std::filesystem::path(dir.path().toStdString()), ProgramVersion{}});
+    ui.Connect(*program);
+  }
+  ~World() { program.reset(); }
+
+  std::filesystem::path Folder() const { return dir.path().toStdString(); }
+  sim::Duroz740& Sensor() { return *bus.adapter(0).Sensor(); }
+  FormStart& Main() { return ui.MainWindow(); }
+  // The radar window on screen, if any.
+  FormDuroz740* Radar() {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* radar = dynamic_cast<FormDuroz740*>(top); radar != nullptr && radar->isVisible())
+        return radar;
+    return nullptr;
+  }
+  bool OpenRadarWindow() {
+    program->Load();
+    return clock.AdvanceUntil([this] { return Radar() != nullptr; }, 5000);
+  }
+
+  QTemporaryDir dir;
+  sim::VirtualClock clock;
+  sim::UsbBus bus{clock};
+  AppState state;
+  QtUi ui;
+  std::unique_ptr<Program> program;
+};
+
+QString MenuText(FormStart& form, const char* name) {
+  if (auto* menu = form.findChild<QMenu*>(name)) return menu->title();
+  return form.findChild<QAction*>(name)->text();
+}
+
+// The user's keys in an open list: move `steps` items (up when negative), then Return.
+void ChooseInOpenList(QComboBox* list, int steps) {
+  for (int i = 0; i < qAbs(steps); ++i)
+    QTest::keyClick(list->view(), steps < 0 ? Qt::Key_Up : Qt::Key_Down);
+  QTest::keyClick(list->view(), Qt::Key_Return);
+}
+
+}  // namespace
+
+class ProgramTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // A program that ended leaves its queued quit behind; delivered here, outside any event
+  // loop, it has nothing to end, and the next test starts clean.
+  void cleanup() { QCoreApplication::sendPostedEvents(); }
+
+  void languageMenusSwitchCaptions();
+  void missingStringTableEndsTheProgram_data();
+  void missingStringTableEndsTheProgram();
+  void decimalSeparatorFollowsTheLocale_data();
+  void decimalSeparatorFollowsTheLocale();
+  void choiceInTheRealListReachesTheSensor();
+  void lostSensorBringsTheMainWindowBackAndTheProgramRuns();
+  void closingTheRadarWindowEndsTheProgram();
+};
+
+void ProgramTest::languageMenusSwitchCaptions() {
+  World world;
+  world.program->Load();
+  QVERIFY(world.Main().isVisible());
+  const char* menus[] = {"MnuExit", "MnuLanguage", "MnuLanguageIt", "MnuLanguageEng"};
+  std::array<std::array<std::string, 201>, 2> tables;
+  for (std::int16_t language : {0, 1})
+    QVERIFY(LoadStringTable(world.Folder() / kStringTableFile, language, tables[language]));
+
+  for (int language : {1, 0, 1}) {
+    world.Main()
+        .findChild<QAction*>(language == 0 ? "MnuLanguageIt" : "MnuLanguageEng")
+        ->trigger();
+    QCOMPARE(world.state.LanguageIndex, language);
+    for (int i = 0; i < 4; ++i) {
+      const QString expected = FromCp1252(tables[language][11 + i]);
+      QVERIFY(!expected.isEmpty());
+      QVERIFY(expected != FromCp1252(tables[1 - language][11 + i]));
+      QCOMPARE(MenuText(world.Main(), menus[i]), expected);
+    }
+  }
+  QCOMPARE(MenuText(world.Main(), "MnuAbout"), QString("?"));
+}
+
+void ProgramTest::missingStringTableEndsTheProgram_data() {
+  QTest::addColumn<bool>("at_start_up");
+  QTest::newRow("at start-up") << true;
+  QTest::newRow("on a language change") << false;
+}
+
+void ProgramTest::missingStringTableEndsTheProgram() {
+  QFETCH(bool, at_start_up);
+  World world(!at_start_up);
+  if (!at_start_up) {
+    world.program->Load();
+    QVERIFY(world.Main().isVisible());
+    QVERIFY(QFile::remove(world.dir.filePath("StringTable.txt")));
+  }
+  QString text, title;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    QVERIFY(box != nullptr);
+    text = box->text();
+    title = box->windowTitle();
+    icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  });
+  if (at_start_up)
+    world.program->Load();
+  else
+    world.Main().findChild<QAction*>("MnuLanguageEng")->trigger();
+
+  QCOMPARE(text, QString("Unable to find file \"StringTable.txt\", the application will be "
+                         "terminated"));
+  QCOMPARE(title, QString("ZeltoSoft"));
+  QCOMPARE(icon, QMessageBox::Critical);
+  QVERIFY(world.program->Ended());
+  QVERIFY(world.ui.QuitRequested());
+  QVERIFY(!world.Main().isVisible());
+  QVERIFY(world.Main().Unloaded());
+  // The shutdown ran: the parameter file was written.
+  QVERIFY(QFile::exists(world.dir.filePath("ZeltoSoft.prm")));
+}
+
+void ProgramTest::decimalSeparatorFollowsTheLocale_data() {
+  QTest::addColumn<QLocale>("locale");
+  QTest::addColumn<QString>("first_relay_time");
+  QTest::newRow("Italian") << QLocale(QLocale::Italian, QLocale::Italy) << "0,5";
+  QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << "0.5";
+  QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << "0,5";
+}
+
+void ProgramTest::decimalSeparatorFollowsTheLocale() {
+  QFETCH(QLocale, locale);
+  QFETCH(QString, first_relay_time);
+  const QLocale before;
+  QLocale::setDefault(locale);
+  {
+    World world;
+    QCOMPARE(QString::fromStdString(world.ui.DecimalSeparator()), first_relay_time.mid(1, 1));
+    QVERIFY(world.OpenRadarWindow());
+    QComboBox* relay = world.Radar()->List(ValueTonRele740);
+    QCOMPARE(relay->count(), 9);
+    QCOMPARE(relay->itemText(0), first_relay_time);
+    QCOMPARE(relay->itemText(1), QString("1"));
+  }
+  QLocale::setDefault(before);
+}
+
+void ProgramTest::choiceInTheRealListReachesTheSensor() {
+  World world;
+  QVERIFY(world.OpenRadarWindow());
+  QVERIFY(world.clock.NowMs() >= 3000);  // not before the start-up delay
+  QVERIFY(!world.Main().isVisible());
+  FormDuroz740* radar = world.Radar();
+  QComboBox* list = radar->List(TreshDuroz740);
+  // The sensor's own sensitivity has been read into the list.
+  QVERIFY(world.clock.AdvanceUntil(
+      [&] { return list->currentIndex() == world.Sensor().ParamValue(sim::Duroz740::kSensitivity) - 1; },
+      1000));
+  const int start = list->currentIndex();
+
+  list->showPopup();
+  QVERIFY(world.state.ListOpen[TreshDuroz740]);
+  // While the list is open nothing is written, whatever it shows.
+  const std::uint64_t writes = world.Sensor().counters().writes;
+  world.clock.AdvanceBy(500);
+  QCOMPARE(world.Sensor().counters().writes, writes);
+
+  ChooseInOpenList(list, -2);
+  QVERIFY(!world.state.ListOpen[TreshDuroz740]);
+  QVERIFY(world.clock.AdvanceUntil(
+      [&] { return world.Sensor().ParamValue(sim::Duroz740::kSensitivity) == start - 1; }, 1000));
+  // Read back from the sensor and shown again.
+  world.clock.AdvanceBy(500);
+  QCOMPARE(list->currentIndex(), start - 2);
+  QVERIFY(world.Radar() == radar);
+}
+
+void ProgramTest::lostSensorBringsTheMainWindowBackAndTheProgramRuns() {
+  World world;
+  QVERIFY(!QApplication::quitOnLastWindowClosed());
+  bool back = false;
+  // Inside the real event loop: had anything asked the application to quit, exec() would
+  // return that instead of our own code.
+  QTimer::singleShot(0, [&] {
+    QVERIFY(world.OpenRadarWindow());
+    world.Sensor().SetSilent(true);
+    QVERIFY(world.clock.AdvanceUntil([&] { return world.Radar() == nullptr; }, 10000));
+    back = world.Main().isVisible();
+    QTimer::singleShot(100, [] { QCoreApplication::exit(42); });
+  });
+  QCOMPARE(QApplication::exec(), 42);
+  QVERIFY(back);
+  QVERIFY(world.Main().isVisible());
+  QVERIFY(!world.program->Ended());
+  QVERIFY(!world.ui.QuitRequested());
+  QCOMPARE(world.Main().findChild<QLabel*>("LabelStatusProg")->text(), QString());
+  QCOMPARE(world.Main().findChild<QLabel*>("LabelStatusDevice")->text(), QString());
+
+  // The sensor answers again: the radar window comes back, filled anew.
+  world.Sensor().SetSilent(false);
+  QVERIFY(world.clock.AdvanceUntil([&] { return world.Radar() != nullptr; }, 10000));
+  QCOMPARE(world.Radar()->List(TreshDuroz740)->count(), 9);
+  QVERIFY(!world.Main().isVisible());
+}
+
+void ProgramTest::closingTheRadarWindowEndsTheProgram() {
+  World world;
+  QVERIFY(world.OpenRadarWindow());
+  world.clock.AdvanceBy(500);
+  FormDuroz740* radar = world.Radar();
+  QVERIFY(!radar->close());  // the program unloads it
+  QVERIFY(world.program->Ended());
+  QVERIFY(world.ui.QuitRequested());
+  QVERIFY(!radar->isVisible());
+  QVERIFY(!world.Main().isVisible());
+  // The last word to the sensor was the stop request.
+  const auto& frames = world.bus.adapter(0).HostFrames();
+  QVERIFY(!frames.empty());
+  QCOMPARE(frames.back().frame.code, kReportModeRequest);
+  QCOMPARE(frames.back().frame.count, std::size_t{1});
+  QCOMPARE(frames.back().frame.payload[0], std::uint8_t{0});
+  QVERIFY(QFile::exists(world.dir.filePath("ZeltoSoft.prm")));
+}
+
+QTEST_MAIN(ProgramTest)
+#include "program_test.moc"
