@@ -26,8 +26,8 @@ using TransferFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, void*, std::uint32_t, s
 using QueueStatusFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t*);
 using SetTimeoutsFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t, std::uint32_t);
 using SetBaudRateFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t);
-using SetDataCharacteristicsFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, unsigned char,
-                                                             unsigned char, unsigned char);
+using SetDataCharacteristicsFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, unsigned char, unsigned char,
+                                                            unsigned char);
 
 // Line settings we put on the adapter at open: the chip's power-on defaults, set explicitly
 // so that a previous user of the device cannot leave it at something else.
@@ -66,11 +66,17 @@ const char* DefaultD2xxLibraryName() {
 #endif
 }
 
-D2xxDynamic::D2xxDynamic() { Load(DefaultD2xxLibraryName()); }
+D2xxDynamic::D2xxDynamic() {
+  Load(DefaultD2xxLibraryName());
+}
 
-D2xxDynamic::D2xxDynamic(const std::string& library) { Load(library); }
+D2xxDynamic::D2xxDynamic(const std::string& library) {
+  Load(library);
+}
 
-D2xxDynamic::~D2xxDynamic() { Unload(); }
+D2xxDynamic::~D2xxDynamic() {
+  Unload();
+}
 
 namespace {
 
@@ -80,7 +86,9 @@ void* OpenLibrary(const std::string& name, std::string& error) {
   if (module == nullptr) error = "cannot load " + name;
   return reinterpret_cast<void*>(module);
 }
-void CloseLibrary(void* library) { FreeLibrary(reinterpret_cast<HMODULE>(library)); }
+void CloseLibrary(void* library) {
+  FreeLibrary(reinterpret_cast<HMODULE>(library));
+}
 template <typename Fn>
 Fn Lookup(void* library, const char* name) {
   FARPROC p = GetProcAddress(reinterpret_cast<HMODULE>(library), name);
@@ -97,7 +105,9 @@ void* OpenLibrary(const std::string& name, std::string& error) {
   }
   return library;
 }
-void CloseLibrary(void* library) { dlclose(library); }
+void CloseLibrary(void* library) {
+  dlclose(library);
+}
 template <typename Fn>
 Fn Lookup(void* library, const char* name) {
   return reinterpret_cast<Fn>(dlsym(library, name));
@@ -121,12 +131,10 @@ void D2xxDynamic::Load(const std::string& library) {
   e->read = Lookup<TransferFn>(lib, "FT_Read");
   e->close = Lookup<HandleFn>(lib, "FT_Close");
   e->set_baud_rate = Lookup<SetBaudRateFn>(lib, "FT_SetBaudRate");
-  e->set_data_characteristics =
-      Lookup<SetDataCharacteristicsFn>(lib, "FT_SetDataCharacteristics");
+  e->set_data_characteristics = Lookup<SetDataCharacteristicsFn>(lib, "FT_SetDataCharacteristics");
 
-  const bool complete = e->list_devices && e->open_ex && e->reset_device && e->purge &&
-                        e->write && e->get_queue_status && e->set_timeouts && e->read &&
-                        e->close;
+  const bool complete = e->list_devices && e->open_ex && e->reset_device && e->purge && e->write &&
+                        e->get_queue_status && e->set_timeouts && e->read && e->close;
   if (!complete) {
     // Some other library under the same name: better no driver than a half one.
     load_error_ = library + " lacks D2XX entry points";
@@ -190,8 +198,7 @@ FT_STATUS D2xxDynamic::GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes)
 
 FT_STATUS D2xxDynamic::SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
                                    std::uint32_t write_timeout_ms) {
-  return Loaded() ? entries_->set_timeouts(handle, read_timeout_ms, write_timeout_ms)
-                  : kNotLoaded;
+  return Loaded() ? entries_->set_timeouts(handle, read_timeout_ms, write_timeout_ms) : kNotLoaded;
 }
 
 FT_STATUS D2xxDynamic::Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,

@@ -129,8 +129,7 @@ FT_STATUS LibftdiDriver::Enumerate() {
   listed_.clear();
   listed_valid_ = false;
   const int count = bus_->Scan();
-  if (count < 0)
-    return count == kFtdiFindAllNoMemory ? FT_INSUFFICIENT_RESOURCES : FT_IO_ERROR;
+  if (count < 0) return count == kFtdiFindAllNoMemory ? FT_INSUFFICIENT_RESOURCES : FT_IO_ERROR;
   for (int i = 0; i < count; ++i) {
     std::string description;
     // An adapter we may not open (another user's, or no udev rule yet) must not hide the
@@ -234,10 +233,8 @@ FT_STATUS LibftdiDriver::Write(FT_HANDLE handle, void* buffer, std::uint32_t byt
   if (bytes_to_write == 0) return FT_OK;
   if (buffer == nullptr) return FT_INVALID_PARAMETER;
   const int size = static_cast<int>(std::min<std::uint32_t>(bytes_to_write, INT_MAX));
-  const int timeout =
-      static_cast<int>(std::min<std::uint32_t>(device->write_timeout_ms, INT_MAX));
-  const int written =
-      device->link->Write(static_cast<const std::uint8_t*>(buffer), size, timeout);
+  const int timeout = static_cast<int>(std::min<std::uint32_t>(device->write_timeout_ms, INT_MAX));
+  const int written = device->link->Write(static_cast<const std::uint8_t*>(buffer), size, timeout);
   if (written < 0) return StatusFromWrite(written);
   *bytes_written = static_cast<std::uint32_t>(written);
   return FT_OK;

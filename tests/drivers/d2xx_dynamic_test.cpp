@@ -1,6 +1,8 @@
 // The vendor-library backend, loaded for real through the dynamic loader: the stand-in
 // libftd2xx.so built beside these tests takes the place of the vendor's library, and the USB
 // link runs its cases through it.
+#include "usb/d2xx_dynamic.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -11,7 +13,6 @@
 
 #include "shell/app_state.h"
 #include "usb/comm_usb.h"
-#include "usb/d2xx_dynamic.h"
 #include "usb/driver_select.h"
 
 namespace zelto {
@@ -44,8 +45,7 @@ class StandIn {
   };
   Settings settings() const {
     Settings s{};
-    settings_fn(&s.purge, &s.read_timeout, &s.write_timeout, &s.baud, &s.bits, &s.stop,
-                &s.parity);
+    settings_fn(&s.purge, &s.read_timeout, &s.write_timeout, &s.baud, &s.bits, &s.stop, &s.parity);
     return s;
   }
   std::vector<std::uint8_t> written() const {
@@ -92,8 +92,8 @@ class VendorLibraryTest : public ::testing::Test {
 struct OpenCase {
   const char* name;
   std::vector<const char*> devices;
-  const char* failing_call;      // nullptr: none
-  int unreadable_index;          // -1: none
+  const char* failing_call;  // nullptr: none
+  int unreadable_index;      // -1: none
   int expected;
 };
 

@@ -1,4 +1,6 @@
 // Which driver the program ends up with when the vendor library or libftdi1 is missing.
+#include "usb/driver_select.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,7 +11,6 @@
 #include "sim/virtual_clock.h"
 #include "tests/drivers/fake_ftdi.h"
 #include "usb/comm_usb.h"
-#include "usb/driver_select.h"
 
 namespace zelto {
 namespace {

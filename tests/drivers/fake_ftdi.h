@@ -25,8 +25,8 @@ struct FakeChip {
   std::deque<std::uint8_t> rx;
   std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> arrivals;  // at a time
   std::vector<std::uint8_t> written;
-  std::vector<std::string> log;    // link calls other than reads and writes, in order
-  std::map<std::string, int> fail; // call -> libftdi code it answers
+  std::vector<std::string> log;     // link calls other than reads and writes, in order
+  std::map<std::string, int> fail;  // call -> libftdi code it answers
   int write_limit = INT_MAX;
   int last_write_timeout = -1;
   int latency = -1, baud = -1;

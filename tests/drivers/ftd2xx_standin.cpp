@@ -29,8 +29,8 @@ struct Device {
 
 struct World {
   std::vector<Device> devices;
-  std::map<std::string, Status> failing;           // call name -> status it answers
-  std::map<std::uint32_t, Status> failing_index;   // description query per index
+  std::map<std::string, Status> failing;          // call name -> status it answers
+  std::map<std::uint32_t, Status> failing_index;  // description query per index
   std::map<std::string, std::uint32_t> calls;
   std::deque<unsigned char> rx;
   std::vector<unsigned char> written;
@@ -59,7 +59,9 @@ Device* FromHandle(void* handle) {
 
 // --- scripting ------------------------------------------------------------------------
 
-STANDIN_EXPORT void standin_reset() { world = World{}; }
+STANDIN_EXPORT void standin_reset() {
+  world = World{};
+}
 STANDIN_EXPORT void standin_add_device(const char* description) {
   world.devices.push_back({description, false});
 }
@@ -72,13 +74,18 @@ STANDIN_EXPORT void standin_fail_description(std::uint32_t index, std::uint32_t 
 STANDIN_EXPORT void standin_queue_rx(const unsigned char* data, std::uint32_t n) {
   world.rx.insert(world.rx.end(), data, data + n);
 }
-STANDIN_EXPORT void standin_limit_write(std::uint32_t max_bytes) { world.write_limit = max_bytes; }
+STANDIN_EXPORT void standin_limit_write(std::uint32_t max_bytes) {
+  world.write_limit = max_bytes;
+}
 STANDIN_EXPORT std::uint32_t standin_written(unsigned char* out, std::uint32_t max) {
-  const std::uint32_t n = std::min<std::uint32_t>(max, static_cast<std::uint32_t>(world.written.size()));
+  const std::uint32_t n =
+      std::min<std::uint32_t>(max, static_cast<std::uint32_t>(world.written.size()));
   std::memcpy(out, world.written.data(), n);
   return n;
 }
-STANDIN_EXPORT std::uint32_t standin_calls(const char* call) { return world.calls[call]; }
+STANDIN_EXPORT std::uint32_t standin_calls(const char* call) {
+  return world.calls[call];
+}
 STANDIN_EXPORT std::uint32_t standin_open_devices() {
   std::uint32_t n = 0;
   for (const Device& d : world.devices) n += d.open ? 1 : 0;

@@ -1,6 +1,8 @@
 // The libftdi1 backend's own logic over scripted libftdi calls, on a virtual clock: the
 // receive queue it keeps, purge and reset, read timeouts, enumeration that survives
 // unreadable adapters, opening, handles and the mapping of libftdi/libusb errors.
+#include "usb/libftdi_driver.h"
+
 #include <gtest/gtest.h>
 #include <libusb.h>
 
@@ -16,7 +18,6 @@
 #include "sim/virtual_clock.h"
 #include "tests/drivers/fake_ftdi.h"
 #include "usb/comm_usb.h"
-#include "usb/libftdi_driver.h"
 
 namespace zelto {
 namespace {
@@ -162,7 +163,7 @@ TEST_F(LibftdiDriverTest, PurgeMaskSelectsTheFlushes) {
     FakeAdapter& a = bus->Attach("ZeltoProg");
     FT_HANDLE h = Open();
     a.chip->Receive(Bytes(0, 5));
-    ASSERT_EQ(Queued(h), 5u);     // now in the driver's queue
+    ASSERT_EQ(Queued(h), 5u);      // now in the driver's queue
     a.chip->Receive(Bytes(5, 2));  // still on the chip
     a.chip->log.clear();
     ASSERT_EQ(driver->Purge(h, row.mask), FT_OK);
@@ -223,7 +224,7 @@ TEST_F(LibftdiDriverTest, ReadErrorsMapToStatuses) {
       {LIBUSB_ERROR_ACCESS, FT_DEVICE_NOT_OPENED},
       {LIBUSB_ERROR_NO_MEM, FT_INSUFFICIENT_RESOURCES},
       {LIBUSB_ERROR_OTHER, FT_OTHER_ERROR},
-      {-666, FT_DEVICE_NOT_OPENED},  // libftdi: no device open on the context
+      {-666, FT_DEVICE_NOT_OPENED},   // libftdi: no device open on the context
       {LIBUSB_ERROR_TIMEOUT, FT_OK},  // nothing came: an empty poll, not a failure
   };
   FakeAdapter& a = bus->Attach("ZeltoProg");
