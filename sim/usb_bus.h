@@ -112,7 +112,7 @@ class Adapter final : private ReplySink {
   // within one window come in together.
   void MergeReplies(int window_ms) { merge_window_ms_ = window_ms < 0 ? 0 : window_ms; }
 
-  // Observation.
+  // Observation, as of the last driver call or UsbBus::Update().
   const std::vector<HostFrame>& HostFrames() const { return host_frames_; }
   const std::vector<std::uint8_t>& RawWritten() const { return raw_written_; }
   // Host frames dropped for a wrong checksum or a broken layout.
