@@ -23,6 +23,7 @@ std::int32_t TextToLevel(const std::string& text) {
 }
 
 const char* const kHeightSuffix[] = {":  2.30 m", ":  2.90 m", ":  3.50 m"};
+constexpr std::size_t kHeightSuffixLength = 9;
 
 }  // namespace
 
@@ -79,6 +80,7 @@ void RadarWindowLogic::Load() {
   FillList(FilterLineDuroz740, {table[50], "50 Hz", "60 Hz"}, 0);
   FillList(FlagHighTrafficDuroz740, {table[1], table[0]}, 0);
   FillList(SelHeightDuroz740, {table[54], table[55], table[56]}, 0);
+  height_text_.reserve(table[62].size() + kHeightSuffixLength);
 
   timer_gest_conn_->SetInterval(kConnTickMs);
   timer_gest_conn_->SetEnabled(true);
@@ -273,10 +275,12 @@ void RadarWindowLogic::DisplayArea(std::int16_t sensitivity) {
 }
 
 void RadarWindowLogic::DisplayHeight() {
-  std::string text = state_.StringTable[62];
+  // Runs inside the receive poll for every parameter reply: the text is put together in the
+  // buffer that Load sized for it, not in a new string.
+  height_text_ = state_.StringTable[62];
   const int position = index_[SelHeightDuroz740];
-  if (position >= 0 && position <= 2) text += kHeightSuffix[position];
-  view_->SetLabelText(RadarLabel::LabelHeightDuroz740, text);
+  if (position >= 0 && position <= 2) height_text_ += kHeightSuffix[position];
+  view_->SetLabelText(RadarLabel::LabelHeightDuroz740, height_text_);
 }
 
 void RadarWindowLogic::OnListDropDown(ParamList list) { state_.ListOpen[list] = true; }

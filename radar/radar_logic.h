@@ -85,6 +85,7 @@ class RadarWindowLogic {
   std::array<int, kParamCount> index_{};
   std::string level_text_;
   std::string peak_text_ = "0";
+  std::string height_text_;
   bool unloaded_ = false;
 };
 
