@@ -12,62 +12,71 @@ void GestMsg::SendMessage(std::uint8_t code, const std::uint8_t* payload, std::i
 
 bool GestMsg::AssembleFrame() {
   AppState& s = state_;
-  auto& fb = s.FrameBuffer;
   // Positions outside the ring can only come from a corrupted state; start over rather than
   // index out of bounds.
   if (s.RxReadPos < 0 || s.RxReadPos >= kRingSize) s.RxReadPos = 0;
   if (s.AssemblyIndex < 0 || s.AssemblyIndex >= kFrameBufferSize) s.AssemblyIndex = 0;
 
-  while (s.RxReadPos != s.RxWritePos) {
-    const std::uint8_t b = s.RxRing[s.RxReadPos];
-    if (s.AssemblyIndex == 0) {
+  // The byte loop runs on local copies of the assembler state and writes them back once.
+  // A store into the byte buffer may alias anything, so working on the state's own fields
+  // would send each of them through memory on every byte, at several times the cost.
+  const std::uint8_t* const ring = s.RxRing.data();
+  std::uint8_t* const fb = s.FrameBuffer.data();
+  const int write_pos = s.RxWritePos;
+  int read_pos = s.RxReadPos;
+  int index = s.AssemblyIndex;
+  bool escape = s.EscapePending;
+  bool complete = false;
+
+  while (read_pos != write_pos) {
+    const std::uint8_t b = ring[read_pos];
+    if (index == 0) {
       if (b == 0x01) {
         fb[0] = 0x01;
-        s.AssemblyIndex = 1;
-        s.EscapePending = false;
+        index = 1;
+        escape = false;
       }
-    } else if (s.AssemblyIndex == 1) {
+    } else if (index == 1) {
       if (b == 0x02) {
         fb[1] = 0x02;
-        s.AssemblyIndex = 2;
+        index = 2;
       } else if (b != 0x01) {
-        s.AssemblyIndex = 0;
+        index = 0;
       }
-    } else if (!s.EscapePending) {
+    } else if (!escape) {
       // From index 73 on bytes are dropped, but framing is still followed so the end is found.
-      if (s.AssemblyIndex < 73) {
-        fb[s.AssemblyIndex] = b;
-        ++s.AssemblyIndex;
+      if (index < 73) {
+        fb[index] = b;
+        ++index;
       }
-      if (b == 0x01) s.EscapePending = true;
+      if (b == 0x01) escape = true;
+    } else if (b == 0x03) {
+      // The read position stays on the 0x03; the next call skips it in the idle state.
+      fb[index] = 0x03;
+      s.FrameLength = static_cast<std::int16_t>(index + 1);
+      index = 0;
+      escape = false;
+      complete = true;
+      break;
+    } else if (b == 0x01) {
+      escape = false;
+    } else if (b == 0x02) {
+      fb[0] = 0x01;
+      fb[1] = 0x02;
+      index = 2;
+      escape = false;
     } else {
-      switch (b) {
-        case 0x01:
-          s.EscapePending = false;
-          break;
-        case 0x02:
-          fb[0] = 0x01;
-          fb[1] = 0x02;
-          s.AssemblyIndex = 2;
-          s.EscapePending = false;
-          break;
-        case 0x03:
-          // The read position stays on the 0x03; the next call skips it in the idle state.
-          fb[s.AssemblyIndex] = 0x03;
-          s.FrameLength = static_cast<std::int16_t>(s.AssemblyIndex + 1);
-          s.AssemblyIndex = 0;
-          s.EscapePending = false;
-          return true;
-        default:
-          s.AssemblyIndex = 0;
-          s.EscapePending = false;
-          break;
-      }
+      index = 0;
+      escape = false;
     }
-    ++s.RxReadPos;
-    if (s.RxReadPos >= kRingSize) s.RxReadPos = 0;
+    ++read_pos;
+    if (read_pos >= kRingSize) read_pos = 0;
   }
-  return false;
+
+  s.RxReadPos = static_cast<std::int16_t>(read_pos);
+  s.AssemblyIndex = static_cast<std::int16_t>(index);
+  s.EscapePending = escape;
+  return complete;
 }
 
 void GestMsg::PollReceive(FrameDispatch& dispatch) {
