@@ -175,6 +175,10 @@ void DemoWalk::Shoot(const char* name, const QWidget* window) {
     Fail(QStringLiteral("no window for %1").arg(QLatin1String(name)));
     return;
   }
+  // What changed since the last paint must be on the screen before it is read back.
+  QCoreApplication::processEvents();
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible()) top->repaint();
   // The screen as the user sees it around the window, popups included; a platform that
   // cannot read the screen (Wayland) gets the window's own rendering instead.
   QRect area = window->frameGeometry();
