@@ -8,6 +8,7 @@
 #include "app/demo_walk.h"
 #include "app/qt_timer.h"
 #include "app/run_program.h"
+#include "app/startup_probe.h"
 #include "sim/bench.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
@@ -15,6 +16,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("ZeltoSoft");
+  zelto::qt::StartupProbe::InstallIfAsked();
 
   QCommandLineParser parser;
   parser.setApplicationDescription("ZeltoSoft on a simulated ZeltoProg adapter and Duroz740");

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/run_program.h"
+#include "app/startup_probe.h"
 #include "usb/d2xx_port.h"
 
 #ifdef ZELTO_HAVE_SYSTEM_DRIVER
@@ -50,6 +51,7 @@ std::unique_ptr<zelto::D2xxPort> MakeDriver() {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("ZeltoSoft");
+  zelto::qt::StartupProbe::InstallIfAsked();
   const std::unique_ptr<zelto::D2xxPort> driver = MakeDriver();
   return zelto::qt::RunProgram(*driver);
 }
