@@ -23,7 +23,9 @@ constexpr qint64 kStepLimitMs = 20000;
 // The sensitivity the walk picks: two items below the sensor's start value.
 constexpr int kItemsDown = 2;
 
-qint64 NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+qint64 NowMs() {
+  return QDateTime::currentMSecsSinceEpoch();
+}
 
 QWidget* TopLevel(const char* name) {
   for (QWidget* widget : QApplication::topLevelWidgets())
@@ -68,8 +70,7 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
   steps_.push_back({"About box open",
                     [] {
                       QWidget* box = QApplication::activeModalWidget();
-                      return box != nullptr && box->objectName() == "FormAbout" &&
-                             box->isVisible();
+                      return box != nullptr && box->objectName() == "FormAbout" && box->isVisible();
                     },
                     [this] {
                       QWidget* box = QApplication::activeModalWidget();
@@ -113,8 +114,8 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                       if (target_index_ < 0) target_index_ = list->currentIndex() + kItemsDown;
                       Shoot("4-sensitivity-list", TopLevel("FormDuroz740"));
                       // The user's keys in the open list: move, then Return to choose.
-                      const Qt::Key key = target_index_ < list->currentIndex() ? Qt::Key_Up
-                                                                                : Qt::Key_Down;
+                      const Qt::Key key =
+                          target_index_ < list->currentIndex() ? Qt::Key_Up : Qt::Key_Down;
                       for (int i = 0; i < kItemsDown; ++i) SendKey(list->view(), key);
                       SendKey(list->view(), Qt::Key_Return);
                     }});

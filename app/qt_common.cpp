@@ -11,7 +11,9 @@
 
 // Resources of a static library are registered by hand; Q_INIT_RESOURCE may not be used
 // inside a namespace.
-static void InitZeltoResources() { Q_INIT_RESOURCE(zeltosoft); }
+static void InitZeltoResources() {
+  Q_INIT_RESOURCE(zeltosoft);
+}
 
 namespace zelto::qt {
 
@@ -21,7 +23,9 @@ double LogicalDpi() {
   return dpi > 0.0 ? dpi : 96.0;
 }
 
-int Twips(int twips) { return static_cast<int>(std::lround(twips * LogicalDpi() / 1440.0)); }
+int Twips(int twips) {
+  return static_cast<int>(std::lround(twips * LogicalDpi() / 1440.0));
+}
 
 QRect TwipsRect(int left, int top, int width, int height) {
   // Both edges are rounded, not the size, so neighbours that touch in twips touch on screen.
@@ -29,9 +33,13 @@ QRect TwipsRect(int left, int top, int width, int height) {
   return QRect(x0, y0, Twips(left + width) - x0, Twips(top + height) - y0);
 }
 
-QString FromCp1252(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
+QString FromCp1252(const std::string& text) {
+  return QString::fromStdString(Cp1252ToUtf8(text));
+}
 
-QColor ToQColor(Rgb colour) { return QColor(colour.r, colour.g, colour.b); }
+QColor ToQColor(Rgb colour) {
+  return QColor(colour.r, colour.g, colour.b);
+}
 
 void SetTextColour(QWidget* widget, const QColor& colour) {
   QPalette palette = widget->palette();
@@ -56,8 +64,8 @@ QStringList ComicSansFamilies() {
 }
 
 QStringList SansSerifFamilies() {
-  return {"MS Sans Serif", "Microsoft Sans Serif", "Tahoma", "Liberation Sans", "Arimo",
-          "Nimbus Sans", "DejaVu Sans"};
+  return {"MS Sans Serif", "Microsoft Sans Serif", "Tahoma",     "Liberation Sans",
+          "Arimo",         "Nimbus Sans",          "DejaVu Sans"};
 }
 
 QFont MakeFont(const QStringList& families, double point_size, bool bold, bool italic) {

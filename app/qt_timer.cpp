@@ -74,6 +74,8 @@ class QtTimer : public Timer {
 QtTimerFactory::QtTimerFactory() = default;
 QtTimerFactory::~QtTimerFactory() = default;
 
-std::unique_ptr<Timer> QtTimerFactory::CreateTimer() { return std::make_unique<QtTimer>(&owner_); }
+std::unique_ptr<Timer> QtTimerFactory::CreateTimer() {
+  return std::make_unique<QtTimer>(&owner_);
+}
 
 }  // namespace zelto::qt

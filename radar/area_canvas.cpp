@@ -51,7 +51,9 @@ QRect AreaCanvas::ToPixels(const QRectF& units) const {
   return QRect(a, QSize(b.x() - a.x(), b.y() - a.y()));
 }
 
-void AreaCanvas::PlaceShape() { shape_->setGeometry(ToPixels(area_)); }
+void AreaCanvas::PlaceShape() {
+  shape_->setGeometry(ToPixels(area_));
+}
 
 void AreaCanvas::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);

@@ -37,8 +37,7 @@ constexpr ListRow kRows[] = {
     {TreshDuroz740, "TreshDuroz740", 2400, "PrmSensitivity", "Sensibilit\xc3\xa0", 1632},
     {ValueTonRele740, "ValueTonRele740", 2700, "ParTonRele", "Tempo ON Rele [sec]", 1572},
     {VelSenseDuroz740, "VelSenseDuroz740", 3000, "ParVel", "Velocit\xc3\xa0 di reazione", 1632},
-    {FilterLineDuroz740, "FilterLineDuroz740", 3300, "ParFilter", "Filtro disturbi di Rete",
-     1632},
+    {FilterLineDuroz740, "FilterLineDuroz740", 3300, "ParFilter", "Filtro disturbi di Rete", 1632},
     {FlagHighTrafficDuroz740, "FlagHighTrafficDuroz740", 3600, "ParHighTrafic",
      "Modalit\xc3\xa0 Alto Traffico", 1632},
     {SelHeightDuroz740, "SelHeightDuroz740", 3900, "ParHeight", "Altezza Installazione", 1632},
@@ -137,18 +136,30 @@ void FormDuroz740::BuildFrame() {
     });
     lists_[list] = combo;
 
-    QLabel* caption = MakePlainLabel(frame_param_, row.caption_name,
-                                     QString::fromUtf8(row.caption_text));
+    QLabel* caption =
+        MakePlainLabel(frame_param_, row.caption_name, QString::fromUtf8(row.caption_text));
     caption->setFont(plain);
     caption->setGeometry(TwipsRect(180, row.top + 60, row.caption_width, 192));
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     switch (list) {
-      case TreshDuroz740: prm_sensitivity_ = caption; break;
-      case ValueTonRele740: par_ton_rele_ = caption; break;
-      case VelSenseDuroz740: par_vel_ = caption; break;
-      case FilterLineDuroz740: par_filter_ = caption; break;
-      case FlagHighTrafficDuroz740: par_high_trafic_ = caption; break;
-      case SelHeightDuroz740: par_height_ = caption; break;
+      case TreshDuroz740:
+        prm_sensitivity_ = caption;
+        break;
+      case ValueTonRele740:
+        par_ton_rele_ = caption;
+        break;
+      case VelSenseDuroz740:
+        par_vel_ = caption;
+        break;
+      case FilterLineDuroz740:
+        par_filter_ = caption;
+        break;
+      case FlagHighTrafficDuroz740:
+        par_high_trafic_ = caption;
+        break;
+      case SelHeightDuroz740:
+        par_height_ = caption;
+        break;
     }
   }
   // The height parameter travels with the others but is never offered to the user.
@@ -174,38 +185,53 @@ void FormDuroz740::BuildSignalColumn(QWidget* client) {
   bar_->setObjectName("BarSign740");
   bar_->setGeometry(TwipsRect(120, 720, 1032, 2892));
 
-  value_alarm_ = MakeValueLabel(client, "ValueAlarmDuroz740", QString(),
-                                TwipsRect(120, 3660, 1032, 312));
+  value_alarm_ =
+      MakeValueLabel(client, "ValueAlarmDuroz740", QString(), TwipsRect(120, 3660, 1032, 312));
 
   label_signal_ = MakePlainLabel(client, "LabelSignal", "SEGNALE");
   label_signal_->setGeometry(TwipsRect(180, 120, 912, 252));
   label_signal_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label_signal_->setFont(MakeFont(SansSerifFamilies(), 9.75));
 
-  value_alarm_peak_ = MakeValueLabel(client, "ValueAlarmDuroz740Peak", "0",
-                                     TwipsRect(120, 4020, 1032, 312));
+  value_alarm_peak_ =
+      MakeValueLabel(client, "ValueAlarmDuroz740Peak", "0", TwipsRect(120, 4020, 1032, 312));
 }
 
 QLabel* FormDuroz740::Label(RadarLabel label) const {
   switch (label) {
-    case RadarLabel::PrmSensitivity: return prm_sensitivity_;
-    case RadarLabel::ParTonRele: return par_ton_rele_;
-    case RadarLabel::ParVel: return par_vel_;
-    case RadarLabel::ParFilter: return par_filter_;
-    case RadarLabel::ParHighTrafic: return par_high_trafic_;
-    case RadarLabel::ParHeight: return par_height_;
-    case RadarLabel::LabelSignal: return label_signal_;
-    case RadarLabel::ValueAlarmDuroz740: return value_alarm_;
-    case RadarLabel::ValueAlarmDuroz740Peak: return value_alarm_peak_;
-    case RadarLabel::LabelHeightDuroz740: return label_height_;
-    case RadarLabel::FrameParam740: return nullptr;  // a frame caption, not a label
+    case RadarLabel::PrmSensitivity:
+      return prm_sensitivity_;
+    case RadarLabel::ParTonRele:
+      return par_ton_rele_;
+    case RadarLabel::ParVel:
+      return par_vel_;
+    case RadarLabel::ParFilter:
+      return par_filter_;
+    case RadarLabel::ParHighTrafic:
+      return par_high_trafic_;
+    case RadarLabel::ParHeight:
+      return par_height_;
+    case RadarLabel::LabelSignal:
+      return label_signal_;
+    case RadarLabel::ValueAlarmDuroz740:
+      return value_alarm_;
+    case RadarLabel::ValueAlarmDuroz740Peak:
+      return value_alarm_peak_;
+    case RadarLabel::LabelHeightDuroz740:
+      return label_height_;
+    case RadarLabel::FrameParam740:
+      return nullptr;  // a frame caption, not a label
   }
   return nullptr;
 }
 
-void FormDuroz740::SetWidthTwips(int twips) { client_->setFixedWidth(Twips(twips)); }
+void FormDuroz740::SetWidthTwips(int twips) {
+  client_->setFixedWidth(Twips(twips));
+}
 
-void FormDuroz740::SetCaption(const std::string& text) { setWindowTitle(FromCp1252(text)); }
+void FormDuroz740::SetCaption(const std::string& text) {
+  setWindowTitle(FromCp1252(text));
+}
 
 void FormDuroz740::SetMenuFileExitCaption(const std::string& text) {
   menu_file_exit_->setText(FromCp1252(text));
@@ -236,19 +262,24 @@ void FormDuroz740::SetListIndex(ParamList list, int index) {
 
 void FormDuroz740::SetStatusPanel(const std::string& key, const std::string& text) {
   // The status bar has one panel.
-  if (QString::fromStdString(key) == dev_matr_->objectName())
-    dev_matr_->setText(FromCp1252(text));
+  if (QString::fromStdString(key) == dev_matr_->objectName()) dev_matr_->setText(FromCp1252(text));
 }
 
-void FormDuroz740::SetBarValue(std::int32_t value) { bar_->SetValue(value); }
+void FormDuroz740::SetBarValue(std::int32_t value) {
+  bar_->SetValue(value);
+}
 
-void FormDuroz740::SetLed(bool lit) { led_->SetLit(lit); }
+void FormDuroz740::SetLed(bool lit) {
+  led_->SetLit(lit);
+}
 
 void FormDuroz740::SetAreaGeometry(int left, int top, int width, int height) {
   picture_area_->SetArea(QRectF(left, top, width, height));
 }
 
-void FormDuroz740::DrawGrid() { picture_area_->DrawGrid(); }
+void FormDuroz740::DrawGrid() {
+  picture_area_->DrawGrid();
+}
 
 void FormDuroz740::ShowWindow() {
   if (unloaded_) return;

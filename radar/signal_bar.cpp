@@ -17,7 +17,9 @@ const QColor kBarColour(40, 90, 200);
 const QColor kOverRangeColour(220, 0, 0);
 }  // namespace
 
-SignalBar::SignalBar(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::NoFocus); }
+SignalBar::SignalBar(QWidget* parent) : QWidget(parent) {
+  setFocusPolicy(Qt::NoFocus);
+}
 
 void SignalBar::SetValue(std::int32_t value) {
   if (value == value_) return;
@@ -25,7 +27,9 @@ void SignalBar::SetValue(std::int32_t value) {
   update();
 }
 
-QFont SignalBar::ScaleFont() const { return MakeFont(SansSerifFamilies(), 6.75); }
+QFont SignalBar::ScaleFont() const {
+  return MakeFont(SansSerifFamilies(), 6.75);
+}
 
 QRect SignalBar::TrackRect() const {
   const QFontMetrics metrics(ScaleFont());
@@ -41,8 +45,8 @@ QRect SignalBar::TrackRect() const {
 QRect SignalBar::FilledRect() const {
   const QRect track = TrackRect().adjusted(1, 1, -1, -1);
   const std::int32_t shown = std::clamp<std::int32_t>(value_, 0, kScaleMaximum);
-  const int filled = static_cast<int>(static_cast<std::int64_t>(track.height()) * shown /
-                                      kScaleMaximum);
+  const int filled =
+      static_cast<int>(static_cast<std::int64_t>(track.height()) * shown / kScaleMaximum);
   return QRect(track.left(), track.bottom() - filled + 1, track.width(), filled);
 }
 

@@ -13,12 +13,8 @@ namespace {
 // The maker's details. They are placeholders of our own (example.com addresses, all-zero
 // numbers), not those of any real company.
 constexpr const char* kContactLines[] = {
-    "Zelto Sensori S.r.l. (example)",
-    "Via dell'Esempio 1",
-    "00000 Esempio (XX) - Italia",
-    "Tel. +39 000 0000000",
-    "Fax +39 000 0000001",
-    "info@example.com - www.example.com",
+    "Zelto Sensori S.r.l. (example)", "Via dell'Esempio 1",  "00000 Esempio (XX) - Italia",
+    "Tel. +39 000 0000000",           "Fax +39 000 0000001", "info@example.com - www.example.com",
 };
 constexpr char kLineEnd[] = "\r\n";
 }  // namespace

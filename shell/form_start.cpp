@@ -93,7 +93,9 @@ void FormStart::Raise(const std::function<void()>& handler) {
   handler();
 }
 
-void FormStart::SetLabelVer(const std::string& text) { label_ver_->setText(FromCp1252(text)); }
+void FormStart::SetLabelVer(const std::string& text) {
+  label_ver_->setText(FromCp1252(text));
+}
 
 void FormStart::SetMenuCaption(MainMenu menu, const std::string& text) {
   const QString caption = FromCp1252(text);
@@ -142,7 +144,9 @@ void FormStart::ShowWindow() {
   activateWindow();
 }
 
-void FormStart::HideWindow() { hide(); }
+void FormStart::HideWindow() {
+  hide();
+}
 
 void FormStart::Unload() {
   if (unloaded_) return;
@@ -160,7 +164,9 @@ void FormStart::ShowAbout() {
   about_ = nullptr;
 }
 
-bool FormStart::AboutShown() const { return about_ != nullptr && about_->isVisible(); }
+bool FormStart::AboutShown() const {
+  return about_ != nullptr && about_->isVisible();
+}
 
 void FormStart::ShowFatalMessage(const std::string& text, const std::string& title) {
   QMessageBox box(QMessageBox::Critical, FromCp1252(title), FromCp1252(text), QMessageBox::Ok,

@@ -1,5 +1,7 @@
 // The whole program with its real Qt windows, on the simulated bench and a virtual clock:
 // the program's timers run on the clock, the windows are the ones the user gets.
+#include "shell/program.h"
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
@@ -20,7 +22,6 @@
 #include "app/qt_common.h"
 #include "app/qt_ui.h"
 #include "radar/form_duroz740.h"
-#include "shell/program.h"
 #include "shell/string_table.h"
 #include "sim/bench.h"
 #include "sim/duroz740.h"
@@ -112,9 +113,7 @@ void ProgramTest::languageMenusSwitchCaptions() {
     QVERIFY(LoadStringTable(world.Folder() / kStringTableFile, language, tables[language]));
 
   for (int language : {1, 0, 1}) {
-    world.Main()
-        .findChild<QAction*>(language == 0 ? "MnuLanguageIt" : "MnuLanguageEng")
-        ->trigger();
+    world.Main().findChild<QAction*>(language == 0 ? "MnuLanguageIt" : "MnuLanguageEng")->trigger();
     QCOMPARE(world.state.LanguageIndex, language);
     for (int i = 0; i < 4; ++i) {
       const QString expected = FromCp1252(tables[language][11 + i]);
@@ -201,7 +200,9 @@ void ProgramTest::choiceInTheRealListReachesTheSensor() {
   QComboBox* list = radar->List(TreshDuroz740);
   // The sensor's own sensitivity has been read into the list.
   QVERIFY(world.clock.AdvanceUntil(
-      [&] { return list->currentIndex() == world.Sensor().ParamValue(sim::Duroz740::kSensitivity) - 1; },
+      [&] {
+        return list->currentIndex() == world.Sensor().ParamValue(sim::Duroz740::kSensitivity) - 1;
+      },
       1000));
   const int start = list->currentIndex();
 

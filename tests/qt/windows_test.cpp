@@ -92,16 +92,18 @@ void WindowsTest::mainLabels_data() {
   QTest::addColumn<QColor>("colour");
   QTest::addColumn<QString>("family");
   QTest::addColumn<double>("points");
-  QTest::newRow("LabelStatusDevice") << "LabelStatusDevice" << "Stato dispositivo"
-                                     << QRect(180, 1620, 5712, 672) << QColor(192, 0, 0)
-                                     << "Arial" << 13.5;
-  QTest::newRow("LabelStatusProg") << "LabelStatusProg" << "Stato Programmatore"
-                                   << QRect(120, 960, 5772, 732) << QColor(0, 128, 0)
-                                   << "Arial" << 13.5;
-  QTest::newRow("LabelVer") << "LabelVer" << "Ver 1.00" << QRect(3420, 300, 1932, 432)
-                            << QColor(0, 0, 128) << "Comic Sans MS" << 13.5;
-  QTest::newRow("LabelName") << "LabelName" << "ZeltoSoft" << QRect(540, 60, 2952, 792)
-                             << QColor(0, 0, 128) << "Comic Sans MS" << 25.5;
+  QTest::newRow("LabelStatusDevice")
+      << "LabelStatusDevice"
+      << "Stato dispositivo" << QRect(180, 1620, 5712, 672) << QColor(192, 0, 0) << "Arial" << 13.5;
+  QTest::newRow("LabelStatusProg") << "LabelStatusProg"
+                                   << "Stato Programmatore" << QRect(120, 960, 5772, 732)
+                                   << QColor(0, 128, 0) << "Arial" << 13.5;
+  QTest::newRow("LabelVer") << "LabelVer"
+                            << "Ver 1.00" << QRect(3420, 300, 1932, 432) << QColor(0, 0, 128)
+                            << "Comic Sans MS" << 13.5;
+  QTest::newRow("LabelName") << "LabelName"
+                             << "ZeltoSoft" << QRect(540, 60, 2952, 792) << QColor(0, 0, 128)
+                             << "Comic Sans MS" << 25.5;
 }
 
 void WindowsTest::mainLabels() {
@@ -330,8 +332,7 @@ void WindowsTest::radarTabOrderRunsDownTheVisibleLists() {
     order << QApplication::focusWidget()->objectName();
   }
   QCOMPARE(order, QStringList({"TreshDuroz740", "ValueTonRele740", "VelSenseDuroz740",
-                               "FilterLineDuroz740", "FlagHighTrafficDuroz740",
-                               "TreshDuroz740"}));
+                               "FilterLineDuroz740", "FlagHighTrafficDuroz740", "TreshDuroz740"}));
 }
 
 void WindowsTest::radarListEvents() {
@@ -464,8 +465,8 @@ void WindowsTest::barScale() {
   QVERIFY(qAbs(bar.FilledRect().height() - filled * inner.height()) <= 1.0);
   if (filled > 0) QCOMPARE(bar.FilledRect().bottom(), inner.bottom());
   // The over-range mark sits just above the track's top.
-  const QColor above = PixelAt(&bar, QPoint(bar.TrackRect().center().x(),
-                                            bar.TrackRect().top() - 2));
+  const QColor above =
+      PixelAt(&bar, QPoint(bar.TrackRect().center().x(), bar.TrackRect().top() - 2));
   QCOMPARE(above.red() > 200 && above.green() < 60, over_range);
 }
 
