@@ -37,12 +37,17 @@ add_executable(zeltosoft-demo app/demo_main.cpp app/demo_walk.cpp)
 set_target_properties(zeltosoft-demo PROPERTIES AUTOMOC ON)
 target_link_libraries(zeltosoft-demo PRIVATE zelto_qt zelto_sim)
 
+# Copied again whenever the table changes, not only when a program is relinked.
+add_custom_command(
+  OUTPUT ${ZELTO_BIN_DIR}/StringTable.txt
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different
+          ${CMAKE_CURRENT_SOURCE_DIR}/data/StringTable.txt ${ZELTO_BIN_DIR}/StringTable.txt
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/data/StringTable.txt
+  VERBATIM)
+add_custom_target(zelto_string_table ALL DEPENDS ${ZELTO_BIN_DIR}/StringTable.txt)
 foreach(program zeltosoft zeltosoft-demo)
   set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZELTO_BIN_DIR})
-  add_custom_command(TARGET ${program} POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different
-            ${CMAKE_CURRENT_SOURCE_DIR}/data/StringTable.txt ${ZELTO_BIN_DIR}/StringTable.txt
-    VERBATIM)
+  add_dependencies(${program} zelto_string_table)
 endforeach()
 
 # Installed into a private folder, where the string table sits beside the executables, with
