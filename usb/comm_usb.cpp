@@ -1,5 +1,6 @@
 #include "usb/comm_usb.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -37,9 +38,13 @@ int CommUsb::UsbOpen() {
   if (matches == 0) return kLinkNoProgrammer;
   if (matches > 1) return kLinkManyProgrammers;
 
+  CloseUnclosed();
   char wanted[] = "ZeltoProg";
   FT_HANDLE handle = nullptr;
   if (driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) return kLinkDriverFailure;
+  // A value the driver hands out again no longer names an old, unclosed handle.
+  for (FT_HANDLE& h : unclosed_)
+    if (h == handle) h = nullptr;
   state_.DeviceHandle = handle;
   UsbReset();  // a failed reset leaves a usable link
   state_.LinkOpen = true;
@@ -47,8 +52,34 @@ int CommUsb::UsbOpen() {
 }
 
 int CommUsb::UsbClose() {
+  const bool was_open = state_.LinkOpen;
   state_.LinkOpen = false;
-  return driver_.Close(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
+  const FT_STATUS status = driver_.Close(state_.DeviceHandle);
+  // A handle the driver does not know holds nothing; any other failure may leave it open.
+  if (was_open && status != FT_OK && status != FT_INVALID_HANDLE)
+    RememberUnclosed(state_.DeviceHandle);
+  return status == FT_OK ? kLinkOk : kLinkDriverFailure;
+}
+
+void CommUsb::RememberUnclosed(FT_HANDLE handle) {
+  for (FT_HANDLE h : unclosed_)
+    if (h == handle) return;
+  for (FT_HANDLE& h : unclosed_)
+    if (h == nullptr) {
+      h = handle;
+      return;
+    }
+  // All slots taken: the first is given up.
+  std::move(unclosed_.begin() + 1, unclosed_.end(), unclosed_.begin());
+  unclosed_.back() = handle;
+}
+
+void CommUsb::CloseUnclosed() {
+  for (FT_HANDLE& h : unclosed_) {
+    if (h == nullptr) continue;
+    const FT_STATUS status = driver_.Close(h);
+    if (status == FT_OK || status == FT_INVALID_HANDLE) h = nullptr;
+  }
 }
 
 int CommUsb::UsbReset() {

@@ -34,9 +34,16 @@ class CommUsb {
   int UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
 
  private:
+  void RememberUnclosed(FT_HANDLE handle);
+  void CloseUnclosed();
+
   AppState& state_;
   D2xxPort& driver_;
   std::array<std::uint8_t, kStagingBufferSize> staging_{};
+  // Handles that were open and whose close failed. The driver may still hold the programmer
+  // open through one of them, and then no open by description succeeds; each is closed again
+  // before the next open. A few slots suffice: one is added per failed close of an open link.
+  std::array<FT_HANDLE, 4> unclosed_{};
 };
 
 }  // namespace zelto
