@@ -1,0 +1,568 @@
+#include "tests/soak/soak_world.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "protocol/programmer_messages.h"
+#include "radar/radar_logic.h"
+#include "sim/other_device.h"
+
+namespace zelto::soak {
+
+namespace {
+
+// A window is closed at the sixth identification check in a row that misses; checks come
+// every 600 ms, the first 500 ms after the window opens.
+constexpr std::int64_t kCloseAfterLastGoodMs = 6 * 600;
+// One tick of the connection timer, for the check made while faults run: the exact figure is
+// held to in the quiet silences.
+constexpr std::int64_t kCloseMarginMs = 100;
+// The supervision counts the 3000 ms hold-off down in 500 ms ticks, the first of which may
+// come at the very moment the window closed.
+constexpr std::int64_t kHoldOffMs = 3000;
+constexpr std::int64_t kEarliestReopenMs = kHoldOffMs - 500;
+constexpr std::int64_t kSupervisionMs = 500;
+// Faults stop; the window may need 3.6 s to notice a loss, 3 s to come back, and a few
+// checks to settle.
+constexpr std::int64_t kRecoveryLimitMs = 20000;
+
+constexpr std::array<const char*, kParamCount> kParamNames = {
+    "TreshDuroz740",      "ValueTonRele740",         "VelSenseDuroz740",
+    "FilterLineDuroz740", "FlagHighTrafficDuroz740", "SelHeightDuroz740"};
+
+// The sensor's own first values, none of them what a freshly opened window selects.
+constexpr std::array<std::uint8_t, kParamCount> kInitialValues = {7, 3, 2, 2, 1, 2};
+
+// The lists the user can change; the installation height list is never shown.
+constexpr int kUserLists = 5;
+
+int ValueOf(int list, int index) { return index + (list <= ValueTonRele740 ? 1 : 0); }
+
+std::string Ms(std::int64_t ms) { return std::to_string(ms) + " ms"; }
+
+constexpr const char* kFaultKindNames[] = {
+    "unplug",       "second adapter", "call failure", "short write",
+    "description failure", "noise",   "corrupt replies", "read limit",
+    "merge replies", "silence",       "other device", "refusal"};
+
+}  // namespace
+
+// A radar window view that also tells the soak when the window shows, goes, and shows the
+// sensor's identification (a good check) in its status panel.
+class SoakRadarView : public testing::FakeRadarView {
+ public:
+  SoakRadarView(std::shared_ptr<testing::RadarRecord> rec, SoakWorld& world)
+      : FakeRadarView(std::move(rec)), world_(world) {}
+  void ShowWindow() override {
+    FakeRadarView::ShowWindow();
+    world_.OnRadarShown();
+  }
+  void Unload() override {
+    FakeRadarView::Unload();
+    world_.OnRadarUnloaded();
+  }
+  void SetStatusPanel(const std::string& key, const std::string& text) override {
+    FakeRadarView::SetStatusPanel(key, text);
+    world_.OnStatusPanel(text);
+  }
+
+ private:
+  SoakWorld& world_;
+};
+
+std::unique_ptr<RadarView> SoakUi::CreateRadarView(RadarEvents&) {
+  // Only the newest window's record is of interest; a long run opens thousands.
+  radars.clear();
+  radars.push_back(std::make_shared<testing::RadarRecord>());
+  return std::make_unique<SoakRadarView>(radars.back(), world_);
+}
+
+SoakWorld::SoakWorld(const SoakOptions& options) : options_(options), rng_(options.seed) {
+  testing::WriteFile(folder_.path() / "StringTable.txt", testing::NamedStringTable());
+  adapter_ = &bus_.Plug();
+  sensor_ = &adapter_->Attach<sim::Duroz740>("0000000001", 0x0102, options.firmware,
+                                              options.seed ^ 0x740u);
+  initial_ = kInitialValues;
+  for (int p = 0; p < kParamCount; ++p) {
+    sensor_->SetParam(p, initial_[p]);
+    allowed_values_[p].insert(initial_[p]);
+  }
+  last_seen_ = sensor_->Params();
+  last_choice_.fill(-1);
+  program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
+                                       ProgramConfig{folder_.path(), {1, 0, 0}});
+}
+
+SoakWorld::~SoakWorld() = default;
+
+std::int64_t SoakWorld::Between(std::int64_t lo, std::int64_t hi) {
+  return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng_);
+}
+
+void SoakWorld::Log(const std::string& what) {
+  if (recent_.size() >= 40) recent_.pop_front();
+  recent_.push_back("t=" + Ms(Now()) + ": " + what);
+}
+
+void SoakWorld::Violation(const std::string& what) {
+  if (figures_.violations == 0)
+    figures_.before_first_violation.assign(recent_.begin(), recent_.end());
+  ++figures_.violations;
+  const std::string line = "t=" + Ms(Now()) + ": " + what;
+  if (figures_.first_violations.size() < 20) figures_.first_violations.push_back(line);
+  if (options_.verbose) std::fprintf(stderr, "violation %s\n", line.c_str());
+}
+
+bool SoakWorld::WindowOpen() const {
+  return watch_.open && program_->Radar() != nullptr && !program_->Ended();
+}
+
+int SoakWorld::SensorIndex(ParamList list) const {
+  return sensor_->ParamValue(list) - (list <= ValueTonRele740 ? 1 : 0);
+}
+
+int SoakWorld::VisibleParams() const {
+  // The height is read back only from sensors that have it.
+  return options_.firmware >= kHeightFirmware ? kParamCount : kParamCount - 1;
+}
+
+// The user never picks what a freshly opened window selects before the sensor's values have
+// been read (sensitivity 5, on-time 0.5 s, speed 1, filter entry 0), so such a value reaching
+// the sensor can only be one the program made up. High-traffic mode has only two values, so
+// both are offered.
+std::vector<int> SoakWorld::Choices(ParamList list) const {
+  switch (list) {
+    case TreshDuroz740: return {0, 1, 2, 3, 5, 6, 7, 8};
+    case ValueTonRele740: return {1, 2, 3, 4, 5, 6, 7, 8};
+    case VelSenseDuroz740: return {0, 2};
+    case FilterLineDuroz740: return {1, 2};
+    case FlagHighTrafficDuroz740: return {0, 1};
+    default: return {};
+  }
+}
+
+void SoakWorld::Choose(ParamList list, int index, bool drop_down_first) {
+  RadarEvents& events = program_->RadarWindowEvents();
+  if (drop_down_first) events.OnListDropDown(list);
+  events.OnListClick(list, index);
+  allowed_values_[list].insert(ValueOf(list, index));
+  last_choice_[list] = index;
+  ++figures_.user_choices;
+  Log(std::string("user chooses entry ") + std::to_string(index) + " in " + kParamNames[list]);
+}
+
+void SoakWorld::OnRadarShown() {
+  if (watch_.open) return;
+  watch_.open = true;
+  watch_.opened_at = Now();
+  ++watch_.openings;
+  window_overdue_reported_ = false;
+  Log("radar window shown");
+  if (watch_.closed_at < 0) return;
+  const std::int64_t gap = Now() - watch_.closed_at;
+  watch_.last_reopen_gap = gap;
+  if (figures_.reopen_min_ms < 0 || gap < figures_.reopen_min_ms) figures_.reopen_min_ms = gap;
+  if (gap > figures_.reopen_max_ms) figures_.reopen_max_ms = gap;
+  if (gap < kEarliestReopenMs)
+    Violation("the radar window opened again " + Ms(gap) + " after it closed, inside the hold-off");
+}
+
+void SoakWorld::OnRadarUnloaded() {
+  if (!watch_.open) return;
+  watch_.open = false;
+  watch_.closed_at = Now();
+  ++watch_.closings;
+  Log("radar window closed, " + std::to_string(state_.IdMissCount) + " missed checks");
+}
+
+void SoakWorld::OnStatusPanel(const std::string& text) {
+  // A missed check shows entry 30 (from the third miss on); a good one the identification.
+  if (text != state_.StringTable[30]) watch_.last_good_check = Now();
+}
+
+void SoakWorld::CheckTick() {
+  if (program_->Ended()) return;  // reported once by the caller
+
+  if (state_.RxReadPos < 0 || state_.RxReadPos >= kRingSize || state_.RxWritePos < 0 ||
+      state_.RxWritePos >= kRingSize)
+    Violation("receive ring position outside the ring");
+
+  const auto& params = sensor_->Params();
+  for (int p = 0; p < kParamCount; ++p) {
+    if (params[p] == last_seen_[p]) continue;
+    ++figures_.sensor_changes;
+    if (allowed_values_[p].count(params[p]) == 0)
+      Violation(std::string("the sensor's ") + kParamNames[p] + " became " +
+                std::to_string(params[p]) + ", a value the user never chose");
+    last_seen_[p] = params[p];
+  }
+
+  for (const sim::HostFrame& f : adapter_->HostFrames()) {
+    if (f.frame.code != WriteParamsRequest) continue;
+    ++figures_.writes_sent;
+    for (std::size_t i = 0; i < f.frame.count && i < static_cast<std::size_t>(kParamCount); ++i)
+      if (allowed_values_[i].count(f.frame.payload[i]) == 0)
+        Violation(std::string("a parameter write carried ") + kParamNames[i] + " = " +
+                  std::to_string(f.frame.payload[i]) + ", a value the user never chose");
+  }
+  adapter_->ClearLog();
+
+  if (watch_.open && !window_overdue_reported_) {
+    const std::int64_t since = Now() - std::max(watch_.opened_at, watch_.last_good_check);
+    if (since > kCloseAfterLastGoodMs + kCloseMarginMs) {
+      Violation("the radar window is still open " + Ms(since) +
+                " after its last good identification check");
+      window_overdue_reported_ = true;
+    }
+  }
+}
+
+bool SoakWorld::AdvanceUntil(const std::function<bool()>& pred, std::int64_t limit_ms) {
+  if (program_->Ended()) {
+    clock_.AdvanceBy(limit_ms);
+    return pred();
+  }
+  const bool held = clock_.AdvanceUntil(
+      [&] {
+        CheckTick();
+        return pred();
+      },
+      limit_ms);
+  return held;
+}
+
+void SoakWorld::Advance(std::int64_t ms) {
+  AdvanceUntil([] { return false; }, ms);
+}
+
+void SoakWorld::Start() {
+  program_->Load();
+  if (!AdvanceUntil([this] { return WindowOpen() && !state_.ReadParamsPending; }, 10000))
+    Violation("no radar window 10 s after start-up");
+}
+
+void SoakWorld::StartFault(FaultKind kind) {
+  static constexpr FT_STATUS kStatuses[] = {FT_IO_ERROR, FT_DEVICE_NOT_FOUND, FT_INVALID_HANDLE,
+                                            FT_OTHER_ERROR, FT_INSUFFICIENT_RESOURCES};
+  const FT_STATUS status = kStatuses[Between(0, 4)];
+  // Most faults are short; one in ten lasts long enough to lose the window several times.
+  const std::int64_t until = Now() + (Between(0, 9) == 0 ? Between(5000, 40000) : Between(50, 5000));
+  if (active_.count(kind) != 0) return;
+  Log(std::string("fault starts: ") + kFaultKindNames[kind]);
+  switch (kind) {
+    case kUnplug:
+      bus_.Unplug(*adapter_);
+      active_[kind] = until;
+      break;
+    case kSecondAdapter: {
+      sim::Adapter& second = bus_.Plug();
+      if (Between(0, 1) == 0) second.Attach<sim::OtherDevice>();
+      second_adapters_.push_back(&second);
+      active_[kind] = until;
+      break;
+    }
+    case kCallFailure: {
+      const auto call = static_cast<sim::Call>(Between(0, sim::kCallKinds - 1));
+      if (Between(0, 2) != 0) {
+        bus_.FailCall(call, static_cast<int>(Between(1, 4)), status);
+      } else {
+        bus_.FailCall(call, sim::kUntilCleared, status);
+        failing_call_ = call;
+        active_[kind] = Now() + Between(50, 3000);
+      }
+      break;
+    }
+    case kShortWrite:
+      bus_.ShortWrite(static_cast<std::uint32_t>(Between(1, 6)), static_cast<int>(Between(1, 3)));
+      break;
+    case kDescriptionFailure:
+      adapter_->FailDescriptionQuery(true, status);
+      active_[kind] = until;
+      break;
+    case kNoise: {
+      // Random bytes, or the framing bytes that can derail an assembler.
+      static const std::vector<std::vector<std::uint8_t>> kPatterns = {
+          {0x01}, {0x01, 0x02}, {0x01, 0x01, 0x02}, {0x01, 0x03}, {0x01, 0x02, 0x03, 0x01},
+          {0x01, 0x02, 0x17, 0x02, 0x40}, {0x02, 0x01, 0x01, 0x03}};
+      if (Between(0, 1) == 0) {
+        adapter_->InsertRandomNoise(static_cast<std::size_t>(Between(1, 64)));
+      } else {
+        const auto& p = kPatterns[static_cast<std::size_t>(Between(0, kPatterns.size() - 1))];
+        adapter_->InsertNoise(p.data(), p.size());
+      }
+      break;
+    }
+    case kCorruptReplies:
+      adapter_->CorruptNextReplies(static_cast<int>(Between(1, 4)));
+      break;
+    case kReadLimit:
+      adapter_->LimitReadSize(static_cast<std::uint32_t>(Between(1, 48)));
+      active_[kind] = until;
+      break;
+    case kMergeReplies:
+      // Held back at most 300 ms: an answer still comes before the next identification check.
+      adapter_->MergeReplies(static_cast<int>(Between(20, 300)));
+      active_[kind] = until;
+      break;
+    case kSilence:
+      sensor_->SetSilent(true);
+      active_[kind] = until;
+      break;
+    case kOtherDevice:
+      parked_sensor_ = adapter_->Detach();
+      adapter_->Attach<sim::OtherDevice>(static_cast<std::uint16_t>(Between(0, 1) ? 0x0202 : 0x0100));
+      active_[kind] = until;
+      break;
+    case kRefusal: {
+      const int list = static_cast<int>(Between(0, kUserLists - 1));
+      const auto value = static_cast<std::uint8_t>(
+          ValueOf(list, static_cast<int>(Between(0, list == FlagHighTrafficDuroz740 ? 1 : 2))));
+      sensor_->RefuseValue(list, value);
+      active_[kind] = until;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void SoakWorld::EndFault(FaultKind kind) {
+  if (active_.erase(kind) == 0) return;
+  Log(std::string("fault ends: ") + kFaultKindNames[kind]);
+  switch (kind) {
+    case kUnplug:
+      bus_.Replug(*adapter_);
+      break;
+    case kSecondAdapter:
+      for (sim::Adapter* a : second_adapters_) bus_.Unplug(*a);
+      second_adapters_.clear();
+      break;
+    case kCallFailure:
+      bus_.ClearCallFailure(failing_call_);
+      break;
+    case kDescriptionFailure:
+      adapter_->FailDescriptionQuery(false);
+      break;
+    case kReadLimit:
+      adapter_->LimitReadSize(0);
+      break;
+    case kMergeReplies:
+      adapter_->MergeReplies(0);
+      break;
+    case kSilence:
+      sensor_->SetSilent(false);
+      break;
+    case kOtherDevice:
+      adapter_->Detach();
+      adapter_->Attach(std::move(parked_sensor_));
+      break;
+    case kRefusal:
+      sensor_->ClearRefusals();
+      break;
+    default:
+      break;
+  }
+}
+
+void SoakWorld::EndAllFaults() {
+  for (int k = 0; k < kFaultKindCount; ++k) EndFault(static_cast<FaultKind>(k));
+  bus_.ClearCallFailures();
+  bus_.ShortWrite(1, 0);
+  adapter_->CorruptNextReplies(0);
+}
+
+void SoakWorld::ScheduleUserAction() {
+  if (!WindowOpen()) return;
+  const auto list = static_cast<ParamList>(Between(0, kUserLists - 1));
+  const std::vector<int> choices = Choices(list);
+  const int index = choices[static_cast<std::size_t>(Between(0, choices.size() - 1))];
+  const int kind = static_cast<int>(Between(0, 19));
+  if (kind < 12) {
+    // Opens the list now and picks a moment later, if the same window is still there.
+    program_->RadarWindowEvents().OnListDropDown(list);
+    const std::uint64_t window = watch_.openings;
+    user_steps_.emplace(Now() + Between(100, 2500), [this, list, index, window] {
+      if (WindowOpen() && watch_.openings == window) Choose(list, index, false);
+    });
+  } else if (kind < 17) {
+    Choose(list, index, false);  // from the keyboard, without opening the list
+  } else {
+    program_->RadarWindowEvents().OnListDropDown(list);  // opened, then left without a choice
+  }
+}
+
+void SoakWorld::FaultPhase(std::int64_t ms) {
+  static constexpr int kWeights[kFaultKindCount] = {3, 2, 6, 3, 2, 8, 5, 3, 3, 3, 2, 2};
+  std::discrete_distribution<int> pick(std::begin(kWeights), std::end(kWeights));
+  const std::int64_t end = Now() + ms;
+  std::int64_t next_fault = Now() + Between(200, 8000);
+  std::int64_t next_user = Now() + Between(500, 8000);
+  while (Now() < end && !program_->Ended()) {
+    Advance(std::min<std::int64_t>(50, end - Now()));
+    for (auto it = active_.begin(); it != active_.end();) {
+      const FaultKind kind = it->first;
+      const bool due = it->second <= Now();
+      ++it;
+      if (due) EndFault(kind);
+    }
+    while (!user_steps_.empty() && user_steps_.begin()->first <= Now()) {
+      auto step = std::move(user_steps_.begin()->second);
+      user_steps_.erase(user_steps_.begin());
+      step();
+    }
+    if (Now() >= next_fault) {
+      StartFault(static_cast<FaultKind>(pick(rng_)));
+      next_fault = Now() + Between(200, 10000);
+    }
+    if (Now() >= next_user) {
+      ScheduleUserAction();
+      next_user = Now() + Between(1000, 12000);
+    }
+  }
+}
+
+bool SoakWorld::Settle() {
+  const std::int64_t began = Now();
+  Log("settle: every fault stops");
+  EndAllFaults();
+  user_steps_.clear();
+  // The first check after the faults stop may still count an answer to a request sent
+  // before; only a later one shows the link working again. Until then a fault's after-effect
+  // (say, a handle whose close failed and that still holds the programmer) may cost the
+  // window once more.
+  const std::uint64_t closings = watch_.closings;
+  const bool back = AdvanceUntil(
+      [&] {
+        return WindowOpen() && watch_.last_good_check > began + 600 && !state_.ReadParamsPending;
+      },
+      kRecoveryLimitMs);
+  if (watch_.closings != closings) ++figures_.settles_with_reopen;
+  if (!back) {
+    Violation("no radar window with the sensor's values " + Ms(kRecoveryLimitMs) +
+              " after the faults stopped");
+    return false;
+  }
+  // A list the user left open is finished with a click on what it shows.
+  for (int p = 0; p < kUserLists; ++p)
+    if (state_.ListOpen[p])
+      Choose(static_cast<ParamList>(p), program_->Radar()->ListIndex(static_cast<ParamList>(p)),
+             false);
+  Advance(2000);
+  RadarWindowLogic* radar = program_->Radar();
+  if (!WindowOpen()) {
+    Violation("the radar window closed with no fault running");
+    return false;
+  }
+  figures_.longest_recovery_ms = std::max(figures_.longest_recovery_ms, Now() - began);
+
+  for (int p = 0; p < VisibleParams(); ++p) {
+    const auto list = static_cast<ParamList>(p);
+    if (radar->ListIndex(list) != SensorIndex(list))
+      Violation(std::string("after the faults ") + kParamNames[p] + " shows entry " +
+                std::to_string(radar->ListIndex(list)) + " but the sensor holds entry " +
+                std::to_string(SensorIndex(list)));
+    if (state_.LastParams[p] != radar->ListIndex(list))
+      Violation(std::string("after the faults ") + kParamNames[p] + " remembers entry " +
+                std::to_string(state_.LastParams[p]) + " but shows " +
+                std::to_string(radar->ListIndex(list)));
+  }
+  if (radar->RadarParamsChanged()) Violation("a parameter write is still due after the faults");
+  for (int p = 0; p < kUserLists; ++p) {
+    if (last_choice_[p] < 0) continue;
+    if (SensorIndex(static_cast<ParamList>(p)) == last_choice_[p])
+      ++figures_.choices_stored;
+    else
+      ++figures_.choices_shown_back;
+  }
+  last_choice_.fill(-1);
+
+  // With no faults every new choice must reach the sensor.
+  std::array<int, kParamCount> wanted;
+  wanted.fill(-1);
+  for (int n = static_cast<int>(Between(1, kUserLists)); n > 0; --n) {
+    const auto list = static_cast<ParamList>(Between(0, kUserLists - 1));
+    std::vector<int> choices = Choices(list);
+    std::erase(choices, radar->ListIndex(list));
+    const int index = choices[static_cast<std::size_t>(Between(0, choices.size() - 1))];
+    Choose(list, index, true);
+    wanted[list] = index;
+  }
+  Advance(3000);
+  radar = program_->Radar();
+  if (!WindowOpen()) {
+    Violation("the radar window closed with no fault running");
+    return false;
+  }
+  for (int p = 0; p < kUserLists; ++p) {
+    if (wanted[p] < 0) continue;
+    const auto list = static_cast<ParamList>(p);
+    if (SensorIndex(list) != wanted[p] || radar->ListIndex(list) != wanted[p])
+      Violation(std::string("with no faults, the choice of entry ") + std::to_string(wanted[p]) +
+                " in " + kParamNames[p] + " left the sensor at entry " +
+                std::to_string(SensorIndex(list)) + " and the list at " +
+                std::to_string(radar->ListIndex(list)));
+  }
+  last_choice_.fill(-1);
+  return true;
+}
+
+void SoakWorld::QuietSilence(std::int64_t ms) {
+  if (!WindowOpen()) return;
+  const std::int64_t silent_at = Now();
+  const std::uint64_t openings = watch_.openings;
+  Log("quiet silence for " + Ms(ms));
+  sensor_->SetSilent(true);
+  Advance(ms);
+  const bool closed = !watch_.open;
+  if (closed) {
+    ++figures_.silences;
+    const std::int64_t after_good = watch_.closed_at - watch_.last_good_check;
+    if (after_good != kCloseAfterLastGoodMs)
+      Violation("a silent sensor's window closed " + Ms(after_good) +
+                " after the last good check, not at the sixth missed check");
+    if (watch_.last_good_check > silent_at + 600)
+      Violation("an identification check found a silent sensor");
+    if (watch_.openings != openings) Violation("the radar window opened while the sensor was silent");
+  } else if (ms >= kCloseAfterLastGoodMs + 600 + kCloseMarginMs) {
+    Violation("a sensor silent for " + Ms(ms) + " kept its radar window");
+  }
+  sensor_->SetSilent(false);
+  if (!closed) return;
+  // It answers the next supervision request; the tick after that opens the window, once the
+  // hold-off has been counted down.
+  const std::int64_t deadline =
+      std::max(watch_.closed_at + kHoldOffMs, Now() + 2 * kSupervisionMs);
+  if (!AdvanceUntil([this] { return watch_.open; }, deadline - Now()))
+    Violation("the radar window was not back " + Ms(Now() - watch_.closed_at) +
+              " after it closed, although the sensor answered again");
+}
+
+void SoakWorld::Run() {
+  const auto end = static_cast<std::int64_t>(options_.hours * 3600.0 * 1000.0);
+  Start();
+  while (Now() < end && !program_->Ended()) {
+    ++figures_.cycles;
+    FaultPhase(std::min<std::int64_t>(Between(30000, 600000), std::max<std::int64_t>(end - Now(), 1000)));
+    if (!Settle()) break;
+    if (options_.verbose)
+      std::fprintf(stderr, "cycle %llu done at %.2f h, %llu violations\n",
+                   static_cast<unsigned long long>(figures_.cycles), Now() / 3600000.0,
+                   static_cast<unsigned long long>(figures_.violations));
+    if (Now() < end && Between(0, 2) == 0) QuietSilence(Between(500, 12000));
+  }
+  if (program_->Ended()) Violation("the program ended by itself");
+}
+
+SoakFigures SoakWorld::Figures() const {
+  SoakFigures f = figures_;
+  f.simulated_ms = clock_.NowMs();
+  for (int k = 0; k < sim::kFaultKinds; ++k) f.faults[k] = bus_.FaultCount(static_cast<sim::Fault>(k));
+  f.writes_taken = sensor_->counters().writes;
+  f.radar_openings = watch_.openings;
+  f.radar_closings = watch_.closings;
+  return f;
+}
+
+}  // namespace zelto::soak

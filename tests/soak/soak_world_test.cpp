@@ -1,0 +1,167 @@
+// The soak's checks must catch what they are there to catch: each test below makes the
+// program or the sensor misbehave in one way and expects the soak to report it, and a clean
+// run to report nothing while injecting every kind of fault.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "radar/radar_logic.h"
+#include "tests/soak/soak_world.h"
+
+namespace zelto::soak {
+namespace {
+
+bool Mentions(const SoakFigures& f, const std::string& text) {
+  for (const std::string& v : f.first_violations)
+    if (v.find(text) != std::string::npos) return true;
+  return false;
+}
+
+SoakOptions Options(std::uint32_t seed = 11) {
+  SoakOptions o;
+  o.seed = seed;
+  return o;
+}
+
+TEST(SoakRun, HourOfFaultsInjectsEveryKindAndFindsNothing) {
+  SoakOptions o = Options(5);
+  o.hours = 1.0;
+  SoakWorld world(o);
+  world.Run();
+  const SoakFigures f = world.Figures();
+  EXPECT_EQ(f.violations, 0u) << (f.first_violations.empty() ? "" : f.first_violations[0]);
+  EXPECT_GE(f.simulated_ms, 3600000);
+  for (int k = 0; k < sim::kFaultKinds; ++k)
+    EXPECT_GT(f.faults[k], 0u) << sim::FaultName(static_cast<sim::Fault>(k));
+  EXPECT_GT(f.user_choices, 0u);
+  EXPECT_GT(f.writes_taken, 0u);
+  EXPECT_GT(f.radar_closings, 0u);
+  EXPECT_EQ(f.radar_openings, f.radar_closings + 1) << "the run ends with the window open";
+}
+
+// A value appearing in the sensor that no user chose: what a freshly opened window selects,
+// or a height reset to its first entry.
+struct MadeUp {
+  ParamList list;
+  std::uint8_t value;
+};
+
+class SoakMadeUpValue : public ::testing::TestWithParam<MadeUp> {};
+
+TEST_P(SoakMadeUpValue, IsReportedAtTheNextTick) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  ASSERT_EQ(world.Figures().violations, 0u);
+  world.Sensor().SetParam(GetParam().list, GetParam().value);
+  world.Advance(50);
+  const SoakFigures f = world.Figures();
+  EXPECT_EQ(f.violations, 1u);
+  EXPECT_TRUE(Mentions(f, "a value the user never chose"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SoakMadeUpValue,
+                         ::testing::Values(MadeUp{TreshDuroz740, 5}, MadeUp{ValueTonRele740, 1},
+                                           MadeUp{VelSenseDuroz740, 1},
+                                           MadeUp{FilterLineDuroz740, 0},
+                                           MadeUp{SelHeightDuroz740, 0}));
+
+TEST(SoakChecks, WriteOfAValueTheUserDidNotChooseIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  // The window's list changes without the soak's user knowing: the write that follows
+  // carries a made-up value, and the sensor takes it.
+  world.program().RadarWindowEvents().OnListClick(TreshDuroz740, 4);
+  world.Advance(1000);
+  const SoakFigures f = world.Figures();
+  EXPECT_TRUE(Mentions(f, "a parameter write carried TreshDuroz740 = 5"));
+  EXPECT_TRUE(Mentions(f, "TreshDuroz740 became 5"));
+}
+
+TEST(SoakChecks, ChoicesAreAllowedAndReachTheSensor) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.Choose(TreshDuroz740, 0, true);
+  world.Choose(FlagHighTrafficDuroz740, 0, true);
+  world.Advance(1500);
+  EXPECT_EQ(world.Sensor().ParamValue(TreshDuroz740), 1);
+  EXPECT_EQ(world.Sensor().ParamValue(FlagHighTrafficDuroz740), 0);
+  EXPECT_EQ(world.Figures().violations, 0u);
+}
+
+TEST(SoakChecks, WindowKeptOpenPastTheSixthMissIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.Sensor().SetSilent(true);
+  // A program that never counts a miss keeps its window.
+  world.AdvanceUntil(
+      [&] {
+        world.State().IdMissCount = 0;
+        return false;
+      },
+      6000);
+  const SoakFigures f = world.Figures();
+  EXPECT_EQ(f.violations, 1u);
+  EXPECT_TRUE(Mentions(f, "still open"));
+}
+
+TEST(SoakChecks, ReopeningInsideTheHoldOffIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.Sensor().SetSilent(true);
+  ASSERT_TRUE(world.AdvanceUntil([&] { return !world.Watch().open; }, 6000));
+  world.Sensor().SetSilent(false);
+  // A program that forgets its hold-off opens at the first supervision tick that finds the
+  // sensor.
+  world.AdvanceUntil(
+      [&] {
+        world.State().RadarOpenDelay = 0;
+        return world.Watch().open;
+      },
+      3000);
+  EXPECT_TRUE(world.Watch().open);
+  EXPECT_TRUE(Mentions(world.Figures(), "inside the hold-off"));
+}
+
+TEST(SoakChecks, QuietSilenceClosesAtTheSixthMissAndReopensAfterTheHoldOff) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  const std::uint64_t openings = world.Watch().openings;
+  // Long enough to lose the window, short enough that only the hold-off delays its return.
+  world.QuietSilence(4300);
+  EXPECT_EQ(world.Watch().closed_at - world.Watch().last_good_check, 3600);
+  EXPECT_TRUE(world.Watch().open);
+  EXPECT_EQ(world.Watch().openings, openings + 1);
+  EXPECT_GE(world.Watch().last_reopen_gap, 2500);
+  EXPECT_LE(world.Watch().last_reopen_gap, 3000);
+  EXPECT_EQ(world.Figures().violations, 0u);
+}
+
+TEST(SoakChecks, ChoiceTheSensorNeverStoresFailsTheSettle) {
+  SoakWorld world(Options());
+  world.Start();
+  for (int p = 0; p < kParamCount; ++p) world.Sensor().RefuseAllValues(p);
+  EXPECT_TRUE(world.Settle());
+  const SoakFigures f = world.Figures();
+  EXPECT_GE(f.violations, 1u);
+  EXPECT_TRUE(Mentions(f, "with no faults, the choice"));
+}
+
+TEST(SoakChecks, WindowOutOfStepWithTheSensorFailsTheSettle) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  // The sensor changes behind the program's back (say, set on the device itself): the window
+  // still shows the old value, which the settle must notice.
+  world.Sensor().SetParam(VelSenseDuroz740, 0);
+  world.Settle();
+  EXPECT_TRUE(Mentions(world.Figures(), "VelSenseDuroz740 shows entry 2 but the sensor holds entry 0"));
+}
+
+}  // namespace
+}  // namespace zelto::soak
