@@ -43,8 +43,7 @@ int CommUsb::UsbOpen() {
   FT_HANDLE handle = nullptr;
   if (driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) return kLinkDriverFailure;
   // A value the driver hands out again no longer names an old, unclosed handle.
-  for (FT_HANDLE& h : unclosed_)
-    if (h == handle) h = nullptr;
+  ForgetUnclosed(handle);
   state_.DeviceHandle = handle;
   UsbReset();  // a failed reset leaves a usable link
   state_.LinkOpen = true;
@@ -55,9 +54,10 @@ int CommUsb::UsbClose() {
   const bool was_open = state_.LinkOpen;
   state_.LinkOpen = false;
   const FT_STATUS status = driver_.Close(state_.DeviceHandle);
-  // A handle the driver does not know holds nothing; any other failure may leave it open.
-  if (was_open && status != FT_OK && status != FT_INVALID_HANDLE)
-    RememberUnclosed(state_.DeviceHandle);
+  if (status == FT_OK)
+    ForgetUnclosed(state_.DeviceHandle);
+  else if (was_open)
+    RememberUnclosed(state_.DeviceHandle);  // whatever the driver says, it may still be open
   return status == FT_OK ? kLinkOk : kLinkDriverFailure;
 }
 
@@ -74,11 +74,16 @@ void CommUsb::RememberUnclosed(FT_HANDLE handle) {
   unclosed_.back() = handle;
 }
 
+void CommUsb::ForgetUnclosed(FT_HANDLE handle) {
+  for (FT_HANDLE& h : unclosed_)
+    if (h == handle) h = nullptr;
+}
+
 void CommUsb::CloseUnclosed() {
   for (FT_HANDLE& h : unclosed_) {
     if (h == nullptr) continue;
-    const FT_STATUS status = driver_.Close(h);
-    if (status == FT_OK || status == FT_INVALID_HANDLE) h = nullptr;
+    // Kept until a close succeeds: a driver that fails a call may not have done anything.
+    if (driver_.Close(h) == FT_OK) h = nullptr;
   }
 }
 

@@ -35,6 +35,7 @@ class CommUsb {
 
  private:
   void RememberUnclosed(FT_HANDLE handle);
+  void ForgetUnclosed(FT_HANDLE handle);
   void CloseUnclosed();
 
   AppState& state_;
@@ -42,7 +43,8 @@ class CommUsb {
   std::array<std::uint8_t, kStagingBufferSize> staging_{};
   // Handles that were open and whose close failed. The driver may still hold the programmer
   // open through one of them, and then no open by description succeeds; each is closed again
-  // before the next open. A few slots suffice: one is added per failed close of an open link.
+  // before every open until a close succeeds. A few slots suffice: one is added per failed
+  // close of an open link.
   std::array<FT_HANDLE, 4> unclosed_{};
 };
 
