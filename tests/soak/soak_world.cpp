@@ -428,17 +428,21 @@ bool SoakWorld::Settle() {
   Log("settle: every fault stops");
   EndAllFaults();
   user_steps_.clear();
-  // The first check after the faults stop may still count an answer to a request sent
-  // before; only a later one shows the link working again. Until then a fault's after-effect
-  // (say, a handle whose close failed and that still holds the programmer) may cost the
-  // window once more.
+  // The first check after the faults stop judges a request sent while they ran: it may miss
+  // and cost the window once more, or count an answer that came before. Only a later good
+  // check shows the link working again.
   const std::uint64_t closings = watch_.closings;
   const bool back = AdvanceUntil(
       [&] {
         return WindowOpen() && watch_.last_good_check > began + 600 && !state_.ReadParamsPending;
       },
       kRecoveryLimitMs);
-  if (watch_.closings != closings) ++figures_.settles_with_reopen;
+  if (watch_.closings != closings) {
+    ++figures_.settles_with_reopen;
+    if (watch_.closed_at > began + 600)
+      Violation("the radar window closed " + Ms(watch_.closed_at - began) +
+                " after the faults stopped, later than the first check after them");
+  }
   if (!back) {
     Violation("no radar window with the sensor's values " + Ms(kRecoveryLimitMs) +
               " after the faults stopped");

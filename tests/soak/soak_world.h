@@ -14,8 +14,10 @@
 //     hold-off of 3000 ms has been counted down;
 //   - the program never ends by itself, and the receive ring's positions stay in the ring.
 // Checked in the quiet periods:
-//   - the window comes back, and its lists and remembered parameters show the sensor's
-//     stored values (so each choice the user made was stored, or is shown back as refused);
+//   - the window is lost at most once more, at the first check (which judges a request
+//     sent while the faults ran), comes back, and its lists and remembered parameters show
+//     the sensor's stored values (so each choice the user made was stored, or is shown back
+//     as refused);
 //   - new choices made then are stored in the sensor;
 //   - a sensor that goes silent loses its window exactly at the sixth missed check, and
 //     gets it back by the first supervision tick after the hold-off once it answers again.
@@ -180,8 +182,6 @@ class SoakWorld {
   sim::Call failing_call_ = sim::Call::kRead;
   // Scheduled steps of the scripted user, by time.
   std::multimap<std::int64_t, std::function<void()>> user_steps_;
-  std::int64_t next_fault_at_ = 0;
-  std::int64_t next_user_at_ = 0;
 
   // What the sensor may hold: its own first values and every value the user chose.
   std::array<std::uint8_t, kParamCount> initial_{};
