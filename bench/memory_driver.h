@@ -21,7 +21,7 @@ class MemoryDriver : public D2xxPort {
   void Queue(const std::uint8_t* bytes, std::size_t count) {
     const std::size_t room = kCapacity - end_;
     if (count > room) count = room;
-    std::memcpy(rx_.data() + end_, bytes, count);
+    if (count > 0) std::memcpy(rx_.data() + end_, bytes, count);
     end_ += count;
   }
   void ClearQueue() { begin_ = end_ = 0; }
@@ -33,7 +33,7 @@ class MemoryDriver : public D2xxPort {
   // Bytes queued after every successful write: a canned answer to whatever was sent.
   void SetAnswer(const std::uint8_t* bytes, std::size_t count) {
     if (count > answer_.size()) count = answer_.size();
-    std::memcpy(answer_.data(), bytes, count);
+    if (count > 0) std::memcpy(answer_.data(), bytes, count);
     answer_size_ = count;
   }
 
