@@ -64,6 +64,10 @@ int main(int argc, char** argv) {
   std::printf("simulated hours:           %.2f (%.1f s of real time)\n",
               f.simulated_ms / 3600000.0, seconds);
   std::printf("fault cycles:              %llu\n", static_cast<unsigned long long>(f.cycles));
+  std::printf("fault episodes started by the soak:\n");
+  for (int k = 0; k < zelto::soak::kSoakFaultKinds; ++k)
+    std::printf("  %-22s %llu\n", zelto::soak::kFaultKindNames[k],
+                static_cast<unsigned long long>(f.episodes[k]));
   std::printf("faults injected (bus counters):\n");
   for (int k = 0; k < zelto::sim::kFaultKinds; ++k)
     std::printf("  %-22s %llu\n", zelto::sim::FaultName(static_cast<zelto::sim::Fault>(k)),

@@ -42,12 +42,13 @@ int ValueOf(int list, int index) { return index + (list <= ValueTonRele740 ? 1 :
 
 std::string Ms(std::int64_t ms) { return std::to_string(ms) + " ms"; }
 
-constexpr const char* kFaultKindNames[] = {
-    "unplug",       "second adapter", "call failure", "short write",
-    "description failure", "noise",   "corrupt replies", "read limit",
-    "merge replies", "silence",       "other device", "refusal"};
 
 }  // namespace
+
+const char* const kFaultKindNames[kSoakFaultKinds] = {
+    "unplug",       "second adapter",  "call failure",  "short write",
+    "description failure", "noise",    "corrupt replies", "read limit",
+    "merge replies", "silence",        "other device",  "refused value"};
 
 // A radar window view that also tells the soak when the window shows, goes, and shows the
 // sensor's identification (a good check) in its status panel.
@@ -250,6 +251,7 @@ void SoakWorld::StartFault(FaultKind kind) {
   // Most faults are short; one in ten lasts long enough to lose the window several times.
   const std::int64_t until = Now() + (Between(0, 9) == 0 ? Between(5000, 40000) : Between(50, 5000));
   if (active_.count(kind) != 0) return;
+  ++figures_.episodes[kind];
   Log(std::string("fault starts: ") + kFaultKindNames[kind]);
   switch (kind) {
     case kUnplug:
@@ -257,9 +259,20 @@ void SoakWorld::StartFault(FaultKind kind) {
       active_[kind] = until;
       break;
     case kSecondAdapter: {
-      sim::Adapter& second = bus_.Plug();
-      if (Between(0, 1) == 0) second.Attach<sim::OtherDevice>();
-      second_adapters_.push_back(&second);
+      // A few spare adapters plugged in again and again: every adapter ever plugged stays on
+      // the bus, and each driver call visits them all.
+      sim::Adapter* second = nullptr;
+      for (sim::Adapter* a : spare_adapters_)
+        if (!a->Plugged()) second = a;
+      if (second == nullptr) {
+        second = &bus_.Plug();
+        spare_adapters_.push_back(second);
+      } else {
+        bus_.Replug(*second);
+      }
+      second->Detach();
+      if (Between(0, 1) == 0) second->Attach<sim::OtherDevice>();
+      second_adapters_.push_back(second);
       active_[kind] = until;
       break;
     }

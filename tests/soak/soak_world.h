@@ -51,9 +51,14 @@ struct SoakOptions {
   bool verbose = false;
 };
 
+// Kinds of fault the soak injects, by the names of the episodes it counts.
+constexpr int kSoakFaultKinds = 12;
+extern const char* const kFaultKindNames[kSoakFaultKinds];
+
 struct SoakFigures {
   std::int64_t simulated_ms = 0;
-  std::array<std::uint64_t, sim::kFaultKinds> faults{};
+  std::array<std::uint64_t, sim::kFaultKinds> faults{};  // the bus's own counters
+  std::array<std::uint64_t, kSoakFaultKinds> episodes{};  // faults the soak started
   std::uint64_t writes_sent = 0;   // WriteParamsRequest frames the programmer received
   std::uint64_t writes_taken = 0;  // writes the sensor answered
   std::uint64_t sensor_changes = 0;
@@ -145,6 +150,7 @@ class SoakWorld {
     kRefusal,
     kFaultKindCount,
   };
+  static_assert(kFaultKindCount == kSoakFaultKinds);
 
   void CheckTick();
   void Log(const std::string& what);
@@ -171,7 +177,8 @@ class SoakWorld {
   sim::Adapter* adapter_ = nullptr;
   sim::Duroz740* sensor_ = nullptr;
   std::unique_ptr<sim::Device> parked_sensor_;  // while another device sits in the socket
-  std::vector<sim::Adapter*> second_adapters_;
+  std::vector<sim::Adapter*> spare_adapters_;   // every second adapter ever plugged
+  std::vector<sim::Adapter*> second_adapters_;  // those plugged now
   AppState state_;
   SoakUi ui_{*this};
   std::unique_ptr<Program> program_;
