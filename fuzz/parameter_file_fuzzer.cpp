@@ -9,12 +9,12 @@
 
 namespace {
 
-#define FUZZ_CHECK(cond)                                                 \
-  do {                                                                   \
-    if (!(cond)) {                                                       \
-      std::fprintf(stderr, "parameter file check failed: %s\n", #cond);  \
-      std::abort();                                                      \
-    }                                                                    \
+#define FUZZ_CHECK(cond)                                                \
+  do {                                                                  \
+    if (!(cond)) {                                                      \
+      std::fprintf(stderr, "parameter file check failed: %s\n", #cond); \
+      std::abort();                                                     \
+    }                                                                   \
   } while (0)
 
 }  // namespace

@@ -45,12 +45,12 @@ namespace {
 
 using namespace zelto;
 
-#define FUZZ_CHECK(cond)                                            \
-  do {                                                              \
-    if (!(cond)) {                                                  \
+#define FUZZ_CHECK(cond)                                              \
+  do {                                                                \
+    if (!(cond)) {                                                    \
       std::fprintf(stderr, "receive path check failed: %s\n", #cond); \
-      std::abort();                                                 \
-    }                                                               \
+      std::abort();                                                   \
+    }                                                                 \
   } while (0)
 
 // The input, read front to back; once it is used up every read gives zero.
@@ -70,7 +70,7 @@ class Input {
 class FuzzPort : public D2xxPort {
  public:
   std::deque<std::uint8_t> rx;
-  std::uint32_t read_limit = 0;  // 0: a read takes all it asks for
+  std::uint32_t read_limit = 0;          // 0: a read takes all it asks for
   std::array<FT_STATUS, 9> fail_next{};  // per call kind, one-shot; FT_OK: no failure
   bool second_programmer = false;
   bool description_fails = false;
@@ -154,13 +154,18 @@ constexpr std::uint8_t kCodes[] = {0x01, 0x03, 0x05, 0x15, 0x17, 0x00, 0x02, 0x0
 
 std::size_t NaturalLength(std::uint8_t code, bool short_params) {
   switch (code) {
-    case 0x01: return 16;
-    case 0x03: return short_params ? 5 : 6;
-    case 0x17: return 4;
+    case 0x01:
+      return 16;
+    case 0x03:
+      return short_params ? 5 : 6;
+    case 0x17:
+      return 4;
     case 0x05:
     case 0x15:
-    case 0x14: return 1;
-    default: return 0;
+    case 0x14:
+      return 1;
+    default:
+      return 0;
   }
 }
 
@@ -264,8 +269,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_folder = templ;
   std::atexit(RemoveFolder);
   std::ofstream out(g_folder / "StringTable.txt", std::ios::binary);
-  for (int n = 0; n <= 64; ++n)
-    out << "#STRING " << n << "\r\nI" << n << "\r\nE" << n << "\r\n";
+  for (int n = 0; n <= 64; ++n) out << "#STRING " << n << "\r\nI" << n << "\r\nE" << n << "\r\n";
   return 0;
 }
 

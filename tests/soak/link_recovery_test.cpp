@@ -48,8 +48,8 @@ TEST_P(FailedClose, InRadarModeDoesNotCostTheWindow) {
   // The next poll's read fails, and so do the close that follows it and its first retry.
   bus_.FailCall(sim::Call::kRead, 1);
   bus_.FailCall(sim::Call::kClose, 2, GetParam());
-  ASSERT_TRUE(clock_.AdvanceUntil(
-      [&] { return bus_.FailedCallCount(sim::Call::kClose) == 2; }, 1000));
+  ASSERT_TRUE(
+      clock_.AdvanceUntil([&] { return bus_.FailedCallCount(sim::Call::kClose) == 2; }, 1000));
   clock_.AdvanceTo(12000);
   EXPECT_EQ(ui_.radars.size(), 1u) << "the window was lost and reopened";
   EXPECT_TRUE(ui_.RadarOpen());

@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   std::printf("soak: seed %u, sensor firmware 0x%04X\n", options.seed, options.firmware);
-  std::printf("simulated hours:           %.2f (%.1f s of real time)\n",
-              f.simulated_ms / 3600000.0, seconds);
+  std::printf("simulated hours:           %.2f (%.1f s of real time)\n", f.simulated_ms / 3600000.0,
+              seconds);
   std::printf("fault cycles:              %llu\n", static_cast<unsigned long long>(f.cycles));
   std::printf("fault episodes started by the soak:\n");
   for (int k = 0; k < zelto::soak::kSoakFaultKinds; ++k)
@@ -75,21 +75,25 @@ int main(int argc, char** argv) {
   std::printf("parameter writes:          %llu sent, %llu taken by the sensor\n",
               static_cast<unsigned long long>(f.writes_sent),
               static_cast<unsigned long long>(f.writes_taken));
-  std::printf("sensor parameter changes:  %llu\n", static_cast<unsigned long long>(f.sensor_changes));
-  std::printf("user choices:              %llu (last ones before a settle: %llu stored, %llu shown back)\n",
-              static_cast<unsigned long long>(f.user_choices),
-              static_cast<unsigned long long>(f.choices_stored),
-              static_cast<unsigned long long>(f.choices_shown_back));
+  std::printf("sensor parameter changes:  %llu\n",
+              static_cast<unsigned long long>(f.sensor_changes));
+  std::printf(
+      "user choices:              %llu (last ones before a settle: %llu stored, %llu shown back)\n",
+      static_cast<unsigned long long>(f.user_choices),
+      static_cast<unsigned long long>(f.choices_stored),
+      static_cast<unsigned long long>(f.choices_shown_back));
   std::printf("radar window:              %llu openings, %llu closings\n",
               static_cast<unsigned long long>(f.radar_openings),
               static_cast<unsigned long long>(f.radar_closings));
-  std::printf("reopened after closing:    %lld to %lld ms\n", static_cast<long long>(f.reopen_min_ms),
-              static_cast<long long>(f.reopen_max_ms));
+  std::printf("reopened after closing:    %lld to %lld ms\n",
+              static_cast<long long>(f.reopen_min_ms), static_cast<long long>(f.reopen_max_ms));
   std::printf("quiet silences:            %llu closed the window\n",
               static_cast<unsigned long long>(f.silences));
-  std::printf("longest recovery:          %lld ms after the faults stopped (%llu times through a reopened window)\n",
-              static_cast<long long>(f.longest_recovery_ms),
-              static_cast<unsigned long long>(f.settles_with_reopen));
+  std::printf(
+      "longest recovery:          %lld ms after the faults stopped (%llu times through a reopened "
+      "window)\n",
+      static_cast<long long>(f.longest_recovery_ms),
+      static_cast<unsigned long long>(f.settles_with_reopen));
   std::printf("invariant violations:      %llu\n", static_cast<unsigned long long>(f.violations));
   for (const std::string& v : f.first_violations) std::printf("  %s\n", v.c_str());
   if (!f.before_first_violation.empty()) {

@@ -38,17 +38,20 @@ constexpr std::array<std::uint8_t, kParamCount> kInitialValues = {7, 3, 2, 2, 1,
 // The lists the user can change; the installation height list is never shown.
 constexpr int kUserLists = 5;
 
-int ValueOf(int list, int index) { return index + (list <= ValueTonRele740 ? 1 : 0); }
+int ValueOf(int list, int index) {
+  return index + (list <= ValueTonRele740 ? 1 : 0);
+}
 
-std::string Ms(std::int64_t ms) { return std::to_string(ms) + " ms"; }
-
+std::string Ms(std::int64_t ms) {
+  return std::to_string(ms) + " ms";
+}
 
 }  // namespace
 
 const char* const kFaultKindNames[kSoakFaultKinds] = {
-    "unplug",       "second adapter",  "call failure",  "short write",
-    "description failure", "noise",    "corrupt replies", "read limit",
-    "merge replies", "silence",        "other device",  "refused value"};
+    "unplug",       "second adapter",  "call failure", "short write",   "description failure",
+    "noise",        "corrupt replies", "read limit",   "merge replies", "silence",
+    "other device", "refused value"};
 
 // A radar window view that also tells the soak when the window shows, goes, and shows the
 // sensor's identification (a good check) in its status panel.
@@ -84,7 +87,7 @@ SoakWorld::SoakWorld(const SoakOptions& options) : options_(options), rng_(optio
   testing::WriteFile(folder_.path() / "StringTable.txt", testing::NamedStringTable());
   adapter_ = &bus_.Plug();
   sensor_ = &adapter_->Attach<sim::Duroz740>("0000000001", 0x0102, options.firmware,
-                                              options.seed ^ 0x740u);
+                                             options.seed ^ 0x740u);
   initial_ = kInitialValues;
   for (int p = 0; p < kParamCount; ++p) {
     sensor_->SetParam(p, initial_[p]);
@@ -135,12 +138,18 @@ int SoakWorld::VisibleParams() const {
 // both are offered.
 std::vector<int> SoakWorld::Choices(ParamList list) const {
   switch (list) {
-    case TreshDuroz740: return {0, 1, 2, 3, 5, 6, 7, 8};
-    case ValueTonRele740: return {1, 2, 3, 4, 5, 6, 7, 8};
-    case VelSenseDuroz740: return {0, 2};
-    case FilterLineDuroz740: return {1, 2};
-    case FlagHighTrafficDuroz740: return {0, 1};
-    default: return {};
+    case TreshDuroz740:
+      return {0, 1, 2, 3, 5, 6, 7, 8};
+    case ValueTonRele740:
+      return {1, 2, 3, 4, 5, 6, 7, 8};
+    case VelSenseDuroz740:
+      return {0, 2};
+    case FilterLineDuroz740:
+      return {1, 2};
+    case FlagHighTrafficDuroz740:
+      return {0, 1};
+    default:
+      return {};
   }
 }
 
@@ -249,7 +258,8 @@ void SoakWorld::StartFault(FaultKind kind) {
                                             FT_OTHER_ERROR, FT_INSUFFICIENT_RESOURCES};
   const FT_STATUS status = kStatuses[Between(0, 4)];
   // Most faults are short; one in ten lasts long enough to lose the window several times.
-  const std::int64_t until = Now() + (Between(0, 9) == 0 ? Between(5000, 40000) : Between(50, 5000));
+  const std::int64_t until =
+      Now() + (Between(0, 9) == 0 ? Between(5000, 40000) : Between(50, 5000));
   if (active_.count(kind) != 0) return;
   ++figures_.episodes[kind];
   Log(std::string("fault starts: ") + kFaultKindNames[kind]);
@@ -297,8 +307,13 @@ void SoakWorld::StartFault(FaultKind kind) {
     case kNoise: {
       // Random bytes, or the framing bytes that can derail an assembler.
       static const std::vector<std::vector<std::uint8_t>> kPatterns = {
-          {0x01}, {0x01, 0x02}, {0x01, 0x01, 0x02}, {0x01, 0x03}, {0x01, 0x02, 0x03, 0x01},
-          {0x01, 0x02, 0x17, 0x02, 0x40}, {0x02, 0x01, 0x01, 0x03}};
+          {0x01},
+          {0x01, 0x02},
+          {0x01, 0x01, 0x02},
+          {0x01, 0x03},
+          {0x01, 0x02, 0x03, 0x01},
+          {0x01, 0x02, 0x17, 0x02, 0x40},
+          {0x02, 0x01, 0x01, 0x03}};
       if (Between(0, 1) == 0) {
         adapter_->InsertRandomNoise(static_cast<std::size_t>(Between(1, 64)));
       } else {
@@ -325,7 +340,8 @@ void SoakWorld::StartFault(FaultKind kind) {
       break;
     case kOtherDevice:
       parked_sensor_ = adapter_->Detach();
-      adapter_->Attach<sim::OtherDevice>(static_cast<std::uint16_t>(Between(0, 1) ? 0x0202 : 0x0100));
+      adapter_->Attach<sim::OtherDevice>(
+          static_cast<std::uint16_t>(Between(0, 1) ? 0x0202 : 0x0100));
       active_[kind] = until;
       break;
     case kRefusal: {
@@ -541,7 +557,8 @@ void SoakWorld::QuietSilence(std::int64_t ms) {
                 " after the last good check, not at the sixth missed check");
     if (watch_.last_good_check > silent_at + 600)
       Violation("an identification check found a silent sensor");
-    if (watch_.openings != openings) Violation("the radar window opened while the sensor was silent");
+    if (watch_.openings != openings)
+      Violation("the radar window opened while the sensor was silent");
   } else if (ms >= kCloseAfterLastGoodMs + 600 + kCloseMarginMs) {
     Violation("a sensor silent for " + Ms(ms) + " kept its radar window");
   }
@@ -549,8 +566,7 @@ void SoakWorld::QuietSilence(std::int64_t ms) {
   if (!closed) return;
   // It answers the next supervision request; the tick after that opens the window, once the
   // hold-off has been counted down.
-  const std::int64_t deadline =
-      std::max(watch_.closed_at + kHoldOffMs, Now() + 2 * kSupervisionMs);
+  const std::int64_t deadline = std::max(watch_.closed_at + kHoldOffMs, Now() + 2 * kSupervisionMs);
   if (!AdvanceUntil([this] { return watch_.open; }, deadline - Now()))
     Violation("the radar window was not back " + Ms(Now() - watch_.closed_at) +
               " after it closed, although the sensor answered again");
@@ -561,7 +577,8 @@ void SoakWorld::Run() {
   Start();
   while (Now() < end && !program_->Ended()) {
     ++figures_.cycles;
-    FaultPhase(std::min<std::int64_t>(Between(30000, 600000), std::max<std::int64_t>(end - Now(), 1000)));
+    FaultPhase(
+        std::min<std::int64_t>(Between(30000, 600000), std::max<std::int64_t>(end - Now(), 1000)));
     if (!Settle()) break;
     if (options_.verbose)
       std::fprintf(stderr, "cycle %llu done at %.2f h, %llu violations\n",
@@ -575,7 +592,8 @@ void SoakWorld::Run() {
 SoakFigures SoakWorld::Figures() const {
   SoakFigures f = figures_;
   f.simulated_ms = clock_.NowMs();
-  for (int k = 0; k < sim::kFaultKinds; ++k) f.faults[k] = bus_.FaultCount(static_cast<sim::Fault>(k));
+  for (int k = 0; k < sim::kFaultKinds; ++k)
+    f.faults[k] = bus_.FaultCount(static_cast<sim::Fault>(k));
   f.writes_taken = sensor_->counters().writes;
   f.radar_openings = watch_.openings;
   f.radar_closings = watch_.closings;

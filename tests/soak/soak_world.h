@@ -24,8 +24,8 @@
 #pragma once
 
 #include <array>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -57,7 +57,7 @@ extern const char* const kFaultKindNames[kSoakFaultKinds];
 
 struct SoakFigures {
   std::int64_t simulated_ms = 0;
-  std::array<std::uint64_t, sim::kFaultKinds> faults{};  // the bus's own counters
+  std::array<std::uint64_t, sim::kFaultKinds> faults{};   // the bus's own counters
   std::array<std::uint64_t, kSoakFaultKinds> episodes{};  // faults the soak started
   std::uint64_t writes_sent = 0;   // WriteParamsRequest frames the programmer received
   std::uint64_t writes_taken = 0;  // writes the sensor answered
@@ -68,9 +68,9 @@ struct SoakFigures {
   std::uint64_t radar_openings = 0;
   std::uint64_t radar_closings = 0;
   std::uint64_t cycles = 0;
-  std::int64_t longest_recovery_ms = 0;  // from the end of the faults to a synced window
+  std::int64_t longest_recovery_ms = 0;   // from the end of the faults to a synced window
   std::uint64_t settles_with_reopen = 0;  // the window was lost once more after the faults
-  std::uint64_t silences = 0;            // quiet silence episodes that closed the window
+  std::uint64_t silences = 0;             // quiet silence episodes that closed the window
   std::int64_t reopen_min_ms = -1, reopen_max_ms = -1;  // window closed -> open again
   std::uint64_t violations = 0;
   std::vector<std::string> first_violations;

@@ -1,12 +1,13 @@
 // The soak's checks must catch what they are there to catch: each test below makes the
 // program or the sensor misbehave in one way and expects the soak to report it, and a clean
 // run to report nothing while injecting every kind of fault.
+#include "tests/soak/soak_world.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "radar/radar_logic.h"
-#include "tests/soak/soak_world.h"
 
 namespace zelto::soak {
 namespace {
@@ -160,7 +161,8 @@ TEST(SoakChecks, WindowOutOfStepWithTheSensorFailsTheSettle) {
   // still shows the old value, which the settle must notice.
   world.Sensor().SetParam(VelSenseDuroz740, 0);
   world.Settle();
-  EXPECT_TRUE(Mentions(world.Figures(), "VelSenseDuroz740 shows entry 2 but the sensor holds entry 0"));
+  EXPECT_TRUE(
+      Mentions(world.Figures(), "VelSenseDuroz740 shows entry 2 but the sensor holds entry 0"));
 }
 
 }  // namespace
