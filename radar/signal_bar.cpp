@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPaintEvent>
 #include <algorithm>
 
 #include "app/qt_common.h"
@@ -17,22 +18,38 @@ const QColor kBarColour(40, 90, 200);
 const QColor kOverRangeColour(220, 0, 0);
 }  // namespace
 
-SignalBar::SignalBar(QWidget* parent) : QWidget(parent) {
+SignalBar::SignalBar(QWidget* parent)
+    : QWidget(parent), scale_font_(MakeFont(SansSerifFamilies(), 6.75)) {
   setFocusPolicy(Qt::NoFocus);
 }
 
 void SignalBar::SetValue(std::int32_t value) {
   if (value == value_) return;
   value_ = value;
-  update();
+  // Only the track changes with the value (the over-range mark sits just above it); the
+  // scale's numbers are not drawn again.
+  const QRect track = TrackRect();
+  const int cx = track.center().x();
+  update(track.united(QRect(cx - kMarkHeight, track.top() - kMarkHeight - 1,
+                            2 * kMarkHeight + 1, kMarkHeight + 1)));
 }
 
-QFont SignalBar::ScaleFont() const {
-  return MakeFont(SansSerifFamilies(), 6.75);
+void SignalBar::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::ScreenChangeInternal)
+    track_size_ = QSize(-1, -1);
+  QWidget::changeEvent(event);
 }
 
 QRect SignalBar::TrackRect() const {
-  const QFontMetrics metrics(ScaleFont());
+  if (track_size_ != size()) {
+    track_size_ = size();
+    track_ = ComputeTrackRect();
+  }
+  return track_;
+}
+
+QRect SignalBar::ComputeTrackRect() const {
+  const QFontMetrics metrics(scale_font_);
   const int label_width = metrics.horizontalAdvance(QString::number(kScaleMaximum));
   const int half_text = metrics.height() / 2;
   const int left = label_width + kGap + kTickLength;
@@ -50,32 +67,36 @@ QRect SignalBar::FilledRect() const {
   return QRect(track.left(), track.bottom() - filled + 1, track.width(), filled);
 }
 
-void SignalBar::paintEvent(QPaintEvent*) {
+void SignalBar::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const QRect track = TrackRect();
 
-  // Scale: a tick and a number every 5000.
-  painter.setFont(ScaleFont());
-  painter.setPen(palette().color(QPalette::WindowText));
-  const QFontMetrics metrics(painter.font());
-  const QRect inner = track.adjusted(1, 1, -1, -1);
-  for (std::int32_t mark = 0; mark <= kScaleMaximum; mark += kScaleStep) {
-    const int y = inner.bottom() - static_cast<int>(static_cast<std::int64_t>(inner.height() - 1) *
-                                                    mark / kScaleMaximum);
-    painter.drawLine(track.left() - kGap - kTickLength, y, track.left() - kGap - 1, y);
-    const QRect text_box(0, y - metrics.height() / 2, track.left() - kGap - kTickLength - 1,
-                         metrics.height());
-    painter.drawText(text_box, Qt::AlignRight | Qt::AlignVCenter, QString::number(mark));
+  // Scale: a tick and a number every 5000, only when that part needs painting.
+  if (event->rect().intersects(QRect(0, 0, track.left() - kGap, height()))) {
+    painter.setFont(scale_font_);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QFontMetrics metrics(scale_font_);
+    const QRect inner = track.adjusted(1, 1, -1, -1);
+    for (std::int32_t mark = 0; mark <= kScaleMaximum; mark += kScaleStep) {
+      const int y = inner.bottom() - static_cast<int>(
+                                         static_cast<std::int64_t>(inner.height() - 1) * mark /
+                                         kScaleMaximum);
+      painter.drawLine(track.left() - kGap - kTickLength, y, track.left() - kGap - 1, y);
+      const QRect text_box(0, y - metrics.height() / 2, track.left() - kGap - kTickLength - 1,
+                           metrics.height());
+      painter.drawText(text_box, Qt::AlignRight | Qt::AlignVCenter, QString::number(mark));
+    }
   }
 
-  // Sunken track and the bar inside it.
+  // Sunken track and the bar inside it. One-pixel edges are filled, not stroked: the raster
+  // engine fills them far faster.
   painter.fillRect(track, Qt::white);
-  painter.setPen(palette().color(QPalette::Dark));
-  painter.drawLine(track.topLeft(), track.topRight());
-  painter.drawLine(track.topLeft(), track.bottomLeft());
-  painter.setPen(palette().color(QPalette::Light));
-  painter.drawLine(track.bottomLeft(), track.bottomRight());
-  painter.drawLine(track.topRight(), track.bottomRight());
+  const QColor dark = palette().color(QPalette::Dark);
+  const QColor light = palette().color(QPalette::Light);
+  painter.fillRect(QRect(track.left(), track.top(), track.width(), 1), dark);
+  painter.fillRect(QRect(track.left(), track.top(), 1, track.height()), dark);
+  painter.fillRect(QRect(track.left(), track.bottom(), track.width(), 1), light);
+  painter.fillRect(QRect(track.right(), track.top(), 1, track.height()), light);
   painter.fillRect(FilledRect(), kBarColour);
 
   if (OverRange()) {

@@ -2,6 +2,7 @@
 // the scale keeps the bar full and lights a small over-range mark above it.
 #pragma once
 
+#include <QFont>
 #include <QWidget>
 #include <cstdint>
 
@@ -23,11 +24,17 @@ class SignalBar : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
-  QFont ScaleFont() const;
+  QRect ComputeTrackRect() const;
 
   std::int32_t value_ = 0;
+  // The bar repaints at every signal report: the scale's font and the track's place are
+  // worked out once per size or font, not on every paint.
+  QFont scale_font_;
+  mutable QSize track_size_{-1, -1};
+  mutable QRect track_;
 };
 
 }  // namespace zelto::qt
