@@ -74,6 +74,13 @@ class NotCounted {
 
 }  // namespace
 
+// These replacements hand out malloc'ed memory and give it back with free. g++ at -O2 sees a
+// delete expression reach free() through them and takes it for a mismatch; here it is the
+// intended pairing.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t size) { return OrThrow(Allocate(size)); }
 void* operator new[](std::size_t size) { return OrThrow(Allocate(size)); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
