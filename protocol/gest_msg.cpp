@@ -15,6 +15,7 @@ bool GestMsg::AssembleFrame() {
   // Positions outside the ring can only come from a corrupted state; start over rather than
   // index out of bounds.
   if (s.RxReadPos < 0 || s.RxReadPos >= kRingSize) s.RxReadPos = 0;
+  if (s.RxWritePos < 0 || s.RxWritePos >= kRingSize) s.RxWritePos = s.RxReadPos;
   if (s.AssemblyIndex < 0 || s.AssemblyIndex >= kFrameBufferSize) s.AssemblyIndex = 0;
 
   // The byte loop runs on local copies of the assembler state and writes them back once.
