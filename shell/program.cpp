@@ -143,27 +143,16 @@ void Program::SupervisionTick() {
 }
 
 void Program::ShowProgrammerStatus(const std::int32_t& status) {
-  MainView& view = ui_.Main();
-  switch (status) {
-    case kLinkOk:
-      view.SetStatusProg(Entry(20));
-      view.SetStatusProgColour(kGreen);
-      break;
-    case kLinkDriverFailure:
-      view.SetStatusProg(Entry(21));
-      view.SetStatusProgColour(kDarkRed);
-      break;
-    case kLinkNoProgrammer:
-      view.SetStatusProg(Entry(22));
-      view.SetStatusProgColour(kDarkRed);
-      break;
-    case kLinkManyProgrammers:
-      view.SetStatusProg(Entry(23));
-      view.SetStatusProgColour(kDarkRed);
-      break;
-    default:
-      break;
-  }
+  // One text and colour per UsbOpen result 1..4; any other value leaves the label alone.
+  struct Shown {
+    int entry;
+    Rgb colour;
+  };
+  static constexpr Shown kShown[] = {{20, kGreen}, {21, kDarkRed}, {22, kDarkRed}, {23, kDarkRed}};
+  if (status < kLinkOk || status > kLinkManyProgrammers) return;
+  const Shown& shown = kShown[status - kLinkOk];
+  ui_.Main().SetStatusProg(Entry(shown.entry));
+  ui_.Main().SetStatusProgColour(shown.colour);
 }
 
 void Program::ShowDeviceStatus() {

@@ -304,8 +304,6 @@ class RadarOnTheBench : public BenchFlow {
 };
 
 TEST_F(RadarOnTheBench, OpeningReadsParamsStartsReportsAndShowsTheSensor) {
-  const std::size_t before = adapter_ ? 0 : 0;
-  (void)before;
   sensor_ = &PlugSensor();
   sensor_->SetParam(sim::Duroz740::kSensitivity, 7);
   sensor_->SetParam(sim::Duroz740::kHeight, 2);
