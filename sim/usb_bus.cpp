@@ -332,11 +332,15 @@ FT_STATUS UsbBus::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   return FT_DEVICE_NOT_FOUND;
 }
 
-FT_STATUS UsbBus::ResetDevice(FT_HANDLE handle) {
+FT_STATUS UsbBus::BeginOnHandle(Call call, FT_HANDLE handle, Adapter*& adapter) {
   FT_STATUS status = FT_OK;
-  if (Begin(Call::kResetDevice, status)) return status;
+  if (Begin(call, status)) return status;
+  return Resolve(handle, adapter);
+}
+
+FT_STATUS UsbBus::ResetDevice(FT_HANDLE handle) {
   Adapter* a = nullptr;
-  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (const FT_STATUS status = BeginOnHandle(Call::kResetDevice, handle, a); status != FT_OK) return status;
   a->rx_.clear();
   a->decoder_.Reset();
   ++a->resets_;
@@ -344,10 +348,8 @@ FT_STATUS UsbBus::ResetDevice(FT_HANDLE handle) {
 }
 
 FT_STATUS UsbBus::Purge(FT_HANDLE handle, std::uint32_t mask) {
-  FT_STATUS status = FT_OK;
-  if (Begin(Call::kPurge, status)) return status;
   Adapter* a = nullptr;
-  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (const FT_STATUS status = BeginOnHandle(Call::kPurge, handle, a); status != FT_OK) return status;
   // Writes reach the programmer at once, so there is never a transmit queue to discard.
   if ((mask & FT_PURGE_RX) != 0) a->rx_.clear();
   return FT_OK;
@@ -355,10 +357,8 @@ FT_STATUS UsbBus::Purge(FT_HANDLE handle, std::uint32_t mask) {
 
 FT_STATUS UsbBus::Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
                         std::uint32_t* bytes_written) {
-  FT_STATUS status = FT_OK;
-  if (Begin(Call::kWrite, status)) return status;
   Adapter* a = nullptr;
-  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (const FT_STATUS status = BeginOnHandle(Call::kWrite, handle, a); status != FT_OK) return status;
   if (bytes_written == nullptr || (buffer == nullptr && bytes_to_write > 0))
     return FT_INVALID_PARAMETER;
   std::uint32_t n = bytes_to_write;
@@ -373,10 +373,8 @@ FT_STATUS UsbBus::Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_w
 }
 
 FT_STATUS UsbBus::GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
-  FT_STATUS status = FT_OK;
-  if (Begin(Call::kGetQueueStatus, status)) return status;
   Adapter* a = nullptr;
-  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (const FT_STATUS status = BeginOnHandle(Call::kGetQueueStatus, handle, a); status != FT_OK) return status;
   if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
   *rx_bytes = static_cast<std::uint32_t>(a->rx_.size());
   return FT_OK;
@@ -384,10 +382,8 @@ FT_STATUS UsbBus::GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
 
 FT_STATUS UsbBus::SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
                               std::uint32_t write_timeout_ms) {
-  FT_STATUS status = FT_OK;
-  if (Begin(Call::kSetTimeouts, status)) return status;
   Adapter* a = nullptr;
-  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (const FT_STATUS status = BeginOnHandle(Call::kSetTimeouts, handle, a); status != FT_OK) return status;
   a->timeouts_set_ = true;
   a->read_timeout_ms_ = read_timeout_ms;
   a->write_timeout_ms_ = write_timeout_ms;
@@ -396,10 +392,8 @@ FT_STATUS UsbBus::SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
 
 FT_STATUS UsbBus::Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
                        std::uint32_t* bytes_returned) {
-  FT_STATUS status = FT_OK;
-  if (Begin(Call::kRead, status)) return status;
   Adapter* a = nullptr;
-  if ((status = Resolve(handle, a)) != FT_OK) return status;
+  if (const FT_STATUS status = BeginOnHandle(Call::kRead, handle, a); status != FT_OK) return status;
   if (bytes_returned == nullptr || (buffer == nullptr && bytes_to_read > 0))
     return FT_INVALID_PARAMETER;
   // Never waits: hands out what is there, as a read of queued bytes does.

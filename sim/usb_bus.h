@@ -237,6 +237,8 @@ class UsbBus : public D2xxPort {
   bool Begin(Call call, FT_STATUS& status);
   // The adapter behind an open handle, or the status a driver gives for that handle.
   FT_STATUS Resolve(FT_HANDLE handle, Adapter*& adapter);
+  // Begin and Resolve together, for the calls that act on an open handle.
+  FT_STATUS BeginOnHandle(Call call, FT_HANDLE handle, Adapter*& adapter);
   Adapter* PluggedAt(std::uint32_t index);
   void Count(Fault fault) { ++faults_[static_cast<int>(fault)]; }
 

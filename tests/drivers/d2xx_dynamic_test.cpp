@@ -6,6 +6,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include "tests/drivers/link_expectations.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -187,15 +189,7 @@ TEST(VendorLibrary, UnusableLibraryReadsAsDriverFailure) {
     D2xxDynamic driver{std::string(library)};
     EXPECT_FALSE(driver.Loaded());
     EXPECT_FALSE(driver.LoadError().empty());
-    AppState state;
-    CommUsb link(state, driver);
-    EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
-    const std::uint8_t byte = 0;
-    EXPECT_EQ(link.UsbWrite(&byte, 1), kLinkDriverFailure);
-    std::array<std::uint8_t, kRingSize + 1> ring{};
-    std::int16_t w = 0;
-    EXPECT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
-    EXPECT_EQ(link.UsbClose(), kLinkDriverFailure);
+    testing::ExpectEveryLinkOperationFails(driver);
   }
 }
 

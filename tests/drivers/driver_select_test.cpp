@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/drivers/link_expectations.h"
+
 #include <array>
 #include <memory>
 #include <string>
@@ -54,15 +56,7 @@ TEST(DriverSelection, FallsBackFromVendorLibraryToLibftdiToFailingDriver) {
     }
     if (chosen == kDriverNameNone) {
       // Nothing to talk through: every operation is a driver failure, none crashes.
-      AppState state;
-      CommUsb link(state, *driver);
-      EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
-      const std::uint8_t byte = 0;
-      EXPECT_EQ(link.UsbWrite(&byte, 1), kLinkDriverFailure);
-      std::array<std::uint8_t, kRingSize + 1> ring{};
-      std::int16_t w = 0;
-      EXPECT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
-      EXPECT_EQ(link.UsbClose(), kLinkDriverFailure);
+      testing::ExpectEveryLinkOperationFails(*driver);
     }
   }
 }

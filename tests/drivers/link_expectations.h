@@ -1,0 +1,25 @@
+// What the link must do over a driver that cannot be used at all.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "usb/comm_usb.h"
+
+namespace zelto::testing {
+
+// Every link operation reads as a driver failure, and none crashes.
+inline void ExpectEveryLinkOperationFails(D2xxPort& driver) {
+  AppState state;
+  CommUsb link(state, driver);
+  EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
+  const std::uint8_t byte = 0;
+  EXPECT_EQ(link.UsbWrite(&byte, 1), kLinkDriverFailure);
+  std::array<std::uint8_t, kRingSize + 1> ring{};
+  std::int16_t w = 0;
+  EXPECT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
+  EXPECT_EQ(link.UsbClose(), kLinkDriverFailure);
+}
+
+}  // namespace zelto::testing
