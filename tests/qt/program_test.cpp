@@ -230,11 +230,13 @@ void ProgramTest::lostSensorBringsTheMainWindowBackAndTheProgramRuns() {
   // Inside the real event loop: had anything asked the application to quit, exec() would
   // return that instead of our own code.
   QTimer::singleShot(0, [&] {
+    // Armed first: a failed check below returns from this lambda, and the loop must still
+    // end so that the failure is reported rather than waiting for the test's time-out.
+    QTimer::singleShot(100, [] { QCoreApplication::exit(42); });
     QVERIFY(world.OpenRadarWindow());
     world.Sensor().SetSilent(true);
     QVERIFY(world.clock.AdvanceUntil([&] { return world.Radar() == nullptr; }, 10000));
     back = world.Main().isVisible();
-    QTimer::singleShot(100, [] { QCoreApplication::exit(42); });
   });
   QCOMPARE(QApplication::exec(), 42);
   QVERIFY(back);
