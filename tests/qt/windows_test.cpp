@@ -515,7 +515,8 @@ void WindowsTest::barScaleTicksAndLabels() {
     const int y = inner.bottom() - (inner.height() - 1) * mark / 20000;
     // The tick: a short line ending two pixels before the track.
     for (int x = track.left() - 6; x <= track.left() - 3; ++x)
-      QVERIFY2(shown.pixelColor(x, y) == ink, qPrintable(QString("tick %1 at x %2").arg(mark).arg(x)));
+      QVERIFY2(shown.pixelColor(x, y) == ink,
+               qPrintable(QString("tick %1 at x %2").arg(mark).arg(x)));
     QCOMPARE(shown.pixelColor(track.left() - 2, y), bar.palette().color(QPalette::Window));
     // The number, right-aligned before the tick and centred on it: drawn alone on a blank
     // image of the same size, it gives the same pixels.
