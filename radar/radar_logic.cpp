@@ -189,6 +189,7 @@ void ReadSensorAgain(AppState& state) {
   state.ReportModePending = true;
   state.ParamPicked.fill(false);
   state.SensorMissed = false;
+  state.LinkReopened = false;
 }
 
 void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
@@ -196,12 +197,13 @@ void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameByte
   if (!FrameCheck(frame, length)) return;
   switch (frame[2]) {
     case IdentificationReply: {
-      // Another sensor in the socket, or ours back after missed checks (pulled and put back,
-      // or the programmer unplugged: either way it restarted without its report mode). Its
-      // parameters are read and its signal asked for before the next run can write.
+      // Another sensor in the socket, or ours back after missed checks or over a reopened
+      // link (pulled and put back, or the programmer unplugged: either way it may have
+      // restarted without its report mode). Its parameters are read and its signal asked for
+      // before the next run can write.
       const Identification found = StoreIdentity(state, frame, length);
       if (found == Identification::kNewDuroz740 ||
-          (found == Identification::kSameDuroz740 && state.SensorMissed))
+          (found == Identification::kSameDuroz740 && (state.SensorMissed || state.LinkReopened)))
         ReadSensorAgain(state);
       break;
     }

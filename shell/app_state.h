@@ -55,6 +55,9 @@ struct AppState {
 
   // USB link.
   bool LinkOpen = false;
+  // Set by every successful open. In radar mode the link is reopened only after it failed,
+  // perhaps because the programmer was unplugged and the sensor lost its power.
+  bool LinkReopened = false;
   FT_HANDLE DeviceHandle = nullptr;
 
   // Receive ring and frame assembler. The ring has one element more than it uses.

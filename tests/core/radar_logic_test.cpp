@@ -422,6 +422,7 @@ struct RefoundRow {
   const char* serial;
   int fw;
   int missed_checks;
+  bool link_lost;  // the link failed and was opened again, no check missed
   bool reread;
 };
 void PrintTo(const RefoundRow& c, std::ostream* os) {
@@ -443,6 +444,12 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   ASSERT_EQ(state_.IdMissCount, row.missed_checks);
   // A pick the old sensor never answered: the write is due at the next run.
   program_->RadarWindowEvents().OnListClick(VelSenseDuroz740, 2);
+  if (row.link_lost) {
+    driver_.queue_status = FT_IO_ERROR;
+    program_->PollTick();
+    ASSERT_FALSE(state_.LinkOpen);
+    driver_.queue_status = FT_OK;
+  }
   Sent();
   Receive(IdentificationReply, IdPayload(257, row.serial, 0x0102, row.fw));
   clock_.AdvanceBy(100);
@@ -464,11 +471,13 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Identifications, SensorRefound,
-    ::testing::Values(RefoundRow{"SameSensorNoMiss", "0000000001", 0x0200, 0, false},
-                      RefoundRow{"OtherSerial", "0000000002", 0x0200, 0, true},
-                      RefoundRow{"OtherFirmware", "0000000001", 0x0201, 0, true},
-                      RefoundRow{"SameSensorAfterOneMiss", "0000000001", 0x0200, 1, true},
-                      RefoundRow{"SameSensorAfterFourMisses", "0000000001", 0x0200, 4, true}),
+    ::testing::Values(RefoundRow{"SameSensorNoMiss", "0000000001", 0x0200, 0, false, false},
+                      RefoundRow{"OtherSerial", "0000000002", 0x0200, 0, false, true},
+                      RefoundRow{"OtherFirmware", "0000000001", 0x0201, 0, false, true},
+                      RefoundRow{"SameSensorAfterOneMiss", "0000000001", 0x0200, 1, false, true},
+                      RefoundRow{"SameSensorAfterFourMisses", "0000000001", 0x0200, 4, false, true},
+                      RefoundRow{"SameSensorOverAReopenedLink", "0000000001", 0x0200, 0, true,
+                                 true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A firmware that appends a byte to its identification is still identified; a reply too short

@@ -154,6 +154,12 @@ void SoakWorld::PutSensorIn(std::unique_ptr<sim::Device> device) {
   reads_at_put_in_ = sensor_->counters().reads;
 }
 
+void SoakWorld::HoldPulledSensor() {
+  // A programmer unplugged for a moment is caught by its reopened link; a sensor pulled and
+  // put back between two identification requests could not be told from one left in place.
+  if (Now() < pulled_at_ + kShortestPullMs) Advance(pulled_at_ + kShortestPullMs - Now());
+}
+
 void SoakWorld::PullSensor(std::int64_t ms, bool swap) {
   std::unique_ptr<sim::Device> out = adapter_->Detach();
   Log(swap ? "sensor swapped" : "sensor pulled");
@@ -455,6 +461,7 @@ void SoakWorld::StartFault(FaultKind kind) {
     case kRestart: {
       const std::int64_t pulled_until = Now() + Between(kShortestPullMs, kLongestPullMs);
       restart_by_unplug_ = kind == kRestart && Between(0, 1) == 0;
+      pulled_at_ = Now();
       if (restart_by_unplug_) {
         bus_.Unplug(*adapter_);
         sensor_->Restart();
@@ -520,6 +527,7 @@ void SoakWorld::EndFault(FaultKind kind) {
           ConfigureOnDevice(incoming, p,
                             static_cast<std::uint8_t>(Between(lowest, kFirstOutOfRange[p] - 1)));
       }
+      HoldPulledSensor();
       PutSensorIn(std::move(spare_sensor_));
       spare_sensor_ = std::move(parked_sensor_);
       break;
@@ -530,6 +538,7 @@ void SoakWorld::EndFault(FaultKind kind) {
         unread_since_put_in_ = true;
         reads_at_put_in_ = sensor_->counters().reads;
       } else {
+        HoldPulledSensor();
         PutSensorIn(std::move(parked_sensor_));
       }
       break;

@@ -200,6 +200,10 @@ class SoakWorld {
   std::unique_ptr<sim::Device> parked_sensor_;  // while another device sits in the socket
   std::unique_ptr<sim::Device> spare_sensor_;   // the second Duroz740, out of the socket
   bool restart_by_unplug_ = false;
+  std::int64_t pulled_at_ = 0;
+  // A pulled sensor goes back no sooner than a person could do it, even when a settle ends
+  // the fault early.
+  void HoldPulledSensor();
   std::vector<sim::Adapter*> spare_adapters_;   // every second adapter ever plugged
   std::vector<sim::Adapter*> second_adapters_;  // those plugged now
   AppState state_;
