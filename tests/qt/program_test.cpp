@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QtTest>
 #include <array>
 #include <filesystem>
@@ -99,6 +100,7 @@ class ProgramTest : public QObject {
   void decimalSeparatorFollowsTheLocale_data();
   void decimalSeparatorFollowsTheLocale();
   void choiceInTheRealListReachesTheSensor();
+  void wheelAcrossTheFrameWritesNothing();
   void lostSensorBringsTheMainWindowBackAndTheProgramRuns();
   void closingTheRadarWindowEndsTheProgram();
 };
@@ -221,6 +223,36 @@ void ProgramTest::choiceInTheRealListReachesTheSensor() {
   world.clock.AdvanceBy(500);
   QCOMPARE(list->currentIndex(), start - 2);
   QVERIFY(world.Radar() == radar);
+}
+
+// The user turns the wheel over the lists on the way to somewhere else: only the list that
+// has the focus (the sensitivity, when the window opens) takes it.
+void ProgramTest::wheelAcrossTheFrameWritesNothing() {
+  World world;
+  QVERIFY(world.OpenRadarWindow());
+  FormDuroz740* radar = world.Radar();
+  QVERIFY(QTest::qWaitForWindowActive(radar));
+  QComboBox* sensitivity = radar->List(TreshDuroz740);
+  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(sensitivity));
+  world.clock.AdvanceBy(1000);
+  const std::array<std::uint8_t, 6> before = world.Sensor().Params();
+  const auto wheel = [](QWidget* list) {
+    const QPointF at = list->rect().center();
+    QWheelEvent notch(at, list->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list, &notch);
+  };
+  for (ParamList list :
+       {ValueTonRele740, VelSenseDuroz740, FilterLineDuroz740, FlagHighTrafficDuroz740})
+    wheel(radar->List(list));
+  world.clock.AdvanceBy(1000);
+  QCOMPARE(world.Sensor().Params(), before);
+  QCOMPARE(world.Sensor().counters().writes, std::uint64_t{0});
+
+  wheel(sensitivity);
+  QVERIFY(world.clock.AdvanceUntil(
+      [&] { return world.Sensor().ParamValue(sim::Duroz740::kSensitivity) == before[0] + 1; },
+      1000));
 }
 
 void ProgramTest::lostSensorBringsTheMainWindowBackAndTheProgramRuns() {
