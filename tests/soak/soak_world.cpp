@@ -146,6 +146,10 @@ int SoakWorld::FirstUnreadable() const {
 
 void SoakWorld::PutSensorIn(std::unique_ptr<sim::Device> device) {
   auto* sensor = static_cast<sim::Duroz740*>(device.get());
+  if (out_of_range_param_ >= 0) {
+    ConfigureOnDevice(*sensor, out_of_range_param_, out_of_range_value_);
+    out_of_range_param_ = -1;
+  }
   sensor->Restart();
   adapter_->Attach(std::move(device));
   sensor_ = sensor;
@@ -448,13 +452,14 @@ void SoakWorld::StartFault(FaultKind kind) {
       active_[kind] = until;
       break;
     case kOutOfRange: {
-      // The sensor holds a value the lists cannot take, until the user picks in that list
-      // (the height, which the user cannot pick, until the sensor is next swapped).
-      const int param = static_cast<int>(Between(0, VisibleParams() - 1));
-      const auto value = static_cast<std::uint8_t>(param <= ValueTonRele740 && Between(0, 1) == 0
-                                                       ? 0
-                                                       : kFirstOutOfRange[param] + Between(0, 2));
-      ConfigureOnDevice(*sensor_, param, value);
+      // The next sensor put into the socket holds a value the lists cannot take (as a later
+      // firmware with one more step would), until the user picks in that list; the height,
+      // which the user cannot pick, until that sensor is set up off the bench again.
+      out_of_range_param_ = static_cast<int>(Between(0, VisibleParams() - 1));
+      out_of_range_value_ =
+          static_cast<std::uint8_t>(out_of_range_param_ <= ValueTonRele740 && Between(0, 1) == 0
+                                        ? 0
+                                        : kFirstOutOfRange[out_of_range_param_] + Between(0, 2));
       break;
     }
     case kSwap:

@@ -200,6 +200,9 @@ class SoakWorld {
   std::unique_ptr<sim::Device> parked_sensor_;  // while another device sits in the socket
   std::unique_ptr<sim::Device> spare_sensor_;   // the second Duroz740, out of the socket
   bool restart_by_unplug_ = false;
+  // A field to hold out of range in the next sensor that goes into the socket (-1: none).
+  int out_of_range_param_ = -1;
+  std::uint8_t out_of_range_value_ = 0;
   std::int64_t pulled_at_ = 0;
   // A pulled sensor goes back no sooner than a person could do it, even when a settle ends
   // the fault early.
