@@ -1,0 +1,94 @@
+// The libftdi1 backend on emulated FTDI chips: the real libusb and libftdi1 calls, the
+// chip's side answered at the usbdevfs level, the simulated programmer behind it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/duroz740.h"
+#include "sim/wire_frame.h"
+#include "tests/usbemu/ftdi_emulator.h"
+#include "usb/libftdi_driver.h"
+
+namespace zelto {
+namespace {
+
+using usbemu::ChipSpec;
+using usbemu::EmulatedBus;
+
+std::vector<std::uint8_t> Frame(std::uint8_t code) {
+  sim::WireFrame f;
+  EXPECT_TRUE(sim::EncodeFrame(code, nullptr, 0, f));
+  return {f.bytes.begin(), f.bytes.begin() + static_cast<std::ptrdiff_t>(f.size)};
+}
+
+class LibftdiOnChip : public ::testing::Test {
+ protected:
+  std::unique_ptr<LibftdiDriver> NewDriver() {
+    std::unique_ptr<FtdiBus> real = CreateLibftdiBus();
+    EXPECT_NE(real, nullptr);
+    return std::make_unique<LibftdiDriver>(std::move(real));
+  }
+  static std::vector<std::string> List(LibftdiDriver& d) {
+    std::uint32_t n = 0;
+    EXPECT_EQ(d.ListDevices(&n, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    std::vector<std::string> out;
+    for (std::uintptr_t i = 0; i < n; ++i) {
+      char text[65] = {};
+      EXPECT_EQ(d.ListDevices(reinterpret_cast<void*>(i), text,
+                              FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
+                FT_OK);
+      out.emplace_back(text);
+    }
+    return out;
+  }
+  // Collects decoded frames from the handle until `want` arrived or limit_ms passed.
+  static std::vector<sim::DecodedFrame> ReadFrames(LibftdiDriver& d, FT_HANDLE h, std::size_t want,
+                                                   int limit_ms) {
+    sim::FrameDecoder decoder;
+    std::vector<sim::DecodedFrame> frames;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    while (frames.size() < want && std::chrono::steady_clock::now() < end) {
+      std::uint32_t queued = 0;
+      if (d.GetQueueStatus(h, &queued) != FT_OK) break;
+      std::vector<std::uint8_t> bytes(queued);
+      std::uint32_t got = 0;
+      if (queued > 0 && d.Read(h, bytes.data(), queued, &got) == FT_OK)
+        for (std::uint32_t i = 0; i < got; ++i)
+          if (decoder.Feed(bytes[i]) == sim::FrameDecoder::Result::kFrame)
+            frames.push_back(decoder.frame());
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return frames;
+  }
+
+  EmulatedBus emu;
+};
+
+TEST_F(LibftdiOnChip, IdentifiesTheProgrammerThroughTheRealLibraries) {
+  const int chip = emu.Plug(ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
+  auto driver = NewDriver();
+  EXPECT_EQ(List(*driver), std::vector<std::string>{"ZeltoProg"});
+  FT_HANDLE h = nullptr;
+  char wanted[] = "ZeltoProg";
+  ASSERT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  std::vector<std::uint8_t> request = Frame(sim::kIdentificationRequest);
+  std::uint32_t written = 0;
+  ASSERT_EQ(driver->Write(h, request.data(), static_cast<std::uint32_t>(request.size()), &written),
+            FT_OK);
+  EXPECT_EQ(written, request.size());
+  const auto frames = ReadFrames(*driver, h, 1, 1000);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].code, sim::kIdentificationReply);
+  const usbemu::ChipCounters c = emu.Counters(chip);
+  EXPECT_EQ(c.baud, 9600);
+  EXPECT_EQ(c.latency_ms, LibftdiDriver::kLatencyMs);
+  EXPECT_EQ(driver->Close(h), FT_OK);
+}
+
+}  // namespace
+}  // namespace zelto
