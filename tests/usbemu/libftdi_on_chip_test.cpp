@@ -92,3 +92,32 @@ TEST_F(LibftdiOnChip, IdentifiesTheProgrammerThroughTheRealLibraries) {
 
 }  // namespace
 }  // namespace zelto
+
+namespace zelto {
+namespace {
+
+TEST_F(LibftdiOnChip, UnplugFailsTheOpenLinkAndTheReplugIsFoundAfresh) {
+  const int chip = emu.Plug(ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
+  auto driver = NewDriver();
+  FT_HANDLE h = nullptr;
+  char wanted[] = "ZeltoProg";
+  ASSERT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  emu.Unplug(chip);
+  std::uint32_t queued = 0;
+  EXPECT_NE(driver->GetQueueStatus(h, &queued), FT_OK);
+  EXPECT_EQ(driver->Close(h), FT_OK);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(List(*driver).empty());
+  emu.Replug(chip);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(List(*driver), std::vector<std::string>{"ZeltoProg"});
+  ASSERT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  std::vector<std::uint8_t> request = Frame(sim::kIdentificationRequest);
+  std::uint32_t written = 0;
+  ASSERT_EQ(driver->Write(h, request.data(), static_cast<std::uint32_t>(request.size()), &written),
+            FT_OK);
+  EXPECT_EQ(ReadFrames(*driver, h, 1, 1000).size(), 1u);
+}
+
+}  // namespace
+}  // namespace zelto
