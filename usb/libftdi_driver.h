@@ -93,6 +93,8 @@ class LibftdiDriver : public D2xxPort {
   // Received bytes held per device before the driver stops draining the chip (the chip
   // and the USB host then hold the rest).
   static constexpr std::size_t kFifoCapacity = 65536;
+  // Longest a queue-status call keeps draining a chip that keeps receiving.
+  static constexpr int kDrainBudgetMs = 3;
   // Longest description handed out, as the vendor library does.
   static constexpr std::size_t kMaxDescription = 64;
 

@@ -17,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-
 extern char** environ;
 
 namespace zelto::usbemu {
@@ -35,8 +34,7 @@ class RunningProgram {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
-      if (entry.rfind("UMOCKDEV_DIR=", 0) == 0 || entry.rfind("QT_QPA_PLATFORM=", 0) == 0)
-        continue;
+      if (entry.rfind("UMOCKDEV_DIR=", 0) == 0 || entry.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
       env.push_back(entry);
     }
     // The testbed set UMOCKDEV_DIR for this process only at the C level; the child is told.

@@ -77,8 +77,7 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const ChipCounters last = Sum(emu, chips);
   const long long cpu_last = run.CpuTicks();
-  const double s =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const bool alive = run.Running();
   run.Stop();
   const ChipCounters after_exit = Sum(emu, chips);
