@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace zelto::usbemu {
@@ -259,6 +261,11 @@ struct EmulatedBus::Impl {
     }
     if (type == 0xC0) {  // FTDI vendor requests from the device
       ++c.counters.vendor_requests;
+      if (auto it = c.spec.vendor_in.find(VendorKey(request, value, index));
+          it != c.spec.vendor_in.end()) {
+        answer(it->second);
+        return;
+      }
       if (request == 0x05)
         answer({kModemStatus0, kModemStatus1});
       else if (request == 0x0A)
@@ -613,6 +620,75 @@ std::int64_t EmulatedBus::NowMs() const {
 std::string EmulatedBus::DevNode(int chip) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->chips.at(static_cast<std::size_t>(chip)).devnode;
+}
+
+namespace {
+
+bool ParseHex(const std::string& text, std::vector<std::uint8_t>& out) {
+  if (text.size() % 2 != 0) return false;
+  out.clear();
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    unsigned value = 0;
+    if (std::sscanf(text.c_str() + i, "%2x", &value) != 1) return false;
+    out.push_back(static_cast<std::uint8_t>(value));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  out = Scenario{};
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string key;
+    fields >> key;
+    bool ok = true;
+    if (key == "vendor" || key == "product") {
+      unsigned id = 0;
+      ok = static_cast<bool>(fields >> std::hex >> id);
+      (key == "vendor" ? out.spec.vendor : out.spec.product) = static_cast<std::uint16_t>(id);
+    } else if (key == "string") {
+      int which = 0;
+      ok = static_cast<bool>(fields >> which);
+      std::string text;
+      std::getline(fields >> std::ws, text);
+      if (which == 1)
+        out.spec.manufacturer = text;
+      else if (which == 2)
+        out.spec.description = text;
+      else if (which == 3)
+        out.spec.serial = text;
+    } else if (key == "vendor_in") {
+      unsigned request = 0, value = 0, index = 0;
+      std::string hex;
+      std::vector<std::uint8_t> answer;
+      ok = static_cast<bool>(fields >> std::hex >> request >> value >> index) &&
+           (!(fields >> hex) || ParseHex(hex, answer));
+      out.spec.vendor_in[VendorKey(static_cast<std::uint8_t>(request),
+                                   static_cast<std::uint16_t>(value),
+                                   static_cast<std::uint16_t>(index))] = answer;
+    } else if (key == "host" || key == "device") {
+      std::string hex;
+      std::vector<std::uint8_t> bytes;
+      ok = static_cast<bool>(fields >> hex) && ParseHex(hex, bytes);
+      (key == "host" ? out.host : out.device).push_back(std::move(bytes));
+    }  // vendor_out and anything newer: what the host asked, nothing the chip must do
+    if (!ok) {
+      error = path + ":" + std::to_string(number) + ": cannot read '" + line + "'";
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace zelto::usbemu

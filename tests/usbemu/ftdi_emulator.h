@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,7 +31,24 @@ struct ChipSpec {
   bool stall_strings = false;
   // Whether the kernel's serial driver holds the interface when the adapter appears.
   bool kernel_driver_bound = true;
+  // Answers to vendor IN requests, keyed by VendorKey(request, value, index), before the
+  // chip's own (a recorded session's chip may answer differently).
+  std::map<std::uint64_t, std::vector<std::uint8_t>> vendor_in;
 };
+
+inline std::uint64_t VendorKey(std::uint8_t request, std::uint16_t value, std::uint16_t index) {
+  return (std::uint64_t{request} << 32) | (std::uint64_t{value} << 16) | index;
+}
+
+// A recorded session, as scripts/usbtrace-to-scenario writes it: the chip's identity and
+// answers, and what each side sent.
+struct Scenario {
+  ChipSpec spec;
+  std::vector<std::vector<std::uint8_t>> host;    // bulk OUT transfers, in order
+  std::vector<std::vector<std::uint8_t>> device;  // what the device sent, in order
+};
+// Reads a scenario file; on failure returns false and says why in `error`.
+bool LoadScenario(const std::string& path, Scenario& out, std::string& error);
 
 // What the chip saw, counted since it was plugged.
 struct ChipCounters {
