@@ -452,7 +452,7 @@ class RealBus : public FtdiBus {
     ReleaseFound();
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(scan_->usb_ctx, &list);
-    if (count < 0) return static_cast<int>(count);
+    if (count < 0) return count == LIBUSB_ERROR_NO_MEM ? kFtdiFindAllNoMemory : -5;
     for (ssize_t i = 0; i < count; ++i) {
       libusb_device_descriptor descriptor{};
       if (libusb_get_device_descriptor(list[i], &descriptor) < 0) continue;

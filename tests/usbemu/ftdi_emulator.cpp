@@ -304,8 +304,9 @@ struct EmulatedBus::Impl {
 
   gboolean HandleIoctl(UMockdevIoctlClient* client) {
     std::lock_guard<std::mutex> lock(mutex);
+    // A node of a device that was unplugged (and perhaps plugged again under a new
+    // address) belongs to no chip any more: its URBs were failed at the unplug.
     Chip* c = ChipOf(client);
-    if (c == nullptr) return FALSE;
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     auto fail = [client](int error) {
@@ -318,7 +319,7 @@ struct EmulatedBus::Impl {
     };
 
     if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
-      Service(*c);
+      if (c != nullptr) Service(*c);
       for (auto it = urbs.begin(); it != urbs.end(); ++it) {
         if (it->client != client || !it->done) continue;
         UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr);
@@ -330,9 +331,9 @@ struct EmulatedBus::Impl {
         Free(u);
         return TRUE;
       }
-      return fail(c->present ? EAGAIN : ENODEV);
+      return fail(c != nullptr && c->present ? EAGAIN : ENODEV);
     }
-    if (!c->present) return fail(ENODEV);
+    if (c == nullptr || !c->present) return fail(ENODEV);
 
     switch (request) {
       case USBDEVFS_GET_CAPABILITIES: {
