@@ -153,6 +153,7 @@ TEST_F(LibftdiOnChip, QueueStatusStaysShortWhileBytesKeepArriving) {
     received += got;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the program's poll
   }
+  RecordProperty("longest_queue_status_ms", static_cast<int>(longest_ms));
   EXPECT_EQ(received, kBytes) << "nothing lost between polls";
   // A few milliseconds of draining plus one transfer; the emulation's round trips add a
   // little on a loaded machine, but nowhere near the seconds of an unbounded drain.
