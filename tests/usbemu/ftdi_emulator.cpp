@@ -603,6 +603,11 @@ void EmulatedBus::Replug(int chip) {
   impl_->AddDevice(*c);
 }
 
+void EmulatedBus::StallStrings(int chip, bool stall) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->chips.at(static_cast<std::size_t>(chip)).spec.stall_strings = stall;
+}
+
 ChipCounters EmulatedBus::Counters(int chip) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->chips.at(static_cast<std::size_t>(chip)).counters;

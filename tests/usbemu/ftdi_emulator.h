@@ -86,6 +86,9 @@ class EmulatedBus {
   // The same adapter, with its sensor, back in the same port under a new address.
   void Replug(int chip);
 
+  // The chip stalls its string requests from now on, or answers them again.
+  void StallStrings(int chip, bool stall);
+
   ChipCounters Counters(int chip) const;
   // Runs f on the simulated adapter behind the chip, under the lock.
   void WithModel(int chip, const std::function<void(sim::Adapter&)>& f);

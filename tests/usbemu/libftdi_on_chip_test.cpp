@@ -189,6 +189,19 @@ TEST_F(LibftdiOnChip, StringsAreReadOncePerDeviceAndAgainAfterAReplug) {
   EXPECT_EQ(emu.Counters(other).string_requests, 4u);
 }
 
+TEST_F(LibftdiOnChip, UnreadableStringsAreAskedForAgainAfterAFewSeconds) {
+  ChipSpec spec;
+  spec.stall_strings = true;
+  const int chip = emu.Plug(spec);
+  auto driver = NewDriver();
+  EXPECT_TRUE(List(*driver).empty());
+  emu.StallStrings(chip, false);  // e.g. the permissions were fixed meanwhile
+  EXPECT_TRUE(List(*driver).empty()) << "not asked again at once";
+  EXPECT_EQ(emu.Counters(chip).string_requests, 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5100));
+  EXPECT_EQ(List(*driver), std::vector<std::string>{"ZeltoProg"});
+}
+
 TEST_F(LibftdiOnChip, SerialDriverIsDetachedOnceAndGivenBackWhereItWasTaken) {
   const int bound = emu.Plug(ChipSpec{});
   ChipSpec unbound_spec;
