@@ -26,7 +26,7 @@ ENTRIES = {
     11: ("&Esci", "&Exit"),
     12: ("&Lingua", "&Language"),
     13: ("&Italiano", "&Italian"),
-    14: ("&Inglese", "&English"),
+    14: ("I&nglese", "&English"),
     # Programmer status (main window).
     20: ("Programmatore collegato", "Programmer connected"),
     21: ("Errore del driver USB", "USB driver failure"),

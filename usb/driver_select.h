@@ -13,6 +13,9 @@ namespace zelto {
 
 class FtdiBus;
 
+// The diagnostics category: which backend was chosen (info), which failed to load (warning).
+inline constexpr char kDriverCategory[] = "zelto.driver";
+
 // Names reported through chosen_name.
 inline constexpr char kDriverNameVendor[] = "ftd2xx";
 inline constexpr char kDriverNameLibftdi[] = "libftdi1";
