@@ -4,7 +4,7 @@
 # windows under Xvfb and prints the paths of the screenshots it took.
 set -euo pipefail
 cd "$(dirname "$0")"
-bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELTO_TESTS=OFF >/dev/null
+bash scripts/install-deps.sh demo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build build
 exec bash scripts/demo build

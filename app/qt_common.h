@@ -11,6 +11,7 @@
 
 #include "shell/views.h"
 
+class QIcon;
 class QWidget;
 class QLabel;
 
@@ -49,5 +50,8 @@ void InitResources();
 inline constexpr char kProductLogo[] = ":/zeltosoft/art/product_logo.png";
 inline constexpr char kMakerLogo[] = ":/zeltosoft/art/maker_logo.png";
 inline constexpr char kWindowIcon[] = ":/zeltosoft/art/window_icon.png";
+// The window icon at 16 px (the window's own picture) and larger, for task switchers, docks
+// and scaled screens, which would otherwise blow the 16 px picture up.
+QIcon WindowIcon();
 
 }  // namespace zelto::qt

@@ -34,7 +34,7 @@ FormStart::FormStart(QWidget* parent) : QMainWindow(parent) {
   InitResources();
   setObjectName("FormStart");
   setWindowTitle("ZeltoSoft");
-  setWindowIcon(QIcon(kWindowIcon));
+  setWindowIcon(WindowIcon());
 
   auto* client = new QWidget(this);
   client->setObjectName("FormStartClient");
