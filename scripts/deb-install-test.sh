@@ -9,6 +9,8 @@
 #
 #   scripts/deb-install-test.sh [BUILD_DIR]     (default: build-deb at the repository root)
 #
+# ZELTO_DEB_TEST_SHOTS=DIR keeps the screenshots it compares (menu bars, whole windows).
+#
 # Needs root (dpkg -i, useradd), Xvfb, xdotool, ImageMagick, dpkg-dev, help2man,
 # desktop-file-utils and appstream (scripts/install-deps.sh installs them).
 set -euo pipefail
@@ -31,6 +33,9 @@ cleanup() {
   local rc=$?
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   dpkg --purge zeltosoft >/dev/null 2>&1 || true
+  if [[ -n "${ZELTO_DEB_TEST_SHOTS:-}" ]]; then
+    mkdir -p "$ZELTO_DEB_TEST_SHOTS" && cp "$work"/*.png "$ZELTO_DEB_TEST_SHOTS"/ 2>/dev/null
+  fi
   rm -rf "$work"
   exit "$rc"
 }
@@ -104,8 +109,9 @@ start() {
   x xdotool windowfocus --sync "$window"
   sleep 1  # the first paint and the first supervision tick (1.5 s) are not needed
 }
-menubar() {  # the window's top 30 rows: the menu bar
-  x import -window "$window" -crop 300x30+0+0 +repage "$work/$1.png"
+menubar() {  # the window's top 30 rows: the menu bar; and the whole window beside it
+  x import -window "$window" "$work/$1-window.png"
+  convert "$work/$1-window.png" -crop 300x30+0+0 +repage "$work/$1.png"
 }
 finish() {
   x xdotool key --clearmodifiers alt+e  # "&Esci" / "&Exit"
