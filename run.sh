@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and starts the demo: the whole program on the simulated
 # bench (a ZeltoProg adapter with a Duroz740 attached). Without a display it walks through the
 # windows under Xvfb and prints the paths of the screenshots it took.

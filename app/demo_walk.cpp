@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/demo_walk.h"
 
 #include <QAbstractItemView>

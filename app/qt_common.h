@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every window of the program shares: twips geometry at the screen's logical DPI, the
 // fonts with their fallbacks, colours, and the Windows-1252 texts of the core as QStrings.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/run_program.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The part both programs share: the windows, the Qt timers and the program logic on a given
 // driver, run until the main window is unloaded.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes StringTable.txt, the language texts of ZeltoSoft, from the table below.
 
 Edit the texts here and run this script (python3 data/make_string_table.py); it writes the

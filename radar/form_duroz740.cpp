@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "radar/form_duroz740.h"
 
 #include <QAction>

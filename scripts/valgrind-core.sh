@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the core, text and simulated-bench tests under valgrind's memcheck, on a build without
 # sanitizers (the two do not mix). Any memory error or leak fails the run.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/form_start.h"
 
 #include <QAction>

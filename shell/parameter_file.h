@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ZeltoSoft.prm: the program's one setting, the user interface language, kept between runs.
 #pragma once
 

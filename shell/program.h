@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole program without its windows: the main window's logic, the USB link, the message
 // layer and, while it is open, the radar window's logic. The Qt front end and the tests both
 // drive it through the same entry points.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // StringTable.txt: the language texts of every caption, label and list item, one numbered
 // entry per block, one line per language.
 #pragma once

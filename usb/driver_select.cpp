@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/driver_select.h"
 
 #include <cerrno>

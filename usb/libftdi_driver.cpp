@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/libftdi_driver.h"
 
 #include <ftdi.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The open-source libftdi1 behind the driver port, so that Linux users need no vendor
 // driver. libftdi has no receive queue of its own to ask about, so the driver keeps one per
 // open device and fills it from the chip whenever the link asks how much is waiting.

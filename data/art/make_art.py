@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws ZeltoSoft's artwork and writes it as PNG files, with the standard library only.
 
     python3 data/art/make_art.py        (from anywhere; writes beside this script and into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which driver the program ends up with when the vendor library or libftdi1 is missing.
 #include "usb/driver_select.h"
 

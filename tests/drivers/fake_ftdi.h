@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted stand-in for the libftdi calls the libftdi driver makes: adapters with
 // descriptions, chips that receive bytes (now or at a given virtual time), record what is
 // written and the calls made on them, and fail any call with a chosen libftdi code.

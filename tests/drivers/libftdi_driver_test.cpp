@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libftdi1 backend's own logic over scripted libftdi calls, on a virtual clock: the
 // receive queue it keeps, purge and reset, read timeouts, enumeration that survives
 // unreadable adapters, opening, handles and the mapping of libftdi/libusb errors.

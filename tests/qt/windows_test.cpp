@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three windows on their own, driven through their ports the way the program drives
 // them, and poked the way a user would.
 #include <QAbstractItemView>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/parameter_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/string_table.h"
 
 #include <gtest/gtest.h>
