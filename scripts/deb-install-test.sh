@@ -149,4 +149,17 @@ menubar second
 compare -metric AE "$work/english.png" "$work/second.png" null: 2>/dev/null ||
   { echo "the second start is not in English" >&2; exit 1; }
 finish 2
+echo "== installed demo: its titles say it is simulated ==" >&2
+# Qt's own -display option picks the X server.
+as_user timeout 60 zeltosoft-demo --no-adapter -display "$display" 2>"$work/err.demo" &
+pid=$!
+pids+=("$pid")
+# Window managers show the EWMH title, which carries the demo's display name; search looks
+# at the ICCCM one, the window's own text.
+window="$(x xdotool search --sync --onlyvisible --name '^ZeltoSoft$' | head -n1)"
+title="$(x xdotool getwindowname "$window")"
+[[ "$title" == "ZeltoSoft — Simulated demo" ]] ||
+  { echo "the demo's window is titled '$title'" >&2; exit 1; }
+kill "$pid"
+wait "$pid" 2>/dev/null || true
 echo "deb-install-test: $(basename "$deb") installed, used and purged" >&2
