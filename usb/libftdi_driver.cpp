@@ -135,8 +135,8 @@ void LibftdiDriver::WarnSkipped(int index, const char* what, int code) {
     // The usual first start on Linux: the rule that hands the adapter to the logged-in user
     // is not installed, or udev has not applied it yet.
     message += ": permission denied on " + denied +
-               "; install the udev rule 60-zeltoprog.rules (see README), then run "
-               "'udevadm control --reload-rules' and plug the adapter in again";
+               "; a ZeltoProg adapter needs the udev rule 60-zeltoprog.rules (see the README): "
+               "install it, run 'udevadm control --reload-rules' and plug the adapter in again";
   } else {
     message += " (libftdi error " + std::to_string(code) + ")";
   }
