@@ -15,7 +15,7 @@ fi
 
 echo "== build in $build =="
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELTO_WERROR=ON \
-  -DZELTO_QT=OFF -DZELTO_DRIVERS=OFF >/dev/null
+  -DZELTO_QT=OFF -DZELTO_DRIVERS=OFF -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" --target core_tests text_tests sim_tests
 
 failed=0
