@@ -30,6 +30,9 @@ function(zelto_install_program target)
       file(RELATIVE_PATH target \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\"
            \"\${CMAKE_INSTALL_PREFIX}/${A_PRIVATE_DIR}/$<TARGET_FILE_NAME:${target}>\")
       file(CREATE_LINK \"\${target}\" \"\${bin}/$<TARGET_FILE_NAME:${target}>\" SYMBOLIC)
+      # Listed in install_manifest.txt, so an uninstall from it removes the link as well.
+      list(APPEND CMAKE_INSTALL_MANIFEST_FILES
+           \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
       message(STATUS \"Installing: \${bin}/$<TARGET_FILE_NAME:${target}>\")")
   else()
     install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -26,8 +26,23 @@ if(ZELTO_QT)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(DIRECTORY data/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 endif()
-# Debian's place for the licence, read by people and by the archive's tools alike.
-install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeltosoft RENAME copyright)
+# Debian's place for the licence, in the machine-readable form the archive's tools read: the
+# MIT text of LICENSE under a header, each line indented, empty lines as " .".
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" _zelto_license)
+string(REGEX REPLACE "^MIT License\n\n[^\n]*\n\n" "" _zelto_license "${_zelto_license}")
+string(REGEX REPLACE "\n+$" "" _zelto_license "${_zelto_license}")
+string(REPLACE "\n\n" "\n.\n" _zelto_license "${_zelto_license}")
+string(REPLACE "\n" "\n " _zelto_license "${_zelto_license}")
+file(WRITE "${CMAKE_BINARY_DIR}/copyright"
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+  "Upstream-Name: ZeltoSoft\n"
+  "\n"
+  "Files: *\n"
+  "Copyright: 2026 ZeltoSoft developers\n"
+  "License: Expat\n"
+  " ${_zelto_license}\n")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
+install(FILES "${CMAKE_BINARY_DIR}/copyright" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeltosoft)
 
 # The .deb: cpack -G DEB in a build configured with -DCMAKE_INSTALL_PREFIX=/usr (the program
 # only recognises its install folder when the package installs where the build was told).
