@@ -15,6 +15,7 @@ demo_packages=(
 # its checks.
 test_packages=(
   clang libclang-rt-14-dev
+  umockdev libumockdev-dev gir1.2-umockdev-1.0
   libgtest-dev libgmock-dev libbenchmark-dev
   xdotool imagemagick valgrind time
   help2man dpkg-dev desktop-file-utils appstream
