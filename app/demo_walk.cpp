@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/demo_walk.h"
 
 #include <QAbstractItemView>
@@ -7,6 +8,7 @@
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMetaObject>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -168,7 +170,9 @@ void DemoWalk::Poll() {
 void DemoWalk::Fail(const QString& why) {
   poll_.stop();
   std::fprintf(stderr, "demo walk: %s\n", qPrintable(why));
-  QCoreApplication::exit(1);
+  // Queued: exit() does nothing while no event loop runs, and Start runs before it does.
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
 }
 
 void DemoWalk::Shoot(const char* name, const QWidget* window) {

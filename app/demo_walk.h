@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo's walk through the windows: it does what a user would do (open the About box,
 // watch the main window find the sensor, look at the radar window, pick another
 // sensitivity in its list, close the window), takes a screenshot at each stop and ends the

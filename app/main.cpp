@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zeltosoft: the tool on the real USB drivers.
 #include <signal.h>
 #include <sys/socket.h>
@@ -7,9 +8,12 @@
 #include <QSocketNotifier>
 #include <memory>
 
+#include "app/command_line.h"
+#include "app/diag_logging.h"
 #include "app/run_program.h"
 #include "app/startup_probe.h"
 #include "usb/d2xx_port.h"
+#include "zelto_version.h"
 
 #ifdef ZELTO_HAVE_SYSTEM_DRIVER
 #include "usb/driver_select.h"
@@ -80,9 +84,20 @@ void QuitOnTerminationSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before Qt looks for a display, so that they work over ssh and for help2man.
+  const int answered = zelto::qt::AnswerCommandLine(
+      zelto::qt::ParseCommandLine(argc, argv), "zeltosoft",
+      "Configures and watches Duroz740 radar sensors through a ZeltoProg USB adapter.",
+      ZELTO_PACKAGE_VERSION);
+  if (answered >= 0) return answered;
+
+  zelto::qt::RouteDiagnosticsToQtLogging();
   QApplication app(argc, argv);
   QApplication::setApplicationName("ZeltoSoft");
+  QApplication::setApplicationVersion(ZELTO_PACKAGE_VERSION);
+#ifdef ZELTO_STARTUP_PROBE
   zelto::qt::StartupProbe::InstallIfAsked();
+#endif
   QuitOnTerminationSignals(app);
   const std::unique_ptr<zelto::D2xxPort> driver = MakeDriver();
   return zelto::qt::RunProgram(*driver);

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include "app/qt_common.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPalette>
 #include <QScreen>
@@ -93,6 +95,14 @@ QPoint CentredOnScreen(const QSize& size, const QWidget* anchor) {
   const QRect area = screen->availableGeometry();
   return QPoint(area.x() + (area.width() - size.width()) / 2,
                 area.y() + (area.height() - size.height()) / 2);
+}
+
+QIcon WindowIcon() {
+  InitResources();
+  QIcon icon(kWindowIcon);
+  for (int size : {32, 48, 128})
+    icon.addFile(QStringLiteral(":/zeltosoft/art/window_icon_%1.png").arg(size), QSize(size, size));
+  return icon;
 }
 
 void InitResources() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every window of the program shares: twips geometry at the screen's logical DPI, the
 // fonts with their fallbacks, colours, and the Windows-1252 texts of the core as QStrings.
 #pragma once
@@ -11,6 +12,7 @@
 
 #include "shell/views.h"
 
+class QIcon;
 class QWidget;
 class QLabel;
 
@@ -49,5 +51,8 @@ void InitResources();
 inline constexpr char kProductLogo[] = ":/zeltosoft/art/product_logo.png";
 inline constexpr char kMakerLogo[] = ":/zeltosoft/art/maker_logo.png";
 inline constexpr char kWindowIcon[] = ":/zeltosoft/art/window_icon.png";
+// The window icon at 16 px (the window's own picture) and larger, for task switchers, docks
+// and scaled screens, which would otherwise blow the 16 px picture up.
+QIcon WindowIcon();
 
 }  // namespace zelto::qt

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The timer port over QTimer, and a wall clock for the simulated bench of the demo.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/qt_ui.h"
 
 #include <QApplication>
@@ -14,7 +15,7 @@ namespace zelto::qt {
 
 QtUi::QtUi() {
   InitResources();
-  QApplication::setWindowIcon(QIcon(kWindowIcon));
+  QApplication::setWindowIcon(WindowIcon());
   // The radar window closes while the main window is hidden when the sensor is lost; the
   // program goes on until the main window is unloaded, never because no window is visible.
   QApplication::setQuitOnLastWindowClosed(false);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The windowing system as the program sees it: the main window, a new radar window on every
 // opening, the user's decimal separator, and the end of the program.
 #pragma once

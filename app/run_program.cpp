@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "app/run_program.h"
 
 #include <QApplication>
+#include <cstdlib>
+#include <system_error>
 
 #include "app/qt_timer.h"
 #include "app/qt_ui.h"
@@ -8,10 +11,25 @@
 
 namespace zelto::qt {
 
+bool RunsFromInstallFolder(const std::filesystem::path& program_folder) {
+#ifdef ZELTO_INSTALL_FOLDER
+  // Compared as files, not as text: links and "/usr/lib/../lib" name the same folder.
+  std::error_code ec;
+  return std::filesystem::equivalent(program_folder, std::filesystem::path(ZELTO_INSTALL_FOLDER),
+                                     ec) &&
+         !ec;
+#else
+  (void)program_folder;
+  return false;
+#endif
+}
+
 ProgramConfig ConfigForThisExecutable() {
   ProgramConfig config;
   config.folder = std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String());
   config.version = ProgramVersion{ZELTO_VERSION_MAJOR, ZELTO_VERSION_MINOR, ZELTO_VERSION_PATCH};
+  config.parameter_file = LocateParameterFile(config.folder, RunsFromInstallFolder(config.folder),
+                                              std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   return config;
 }
 

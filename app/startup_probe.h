@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up timing, for bench/run. With ZELTO_EXIT_AFTER_SHOWN set, the program prints
 // "shown_ms <n>" on standard output once the main window has been painted for the first
 // time, n being the milliseconds since the process started, and then quits.

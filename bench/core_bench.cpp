@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hot paths of the program: the frame assembler over the receive ring, one whole receive
 // poll in radar mode, sending one parameter write, and loading the shipped string table.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A driver port over plain memory, for measuring the link and the message layer without the
 // cost of a simulated bus: one "ZeltoProg" adapter, a receive queue in a fixed array, writes
 // that go nowhere. Nothing allocates after construction.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The real driver backends behind the driver port: the vendor's D2XX library, loaded at run
 # time, and libftdi1; plus the choice between them.
 find_package(PkgConfig REQUIRED)
@@ -11,10 +12,6 @@ add_library(zelto_drivers STATIC
 target_link_libraries(zelto_drivers
   PUBLIC zelto_core
   PRIVATE PkgConfig::LIBFTDI1 ${CMAKE_DL_LIBS})
-
-# Linux desktop integration: adapter access for the logged-in user, and the menu entry.
-install(FILES data/99-zeltoprog.rules DESTINATION lib/udev/rules.d)
-install(FILES data/zeltosoft.desktop DESTINATION share/applications)
 
 if(ZELTO_TESTS)
   # Stand-ins for the vendor library, found by the tests through the dynamic loader: one

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Qt 6 Widgets front end: the three windows, the Qt timer adapter, the two programs
 # (zeltosoft on the real drivers, zeltosoft-demo on the simulated bench) and their tests.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
@@ -6,6 +7,8 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/app/version.h.in
                ${CMAKE_CURRENT_BINARY_DIR}/generated/zelto_version.h @ONLY)
 
 add_library(zelto_qt STATIC
+  app/command_line.cpp
+  app/diag_logging.cpp
   app/qt_common.cpp
   app/qt_timer.cpp
   app/qt_ui.cpp
@@ -22,6 +25,12 @@ set_target_properties(zelto_qt PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(zelto_qt PUBLIC
   ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/generated)
 target_link_libraries(zelto_qt PUBLIC zelto_core Qt6::Widgets)
+
+# Installed, the programs keep their files in this private folder (see below); a program that
+# finds itself there keeps the language in the user's config folder instead of beside itself.
+set(ZELTO_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+set_property(SOURCE app/run_program.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+  ZELTO_INSTALL_FOLDER="${CMAKE_INSTALL_PREFIX}/${ZELTO_INSTALL_DIR}")
 
 # Both programs sit in one folder with the string table they read at start-up.
 set(ZELTO_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
@@ -48,22 +57,20 @@ add_custom_target(zelto_string_table ALL DEPENDS ${ZELTO_BIN_DIR}/StringTable.tx
 foreach(program zeltosoft zeltosoft-demo)
   set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZELTO_BIN_DIR})
   add_dependencies(${program} zelto_string_table)
+  # Only bench/run's own build lets a program be timed through the environment: the shipped
+  # programs read no variable of their own.
+  if(ZELTO_STARTUP_PROBE)
+    target_compile_definitions(${program} PRIVATE ZELTO_STARTUP_PROBE)
+  endif()
 endforeach()
 
 # Installed into a private folder, where the string table sits beside the executables, with
 # links from bin/. (The program resolves its own folder through the links.)
-include(GNUInstallDirs)
-set(ZELTO_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/zeltosoft)
-install(TARGETS zeltosoft zeltosoft-demo RUNTIME DESTINATION ${ZELTO_INSTALL_DIR})
 install(FILES data/StringTable.txt DESTINATION ${ZELTO_INSTALL_DIR})
-foreach(program zeltosoft zeltosoft-demo)
-  install(CODE "
-    set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\")
-    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-    file(CREATE_LINK \"../${ZELTO_INSTALL_DIR}/${program}\" \"\${link}\" SYMBOLIC)
-    message(STATUS \"Installing: \${link}\")")
-endforeach()
-install(DIRECTORY data/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+zelto_install_program(zeltosoft PRIVATE_DIR ${ZELTO_INSTALL_DIR}
+  MAN_NAME "configure and watch Duroz740 radar sensors through a ZeltoProg USB adapter")
+zelto_install_program(zeltosoft-demo PRIVATE_DIR ${ZELTO_INSTALL_DIR}
+  MAN_NAME "ZeltoSoft on a simulated ZeltoProg adapter and Duroz740")
 
 if(ZELTO_TESTS)
   add_subdirectory(tests/qt)

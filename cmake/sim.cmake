@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The simulated bench: virtual clock, virtual USB bus, programmer and sensor models. It uses
 # only the port headers and its own reading of the wire format, so the core is tested
 # against a second implementation and the bench builds whatever state the core is in.

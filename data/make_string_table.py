@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes StringTable.txt, the language texts of ZeltoSoft, from the table below.
 
 Edit the texts here and run this script (python3 data/make_string_table.py); it writes the
@@ -26,7 +27,7 @@ ENTRIES = {
     11: ("&Esci", "&Exit"),
     12: ("&Lingua", "&Language"),
     13: ("&Italiano", "&Italian"),
-    14: ("&Inglese", "&English"),
+    14: ("I&nglese", "&English"),
     # Programmer status (main window).
     20: ("Programmatore collegato", "Programmer connected"),
     21: ("Errore del driver USB", "USB driver failure"),

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
 
 The receive-path seeds are operation scripts in the format described at the top of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parameter file reader under arbitrary file contents.
 #include <cstddef>
 #include <cstdint>

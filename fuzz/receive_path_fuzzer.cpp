@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole receive path under arbitrary input: bytes reach the USB link through a driver
 // whose reads hand them out in chunks the input chooses, go into the ring, are assembled and
 // dispatched in whichever mode the program is in, and land in the radar state, the lists and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The string table loader under arbitrary file contents, for each language index the program
 // can hold after start-up (Italian, English, and a stored 2 that selects a third text line).
 #include <array>

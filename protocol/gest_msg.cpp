@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/gest_msg.h"
 
 namespace zelto {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GestMsg: sending frames, the receive ring's frame assembler and dispatch of whole frames.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/programmer_messages.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message catalogue, the identification reply and version texts.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "radar/area_canvas.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PictureAreaDuroz740's widget: a white canvas 400 units across and 300 down, with the
 // detection area shape (AreaDuroz740) on it and, once drawn, a grid beneath the shape.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "radar/form_duroz740.h"
 
 #include <QAbstractItemView>
@@ -86,7 +87,7 @@ FormDuroz740::FormDuroz740(RadarEvents& events, QWidget* parent)
   InitResources();
   setObjectName("FormDuroz740");
   setWindowTitle("Form1");
-  setWindowIcon(QIcon(kWindowIcon));
+  setWindowIcon(WindowIcon());
 
   client_ = new QWidget(this);
   client_->setObjectName("FormDuroz740Client");

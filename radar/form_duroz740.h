@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FormDuroz740: the radar window. Parameter lists in a frame, the live signal column and the
 // detection-area picture, a status bar with the sensor's identification. It shows what the
 // radar logic tells it and reports the user's list and close events back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "radar/led_indicator.h"
 
 #include <QPainter>

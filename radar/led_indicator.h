@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LedStatusDuroz740's widget: a square status LED, lit red or unlit grey.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "radar/radar_logic.h"
 
 #include <string>

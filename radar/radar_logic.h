@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The radar window's logic: its load and unload, the connection procedure that reads,
 // writes and watches the Duroz740, the decoding of the sensor's frames and the displays.
 // One object per opening of the window; the connection state itself lives in AppState for

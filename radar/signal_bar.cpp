@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "radar/signal_bar.h"
 
 #include <QFontMetrics>

@@ -1,13 +1,27 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need, when any is missing.
+# SPDX-License-Identifier: MIT
+# Installs the Debian 12 packages that are missing.
+#
+#   scripts/install-deps.sh          what the build, the tests, CI and the packaging need
+#   scripts/install-deps.sh demo     only what building and running the demo needs (run.sh)
 set -euo pipefail
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3
+# Building the programs and running the demo (under Xvfb when there is no display).
+demo_packages=(
+  cmake ninja-build g++ pkg-config python3
   qt6-base-dev libgl-dev libftdi1-dev
+  xvfb xauth fonts-dejavu-core
+)
+# The tests, the sanitizer and fuzz builds, the benchmarks, the manual pages, the package and
+# its checks.
+test_packages=(
+  clang libclang-rt-14-dev
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool imagemagick fonts-dejavu-core valgrind time
+  xdotool imagemagick valgrind time
+  help2man dpkg-dev desktop-file-utils appstream
 )
+packages=("${demo_packages[@]}")
+[[ "${1:-}" == demo ]] || packages+=("${test_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

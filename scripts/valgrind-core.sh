@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the core, text and simulated-bench tests under valgrind's memcheck, on a build without
 # sanitizers (the two do not mix). Any memory error or leak fails the run.
 #
@@ -14,7 +15,7 @@ fi
 
 echo "== build in $build =="
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELTO_WERROR=ON \
-  -DZELTO_QT=OFF -DZELTO_DRIVERS=OFF >/dev/null
+  -DZELTO_QT=OFF -DZELTO_DRIVERS=OFF -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" --target core_tests text_tests sim_tests
 
 failed=0

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every program-wide variable in one place. The application owns one AppState and hands it
 // by reference to the modules; each test builds a fresh one.
 #pragma once

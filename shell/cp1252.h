@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows-1252 <-> UTF-8. The core keeps text as the 8-bit bytes it read from StringTable.txt
 // and from the device; the windows convert at their boundary.
 #pragma once

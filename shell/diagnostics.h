@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Warnings and informational lines from the core, each with a category ("zelto.usb",
 // "zelto.driver", ...). Nothing is printed until a program installs a sink: the windowed
 // program routes them to QLoggingCategory, a command-line program to standard error, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/form_about.h"
 
 #include <QLabel>

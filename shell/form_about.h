@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FormAbout: the maker's logo and contact details, shown modally from the main window's "?"
 // menu. A new box is built for every opening.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/form_start.h"
 
 #include <QAction>
@@ -34,7 +35,7 @@ FormStart::FormStart(QWidget* parent) : QMainWindow(parent) {
   InitResources();
   setObjectName("FormStart");
   setWindowTitle("ZeltoSoft");
-  setWindowIcon(QIcon(kWindowIcon));
+  setWindowIcon(WindowIcon());
 
   auto* client = new QWidget(this);
   client->setObjectName("FormStartClient");

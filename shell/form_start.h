@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FormStart: the main window. It shows the product name, the version and the state of the
 // programmer and of the device, and hands its menu and close-box events to the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/parameter_file.h"
 
 #include <charconv>
@@ -117,9 +118,15 @@ void WriteParameterFile(const std::filesystem::path& file, std::int16_t language
     text += "\r\n";
 
     std::error_code ec;
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
     {
       std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-      if (!out.is_open()) return;
+      if (!out.is_open()) {
+        // No room for a second file here; the file itself may still be ours to rewrite.
+        std::ofstream in_place(file, std::ios::binary | std::ios::trunc);
+        if (in_place.is_open()) in_place << text;
+        return;
+      }
       out << text;
       out.close();
       if (!out) {
@@ -132,6 +139,26 @@ void WriteParameterFile(const std::filesystem::path& file, std::int16_t language
   } catch (...) {
     // The language choice of this run is lost; nothing else is at stake.
   }
+}
+
+ParameterFileLocation LocateParameterFile(const std::filesystem::path& program_folder,
+                                          bool installed, const char* xdg_config_home,
+                                          const char* home) {
+  const std::filesystem::path beside = program_folder / kParameterFile;
+  if (!installed) return {beside, beside};
+  std::filesystem::path config_home;
+  // A relative XDG_CONFIG_HOME is invalid and must be ignored.
+  if (xdg_config_home != nullptr && std::filesystem::path(xdg_config_home).is_absolute()) {
+    config_home = xdg_config_home;
+  } else if (home != nullptr && std::filesystem::path(home).is_absolute()) {
+    config_home = std::filesystem::path(home) / ".config";
+  } else {
+    return {beside, beside};
+  }
+  const std::filesystem::path own = config_home / "zeltosoft" / kParameterFile;
+  std::error_code ec;
+  const bool have_own = std::filesystem::exists(own, ec);
+  return {have_own ? own : beside, own};
 }
 
 }  // namespace zelto

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ZeltoSoft.prm: the program's one setting, the user interface language, kept between runs.
 #pragma once
 
@@ -26,8 +27,28 @@ void ReadParameterFile(const std::filesystem::path& file, std::int16_t& language
 
 // Writes the header in quotation marks and the language in decimal, each line ending CR LF.
 // The text goes to a temporary file beside the target that then replaces it, so a write that
-// fails anywhere leaves the previous file as it was. Failures are silent: nothing is thrown
-// and nothing is reported.
+// fails anywhere leaves the previous file as it was. Where no temporary file can be made but
+// the file itself may be written (a shared folder the user may not add to), it is rewritten
+// in place. A missing folder is created. Failures are silent: nothing is thrown and nothing
+// is reported.
 void WriteParameterFile(const std::filesystem::path& file, std::int16_t language);
+
+// Where the language is read from and written to.
+struct ParameterFileLocation {
+  std::filesystem::path read;
+  std::filesystem::path write;
+};
+
+// A copy of the program that runs from a build tree or from a folder the user carries around
+// keeps its file beside the executable. An installed program lives in a folder that belongs
+// to the system (a package's, writable by root only), so each user's choice goes to
+// <config home>/zeltosoft/ZeltoSoft.prm, the config home being XDG_CONFIG_HOME when it is an
+// absolute path, else <home>/.config. Until the user has a file of their own, the one beside
+// the program (a default a packager or administrator may put there) is read. With neither a
+// config home nor a home folder the installed program falls back to the file beside it.
+// The two strings are the environment's values, null when unset.
+ParameterFileLocation LocateParameterFile(const std::filesystem::path& program_folder,
+                                          bool installed, const char* xdg_config_home,
+                                          const char* home);
 
 }  // namespace zelto

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/program.h"
 
 #include <utility>
@@ -40,12 +41,22 @@ Program::Program(AppState& state, D2xxPort& driver, TimerFactory& timers, Ui& ui
 
 Program::~Program() = default;
 
+std::filesystem::path Program::ParameterRead() const {
+  const auto& path = config_.parameter_file.read;
+  return path.empty() ? config_.folder / kParameterFile : path;
+}
+
+std::filesystem::path Program::ParameterWrite() const {
+  const auto& path = config_.parameter_file.write;
+  return path.empty() ? config_.folder / kParameterFile : path;
+}
+
 void Program::Load() {
   if (loaded_) return;
   loaded_ = true;
   MainView& view = ui_.Main();
   view.SetLabelVer(FormatVersionLabel(config_.version));
-  ReadParameterFile(config_.folder / kParameterFile, state_.LanguageIndex);
+  ReadParameterFile(ParameterRead(), state_.LanguageIndex);
   if (!ApplyLanguage()) return;
   timer_vrfy_status_->SetInterval(kFirstStatusIntervalMs);
   timer_vrfy_status_->SetEnabled(true);
@@ -82,7 +93,7 @@ void Program::UnloadMain() {
   timer_msg_usb_->SetEnabled(false);
   timer_vrfy_status_->SetEnabled(false);
   link_.UsbClose();
-  WriteParameterFile(config_.folder / kParameterFile, state_.LanguageIndex);
+  WriteParameterFile(ParameterWrite(), state_.LanguageIndex);
   ui_.Main().Unload();
   ui_.Quit();
 }
@@ -92,7 +103,9 @@ void Program::OnMnuExit() {
   UnloadMain();
 }
 
-void Program::OnMainCloseBox() { OnMnuExit(); }
+void Program::OnMainCloseBox() {
+  OnMnuExit();
+}
 
 void Program::OnMnuAbout() {
   if (ended_) return;
@@ -126,8 +139,8 @@ void Program::SupervisionTick() {
   state_.ProgrammerStatus = link_.UsbOpen();
   ShowProgrammerStatus(state_.ProgrammerStatus);
   if (state_.RadarOpenDelay > 0)
-    state_.RadarOpenDelay = static_cast<std::int16_t>(state_.RadarOpenDelay -
-                                                      timer_vrfy_status_->Interval());
+    state_.RadarOpenDelay =
+        static_cast<std::int16_t>(state_.RadarOpenDelay - timer_vrfy_status_->Interval());
   timer_vrfy_status_->SetEnabled(false);
   timer_vrfy_status_->SetInterval(kStatusIntervalMs);
   timer_vrfy_status_->SetEnabled(true);
@@ -215,7 +228,9 @@ void Program::RadarWindowUnloaded() {
   ReturnToMainWindow();
 }
 
-void Program::DisposeRetired() { retired_.reset(); }
+void Program::DisposeRetired() {
+  retired_.reset();
+}
 
 void Program::HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) {
   zelto::HandleProgrammerFrame(state_, frame, length);

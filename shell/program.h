@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole program without its windows: the main window's logic, the USB link, the message
 // layer and, while it is open, the radar window's logic. The Qt front end and the tests both
 // drive it through the same entry points.
@@ -5,9 +6,11 @@
 
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "protocol/gest_msg.h"
 #include "shell/app_state.h"
+#include "shell/parameter_file.h"
 #include "shell/timer_port.h"
 #include "shell/views.h"
 #include "usb/comm_usb.h"
@@ -21,9 +24,18 @@ struct ProgramVersion {
 };
 
 struct ProgramConfig {
-  // The folder that holds StringTable.txt and ZeltoSoft.prm (the executable's folder).
+  ProgramConfig() = default;
+  ProgramConfig(std::filesystem::path folder_in, ProgramVersion version_in,
+                ParameterFileLocation parameter_file_in = {})
+      : folder(std::move(folder_in)),
+        version(version_in),
+        parameter_file(std::move(parameter_file_in)) {}
+
+  // The folder that holds StringTable.txt (the executable's folder).
   std::filesystem::path folder;
   ProgramVersion version;
+  // Where ZeltoSoft.prm is read and written; an empty path means beside the string table.
+  ParameterFileLocation parameter_file;
 };
 
 // "Ver " major "." minor revision, e.g. 1.0.0 -> "Ver 1.00", 1.2.13 -> "Ver 1.213".
@@ -82,6 +94,8 @@ class Program : public FrameDispatch, private RadarEvents {
   void OpenRadarWindow();
   void DisposeRetired();
   const std::string& Entry(int n) const { return state_.StringTable[n]; }
+  std::filesystem::path ParameterRead() const;
+  std::filesystem::path ParameterWrite() const;
 
   // RadarEvents, forwarded to the open radar window.
   void OnRadarCloseRequested() override;

@@ -1,8 +1,12 @@
+// SPDX-License-Identifier: MIT
 #include "shell/string_table.h"
 
 #include <charconv>
 #include <fstream>
 #include <limits>
+#include <string>
+
+#include "shell/diagnostics.h"
 
 namespace zelto {
 namespace {
@@ -54,27 +58,35 @@ bool NextLine(std::string_view& rest, std::string_view& line) {
 }  // namespace
 
 bool ParseStringTable(std::string_view contents, std::int16_t language,
-                      std::array<std::string, 201>& table) {
+                      std::array<std::string, 201>& table, StringTableFault* fault) {
   // Work on a copy so that a fatal file leaves the table as it was.
   std::array<std::string, 201> result = table;
   std::int16_t entry = 0;
   std::int32_t text_line = 0;  // counted per header; more than int16_t holds is fatal
+  long line_number = 0;
+  auto fail = [&](const char* reason) {
+    if (fault != nullptr) *fault = StringTableFault{line_number, reason};
+    return false;
+  };
 
   std::string_view rest = contents;
   std::string_view line;
   while (NextLine(rest, line)) {
+    ++line_number;
     if (line.substr(0, kHeader.size()) == kHeader) {
       std::int16_t number = 0;
-      if (!ParseEntryNumber(line.substr(kHeader.size()), number)) return false;
+      if (!ParseEntryNumber(line.substr(kHeader.size()), number))
+        return fail("the entry number is not a 16-bit decimal number");
       entry = number > kLastEntry ? kLastEntry : number;
       text_line = 0;
       continue;
     }
     if (text_line == language) {
-      if (entry < 0) return false;
+      if (entry < 0) return fail("a text of the chosen language under a negative entry number");
       result[static_cast<std::size_t>(entry)] = std::string(line);
     }
-    if (text_line == std::numeric_limits<std::int16_t>::max()) return false;
+    if (text_line == std::numeric_limits<std::int16_t>::max())
+      return fail("more than 32767 text lines under one entry");
     ++text_line;
   }
   table = std::move(result);
@@ -99,9 +111,18 @@ bool ReadWholeFile(const std::filesystem::path& file, std::string& contents) {
 
 bool LoadStringTable(const std::filesystem::path& file, std::int16_t language,
                      std::array<std::string, 201>& table) {
+  // The message box names only the file; whoever looks at a terminal or a log learns where
+  // it lies and, for a file that is there, which line is at fault.
   std::string contents;
-  if (!ReadWholeFile(file, contents)) return false;
-  return ParseStringTable(contents, language, table);
+  if (!ReadWholeFile(file, contents)) {
+    DiagWarning(kStringTableCategory, file.string() + ": cannot be read");
+    return false;
+  }
+  StringTableFault fault;
+  if (ParseStringTable(contents, language, table, &fault)) return true;
+  DiagWarning(kStringTableCategory,
+              file.string() + ":" + std::to_string(fault.line) + ": " + fault.reason);
+  return false;
 }
 
 }  // namespace zelto

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // StringTable.txt: the language texts of every caption, label and list item, one numbered
 // entry per block, one line per language.
 #pragma once
@@ -28,10 +29,20 @@ inline constexpr char kProgramTitle[] = "ZeltoSoft";
 // Fatal: a header number that is empty, not a number or outside -32768..32767; a text line
 // of the selected language under a negative entry number; more than 32767 text lines under
 // one header. On a fatal cause table is left exactly as it was.
-bool ParseStringTable(std::string_view contents, std::int16_t language,
-                      std::array<std::string, 201>& table);
+// Where a fatal file went wrong: the line (counted from 1) and why.
+struct StringTableFault {
+  long line = 0;
+  std::string reason;
+};
 
-// Reads the file (binary, whole) and parses it; false when it cannot be opened/read too.
+bool ParseStringTable(std::string_view contents, std::int16_t language,
+                      std::array<std::string, 201>& table, StringTableFault* fault = nullptr);
+
+// The diagnostics category of the string table's warnings.
+inline constexpr char kStringTableCategory[] = "zelto.strings";
+
+// Reads the file (binary, whole) and parses it; false when it cannot be opened/read too. A
+// failure is also given as a warning naming the file and, for a malformed one, the line.
 bool LoadStringTable(const std::filesystem::path& file, std::int16_t language,
                      std::array<std::string, 201>& table);
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The timer port: a window timer as the program logic sees it. Qt backs it with QTimer,
 // the tests and the fuzzers with a virtual clock.
 #pragma once

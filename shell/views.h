@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window ports: what the program logic needs of its windows. The Qt windows implement
 // them; the tests use plain recording fakes. Texts cross these ports as 8-bit Windows-1252;
 // the windows convert them at their own boundary and show them as plain text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bench the demo program runs on: one ZeltoProg adapter with a Duroz740 plugged in.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the simulated programmer sees of the device plugged into it: an identity it reports
 // on identification, and a receiver for the messages it relays.
 #pragma once

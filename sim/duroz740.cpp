@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/duroz740.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated Duroz740 radar sensor behind the programmer: it keeps its parameters,
 // acknowledges writes, and in report mode 2 streams signal reports of a quiet room that a
 // person walks through now and then.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A device of another kind than the radar sensor: the programmer identifies it, and it
 // ignores everything relayed to it.
 #pragma once

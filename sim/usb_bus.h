@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A virtual USB bus behind the driver port: any number of ZeltoProg adapters, each with a
 // programmer that answers identification and relays frames to the device plugged into it.
 // Time comes from the clock passed in; every driver call first catches up with it, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A virtual clock with window timers on it: time moves only when a test or the bench says
 // so, and every timer due on the way ticks at its exact due time, in order.
 #pragma once

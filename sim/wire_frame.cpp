@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/wire_frame.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bench's own reading of the wire format, kept apart from the program's so that the
 // program is checked against a second, independent implementation.
 //

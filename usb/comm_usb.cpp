@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/comm_usb.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CommUsb: the byte pipe to the ZeltoProg programmer through the D2XX driver port.
 #pragma once
 

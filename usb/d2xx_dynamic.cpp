@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/d2xx_dynamic.h"
 
 #if defined(_WIN32)

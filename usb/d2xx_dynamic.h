@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vendor's D2XX library behind the driver port, loaded at run time so that the program
 // starts (and falls back to libftdi1) on machines where it is not installed. We never link
 // against it and never use its header: the handful of entry points we call are declared in

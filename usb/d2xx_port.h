@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver port: the nine calls of the vendor's D2XX interface that the USB link uses,
 // with the vendor's argument shapes and status codes. The link is written against this
 // interface only; the simulated bench, the run-time loaded vendor library and libftdi1 sit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which real driver the program talks through: the vendor's D2XX library when it loads,
 // else libftdi1, else a driver that fails every call (the main window then shows the driver
 // failure, and the program still runs).
@@ -12,6 +13,9 @@
 namespace zelto {
 
 class FtdiBus;
+
+// The diagnostics category: which backend was chosen (info), which failed to load (warning).
+inline constexpr char kDriverCategory[] = "zelto.driver";
 
 // Names reported through chosen_name.
 inline constexpr char kDriverNameVendor[] = "ftd2xx";

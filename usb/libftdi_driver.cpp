@@ -1,15 +1,22 @@
+// SPDX-License-Identifier: MIT
 #include "usb/libftdi_driver.h"
 
 #include <ftdi.h>
 #include <libusb.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <set>
+#include <string>
 #include <tuple>
+
+#include "shell/diagnostics.h"
 
 namespace zelto {
 
@@ -122,6 +129,22 @@ LibftdiDriver::~LibftdiDriver() {
   devices_.clear();
 }
 
+void LibftdiDriver::WarnSkipped(int index, const char* what, int code) {
+  const std::string location = bus_->Location(index);
+  const std::string denied = bus_->DeniedNode(index);
+  std::string message = "FTDI device at " + location + " skipped: " + what;
+  if (!denied.empty()) {
+    // The usual first start on Linux: the rule that hands the adapter to the logged-in user
+    // is not installed, or udev has not applied it yet.
+    message += ": permission denied on " + denied +
+               "; a ZeltoProg adapter needs the udev rule 60-zeltoprog.rules (see the README): "
+               "install it, run 'udevadm control --reload-rules' and plug the adapter in again";
+  } else {
+    message += " (libftdi error " + std::to_string(code) + ")";
+  }
+  DiagWarningOnce(kUsbCategory, location, message);
+}
+
 LibftdiDriver::Device* LibftdiDriver::Find(FT_HANDLE handle) {
   auto it = devices_.find(reinterpret_cast<std::uintptr_t>(handle));
   return it == devices_.end() ? nullptr : it->second.get();
@@ -136,7 +159,10 @@ FT_STATUS LibftdiDriver::Enumerate() {
     std::string description;
     // An adapter we may not open (another user's, or no udev rule yet) must not hide the
     // others: it is simply left out.
-    if (bus_->ReadDescription(i, description) < 0) continue;
+    if (const int code = bus_->ReadDescription(i, description); code < 0) {
+      WarnSkipped(i, "its product string cannot be read", code);
+      continue;
+    }
     if (description.size() > kMaxDescription) description.resize(kMaxDescription);
     listed_.push_back({i, std::move(description)});
   }
@@ -188,6 +214,7 @@ FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handl
     std::unique_ptr<FtdiLink> link = bus_->Open(candidate.index, error);
     if (link == nullptr) {
       // Held by someone else or not ours to open: the next one with that name may do.
+      WarnSkipped(candidate.index, "it cannot be opened", error);
       failure = StatusFromOpen(error);
       continue;
     }
@@ -492,6 +519,23 @@ class RealBus : public FtdiBus {
     descriptions_[at] = Description{result, result >= 0 ? text : "", now};
     description = descriptions_[at].text;
     return result;
+  }
+
+  std::string Location(int index) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return "?";
+    libusb_device* device = found_[static_cast<std::size_t>(index)];
+    return "bus " + std::to_string(libusb_get_bus_number(device)) + " device " +
+           std::to_string(libusb_get_device_address(device));
+  }
+
+  std::string DeniedNode(int index) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return {};
+    libusb_device* device = found_[static_cast<std::size_t>(index)];
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u",
+                  static_cast<unsigned>(libusb_get_bus_number(device)),
+                  static_cast<unsigned>(libusb_get_device_address(device)));
+    return access(node, R_OK | W_OK) != 0 && errno == EACCES ? std::string(node) : std::string();
   }
 
   std::unique_ptr<FtdiLink> Open(int index, int& error) override {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The open-source libftdi1 behind the driver port, so that Linux users need no vendor
 // driver. libftdi has no receive queue of its own to ask about, so the driver keeps one per
 // open device and fills it from the chip whenever the link asks how much is waiting.
@@ -54,7 +55,15 @@ class FtdiBus {
   // bus gives the serial driver back when it ends. On failure returns null and sets error to
   // libftdi's code.
   virtual std::unique_ptr<FtdiLink> Open(int index, int& error) = 0;
+  // Where the adapter sits, for messages ("bus 1 device 5"): the same text for the same
+  // adapter until it is unplugged.
+  virtual std::string Location(int index) { return "#" + std::to_string(index); }
+  // The adapter's device node when our user may not read and write it, else empty.
+  virtual std::string DeniedNode(int /*index*/) { return {}; }
 };
+
+// The diagnostics category of the USB backends' warnings.
+inline constexpr char kUsbCategory[] = "zelto.usb";
 
 // The real bus over libftdi1, or null when libusb cannot be started at all.
 std::unique_ptr<FtdiBus> CreateLibftdiBus();
@@ -131,6 +140,9 @@ class LibftdiDriver : public D2xxPort {
   };
 
   FT_STATUS Enumerate();
+  // Says once per adapter and reason why an adapter was passed over: the scan runs twenty
+  // times a second.
+  void WarnSkipped(int index, const char* what, int code);
   Device* Find(FT_HANDLE handle);
   FT_STATUS Drain(Device& device);
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver of last resort: used when neither the vendor library nor libftdi1 can be
 // started. Every call fails, so the link reports a driver failure and the main window says
 // so, instead of the program refusing to start.

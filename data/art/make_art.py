@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws ZeltoSoft's artwork and writes it as PNG files, with the standard library only.
 
     python3 data/art/make_art.py        (from anywhere; writes beside this script and into
@@ -8,7 +9,8 @@ Output:
     product_logo.png   474 x 173  the main window's background picture
     maker_logo.png     197 x  64  the maker's logo in the About box
     window_icon.png     16 x  16  the icon of every window
-    ../icons/hicolor/{16x16,48x48}/apps/zeltosoft.png   the desktop icon
+    ../icons/hicolor/{16x16,32x32,48x48,128x128}/apps/zeltosoft.png   the desktop icon
+    ../icons/hicolor/scalable/apps/zeltosoft.svg    the same drawing as vectors
 
 The drawing is deterministic: running the script again gives the same bytes, so the PNGs in
 the repository always match this script.
@@ -235,13 +237,44 @@ def icon(size):
     return badge
 
 
+def ring_sector_path(cx, cy, r_in, r_out):
+    """SVG path of the quarter annulus from 3 o'clock to 12 o'clock, as ring_sector draws it."""
+    return (f"M {cx + r_out:g} {cy:g} A {r_out:g} {r_out:g} 0 0 0 {cx:g} {cy - r_out:g} "
+            f"L {cx:g} {cy - r_in:g} A {r_in:g} {r_in:g} 0 0 1 {cx + r_in:g} {cy:g} Z")
+
+
+def icon_svg():
+    """The icon of icon() on its 16-unit grid, for any size."""
+    navy = "#%02x%02x%02x" % NAVY
+    return f"""<?xml version="1.0" encoding="UTF-8"?>
+<!-- SPDX-License-Identifier: MIT -->
+<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 16 16">
+  <defs>
+    <clipPath id="badge"><rect x="0.5" y="0.5" width="15" height="15" rx="3"/></clipPath>
+  </defs>
+  <rect x="0.5" y="0.5" width="15" height="15" rx="3" fill="{navy}"/>
+  <g clip-path="url(#badge)" fill="#ffffff">
+    <path d="{ring_sector_path(3, 13, 4.5, 6.2)}"/>
+    <path d="{ring_sector_path(3, 13, 8.3, 10.0)}"/>
+  </g>
+  <circle cx="3.5" cy="12.5" r="2.3" fill="#ff3c3c"/>
+</svg>
+"""
+
+
 def main():
     product_logo().write_png(os.path.join(HERE, "product_logo.png"))
     maker_logo().write_png(os.path.join(HERE, "maker_logo.png"))
     icon(16).write_png(os.path.join(HERE, "window_icon.png"))
     icons = os.path.join(HERE, "..", "icons", "hicolor")
-    for size in (16, 48):
-        icon(size).write_png(os.path.join(icons, f"{size}x{size}", "apps", "zeltosoft.png"))
+    for size in (16, 32, 48, 128):
+        folder = os.path.join(icons, f"{size}x{size}", "apps")
+        os.makedirs(folder, exist_ok=True)
+        icon(size).write_png(os.path.join(folder, "zeltosoft.png"))
+    folder = os.path.join(icons, "scalable", "apps")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "zeltosoft.svg"), "w", encoding="utf-8") as f:
+        f.write(icon_svg())
 
 
 if __name__ == "__main__":

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole program logic on the virtual clock against the simulated bench: supervision of
 // the programmer, identification, the radar window's life and the shutdown paths.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The USB link against a scripted driver: discovery results, the exact driver arguments and
 // the ring's free-space rule.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recording fakes of the window ports and a scriptable driver, for the core tests.
 #pragma once
 

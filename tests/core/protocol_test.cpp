@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frames on the wire, the frame assembler over the receive ring, the frame check and the
 // identification reply.
 #include <gtest/gtest.h>

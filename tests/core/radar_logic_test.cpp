@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The radar window's logic against a scripted driver: what it sends on each connection run,
 // how it decodes the sensor's frames and what it shows.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the program-level tests: a string table whose texts name their entry,
 // and frame builders.
 #pragma once

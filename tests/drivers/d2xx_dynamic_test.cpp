@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vendor-library backend, loaded for real through the dynamic loader: the stand-in
 // libftd2xx.so built beside these tests takes the place of the vendor's library, and the USB
 // link runs its cases through it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted stand-in for the libftdi calls the libftdi driver makes: adapters with
 // descriptions, chips that receive bytes (now or at a given virtual time), record what is
 // written and the calls made on them, and fail any call with a chosen libftdi code.
@@ -108,8 +109,9 @@ class FakeLink : public FtdiLink {
 
 struct FakeAdapter {
   std::string description;
-  int description_error = 0;  // < 0: its strings cannot be read
-  int open_error = 0;         // < 0: ftdi_usb_open_dev fails with it
+  int description_error = 0;     // < 0: its strings cannot be read
+  int open_error = 0;            // < 0: ftdi_usb_open_dev fails with it
+  std::string denied_node = {};  // its device node, when our user may not open it
   std::shared_ptr<FakeChip> chip = std::make_shared<FakeChip>();
 };
 
@@ -137,6 +139,11 @@ class FakeBus : public FtdiBus {
       return nullptr;
     }
     return std::make_unique<FakeLink>(a.chip, clock_);
+  }
+
+  std::string Location(int index) override { return "bus 1 device " + std::to_string(index + 2); }
+  std::string DeniedNode(int index) override {
+    return adapters.at(static_cast<std::size_t>(index)).denied_node;
   }
 
   std::deque<FakeAdapter> adapters;  // a deque keeps references from Attach valid

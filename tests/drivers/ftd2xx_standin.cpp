@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the vendor's D2XX library, built as libftd2xx.so so that the tests load it
 // through the dynamic loader exactly as the program loads the real one. It exports the
 // driver calls with the vendor's argument shapes and a few standin_* calls that script it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libftdi1 backend's own logic over scripted libftdi calls, on a virtual clock: the
 // receive queue it keeps, purge and reset, read timeouts, enumeration that survives
 // unreadable adapters, opening, handles and the mapping of libftdi/libusb errors.
@@ -16,6 +17,7 @@
 
 #include "shell/app_state.h"
 #include "sim/virtual_clock.h"
+#include "tests/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
 #include "usb/comm_usb.h"
 
@@ -101,6 +103,47 @@ TEST_F(LibftdiDriverTest, OpenTriesEveryMatchingAdapterAndSetsItUp) {
   EXPECT_GE(second.chip->latency, 1);
   EXPECT_LE(second.chip->latency, 2);
   EXPECT_EQ(second.chip->baud, 9600);
+}
+
+TEST_F(LibftdiDriverTest, SaysOnceWhyEachAdapterIsPassedOver) {
+  test::DiagCapture diag;
+  bus->Attach("ZeltoProg").denied_node = "/dev/bus/usb/001/002";  // no udev rule yet
+  bus->Attach("ZeltoProg").open_error = -5;                       // held by another program
+  FakeAdapter& third = bus->Attach("ZeltoProg");
+  third.description_error = -4;
+  bus->adapters[0].description_error = -4;
+
+  // The supervision opens and scans twenty times a second for as long as nothing opens.
+  for (int i = 0; i < 40; ++i) {
+    std::uint32_t count = 0;
+    ASSERT_EQ(driver->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    FT_HANDLE h = nullptr;
+    char wanted[] = "ZeltoProg";
+    EXPECT_NE(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  }
+  const std::vector<std::string> warnings = diag.Warnings();
+  ASSERT_EQ(warnings.size(), 3u) << ::testing::PrintToString(warnings);
+  // The first start's usual fault names the cure.
+  EXPECT_NE(warnings[0].find("bus 1 device 2"), std::string::npos);
+  EXPECT_NE(warnings[0].find("permission denied on /dev/bus/usb/001/002"), std::string::npos);
+  EXPECT_NE(warnings[0].find("60-zeltoprog.rules"), std::string::npos);
+  EXPECT_NE(warnings[1].find("bus 1 device 4 skipped: its product string cannot be read"),
+            std::string::npos);
+  EXPECT_NE(warnings[2].find("bus 1 device 3 skipped: it cannot be opened (libftdi error -5)"),
+            std::string::npos);
+  for (const std::string& w : warnings) EXPECT_EQ(w.rfind("zelto.usb: ", 0), 0u) << w;
+
+  // A new reason for an adapter already reported is news, and is said once more.
+  third.description_error = 0;
+  third.open_error = -5;
+  FT_HANDLE h = nullptr;
+  char wanted[] = "ZeltoProg";
+  EXPECT_NE(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  EXPECT_NE(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  ASSERT_EQ(diag.Warnings().size(), 4u);
+  EXPECT_NE(diag.Warnings()[3].find("bus 1 device 4 skipped: it cannot be opened"),
+            std::string::npos);
+  EXPECT_TRUE(diag.Infos().empty());
 }
 
 TEST_F(LibftdiDriverTest, OpenFailuresBecomeStatuses) {

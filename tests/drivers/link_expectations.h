@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the link must do over a driver that cannot be used at all.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receive poll allocates nothing: this executable replaces the global allocation
 // functions with counting ones and runs the whole program on the simulated bench, counting
 // every allocation made inside the 50 ms poll, with frames arriving in programmer mode and in

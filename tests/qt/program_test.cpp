@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole program with its real Qt windows, on the simulated bench and a virtual clock:
 // the program's timers run on the clock, the windows are the ones the user gets.
 #include "shell/program.h"

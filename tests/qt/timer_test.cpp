@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The QTimer-backed timer port on the real event loop. Waits are short and every check
 // that depends on timing says what it measured.
 #include <QElapsedTimer>

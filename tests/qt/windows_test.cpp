@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three windows on their own, driven through their ports the way the program drives
 // them, and poked the way a user would.
 #include <QAbstractItemView>
@@ -138,7 +139,16 @@ void WindowsTest::mainWindowFrame() {
   FormStart form;
   form.ShowWindow();
   QCOMPARE(form.windowTitle(), QString("ZeltoSoft"));
-  QVERIFY(!form.windowIcon().isNull());
+  // The 16 px picture for the title bar, larger ones for task switchers and scaled screens,
+  // each drawn at its size rather than blown up.
+  const QList<QSize> sizes = form.windowIcon().availableSizes();
+  for (int side : {16, 32, 48, 128}) {
+    QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QString::number(side)));
+    QCOMPARE(form.windowIcon().pixmap(QSize(side, side)).size(), QSize(side, side));
+  }
+  RecordingEvents events;
+  FormDuroz740 radar(events);
+  QCOMPARE(radar.windowIcon().availableSizes(), sizes);
   QWidget* client = form.centralWidget();
   QCOMPARE(client->size(), QSize(Twips(6060), Twips(2490)));
   QCOMPARE(client->palette().color(QPalette::Window), QColor(Qt::white));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sensor model behind the programmer: parameters, writes it takes or refuses, and the
 // signal report stream.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every fault the bench can inject: what the host sees, and that each one is counted.
 #include "sim/other_device.h"
 #include "tests/sim/sim_fixture.h"

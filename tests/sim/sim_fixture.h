@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host's-eye view of the bench for the tests: open the adapter through the driver port,
 // send messages, collect and decode what comes back.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus as a driver: the D2XX argument shapes, handles, queues, and the programmer's
 // identification and relaying on the virtual clock.
 #include <set>

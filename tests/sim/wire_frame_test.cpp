@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bench's own frame codec: known wire forms, any split of the stream, broken input.
 #include "sim/wire_frame.h"
 

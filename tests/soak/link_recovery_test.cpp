@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Found by the soak: a handle whose close failed kept the programmer open in the driver, so
 // every later open by description failed. While the radar window was open this cost the
 // window; once another adapter had been opened in between, the stale handle was never closed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // soak --hours H --seed S [--firmware 0x01FF] [--verbose]
 //
 // Runs the fault soak for H hours of simulated time and prints what it did and what it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/soak/soak_world.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault soak: the whole program on the virtual clock against the simulated bench for
 // hours of simulated time, while the bench throws every fault it can at it and a scripted
 // user changes the sensor's parameters. Between fault phases the faults stop, and the soak

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The soak's checks must catch what they are there to catch: each test below makes the
 // program or the sensor misbehave in one way and expects the soak to report it, and a clean
 // run to report nothing while injecting every kind of fault.

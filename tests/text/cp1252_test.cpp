@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/cp1252.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/parameter_file.h"
 
 #include <gtest/gtest.h>
@@ -101,14 +102,25 @@ TEST_F(ParameterFileOnDisk, MissingFileGivesItalian) {
   EXPECT_EQ(language, 0);
 }
 
-// Every way the write can fail leaves the previous file whole and stays silent.
-TEST_F(ParameterFileOnDisk, TemporaryFileCannotBeCreated) {
+// Where no temporary file can be made beside it but the file itself may be written (a
+// shared folder the user may not add to), the choice is still kept: in place.
+TEST_F(ParameterFileOnDisk, TemporaryFileCannotBeCreatedWritesInPlace) {
   WriteBytes(file_, kOld);
   std::filesystem::create_directory(temp_);
   EXPECT_NO_THROW(WriteParameterFile(file_, 0));
-  EXPECT_EQ(ReadBytes(file_), kOld);
+  EXPECT_EQ(ReadBytes(file_), "\"File configurazione ZeltoSoft\"\r\n0\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(temp_));  // not ours to remove
 }
+
+TEST_F(ParameterFileOnDisk, CreatesTheMissingFolder) {
+  const std::filesystem::path nested = folder_.path() / "config" / "zeltosoft" / kParameterFile;
+  WriteParameterFile(nested, 1);
+  std::int16_t language = 0;
+  ReadParameterFile(nested, language);
+  EXPECT_EQ(language, 1);
+}
+
+// The other ways the write can fail leave the previous file whole and stay silent.
 
 TEST_F(ParameterFileOnDisk, WritesFailAfterTheOpen) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
@@ -126,8 +138,13 @@ TEST_F(ParameterFileOnDisk, ReadOnlyFolder) {
   if (std::ofstream(folder_.path() / "probe").is_open()) {
     GTEST_SKIP() << "this user may write into a read-only folder (root)";
   }
+  // The file itself is still writable: rewritten in place.
   EXPECT_NO_THROW(WriteParameterFile(file_, 0));
-  EXPECT_EQ(ReadBytes(file_), kOld);
+  EXPECT_EQ(ReadBytes(file_), "\"File configurazione ZeltoSoft\"\r\n0\r\n");
+  // With the file write-protected as well, nothing changes.
+  std::filesystem::permissions(file_, std::filesystem::perms::owner_read);
+  EXPECT_NO_THROW(WriteParameterFile(file_, 1));
+  EXPECT_EQ(ReadBytes(file_), "\"File configurazione ZeltoSoft\"\r\n0\r\n");
 }
 
 TEST_F(ParameterFileOnDisk, TargetCannotBeReplaced) {
@@ -135,6 +152,49 @@ TEST_F(ParameterFileOnDisk, TargetCannotBeReplaced) {
   EXPECT_NO_THROW(WriteParameterFile(file_, 1));
   EXPECT_TRUE(std::filesystem::is_directory(file_ / "inside"));
   EXPECT_FALSE(std::filesystem::exists(temp_));
+}
+
+// Which file a program reads and writes, by where it runs and what the environment holds.
+TEST_F(ParameterFileOnDisk, LocationFollowsWhereTheProgramRuns) {
+  const std::filesystem::path program = folder_.path() / "lib" / "zeltosoft";
+  const std::filesystem::path beside = program / kParameterFile;
+  const std::filesystem::path home = folder_.path() / "home";
+  const std::string xdg = (folder_.path() / "xdg").string();
+  const std::filesystem::path in_home = home / ".config" / "zeltosoft" / kParameterFile;
+  const std::filesystem::path in_xdg = std::filesystem::path(xdg) / "zeltosoft" / kParameterFile;
+  struct Row {
+    const char* name;
+    bool installed;
+    const char* xdg_config_home;
+    const char* home;
+    bool user_has_file;  // at the expected write place
+    std::filesystem::path read, write;
+  };
+  const std::string home_text = home.string();
+  const Row rows[] = {
+      // A build tree or a copy carried around: beside the program, whatever the environment.
+      {"NotInstalled", false, xdg.c_str(), home_text.c_str(), true, beside, beside},
+      // Installed: the user's own file once there is one; until then the one beside the
+      // program (a default put there by whoever installed it) is read.
+      {"InstalledFirstRun", true, nullptr, home_text.c_str(), false, beside, in_home},
+      {"InstalledLaterRuns", true, nullptr, home_text.c_str(), true, in_home, in_home},
+      {"XdgConfigHome", true, xdg.c_str(), home_text.c_str(), true, in_xdg, in_xdg},
+      // A relative XDG_CONFIG_HOME is invalid and ignored.
+      {"RelativeXdgIgnored", true, "relative/dir", home_text.c_str(), false, beside, in_home},
+      {"EmptyXdgIgnored", true, "", home_text.c_str(), true, in_home, in_home},
+      // Nowhere of the user's own: the program's folder as before.
+      {"NoHome", true, nullptr, nullptr, false, beside, beside},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove_all(home);
+    std::filesystem::remove_all(xdg);
+    if (row.user_has_file) WriteParameterFile(row.write, 1);
+    const ParameterFileLocation location =
+        LocateParameterFile(program, row.installed, row.xdg_config_home, row.home);
+    EXPECT_EQ(location.read, row.read);
+    EXPECT_EQ(location.write, row.write);
+  }
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
+// SPDX-License-Identifier: MIT
 #include "shell/string_table.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "temp_folder.h"
+#include "tests/diag_capture.h"
 
 namespace zelto {
 namespace {
@@ -139,6 +144,73 @@ TEST(StringTable, LoadFailsWhenTheFileCannotBeRead) {
   EXPECT_FALSE(LoadStringTable(folder.path() / kStringTableFile, 0, table));
   EXPECT_FALSE(LoadStringTable(folder.path(), 0, table));  // a folder opens but cannot be read
   EXPECT_EQ(table, OldTable());
+}
+
+// The message box says only that the file is missing, also for one that is there but broken;
+// standard error says where and why.
+TEST(StringTable, FatalLoadNamesTheFileAndTheLine) {
+  test::TempFolder folder;
+  const std::filesystem::path path = folder.path() / kStringTableFile;
+  struct Row {
+    std::string contents;
+    std::int16_t language;
+    std::string where;  // expected after the path
+  };
+  const Row rows[] = {
+      {"#STRING 11\r\n&Esci\r\n&Exit\r\n#STRING eleven\r\nx\r\n", 0,
+       ":4: the entry number is not a 16-bit decimal number"},
+      {"#STRING 1\r\nuno\r\n#STRING -1\r\n\r\nmeno uno\r\n", 0,
+       ":4: a text of the chosen language under a negative entry number"},
+      // Line feeds alone do not end lines: the whole file is line 1.
+      {"#STRING 11\n&Esci\n", 0, ":1: the entry number is not a 16-bit decimal number"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.where);
+    test::DiagCapture diag;
+    WriteFile(path, row.contents);
+    Table table = OldTable();
+    EXPECT_FALSE(LoadStringTable(path, row.language, table));
+    EXPECT_EQ(diag.Warnings(),
+              std::vector<std::string>{"zelto.strings: " + path.string() + row.where});
+  }
+  test::DiagCapture diag;
+  std::filesystem::remove(path);
+  Table table = OldTable();
+  EXPECT_FALSE(LoadStringTable(path, 0, table));
+  EXPECT_EQ(diag.Warnings(),
+            std::vector<std::string>{"zelto.strings: " + path.string() + ": cannot be read"});
+  // A good file says nothing.
+  WriteFile(path, "#STRING 11\r\n&Esci\r\n");
+  diag.lines.clear();
+  EXPECT_TRUE(LoadStringTable(path, 0, table));
+  EXPECT_TRUE(diag.lines.empty());
+}
+
+// Each menu's entries must have different access keys in each language, or Alt+key only
+// reaches the first of them.
+TEST(StringTable, ShippedMenusHaveDistinctAccessKeys) {
+  const std::filesystem::path shipped =
+      std::filesystem::path(ZELTO_SOURCE_DIR) / "data" / kStringTableFile;
+  auto key = [](const std::string& caption) {
+    const auto amp = caption.find('&');
+    return amp == std::string::npos || amp + 1 >= caption.size()
+               ? '\0'
+               : static_cast<char>(std::tolower(static_cast<unsigned char>(caption[amp + 1])));
+  };
+  const std::vector<std::vector<int>> menus = {{11, 12}, {13, 14}};  // menu bar, Language menu
+  for (std::int16_t language : {0, 1}) {
+    Table table{};
+    ASSERT_TRUE(LoadStringTable(shipped, language, table));
+    for (const auto& menu : menus) {
+      std::set<char> keys;
+      for (int entry : menu) {
+        const char k = key(table[entry]);
+        EXPECT_NE(k, '\0') << "entry " << entry << " has no access key";
+        EXPECT_TRUE(keys.insert(k).second) << "language " << language << ": entry " << entry
+                                           << " \"" << table[entry] << "\" repeats an access key";
+      }
+    }
+  }
 }
 
 TEST(StringTable, ShippedFileHasEveryUsedEntryInBothLanguages) {

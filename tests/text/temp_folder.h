@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh, empty folder under the system's temporary directory, removed again afterwards.
 #pragma once
 

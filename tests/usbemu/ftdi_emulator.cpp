@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/usbemu/ftdi_emulator.h"
 
 #include <linux/ioctl.h>

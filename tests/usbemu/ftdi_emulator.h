@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FTDI serial adapters emulated where the kernel would sit: umockdev provides their sysfs
 // entries and /dev/bus/usb nodes, and one ioctl handler answers the usbdevfs requests libusb
 // makes, speaking the chip's side (vendor control requests, bulk packets that start with the

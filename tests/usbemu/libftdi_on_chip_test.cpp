@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libftdi1 backend on emulated FTDI chips: the real libusb and libftdi1 calls, the
 // chip's side answered at the usbdevfs level, the simulated programmer behind it.
 #include <gtest/gtest.h>

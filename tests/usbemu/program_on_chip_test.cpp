@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's logic (no windows) in real time on the libftdi backend and an emulated
 // adapter: a user's parameter choice travels through libftdi and libusb to the chip, on to
 // the sensor, and comes back in the next read.

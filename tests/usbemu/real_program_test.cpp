@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real zeltosoft, unchanged, on adapters emulated at the USB level: what the program
 // does is read from the device side (the frames the programmer received and when, the
 // chip's counters), with tolerances of about 300 ms on the order of events.

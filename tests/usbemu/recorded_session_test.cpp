@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A recorded session turned into a scenario (scripts/usbtrace-to-scenario) and played to the
 // libftdi backend through the emulated chip. The recording here is written by the test in
 // umockdev's formats, with frames of the simulated sensor; a real one replaces it as is.

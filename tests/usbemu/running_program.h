@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real zeltosoft started on the emulated adapters: a copy of the executable and its
 // string table in a folder of its own (it writes its parameter file beside itself), started
 // under this process's umockdev preload with the testbed named explicitly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // usbemu_traffic: what the real zeltosoft costs on the USB bus, counted at the emulated
 // chips over a stretch of real time. For bench/run, not a test: the figures depend on the
 // machine, and the umockdev preload inflates the program's CPU, so only call counts compare

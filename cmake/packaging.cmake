@@ -1,0 +1,71 @@
+# SPDX-License-Identifier: MIT
+# What a distribution expects beside the programs: the udev rule, the desktop entry with its
+# icons and AppStream metadata, the licence, and a .deb built by CPack.
+
+# The udev rule goes where udev reads packaged rules: pkg-config's udevdir for a /usr
+# install, else <prefix>/lib/udev/rules.d (a user's own prefix; udev does not read it, the
+# README says how to copy the rule). Debian's udev.pc names /lib/udev, which on a merged-/usr
+# system is /usr/lib/udev: it is kept relative to the prefix so that CPack packs it.
+set(ZELTO_UDEV_RULES_DIR lib/udev/rules.d)
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_get_variable(_zelto_udevdir udev udevdir)
+  endif()
+  if(_zelto_udevdir MATCHES "^/usr/(.+)$" OR _zelto_udevdir MATCHES "^/(lib.*)$")
+    set(ZELTO_UDEV_RULES_DIR "${CMAKE_MATCH_1}/rules.d")
+  endif()
+endif()
+set(ZELTO_UDEV_RULES_DIR "${ZELTO_UDEV_RULES_DIR}" CACHE STRING
+    "Where the adapter's udev rule is installed, relative to the prefix")
+install(FILES data/60-zeltoprog.rules DESTINATION ${ZELTO_UDEV_RULES_DIR})
+
+if(ZELTO_QT)
+  install(FILES data/zeltosoft.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES data/org.zeltosoft.ZeltoSoft.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(DIRECTORY data/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+endif()
+# Debian's place for the licence, in the machine-readable form the archive's tools read: the
+# MIT text of LICENSE under a header, each line indented, empty lines as " .".
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" _zelto_license)
+string(REGEX REPLACE "^MIT License\n\n[^\n]*\n\n" "" _zelto_license "${_zelto_license}")
+string(REGEX REPLACE "\n+$" "" _zelto_license "${_zelto_license}")
+string(REPLACE "\n\n" "\n.\n" _zelto_license "${_zelto_license}")
+string(REPLACE "\n" "\n " _zelto_license "${_zelto_license}")
+file(WRITE "${CMAKE_BINARY_DIR}/copyright"
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+  "Upstream-Name: ZeltoSoft\n"
+  "\n"
+  "Files: *\n"
+  "Copyright: 2026 ZeltoSoft developers\n"
+  "License: Expat\n"
+  " ${_zelto_license}\n")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
+install(FILES "${CMAKE_BINARY_DIR}/copyright" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeltosoft)
+
+# The .deb: cpack -G DEB in a build configured with -DCMAKE_INSTALL_PREFIX=/usr (the program
+# only recognises its install folder when the package installs where the build was told).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zeltosoft)
+set(CPACK_PACKAGE_VENDOR "ZeltoSoft developers")
+set(CPACK_PACKAGE_CONTACT "ZeltoSoft developers <zeltosoft@localhost>")
+set(CPACK_PACKAGE_VERSION "${ZELTO_VERSION_STRING}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "configure and watch Duroz740 radar sensors through the ZeltoProg adapter")
+set(CPACK_PACKAGE_DESCRIPTION
+    "ZeltoSoft finds the ZeltoProg USB programming adapter, identifies the Duroz740 radar\n"
+    "sensor attached to it, reads and writes the sensor's parameters and shows its live\n"
+    "signal. zeltosoft-demo runs the same program on a simulated adapter and sensor.")
+set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries the programs link, found by dpkg-shlibdeps (package dpkg-dev).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+set(CPACK_STRIP_FILES ON)
+# No maintainer scripts: udev notices the new rule file by itself, and the icon and desktop
+# caches are refreshed by dpkg triggers. Nothing needs a running daemon at install time.
+include(CPack)
