@@ -39,7 +39,10 @@ zelto_gtest(cli_tests
     tests/cli/commands_test.cpp
     tests/cli/doctor_test.cpp
     tests/cli/comm_usb_serial_test.cpp
-  LIBS zelto_cli)
+  LIBS zelto_cli PkgConfig::LIBFTDI1)
+if(TARGET cli_tests)
+  target_include_directories(cli_tests PRIVATE ${PROJECT_SOURCE_DIR})
+endif()
 
 if(ZELTO_TESTS)
   # The executable itself, a few quick runs on the simulated bench (each well under 5 s).
