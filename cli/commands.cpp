@@ -103,7 +103,8 @@ int Provision(Context& ctx, Session& s, Changes changes, const char* command, bo
     const std::string why = "this sensor (firmware " + FormatVersion(st.DeviceFwVersion) +
                             ") has no installation height";
     if (height_is_error) return finish(kExitUnsupported, false, why);
-    ctx.err << "zeltoctl: warning: " << serial << ": " << why << "; the profile's height is skipped\n";
+    ctx.err << "zeltoctl: warning: " << serial << ": " << why
+            << "; the profile's height is skipped\n";
     changes[SelHeightDuroz740].reset();
   }
 
@@ -148,8 +149,9 @@ int Provision(Context& ctx, Session& s, Changes changes, const char* command, bo
     if (f.list == SelHeightDuroz740 && !has_height) continue;
     if (after.params.wire[f.list] == target.wire[f.list]) continue;
     if (!differences.empty()) differences += "; ";
-    differences += std::string(f.name) + ": wrote " + FormatParamValue(f.list, target.wire[f.list]) +
-                   ", sensor has " + FormatParamValue(f.list, after.params.wire[f.list]);
+    differences += std::string(f.name) + ": wrote " +
+                   FormatParamValue(f.list, target.wire[f.list]) + ", sensor has " +
+                   FormatParamValue(f.list, after.params.wire[f.list]);
   }
   if (!differences.empty()) return finish(kExitNotVerified, false, "not taken: " + differences);
   return finish(kExitOk, true, "verified");
@@ -203,7 +205,8 @@ int CmdList(Context& ctx) {
     char serial[kDescriptionBufferSize + 1] = {};
     std::uint32_t location = 0;
     const bool has_description =
-        ctx.driver.ListDevices(index, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) == FT_OK;
+        ctx.driver.ListDevices(index, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) ==
+        FT_OK;
     const bool has_serial =
         ctx.driver.ListDevices(index, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) == FT_OK;
     const bool has_location =
@@ -212,8 +215,8 @@ int CmdList(Context& ctx) {
     programmers += programmer ? 1 : 0;
     ctx.out << i << ": description \"" << (has_description ? description : "?") << "\", serial "
             << (has_serial ? serial : "?") << ", location "
-            << (has_location ? Hex4(location) : std::string("?")) << (programmer ? "  <- programmer" : "")
-            << "\n";
+            << (has_location ? Hex4(location) : std::string("?"))
+            << (programmer ? "  <- programmer" : "") << "\n";
   }
   ctx.out << count << " adapter(s), " << programmers << " \"" << kProgrammerDescription << "\"\n";
   return kExitOk;
@@ -366,8 +369,7 @@ int CmdApply(Context& ctx, const std::string& file, bool each) {
   bool waiting_said = false;
   int done = 0, verified = 0;
   auto summary = [&] {
-    ctx.out << done << " sensor(s): " << verified << " verified, " << done - verified
-            << " not\n";
+    ctx.out << done << " sensor(s): " << verified << " verified, " << done - verified << " not\n";
   };
   for (;;) {
     if (!waiting_said) {

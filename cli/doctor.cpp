@@ -113,9 +113,10 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
     }
   }
   if (!rule)
-    problem("the udev rule 99-zeltoprog.rules is not installed, so only root may open the "
-            "adapter; install the package or copy data/99-zeltoprog.rules to "
-            "/etc/udev/rules.d/, then run `udevadm control --reload` and replug");
+    problem(
+        "the udev rule 99-zeltoprog.rules is not installed, so only root may open the "
+        "adapter; install the package or copy data/99-zeltoprog.rules to "
+        "/etc/udev/rules.d/, then run `udevadm control --reload` and replug");
 
   out << "FTDI devices on the bus (sysfs):\n";
   const auto devices = FindFtdiDevices(env.sysfs_usb);
@@ -124,8 +125,8 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
     char node_name[16];
     std::snprintf(node_name, sizeof(node_name), "%03d/%03d", d.bus, d.address);
     const fs::path node = env.dev_usb / node_name;
-    out << "  " << d.name << ": \"" << d.product << "\", serial " << (d.serial.empty() ? "?" : d.serial)
-        << ", " << node.string() << "\n";
+    out << "  " << d.name << ": \"" << d.product << "\", serial "
+        << (d.serial.empty() ? "?" : d.serial) << ", " << node.string() << "\n";
     if (d.product != "ZeltoProg")
       out << "    not a ZeltoProg (its description is \"" << d.product << "\")\n";
     const bool may_open = env.can_open && env.can_open(node);
@@ -146,10 +147,12 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
 
   out << "What the driver shows:\n";
   const int programmers = env.list_bus ? env.list_bus(out) : -1;
-  if (programmers < 0) problem("the driver cannot list the USB devices");
+  if (programmers < 0)
+    problem("the driver cannot list the USB devices");
   else if (programmers == 0 && !devices.empty())
-    problem("FTDI devices are present but the driver sees no \"ZeltoProg\" (permissions, or "
-            "another description)");
+    problem(
+        "FTDI devices are present but the driver sees no \"ZeltoProg\" (permissions, or "
+        "another description)");
   else if (programmers > 1)
     out << "  more than one programmer: choose one with --adapter SERIAL\n";
 

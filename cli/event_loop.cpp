@@ -64,9 +64,13 @@ RealTimeLoop::~RealTimeLoop() {
     if (t != nullptr) t->Detach();
 }
 
-std::int64_t RealTimeLoop::NowMs() const { return SteadyMs() - start_ms_; }
+std::int64_t RealTimeLoop::NowMs() const {
+  return SteadyMs() - start_ms_;
+}
 
-std::unique_ptr<Timer> RealTimeLoop::CreateTimer() { return std::make_unique<RTimer>(*this); }
+std::unique_ptr<Timer> RealTimeLoop::CreateTimer() {
+  return std::make_unique<RTimer>(*this);
+}
 
 Wait RealTimeLoop::RunUntil(const std::function<bool()>& done, std::int64_t limit_ms,
                             bool interruptible) {
@@ -91,9 +95,13 @@ Wait RealTimeLoop::RunUntil(const std::function<bool()>& done, std::int64_t limi
   }
 }
 
-std::int64_t VirtualLoop::NowMs() const { return clock_.NowMs(); }
+std::int64_t VirtualLoop::NowMs() const {
+  return clock_.NowMs();
+}
 
-std::unique_ptr<Timer> VirtualLoop::CreateTimer() { return clock_.CreateTimer(); }
+std::unique_ptr<Timer> VirtualLoop::CreateTimer() {
+  return clock_.CreateTimer();
+}
 
 Wait VirtualLoop::RunUntil(const std::function<bool()>& done, std::int64_t limit_ms,
                            bool interruptible) {

@@ -51,10 +51,13 @@ void LoadStrings(const std::string& given, int language,
       return;
     }
   }
-  if (!given.empty()) std::cerr << "zeltoctl: warning: cannot read the string table " << given << "\n";
+  if (!given.empty())
+    std::cerr << "zeltoctl: warning: cannot read the string table " << given << "\n";
 }
 
-std::uint8_t ToByte(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+std::uint8_t ToByte(int v) {
+  return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 }  // namespace
 
@@ -75,15 +78,19 @@ int main(int argc, char** argv) {
   bool verbose = false;
   app.add_option("--adapter", session.adapter_serial,
                  "Serial number of the programmer to use (see `zeltoctl list`)");
-  app.add_option("--timeout-ms", session.reply_timeout_ms, "Wait for each reply")->capture_default_str()
+  app.add_option("--timeout-ms", session.reply_timeout_ms, "Wait for each reply")
+      ->capture_default_str()
       ->check(CLI::Range(10, 60000));
-  app.add_option("--tries", session.tries, "Requests sent before giving up")->capture_default_str()
+  app.add_option("--tries", session.tries, "Requests sent before giving up")
+      ->capture_default_str()
       ->check(CLI::Range(1, 20));
   app.add_option("--log", log_path, "Append a commissioning record per set/apply to FILE");
-  app.add_option("--log-format", log_format, "Record format")->capture_default_str()
+  app.add_option("--log-format", log_format, "Record format")
+      ->capture_default_str()
       ->check(CLI::IsMember({"csv", "jsonl"}));
   app.add_option("--strings", strings_file, "The string table (default: beside the program)");
-  app.add_option("--lang", lang, "Language of the string table's words")->capture_default_str()
+  app.add_option("--lang", lang, "Language of the string table's words")
+      ->capture_default_str()
       ->check(CLI::IsMember({"en", "it"}));
   app.add_flag("--verbose", verbose, "Also print the core's informational lines");
 
@@ -93,15 +100,21 @@ int main(int argc, char** argv) {
   std::vector<int> sim_params;
   app.add_flag("--sim", use_sim, "Use the simulated bench instead of the USB drivers");
   auto* g = "Simulated bench (with --sim)";
-  app.add_option("--sim-fw", sim_fw, "Sensor firmware, e.g. 0x01FF (no height)")->capture_default_str()->group(g);
+  app.add_option("--sim-fw", sim_fw, "Sensor firmware, e.g. 0x01FF (no height)")
+      ->capture_default_str()
+      ->group(g);
   app.add_option("--sim-serial", sim.serials,
                  "Sensor serial number; several: plugged one after the other")
       ->group(g);
-  app.add_option("--sim-swap-ms", sim.swap_ms, "How long each sensor stays plugged")->capture_default_str()->group(g);
+  app.add_option("--sim-swap-ms", sim.swap_ms, "How long each sensor stays plugged")
+      ->capture_default_str()
+      ->group(g);
   app.add_option("--sim-params", sim_params, "The sensor's stored wire values (5 or 6)")
       ->delimiter(',')
       ->group(g);
-  app.add_option("--sim-adapters", sim.adapters, "Programmers on the bus")->capture_default_str()->group(g);
+  app.add_option("--sim-adapters", sim.adapters, "Programmers on the bus")
+      ->capture_default_str()
+      ->group(g);
   app.add_option("--sim-refuse", sim.refuse, "NAME=VALUE the sensor will not take")->group(g);
   app.add_flag("--sim-held", sim.held_elsewhere, "Another program holds the programmer")->group(g);
   app.add_option("--sim-silent-after-ms", sim.silent_after_ms, "The sensor goes silent then")
@@ -150,12 +163,12 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  zelto::SetDiagSink([verbose](zelto::DiagLevel level, std::string_view category,
-                               std::string_view message) {
-    if (level == zelto::DiagLevel::Info && !verbose) return;
-    std::cerr << "zeltoctl: " << (level == zelto::DiagLevel::Warning ? "warning" : "info") << " ["
-              << category << "]: " << message << "\n";
-  });
+  zelto::SetDiagSink(
+      [verbose](zelto::DiagLevel level, std::string_view category, std::string_view message) {
+        if (level == zelto::DiagLevel::Info && !verbose) return;
+        std::cerr << "zeltoctl: " << (level == zelto::DiagLevel::Warning ? "warning" : "info")
+                  << " [" << category << "]: " << message << "\n";
+      });
 
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);

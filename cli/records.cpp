@@ -85,8 +85,8 @@ std::optional<Profile> ProfileFromJson(const std::string& text, std::string& err
     return std::nullopt;
   }
   if (version->get<int>() != kProfileFormatVersion) {
-    error = "profile format version " + version->dump() + " is not supported (this zeltoctl reads " +
-            std::to_string(kProfileFormatVersion) + ")";
+    error = "profile format version " + version->dump() +
+            " is not supported (this zeltoctl reads " + std::to_string(kProfileFormatVersion) + ")";
     return std::nullopt;
   }
   if (const auto device = j.find("device");

@@ -54,7 +54,9 @@ Session::Session(D2xxPort& driver, EventLoop& loop, SessionOptions options)
   state_.DispatchMode = 1;
 }
 
-Session::~Session() { Close(); }
+Session::~Session() {
+  Close();
+}
 
 void Session::NoteAdapter() {
   std::uint32_t count = 0;
@@ -94,7 +96,7 @@ Outcome Session::Open() {
       return Outcome::kManyProgrammers;
     default:
       return link_.LastOpenStatus() == FT_DEVICE_NOT_OPENED ? Outcome::kAdapterInUse
-                                                           : Outcome::kDriverFailure;
+                                                            : Outcome::kDriverFailure;
   }
   opened_ = true;
   poll_timer_->SetEnabled(true);
@@ -138,8 +140,8 @@ void Session::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
       break;
     case SignalReport:
       if (length >= kSignalReportLength && frame[3] == 2 && on_signal_)
-        on_signal_(SignalSample{loop_.NowMs(), static_cast<std::uint16_t>(frame[4] * 256 + frame[5]),
-                                frame[6] != 0});
+        on_signal_(SignalSample{
+            loop_.NowMs(), static_cast<std::uint16_t>(frame[4] * 256 + frame[5]), frame[6] != 0});
       break;
     default:
       break;
@@ -175,8 +177,8 @@ Outcome Session::IdentifyOnce(int timeout_ms) {
   state_.DeviceSerial.clear();
   state_.DeviceHwVersion = 0;
   state_.DeviceFwVersion = 0;
-  const Outcome o = Exchange(IdentificationRequest, nullptr, 0, [this] { return identified_; }, 1,
-                             timeout_ms);
+  const Outcome o = Exchange(
+      IdentificationRequest, nullptr, 0, [this] { return identified_; }, 1, timeout_ms);
   if (o != Outcome::kOk) return o;
   return state_.DeviceId == kDuroz740Id ? Outcome::kOk : Outcome::kNotDuroz740;
 }
@@ -192,8 +194,9 @@ Outcome Session::Identify() {
 
 Outcome Session::ReadParams(ParamsDecode& reply) {
   params_received_ = false;
-  const Outcome o = Exchange(ReadParamsRequest, nullptr, 0, [this] { return params_received_; },
-                             options_.tries, options_.reply_timeout_ms);
+  const Outcome o = Exchange(
+      ReadParamsRequest, nullptr, 0, [this] { return params_received_; }, options_.tries,
+      options_.reply_timeout_ms);
   if (o != Outcome::kOk) return o;
   reply = last_reply_;
   return reply.AllValid() ? Outcome::kOk : Outcome::kBadReply;
@@ -203,8 +206,9 @@ Outcome Session::WriteParams(const RadarParams& params) {
   std::array<std::uint8_t, kParamCount> payload{};
   const int count = EncodeParamsWrite(params, HasHeight(), payload);
   write_acked_ = false;
-  return Exchange(WriteParamsRequest, payload.data(), static_cast<std::int16_t>(count),
-                  [this] { return write_acked_; }, options_.tries, options_.reply_timeout_ms);
+  return Exchange(
+      WriteParamsRequest, payload.data(), static_cast<std::int16_t>(count),
+      [this] { return write_acked_; }, options_.tries, options_.reply_timeout_ms);
 }
 
 Outcome Session::SetReportMode(std::uint8_t mode) {
@@ -212,8 +216,9 @@ Outcome Session::SetReportMode(std::uint8_t mode) {
   // sensor streaming after we are gone.
   if (mode != 0) report_mode_on_ = true;
   mode_acked_ = false;
-  const Outcome o = Exchange(ReportModeRequest, &mode, 1, [this] { return mode_acked_; },
-                             options_.tries, options_.reply_timeout_ms, mode != 0);
+  const Outcome o = Exchange(
+      ReportModeRequest, &mode, 1, [this] { return mode_acked_; }, options_.tries,
+      options_.reply_timeout_ms, mode != 0);
   if (mode == 0 && o == Outcome::kOk) report_mode_on_ = false;
   return o;
 }

@@ -30,10 +30,10 @@ enum class Outcome {
   kManyProgrammers,
   kDriverFailure,
   kAdapterInUse,
-  kLinkLost,      // the programmer went away during the session
-  kNoAnswer,      // the sensor did not answer within the tries
-  kNotDuroz740,   // another kind of device answered
-  kBadReply,      // a parameter reply with values outside their ranges
+  kLinkLost,     // the programmer went away during the session
+  kNoAnswer,     // the sensor did not answer within the tries
+  kNotDuroz740,  // another kind of device answered
+  kBadReply,     // a parameter reply with values outside their ranges
   kInterrupted,
 };
 

@@ -59,9 +59,9 @@ void SimBench::AttachNext() {
     if (swap_timer_) swap_timer_->SetEnabled(false);
     return;
   }
-  auto& sensor = adapter.Attach<sim::Duroz740>(options_.serials[next_sensor_], 0x0102,
-                                               options_.firmware,
-                                               static_cast<std::uint32_t>(740 + next_sensor_));
+  auto& sensor =
+      adapter.Attach<sim::Duroz740>(options_.serials[next_sensor_], 0x0102, options_.firmware,
+                                    static_cast<std::uint32_t>(740 + next_sensor_));
   ++next_sensor_;
   for (std::size_t i = 0; i < options_.params.size(); ++i)
     sensor.SetParam(static_cast<int>(i), options_.params[i]);

@@ -17,11 +17,11 @@ struct SimOptions {
   std::uint16_t firmware = 0x0200;
   // One sensor per serial number; with several, each is plugged in turn.
   std::vector<std::string> serials{"ZS74000001"};
-  int swap_ms = 1500;                 // how long each sensor stays in the socket
-  std::vector<std::uint8_t> params;   // the sensors' stored wire values, 5 or 6
-  std::vector<std::string> refuse;    // NAME=VALUE the sensors will not take
-  bool held_elsewhere = false;        // another program holds the adapter
-  int silent_after_ms = -1;           // the sensor stops answering after this long
+  int swap_ms = 1500;                // how long each sensor stays in the socket
+  std::vector<std::uint8_t> params;  // the sensors' stored wire values, 5 or 6
+  std::vector<std::string> refuse;   // NAME=VALUE the sensors will not take
+  bool held_elsewhere = false;       // another program holds the adapter
+  int silent_after_ms = -1;          // the sensor stops answering after this long
 };
 
 class SimBench {

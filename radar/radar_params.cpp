@@ -23,7 +23,9 @@ constexpr double kHeightM[] = {2.3, 2.9, 3.5};
 
 }  // namespace
 
-const std::array<ParamField, kParamCount>& ParamFields() { return kFields; }
+const std::array<ParamField, kParamCount>& ParamFields() {
+  return kFields;
+}
 
 const ParamField* FindParamField(std::string_view name) {
   for (const ParamField& f : kFields)

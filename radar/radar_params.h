@@ -24,8 +24,8 @@ struct RadarParams {
 
 struct ParamField {
   ParamList list;
-  const char* name;   // the fixed English identifier ("sensitivity", "relay", ...)
-  std::uint8_t min;   // wire range
+  const char* name;  // the fixed English identifier ("sensitivity", "relay", ...)
+  std::uint8_t min;  // wire range
   std::uint8_t max;
   std::uint8_t first;  // the wire value of the first list position
   int entries;         // list positions the window fills
@@ -36,8 +36,12 @@ const std::array<ParamField, kParamCount>& ParamFields();
 const ParamField* FindParamField(std::string_view name);
 
 // Whether the sensor of this firmware has the installation height.
-constexpr bool HasHeight(std::int32_t firmware) { return firmware >= kHeightFirmware; }
-constexpr int ParamCountFor(std::int32_t firmware) { return HasHeight(firmware) ? 6 : 5; }
+constexpr bool HasHeight(std::int32_t firmware) {
+  return firmware >= kHeightFirmware;
+}
+constexpr int ParamCountFor(std::int32_t firmware) {
+  return HasHeight(firmware) ? 6 : 5;
+}
 
 // List position <-> wire value (sensitivity and relay time are sent as position + 1).
 std::uint8_t WireFromPosition(ParamList list, int position);
@@ -53,7 +57,7 @@ int EncodeParamsWrite(const RadarParams& params, bool has_height,
 // and stops at the first invalid one; `first_invalid` says where that is (kParamCount when
 // all are valid). Without the height, the height field reads as valid 0 whatever byte 5 is.
 struct ParamsDecode {
-  RadarParams params;  // the valid fields; the others keep the defaults
+  RadarParams params;                           // the valid fields; the others keep the defaults
   std::array<std::uint8_t, kParamCount> raw{};  // the bytes as received
   std::array<bool, kParamCount> valid{};
   int first_invalid = kParamCount;

@@ -174,7 +174,8 @@ FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags
       if (bus_->ReadSerial(listed_[index].index, serial) < 0) return FT_OTHER_ERROR;
       if (serial.size() > kMaxSerial) serial.resize(kMaxSerial);
     }
-    const std::string& text = what == FT_OPEN_BY_SERIAL_NUMBER ? serial : listed_[index].description;
+    const std::string& text =
+        what == FT_OPEN_BY_SERIAL_NUMBER ? serial : listed_[index].description;
     char* out = static_cast<char*>(arg2);
     std::memcpy(out, text.data(), text.size());
     out[text.size()] = '\0';
@@ -185,8 +186,7 @@ FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags
 
 FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
-  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER)
-    return FT_NOT_SUPPORTED;
+  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER) return FT_NOT_SUPPORTED;
   const char* text = static_cast<const char*>(arg);
   std::string wanted(text, strnlen(text, kMaxDescription + 1));
 

@@ -69,11 +69,17 @@ TEST(LibftdiBySerial, ListsAndOpensBySerialNumber) {
   ASSERT_EQ(driver.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
   ASSERT_EQ(count, 3u);
   char text[101] = {};
-  EXPECT_EQ(driver.ListDevices(reinterpret_cast<void*>(2), text, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER), FT_OK);
+  EXPECT_EQ(driver.ListDevices(reinterpret_cast<void*>(2), text,
+                               FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER),
+            FT_OK);
   EXPECT_STREQ(text, "S-THREE");
-  EXPECT_NE(driver.ListDevices(reinterpret_cast<void*>(1), text, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER), FT_OK);
+  EXPECT_NE(driver.ListDevices(reinterpret_cast<void*>(1), text,
+                               FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER),
+            FT_OK);
   std::uint32_t location = 0;
-  EXPECT_EQ(driver.ListDevices(reinterpret_cast<void*>(1), &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION), FT_OK);
+  EXPECT_EQ(driver.ListDevices(reinterpret_cast<void*>(1), &location,
+                               FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION),
+            FT_OK);
   EXPECT_EQ(location, 0x0121u);
 
   FT_HANDLE handle = nullptr;

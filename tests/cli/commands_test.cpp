@@ -182,7 +182,8 @@ TEST_F(Commands, HeightOnFirmwareWithoutItIsAnErrorForSetAndSkippedByApply) {
   EXPECT_EQ(s.ParamValue(0), 5);
 
   err_.str("");
-  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 2, "height": 2.9}})");
+  const auto profile =
+      WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 2, "height": 2.9}})");
   EXPECT_EQ(CmdApply(ctx_, profile, false), kExitOk) << err_.str();
   EXPECT_NE(err_.str().find("warning"), std::string::npos);
   EXPECT_EQ(LastWrite().size(), 5u);
@@ -192,8 +193,9 @@ TEST_F(Commands, HeightOnFirmwareWithoutItIsAnErrorForSetAndSkippedByApply) {
 TEST_F(Commands, BadArgumentsNeverReachTheBus) {
   Sensor();
   const std::vector<std::vector<std::string>> bad = {
-      {"loudness=3"}, {"sensitivity"}, {"sensitivity=10"}, {"relay=1,5"},
-      {"speed=1", "speed=2"}, {}, {"=5"}, {"height=2.30m"},
+      {"loudness=3"}, {"sensitivity"},        {"sensitivity=10"},
+      {"relay=1,5"},  {"speed=1", "speed=2"}, {},
+      {"=5"},         {"height=2.30m"},
   };
   for (const auto& args : bad) {
     err_.str("");
@@ -283,8 +285,8 @@ TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
     const char* serial;
     std::uint16_t fw;
   };
-  const std::vector<Step> row = {{0, "ZS74000011", 0x0200}, {3000, "ZS74000012", 0x0101},
-                                 {6000, "ZS74000013", 0x0203}};
+  const std::vector<Step> row = {
+      {0, "ZS74000011", 0x0200}, {3000, "ZS74000012", 0x0101}, {6000, "ZS74000013", 0x0203}};
   adapter_ = &bus_.Plug();
   std::vector<std::unique_ptr<Timer>> timers;
   auto at = [&](std::int64_t t, std::function<void()> f) {
@@ -346,7 +348,8 @@ TEST_F(Commands, SaveThenApplyCopiesOneSensorToAnother) {
 
 TEST_F(Commands, ApplyRejectsABadProfileBeforeOpening) {
   Sensor();
-  EXPECT_EQ(CmdApply(ctx_, WriteProfile(R"({"parameters": {"sensitivity": 3}})"), false), kExitUsage);
+  EXPECT_EQ(CmdApply(ctx_, WriteProfile(R"({"parameters": {"sensitivity": 3}})"), false),
+            kExitUsage);
   EXPECT_NE(err_.str().find("format version"), std::string::npos);
   EXPECT_EQ(CmdApply(ctx_, (folder_.path() / "missing.json").string(), false), kExitFailure);
   EXPECT_EQ(adapter_->Opens(), 0u);

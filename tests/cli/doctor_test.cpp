@@ -85,7 +85,8 @@ TEST_F(Doctor, NamesEachObstacle) {
   EXPECT_NE(text.find("udev rule 99-zeltoprog.rules is not installed"), std::string::npos);
   EXPECT_NE(text.find("1-1.2: no permission on"), std::string::npos);
   EXPECT_NE(text.find("sudo rmmod ftdi_sio"), std::string::npos);
-  EXPECT_NE(text.find("not a ZeltoProg (its description is \"FT232R USB UART\")"), std::string::npos);
+  EXPECT_NE(text.find("not a ZeltoProg (its description is \"FT232R USB UART\")"),
+            std::string::npos);
   EXPECT_NE(text.find("the driver sees no \"ZeltoProg\""), std::string::npos);
   EXPECT_NE(text.find("5 problem(s) found."), std::string::npos) << text;
 }

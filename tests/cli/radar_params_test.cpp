@@ -28,7 +28,10 @@ TEST(RadarParams, DecodeTellsEachFieldAndWhereTheWindowStops) {
       {"speed 3", {5, 2, 3, 0, 0, 0}, true, 2, {5, 2, 1, 0, 0, 0}},
       {"traffic 2", {5, 2, 0, 0, 2, 0}, true, 4, {5, 2, 0, 0, 0, 0}},
       {"height 3 with height", {5, 2, 0, 0, 0, 3}, true, 5, {5, 2, 0, 0, 0, 0}},
-      {"height byte ignored without height", {5, 2, 0, 0, 0, 7}, false, kParamCount,
+      {"height byte ignored without height",
+       {5, 2, 0, 0, 0, 7},
+       false,
+       kParamCount,
        {5, 2, 0, 0, 0, 0}},
       {"two bad fields: the first counts", {5, 0, 9, 0, 0, 0}, true, 1, {5, 1, 1, 0, 0, 0}},
   };
@@ -41,7 +44,8 @@ TEST(RadarParams, DecodeTellsEachFieldAndWhereTheWindowStops) {
     EXPECT_EQ(d.raw, c.payload);
     for (int i = 0; i < kParamCount; ++i) {
       // Validity is per field, not only up to the first bad one.
-      const bool in_range = c.payload[i] >= ParamFields()[i].min && c.payload[i] <= ParamFields()[i].max;
+      const bool in_range =
+          c.payload[i] >= ParamFields()[i].min && c.payload[i] <= ParamFields()[i].max;
       EXPECT_EQ(d.valid[i], in_range || (i == SelHeightDuroz740 && !c.has_height)) << i;
     }
   }
@@ -93,15 +97,15 @@ TEST(RadarParams, PlainNumbersReadAndWriteTheSameValue) {
     int wire;  // -1: refused
   };
   const std::vector<Case> cases = {
-      {"sensitivity", "1", 1},    {"sensitivity", "9", 9},   {"sensitivity", "10", -1},
-      {"sensitivity", "0", -1},   {"sensitivity", " 5", -1}, {"sensitivity", "5x", -1},
-      {"relay", "1.5", 3},        {"relay", "0.5", 1},       {"relay", "4.5", 9},
-      {"relay", "1,5", -1},       {"relay", "0.25", -1},     {"relay", "5", -1},
-      {"relay", "1.50", 3},       {"speed", "2", 2},         {"speed", "", -1},
-      {"filter", "0", 0},         {"filter", "50", 1},       {"filter", "60", 2},
-      {"filter", "1", -1},        {"traffic", "1", 1},       {"traffic", "2", -1},
-      {"height", "2.3", 0},       {"height", "2.90", 1},     {"height", "3.5", 2},
-      {"height", "0", -1},        {"relay", "nan", -1},      {"relay", "inf", -1},
+      {"sensitivity", "1", 1},  {"sensitivity", "9", 9},   {"sensitivity", "10", -1},
+      {"sensitivity", "0", -1}, {"sensitivity", " 5", -1}, {"sensitivity", "5x", -1},
+      {"relay", "1.5", 3},      {"relay", "0.5", 1},       {"relay", "4.5", 9},
+      {"relay", "1,5", -1},     {"relay", "0.25", -1},     {"relay", "5", -1},
+      {"relay", "1.50", 3},     {"speed", "2", 2},         {"speed", "", -1},
+      {"filter", "0", 0},       {"filter", "50", 1},       {"filter", "60", 2},
+      {"filter", "1", -1},      {"traffic", "1", 1},       {"traffic", "2", -1},
+      {"height", "2.3", 0},     {"height", "2.90", 1},     {"height", "3.5", 2},
+      {"height", "0", -1},      {"relay", "nan", -1},      {"relay", "inf", -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.text);

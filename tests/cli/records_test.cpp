@@ -27,7 +27,8 @@ TEST(Profile, RoundTripAndHandEditedForms) {
 
   // Written by hand: integers for halves that are whole, 2.90 for 2.9, fields in any order.
   const auto hand = ProfileFromJson(
-      R"({"parameters": {"height": 2.90, "relay": 2, "filter": 60}, "zeltoctl_profile": 1})", error);
+      R"({"parameters": {"height": 2.90, "relay": 2, "filter": 60}, "zeltoctl_profile": 1})",
+      error);
   ASSERT_TRUE(hand) << error;
   EXPECT_EQ(hand->wire[ValueTonRele740], 4);
   EXPECT_EQ(hand->wire[SelHeightDuroz740], 1);
