@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
@@ -378,7 +379,7 @@ int CmdApply(Context& ctx, const std::string& file, bool each) {
       ctx.out.flush();
       waiting_said = true;
     }
-    o = s.IdentifyOnce(ctx.session.reply_timeout_ms);
+    o = s.IdentifyOnce(std::min(ctx.session.reply_timeout_ms, ctx.each_look_ms));
     if (o == Outcome::kLinkLost) {
       ctx.err << "zeltoctl: " << OutcomeText(o) << "\n";
       summary();

@@ -48,8 +48,10 @@ struct Context {
   std::string log_path;
   LogFormat log_format = LogFormat::kCsv;
   std::function<std::string()> now_utc = UtcNow;
-  // --each: time between looks at the socket while waiting for the next sensor.
-  int each_poll_ms = 500;
+  // --each: time between looks at the socket while waiting for the next sensor, and the
+  // longest wait for each look's answer (an empty socket answers nothing).
+  int each_poll_ms = 250;
+  int each_look_ms = 500;
 };
 
 int CmdList(Context& ctx);
