@@ -366,7 +366,10 @@ int CmdApply(Context& ctx, const std::string& file, bool each) {
     ctx.err << "zeltoctl: " << OutcomeText(o) << "\n";
     return ExitFor(o);
   }
+  // The sensor done last; a sensor that failed is forgotten once the socket is seen empty,
+  // so plugging it in again retries it, while one left in place is not written again.
   std::string last_serial;
+  bool last_failed = false;
   bool waiting_said = false;
   int done = 0, verified = 0;
   auto summary = [&] {
@@ -389,12 +392,14 @@ int CmdApply(Context& ctx, const std::string& file, bool each) {
       summary();
       return kExitInterrupted;
     }
+    if (o == Outcome::kNoAnswer && last_failed) last_serial.clear();
     const std::string serial = s.State().DeviceSerial;
     if (o == Outcome::kOk && serial != last_serial) {
       const int code = Provision(ctx, s, profile->wire, "apply", true, false);
       ++done;
       verified += code == kExitOk ? 1 : 0;
       last_serial = serial;
+      last_failed = code != kExitOk;
       waiting_said = false;
       if (code == kExitInterrupted) {
         summary();

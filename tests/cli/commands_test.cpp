@@ -335,6 +335,39 @@ TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
   EXPECT_NE(out_.str().find("3 sensor(s): 3 verified, 0 not"), std::string::npos) << out_.str();
 }
 
+TEST_F(Commands, ApplyEachRetriesASensorPulledTooEarlyOnlyWhenPluggedAgain) {
+  sim::Duroz740& s = Sensor();
+  LogTo(LogFormat::kJsonl);
+  std::unique_ptr<sim::Device> pulled;
+  // Pulled out while its write is on the way, then left out for a while and plugged again.
+  When([&] { return s.counters().reads >= 1; }, [&] { pulled = adapter_->Detach(); });
+  std::unique_ptr<Timer> replug = clock_.CreateTimer();
+  replug->SetInterval(10000);
+  replug->SetOnTick([&] {
+    replug->SetEnabled(false);
+    adapter_->Attach(std::move(pulled));
+    When([&] { return clock_.NowMs() >= 14000; }, [&] { interrupt_ = true; });
+  });
+  replug->SetEnabled(true);
+  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"speed": 2}})");
+  EXPECT_EQ(CmdApply(ctx_, profile, true), kExitInterrupted);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u) << out_.str() << err_.str();
+  EXPECT_EQ(json::parse(lines[0])["verified"], false);
+  EXPECT_EQ(json::parse(lines[1])["verified"], true);
+  EXPECT_EQ(s.ParamValue(sim::Duroz740::kSpeed), 2);
+  EXPECT_EQ(s.counters().writes, 1u);  // the first write never reached it
+  EXPECT_NE(out_.str().find("2 sensor(s): 1 verified, 1 not"), std::string::npos);
+}
+
+TEST_F(Commands, ALogThatCannotBeWrittenFailsAnOtherwiseGoodSet) {
+  sim::Duroz740& s = Sensor();
+  ctx_.log_path = (folder_.path() / "missing-folder" / "log").string();
+  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=2"}, true), kExitFailure);
+  EXPECT_EQ(s.ParamValue(0), 2);
+  EXPECT_NE(err_.str().find("cannot write the log"), std::string::npos);
+}
+
 TEST_F(Commands, SaveThenApplyCopiesOneSensorToAnother) {
   sim::Duroz740& a = Sensor(0x0200, "ZS74000021");
   for (int i = 0; i < 6; ++i) a.SetParam(i, std::array<std::uint8_t, 6>{2, 9, 0, 2, 1, 1}[i]);
