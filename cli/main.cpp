@@ -42,7 +42,7 @@ void LoadStrings(const std::string& given, int language,
   } else {
     const auto folder = ExecutableFolder();
     candidates.push_back(folder / zelto::kStringTableFile);
-    candidates.push_back(folder / ".." / "lib" / "zeltosoft" / zelto::kStringTableFile);
+    candidates.push_back(folder / ZELTO_STRINGS_FROM_BIN / zelto::kStringTableFile);
   }
   for (const auto& file : candidates) {
     std::array<std::string, zelto::kStringTableSize> loaded{};

@@ -29,6 +29,11 @@ target_compile_definitions(zeltoctl PRIVATE ZELTO_VERSION="${PROJECT_VERSION}")
 set_target_properties(zeltoctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 include(GNUInstallDirs)
+# Where the installed windowed programs keep the string table, seen from the installed
+# zeltoctl, so that the words beside the values are found there too.
+file(RELATIVE_PATH _zelto_strings_from_bin ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
+     ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+target_compile_definitions(zeltoctl PRIVATE ZELTO_STRINGS_FROM_BIN="${_zelto_strings_from_bin}")
 install(TARGETS zeltoctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES cli/zeltoctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
