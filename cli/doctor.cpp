@@ -75,7 +75,8 @@ DoctorEnvironment DoctorEnvironment::System() {
     std::ostringstream listing, errors;
     Context ctx(*driver, name, loop, listing, errors);
     const int code = CmdList(ctx);
-    out << listing.str() << errors.str();
+    std::istringstream lines(listing.str() + errors.str());
+    for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
     if (code != kExitOk) return -1;
     const std::string text = listing.str();
     const auto tail = text.rfind("adapter(s), ");
