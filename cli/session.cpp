@@ -123,7 +123,7 @@ void Session::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
   if (!FrameCheck(frame, length)) return;
   switch (frame[2]) {
     case IdentificationReply:
-      if (StoreIdentity(state_, frame, length)) identified_ = true;
+      if (StoreIdentity(state_, frame, length) != Identification::kIgnored) identified_ = true;
       break;
     case ParamsReply: {
       const bool height = HasHeight();

@@ -4,14 +4,19 @@
 
 namespace zelto {
 
-bool StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length) {
-  if (length != kIdentificationReplyLength) return false;
+Identification StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length) {
+  if (length < kIdentificationReplyLength) return Identification::kIgnored;
   state.DeviceId = frame[3] * 256 + frame[4];
   state.DeviceSerial.assign(reinterpret_cast<const char*>(&frame[5]), 10);
   state.DeviceHwVersion = frame[15] * 256 + frame[16];
   state.DeviceFwVersion = frame[17] * 256 + frame[18];
-  if (state.DeviceId == kDuroz740Id) state.LastDuroz740FwVersion = state.DeviceFwVersion;
-  return true;
+  if (state.DeviceId != kDuroz740Id) return Identification::kOtherDevice;
+  const bool same = state.LastDuroz740Serial == state.DeviceSerial &&
+                    state.LastDuroz740FwVersion == state.DeviceFwVersion;
+  state.LastDuroz740FwVersion = state.DeviceFwVersion;
+  // Ten characters stay in the string's own buffer: no allocation in the receive poll.
+  state.LastDuroz740Serial = state.DeviceSerial;
+  return same ? Identification::kSameDuroz740 : Identification::kNewDuroz740;
 }
 
 void HandleProgrammerFrame(AppState& state, const FrameBytes& frame, std::int16_t length) {

@@ -29,10 +29,19 @@ constexpr std::uint8_t kReportModeSignal = 2;
 // Stored length of an IdentificationReply: framing, code, 16 payload bytes, checksum.
 constexpr std::int16_t kIdentificationReplyLength = 23;
 
-// Copies the identity fields of an IdentificationReply into the device identity. Replies of
-// any other length are ignored, so nothing is ever read from bytes an earlier frame left in
-// the buffer. Returns whether the identity was set.
-bool StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length);
+// What an identification reply told, measured against the Duroz740 seen last.
+enum class Identification {
+  kIgnored,       // too short to hold the fields: nothing was stored
+  kOtherDevice,   // a device that is not a Duroz740
+  kSameDuroz740,  // the Duroz740 seen last: same serial number and firmware
+  kNewDuroz740,   // a Duroz740 with another serial number or firmware than the last one
+};
+
+// Copies the identity fields of an IdentificationReply into the device identity and
+// remembers a Duroz740's serial number and firmware. A reply shorter than the fields is
+// ignored, so nothing is ever read from bytes an earlier frame left in the buffer; a longer
+// one (a firmware that appends a byte) keeps the fields at their places.
+Identification StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length);
 
 // The programmer-mode frame handler: only the identification reply matters here.
 void HandleProgrammerFrame(AppState& state, const FrameBytes& frame, std::int16_t length);

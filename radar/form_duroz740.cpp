@@ -1,5 +1,6 @@
 #include "radar/form_duroz740.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -8,6 +9,7 @@
 #include <QMenuBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QWheelEvent>
 
 #include "app/qt_common.h"
 #include "radar/area_canvas.h"
@@ -69,6 +71,14 @@ void ParamCombo::showPopup() {
   // choice can arrive.
   if (on_drop_down) on_drop_down();
   QComboBox::showPopup();
+}
+
+void ParamCombo::wheelEvent(QWheelEvent* event) {
+  if (!hasFocus() && !view()->isVisible()) {
+    event->ignore();  // left to the parent, as if the list were not there
+    return;
+  }
+  QComboBox::wheelEvent(event);
 }
 
 FormDuroz740::FormDuroz740(RadarEvents& events, QWidget* parent)

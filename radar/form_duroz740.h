@@ -21,12 +21,17 @@ class AreaCanvas;
 class LedIndicator;
 class SignalBar;
 
-// A drop-down list that tells when its list drops open (the user's DropDown).
+// A drop-down list that tells when its list drops open (the user's DropDown). The mouse
+// wheel changes it only while it has the keyboard focus or its list is open: a wheel turned
+// over the frame on the way elsewhere must not become a choice that is written to the sensor.
 class ParamCombo : public QComboBox {
  public:
   using QComboBox::QComboBox;
   std::function<void()> on_drop_down;
   void showPopup() override;
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override;
 };
 
 class FormDuroz740 : public QMainWindow, public RadarView {

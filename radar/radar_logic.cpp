@@ -84,8 +84,7 @@ void RadarWindowLogic::Load() {
 
   timer_gest_conn_->SetInterval(kConnTickMs);
   timer_gest_conn_->SetEnabled(true);
-  state_.ReadParamsPending = true;
-  state_.ReportModePending = true;
+  ReadSensorAgain(state_);
   RadarConnTick();
   // A load run that already lost the sensor has handed back to the main window; the window
   // is gone and must not turn into one whose closing ends the program.
@@ -120,10 +119,24 @@ void RadarWindowLogic::SetListIndex(ParamList list, int index) {
   view_->SetListIndex(list, index);
 }
 
+std::uint8_t RadarWindowLogic::ListByte(ParamList list) const {
+  // Sensitivity and relay time travel as position + 1.
+  const int offset = list <= ValueTonRele740 ? 1 : 0;
+  return static_cast<std::uint8_t>(index_[list] + offset);
+}
+
+std::uint8_t RadarWindowLogic::WriteByte(ParamList list) const {
+  return state_.ParamPicked[list] ? ListByte(list) : state_.SensorParams[list];
+}
+
 bool RadarWindowLogic::RadarParamsChanged() const {
+  // Only a pick of the user's can differ from the sensor: whatever else the lists show (the
+  // window's first selections, a field the last reply could not fill) is never written.
   bool changed = false;
-  for (int i = 0; i < kParamCount; ++i)
-    if (index_[i] != state_.LastParams[i] && !state_.ListOpen[i]) changed = true;
+  for (int i = 0; i < kParamCount; ++i) {
+    const auto list = static_cast<ParamList>(i);
+    if (WriteByte(list) != state_.SensorParams[i] && !state_.ListOpen[i]) changed = true;
+  }
   return changed;
 }
 
@@ -134,12 +147,7 @@ void RadarWindowLogic::RadarConnTick() {
     if (s.ReadParamsPending) {
       Send(ReadParamsRequest, payload, 0);
     } else if (RadarParamsChanged()) {
-      payload[0] = static_cast<std::uint8_t>(index_[TreshDuroz740] + 1);
-      payload[1] = static_cast<std::uint8_t>(index_[ValueTonRele740] + 1);
-      payload[2] = static_cast<std::uint8_t>(index_[VelSenseDuroz740]);
-      payload[3] = static_cast<std::uint8_t>(index_[FilterLineDuroz740]);
-      payload[4] = static_cast<std::uint8_t>(index_[FlagHighTrafficDuroz740]);
-      payload[5] = static_cast<std::uint8_t>(index_[SelHeightDuroz740]);
+      for (int i = 0; i < kParamCount; ++i) payload[i] = WriteByte(static_cast<ParamList>(i));
       Send(WriteParamsRequest, payload, s.DeviceFwVersion >= kHeightFirmware ? 6 : 5);
     }
   }
@@ -162,6 +170,7 @@ void RadarWindowLogic::RadarConnTick() {
                                                "FW: " + FormatVersion(s.DeviceFwVersion));
   } else {
     if (s.IdMissCount < 32767) ++s.IdMissCount;
+    s.SensorMissed = true;
     if (s.IdMissCount >= 3) view_->SetStatusPanel(kStatusPanelKey, s.StringTable[30]);
   }
   if (s.IdMissCount >= 6 && !unloaded_) {
@@ -175,23 +184,44 @@ void RadarWindowLogic::RadarConnTick() {
   s.IdCheckTicks = 0;
 }
 
+void ReadSensorAgain(AppState& state) {
+  state.ReadParamsPending = true;
+  state.ReportModePending = true;
+  state.ParamPicked.fill(false);
+  state.SensorMissed = false;
+  state.LinkReopened = false;
+}
+
 void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
                       std::int16_t length) {
   if (!FrameCheck(frame, length)) return;
   switch (frame[2]) {
-    case IdentificationReply:
-      StoreIdentity(state, frame, length);
+    case IdentificationReply: {
+      // Another sensor in the socket, or ours back after missed checks or over a reopened
+      // link (pulled and put back, or the programmer unplugged: either way it may have
+      // restarted without its report mode). Its parameters are read and its signal asked for
+      // before the next run can write.
+      const Identification found = StoreIdentity(state, frame, length);
+      if (found == Identification::kNewDuroz740 ||
+          (found == Identification::kSameDuroz740 && (state.SensorMissed || state.LinkReopened)))
+        ReadSensorAgain(state);
       break;
+    }
     case ParamsReply: {
       // A reply too short for this sensor's fields is ignored whole rather than read from
       // bytes an earlier frame left behind.
       const bool has_height = state.LastDuroz740FwVersion >= kHeightFirmware;
       if (length < (has_height ? kParamsReplyLength6 : kParamsReplyLength5)) break;
+      for (int i = 0; i < (has_height ? kParamCount : kParamCount - 1); ++i)
+        state.SensorParams[i] = frame[3 + i];
       if (window != nullptr) window->RadarApplyParams(frame, length);
       state.ReadParamsPending = false;
       break;
     }
     case WriteParamsAck:
+      // The sensor has answered the picks the write carried; the read that follows shows
+      // what it kept.
+      state.ParamPicked.fill(false);
       state.ReadParamsPending = true;
       break;
     case ReportModeAck:
@@ -219,6 +249,7 @@ void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*
     if (value == 0 || value > ListCount(list)) return;
     SetListIndex(list, value - 1);
     s.LastParams[list] = static_cast<std::int16_t>(ListIndex(list));
+    s.ParamPicked[list] = false;
     if (list == TreshDuroz740) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
   }
   for (ParamList list : {VelSenseDuroz740, FilterLineDuroz740, FlagHighTrafficDuroz740}) {
@@ -226,6 +257,7 @@ void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*
     if (value > ListCount(list) - 1) return;
     SetListIndex(list, value);
     s.LastParams[list] = static_cast<std::int16_t>(ListIndex(list));
+    s.ParamPicked[list] = false;
   }
   // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
   // last: the identity itself is cleared before every identification request, and a reply
@@ -241,6 +273,7 @@ void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*
     SetListIndex(SelHeightDuroz740, 0);
   }
   s.LastParams[SelHeightDuroz740] = static_cast<std::int16_t>(ListIndex(SelHeightDuroz740));
+  s.ParamPicked[SelHeightDuroz740] = false;
   DisplayHeight();
 }
 
@@ -286,7 +319,10 @@ void RadarWindowLogic::DisplayHeight() {
 void RadarWindowLogic::OnListDropDown(ParamList list) { state_.ListOpen[list] = true; }
 
 void RadarWindowLogic::OnListClick(ParamList list, int index) {
-  if (index >= 0 && index < ListCount(list)) index_[list] = index;
+  if (index >= 0 && index < ListCount(list)) {
+    index_[list] = index;
+    state_.ParamPicked[list] = true;
+  }
   state_.ListOpen[list] = false;
 }
 

@@ -52,7 +52,9 @@ QRect SignalBar::ComputeTrackRect() const {
   const QFontMetrics metrics(scale_font_);
   const int label_width = metrics.horizontalAdvance(QString::number(kScaleMaximum));
   const int half_text = metrics.height() / 2;
-  const int left = label_width + kGap + kTickLength;
+  // One pixel between a number and its tick: the numbers' boxes end there, so the widest,
+  // "20000", is drawn whole.
+  const int left = label_width + 1 + kGap + kTickLength;
   const int top = std::max(kMarkHeight + 1, half_text);
   const int bottom = height() - std::max(2, half_text);
   const int track_width = std::max(6, std::min(22, width() - left - 2));

@@ -21,6 +21,7 @@ class SignalBar : public QWidget {
   // The part of the track that the bar fills (empty at level 0 or below).
   QRect FilledRect() const;
   QRect TrackRect() const;
+  const QFont& ScaleFont() const { return scale_font_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

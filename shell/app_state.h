@@ -39,6 +39,8 @@ struct AppState {
   // cleared before each request, so a parameter reply that arrives between a request and
   // its answer is still judged by the right firmware.
   std::int32_t LastDuroz740FwVersion = 0;
+  // Its serial number, kept alike: another serial or firmware in radar mode is another sensor.
+  std::string LastDuroz740Serial;
 
   // Window flow.
   std::int16_t DispatchMode = 0;  // 0 programmer, 1 radar
@@ -53,6 +55,9 @@ struct AppState {
 
   // USB link.
   bool LinkOpen = false;
+  // Set by every successful open. In radar mode the link is reopened only after it failed,
+  // perhaps because the programmer was unplugged and the sensor lost its power.
+  bool LinkReopened = false;
   FT_HANDLE DeviceHandle = nullptr;
 
   // Receive ring and frame assembler. The ring has one element more than it uses.
@@ -71,6 +76,15 @@ struct AppState {
   std::int16_t IdMissCount = 0;
   std::array<std::int16_t, kParamCount> LastParams{};
   std::array<bool, kParamCount> ListOpen{};
+  // The parameter bytes of the last ParamsReply as the sensor sent them. A write carries them
+  // for every list the user has not picked in, so a field the lists could not take, or did
+  // not look at, goes back to the sensor as it was.
+  std::array<std::uint8_t, kParamCount> SensorParams{};
+  // Per list: the user picked an entry that no acknowledged write has carried yet.
+  std::array<bool, kParamCount> ParamPicked{};
+  // An identification check missed since the parameters were last asked for: the sensor
+  // may have been pulled, swapped or restarted meanwhile.
+  bool SensorMissed = false;
 };
 
 }  // namespace zelto

@@ -37,6 +37,12 @@ void Duroz740::ReplyOtherValue(int param, std::uint8_t value) {
 
 void Duroz740::ClearOtherValues() { other_value_.fill(-1); }
 
+void Duroz740::Restart() {
+  mode_ = 0;
+  walk_length_ = 0;
+  ++restarts_;
+}
+
 std::uint16_t Duroz740::ThresholdFor(int sensitivity) {
   const int s = std::clamp(sensitivity, 1, 9);
   return static_cast<std::uint16_t>(1000 + (9 - s) * 1000);

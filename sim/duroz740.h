@@ -58,6 +58,11 @@ class Duroz740 : public Device {
   void ReplyOtherValue(int param, std::uint8_t value);
   void ClearOtherValues();
 
+  // Starts again as after a power loss: the stored parameters stay, the report mode goes
+  // back to 0 (no signal reports until the host asks again).
+  void Restart();
+  std::uint64_t Restarts() const { return restarts_; }
+
   std::uint8_t ReportMode() const { return mode_; }
   void SetReportPeriodMs(int ms) { report_period_ms_ = ms < 1 ? 1 : ms; }
   int ReportPeriodMs() const { return report_period_ms_; }
@@ -96,6 +101,7 @@ class Duroz740 : public Device {
   bool last_status_ = false;
 
   Counters counters_;
+  std::uint64_t restarts_ = 0;
 };
 
 }  // namespace zelto::sim

@@ -52,6 +52,7 @@ int CommUsb::UsbOpen() {
   state_.DeviceHandle = handle;
   UsbReset();  // a failed reset leaves a usable link
   state_.LinkOpen = true;
+  state_.LinkReopened = true;
   return kLinkOk;
 }
 

@@ -290,6 +290,8 @@ INSTANTIATE_TEST_SUITE_P(Reads, IdentificationRoundTrip,
 
 class RadarOnTheBench : public BenchFlow {
  protected:
+  // Asserts: callers wrap it in ASSERT_NO_FATAL_FAILURE, so a window that did not open stops
+  // the test instead of letting it run on without one.
   void OpenAt3s(std::uint16_t fw = 0x0200) {
     sensor_ = &PlugSensor(fw);
     Start();
@@ -327,7 +329,7 @@ TEST_F(RadarOnTheBench, OpeningReadsParamsStartsReportsAndShowsTheSensor) {
 }
 
 TEST_F(RadarOnTheBench, UserChoiceIsWrittenOnceAndReadBack) {
-  OpenAt3s();
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(4000);
   const std::size_t mark = adapter_->HostFrames().size();
   program_->RadarWindowEvents().OnListDropDown(FlagHighTrafficDuroz740);
@@ -352,7 +354,7 @@ TEST_F(RadarOnTheBench, UserChoiceIsWrittenOnceAndReadBack) {
 }
 
 TEST_F(RadarOnTheBench, OldFirmwareWritesFiveValues) {
-  OpenAt3s(0x01FF);
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s(0x01FF));
   AdvanceTo(4000);
   const std::size_t mark = adapter_->HostFrames().size();
   program_->RadarWindowEvents().OnListClick(TreshDuroz740, 0);
@@ -368,7 +370,7 @@ TEST_F(RadarOnTheBench, OldFirmwareWritesFiveValues) {
 }
 
 TEST_F(RadarOnTheBench, RefusedValueFlowsBackToTheList) {
-  OpenAt3s();
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(4000);
   sensor_->RefuseAllValues(sim::Duroz740::kSensitivity);
   const int own = sensor_->ParamValue(sim::Duroz740::kSensitivity);
@@ -381,7 +383,7 @@ TEST_F(RadarOnTheBench, RefusedValueFlowsBackToTheList) {
 }
 
 TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
-  OpenAt3s();
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(3500);  // the first check finds the sensor
   EXPECT_EQ(state_.IdMissCount, 0);
   AdvanceTo(4050);
@@ -421,7 +423,7 @@ TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
 }
 
 TEST_F(RadarOnTheBench, UnpluggedProgrammerLosesTheSensorToo) {
-  OpenAt3s();
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(3600);
   bus_.Unplug(*adapter_);
   // The answer to the 3.5 s request came before the unplug: the check at 4.1 s still finds
@@ -438,8 +440,66 @@ TEST_F(RadarOnTheBench, UnpluggedProgrammerLosesTheSensorToo) {
   EXPECT_EQ(ui_.radars.size(), 2u);
 }
 
+// The programmer unplugged for a moment, or the sensor pulled and put back, within the loss
+// window: the sensor restarts without its report mode. The window reads it again and the
+// signal comes back; the sensor's parameters are not touched.
+class SensorBackAfterARestart : public RadarOnTheBench,
+                                public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SensorBackAfterARestart, SignalComesBackWithoutAWrite) {
+  const std::string how = GetParam();
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s());
+  AdvanceTo(4000);
+  ASSERT_EQ(sensor_->ReportMode(), 2);
+  std::unique_ptr<sim::Device> pulled;
+  if (how == "unplug")
+    bus_.Unplug(*adapter_);
+  else
+    pulled = adapter_->Detach();
+  sensor_->Restart();
+  AdvanceTo(5500);
+  if (how == "unplug")
+    bus_.Replug(*adapter_);
+  else
+    adapter_->Attach(std::move(pulled));
+  AdvanceTo(7000);
+  ASSERT_EQ(ui_.radars.size(), 1u) << "the window stayed open";
+  EXPECT_FALSE(view_->unloaded);
+  EXPECT_EQ(sensor_->ReportMode(), 2);
+  const std::uint64_t reports = sensor_->counters().reports;
+  view_->bar = -1;
+  AdvanceTo(7500);
+  EXPECT_GE(sensor_->counters().reports, reports + 4);
+  EXPECT_NE(view_->bar, -1) << "the bar moves again";
+  EXPECT_EQ(sensor_->counters().writes, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SensorBackAfterARestart, ::testing::Values("unplug", "pull"));
+
+// A bench operator swaps one Duroz740 for another within the loss window: the window shows
+// the new sensor's values, starts its signal, and a later pick changes only what was picked.
+TEST_F(RadarOnTheBench, SwappedSensorIsReadAndKeepsItsOwnValues) {
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s());
+  AdvanceTo(4050);
+  adapter_->Detach();
+  AdvanceTo(5000);
+  auto& second = adapter_->Attach<sim::Duroz740>("0000000002", 0x0102, 0x0201);
+  const std::array<std::uint8_t, 6> own = {8, 6, 0, 0, 1, 2};
+  for (int p = 0; p < 6; ++p) second.SetParam(p, own[p]);
+  AdvanceTo(6500);
+  ASSERT_FALSE(view_->unloaded);
+  EXPECT_EQ(view_->panels["DevMatr"], "0000000002 - HW: 102 - FW: 201");
+  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 7);
+  EXPECT_EQ(radar_->ListIndex(ValueTonRele740), 5);
+  EXPECT_EQ(second.ReportMode(), 2);
+  EXPECT_EQ(second.counters().writes, 0u);
+  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
+  AdvanceTo(7500);
+  EXPECT_EQ(second.Params(), (std::array<std::uint8_t, 6>{8, 6, 0, 2, 1, 2}));
+}
+
 TEST_F(RadarOnTheBench, UserCloseStopsReportsAndEndsTheProgram) {
-  OpenAt3s();
+  ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(4000);
   EXPECT_EQ(sensor_->ReportMode(), 2);
   const std::size_t mark = adapter_->HostFrames().size();

@@ -323,6 +323,21 @@ TEST(HandleProgrammerFrame, IgnoredFrames) {
   }
 }
 
+// A firmware that appends bytes to its identification keeps the fields at their places.
+TEST(HandleProgrammerFrame, LongerReplyIsRead) {
+  Bytes f = {1, 2, 1, 1, 1, 'S', 'N', '0', '0', '0', '0', '0', '0', '4', '2', 1, 2, 2, 1, 9};
+  std::uint32_t sum = 0;
+  for (std::size_t i = 2; i < f.size(); ++i) sum += f[i];
+  f.push_back(static_cast<std::uint8_t>(sum >> 8));
+  f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
+  f.insert(f.end(), {1, 3});
+  AppState state;
+  HandleProgrammerFrame(state, ToFrame(f), static_cast<std::int16_t>(f.size()));
+  EXPECT_EQ(state.DeviceId, 257);
+  EXPECT_EQ(state.DeviceSerial, "SN00000042");
+  EXPECT_EQ(state.DeviceFwVersion, 0x0201);
+}
+
 TEST(HandleProgrammerFrame, SerialKeepsZeroBytes) {
   Bytes f = {1, 2, 1, 0, 5, 'A', 0, 'B', 0, 0, 0, 0, 0, 0, 'Z', 0, 1, 0, 1};
   std::uint32_t sum = 0;

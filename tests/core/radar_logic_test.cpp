@@ -313,14 +313,15 @@ TEST_F(RadarLogicTest, OpenedListStaysOutUntilItsNextClick) {
   Receive(ParamsReply, {5, 1, 1, 0, 0, 0});
   Receive(ReportModeAck, {});
   Identify();
+  // A pick, then the list is dropped open again before the write went out: the difference
+  // waits for the list's next Click.
+  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
   program_->RadarWindowEvents().OnListDropDown(FilterLineDuroz740);
-  // A reply still moves an open list; the difference it leaves is not written.
-  state_.LastParams[FilterLineDuroz740] = 2;
   Sent();
   Run();
   EXPECT_TRUE(Sent().empty());
   EXPECT_FALSE(radar_->RadarParamsChanged());
-  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 0);
+  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
   EXPECT_TRUE(radar_->RadarParamsChanged());
 }
 
@@ -346,6 +347,153 @@ TEST_F(RadarLogicTest, HeightSurvivesRepliesInTheIdentificationGap) {
       Receive(WriteParamsAck, {});
     }
   }
+}
+
+// A reply the lists could only partly take: nothing is written on its account, and a later
+// write carries the sensor's own bytes for every field the user did not pick, whatever the
+// lists happen to show. A sensor that keeps its values is not written again.
+struct PartialRow {
+  const char* name;
+  Bytes reply;
+  ParamList picked;
+  int index;
+  Bytes write;
+};
+void PrintTo(const PartialRow& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PartlyRejectedReply : public RadarLogicTest,
+                            public ::testing::WithParamInterface<PartialRow> {};
+
+TEST_P(PartlyRejectedReply, WritesOnlyWhatTheUserPicked) {
+  const PartialRow& row = GetParam();
+  Open(0x0200);
+  Receive(ReportModeAck, {});
+  Receive(ParamsReply, row.reply);
+  Sent();
+  for (int run = 0; run < 3; ++run) {
+    Identify();
+    Run();
+  }
+  EXPECT_TRUE(Sent().empty()) << "the reply on its own caused a write";
+
+  program_->RadarWindowEvents().OnListDropDown(row.picked);
+  program_->RadarWindowEvents().OnListClick(row.picked, row.index);
+  Identify();
+  Run();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, row.write}}));
+
+  // The sensor answers and reports what it held before: the pick is answered, and the reply
+  // that follows causes nothing either.
+  Receive(WriteParamsAck, {});
+  Identify();
+  Run();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{ReadParamsRequest, {}}}));
+  Receive(ParamsReply, row.reply);
+  for (int run = 0; run < 3; ++run) {
+    Identify();
+    Run();
+  }
+  EXPECT_TRUE(Sent().empty()) << "written again after the acknowledgement";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, PartlyRejectedReply,
+    ::testing::Values(
+        PartialRow{"RelayOutOfRange", {5, 10, 2, 1, 1, 2}, TreshDuroz740, 6, {7, 10, 2, 1, 1, 2}},
+        PartialRow{"HeightOutOfRange", {5, 1, 1, 0, 0, 3}, ValueTonRele740, 3, {5, 4, 1, 0, 0, 3}},
+        PartialRow{
+            "SensitivityZero", {0, 2, 1, 0, 0, 2}, FilterLineDuroz740, 2, {0, 2, 1, 2, 0, 2}},
+        // The list still shows the window's first selection; the user picks it on purpose.
+        PartialRow{"PickOfTheShownEntryAfterTheRejectedField",
+                   {5, 2, 3, 1, 1, 2},
+                   FlagHighTrafficDuroz740,
+                   0,
+                   {5, 2, 3, 1, 0, 2}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The identification of another Duroz740 (a sensor swapped on the bench), of the same one
+// with other firmware, or of the same one after missed checks (it may have restarted) makes
+// the window read the parameters and ask for signal reports again before anything is
+// written, and drops a pick that was meant for the sensor before.
+struct RefoundRow {
+  const char* name;
+  const char* serial;
+  int fw;
+  int missed_checks;
+  bool link_lost;  // the link failed and was opened again, no check missed
+  bool reread;
+};
+void PrintTo(const RefoundRow& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SensorRefound : public RadarLogicTest, public ::testing::WithParamInterface<RefoundRow> {};
+
+TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
+  const RefoundRow& row = GetParam();
+  Open(0x0200);
+  // The opening identity came from the main window's handler.
+  Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
+  Receive(ParamsReply, {5, 2, 1, 0, 0, 2});
+  Receive(ReportModeAck, {});
+  clock_.AdvanceBy(500);  // the first check finds the sensor
+  ASSERT_EQ(state_.IdMissCount, 0);
+  for (int miss = 0; miss < row.missed_checks; ++miss) clock_.AdvanceBy(600);
+  ASSERT_EQ(state_.IdMissCount, row.missed_checks);
+  // A pick the old sensor never answered: the write is due at the next run.
+  program_->RadarWindowEvents().OnListClick(VelSenseDuroz740, 2);
+  if (row.link_lost) {
+    driver_.queue_status = FT_IO_ERROR;
+    program_->PollTick();
+    ASSERT_FALSE(state_.LinkOpen);
+    driver_.queue_status = FT_OK;
+  }
+  Sent();
+  Receive(IdentificationReply, IdPayload(257, row.serial, 0x0102, row.fw));
+  clock_.AdvanceBy(100);
+  const std::vector<Msg> sent = Sent();
+  if (!row.reread) {
+    EXPECT_EQ(sent, (std::vector<Msg>{{WriteParamsRequest, {5, 2, 2, 0, 0, 2}}}));
+    return;
+  }
+  EXPECT_EQ(sent, (std::vector<Msg>{{ReadParamsRequest, {}}, {ReportModeRequest, {2}}}));
+  // The new sensor's relay time is out of the list's range, so the speed list keeps showing
+  // the old pick; neither reaches the new sensor.
+  Receive(ParamsReply, {3, 10, 0, 2, 1, 1});
+  Receive(ReportModeAck, {});
+  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 2);
+  Receive(IdentificationReply, IdPayload(257, row.serial, 0x0102, row.fw));
+  clock_.AdvanceBy(300);
+  for (const Msg& m : Sent()) EXPECT_NE(m.code, WriteParamsRequest) << m;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identifications, SensorRefound,
+    ::testing::Values(RefoundRow{"SameSensorNoMiss", "0000000001", 0x0200, 0, false, false},
+                      RefoundRow{"OtherSerial", "0000000002", 0x0200, 0, false, true},
+                      RefoundRow{"OtherFirmware", "0000000001", 0x0201, 0, false, true},
+                      RefoundRow{"SameSensorAfterOneMiss", "0000000001", 0x0200, 1, false, true},
+                      RefoundRow{"SameSensorAfterFourMisses", "0000000001", 0x0200, 4, false, true},
+                      RefoundRow{"SameSensorOverAReopenedLink", "0000000001", 0x0200, 0, true,
+                                 true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A firmware that appends a byte to its identification is still identified; a reply too short
+// to hold the fields is not read.
+TEST_F(RadarLogicTest, LongerIdentificationReplyIsRead) {
+  Open();
+  Bytes longer = IdPayload(257, "SN00000042", 0x0103, 0x0205);
+  longer.push_back(0x7F);
+  program_->ResetDeviceIdentity();
+  Receive(IdentificationReply, longer);
+  EXPECT_EQ(state_.DeviceId, 257);
+  EXPECT_EQ(state_.DeviceSerial, "SN00000042");
+  EXPECT_EQ(state_.DeviceFwVersion, 0x0205);
+  program_->ResetDeviceIdentity();
+  Receive(IdentificationReply, Bytes(longer.begin(), longer.end() - 2));
+  EXPECT_EQ(state_.DeviceId, 0);
 }
 
 TEST_F(RadarLogicTest, SignalReportShowsLevelBarLedAndPeak) {

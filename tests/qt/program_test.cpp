@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QtTest>
 #include <array>
 #include <filesystem>
@@ -99,6 +100,7 @@ class ProgramTest : public QObject {
   void decimalSeparatorFollowsTheLocale_data();
   void decimalSeparatorFollowsTheLocale();
   void choiceInTheRealListReachesTheSensor();
+  void wheelAcrossTheFrameWritesNothing();
   void lostSensorBringsTheMainWindowBackAndTheProgramRuns();
   void closingTheRadarWindowEndsTheProgram();
 };
@@ -223,6 +225,36 @@ void ProgramTest::choiceInTheRealListReachesTheSensor() {
   QVERIFY(world.Radar() == radar);
 }
 
+// The user turns the wheel over the lists on the way to somewhere else: only the list that
+// has the focus (the sensitivity, when the window opens) takes it.
+void ProgramTest::wheelAcrossTheFrameWritesNothing() {
+  World world;
+  QVERIFY(world.OpenRadarWindow());
+  FormDuroz740* radar = world.Radar();
+  QVERIFY(QTest::qWaitForWindowActive(radar));
+  QComboBox* sensitivity = radar->List(TreshDuroz740);
+  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(sensitivity));
+  world.clock.AdvanceBy(1000);
+  const std::array<std::uint8_t, 6> before = world.Sensor().Params();
+  const auto wheel = [](QWidget* list) {
+    const QPointF at = list->rect().center();
+    QWheelEvent notch(at, list->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list, &notch);
+  };
+  for (ParamList list :
+       {ValueTonRele740, VelSenseDuroz740, FilterLineDuroz740, FlagHighTrafficDuroz740})
+    wheel(radar->List(list));
+  world.clock.AdvanceBy(1000);
+  QCOMPARE(world.Sensor().Params(), before);
+  QCOMPARE(world.Sensor().counters().writes, std::uint64_t{0});
+
+  wheel(sensitivity);
+  QVERIFY(world.clock.AdvanceUntil(
+      [&] { return world.Sensor().ParamValue(sim::Duroz740::kSensitivity) == before[0] + 1; },
+      1000));
+}
+
 void ProgramTest::lostSensorBringsTheMainWindowBackAndTheProgramRuns() {
   World world;
   QVERIFY(!QApplication::quitOnLastWindowClosed());
@@ -230,11 +262,13 @@ void ProgramTest::lostSensorBringsTheMainWindowBackAndTheProgramRuns() {
   // Inside the real event loop: had anything asked the application to quit, exec() would
   // return that instead of our own code.
   QTimer::singleShot(0, [&] {
+    // Armed first: a failed check below returns from this lambda, and the loop must still
+    // end so that the failure is reported rather than waiting for the test's time-out.
+    QTimer::singleShot(100, [] { QCoreApplication::exit(42); });
     QVERIFY(world.OpenRadarWindow());
     world.Sensor().SetSilent(true);
     QVERIFY(world.clock.AdvanceUntil([&] { return world.Radar() == nullptr; }, 10000));
     back = world.Main().isVisible();
-    QTimer::singleShot(100, [] { QCoreApplication::exit(42); });
   });
   QCOMPARE(QApplication::exec(), 42);
   QVERIFY(back);

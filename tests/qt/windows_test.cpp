@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -75,11 +76,13 @@ class WindowsTest : public QObject {
   void radarTabOrderRunsDownTheVisibleLists();
   void radarListEvents();
   void radarListIndexNeverRaisesAClick();
+  void radarWheelChangesOnlyTheFocusedList();
   void radarCloseGoesThroughTheProgram();
   void radarStatusPanelAndWidth();
   void ledColours();
   void barScale_data();
   void barScale();
+  void barScaleTicksAndLabels();
   void areaMapping_data();
   void areaMapping();
   void gridLiesBeneathTheArea();
@@ -380,6 +383,34 @@ void WindowsTest::radarListIndexNeverRaisesAClick() {
   QVERIFY(events.log.empty());
 }
 
+void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
+  RecordingEvents events;
+  FormDuroz740 form(events);
+  for (ParamList list : {TreshDuroz740, ValueTonRele740}) {
+    form.SetListItems(list, {"1", "2", "3", "4", "5"});
+    form.SetListIndex(list, 2);
+  }
+  form.ShowWindow();
+  QApplication::setActiveWindow(&form);
+  QVERIFY(QTest::qWaitForWindowActive(&form));
+  form.List(TreshDuroz740)->setFocus();
+  QTRY_VERIFY(form.List(TreshDuroz740)->hasFocus());
+  const auto wheel = [](QWidget* list) {
+    const QPointF at = list->rect().center();
+    QWheelEvent notch(at, list->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list, &notch);
+  };
+  // Scrolling across the frame over a list that has no focus changes nothing.
+  wheel(form.List(ValueTonRele740));
+  QCOMPARE(form.List(ValueTonRele740)->currentIndex(), 2);
+  QVERIFY(events.log.empty());
+  // The list with the focus takes the wheel as the user's choice.
+  wheel(form.List(TreshDuroz740));
+  QCOMPARE(form.List(TreshDuroz740)->currentIndex(), 3);
+  QCOMPARE(events.log, std::vector<std::string>{"click 0 3"});
+}
+
 void WindowsTest::radarCloseGoesThroughTheProgram() {
   RecordingEvents events;
   FormDuroz740 form(events);
@@ -468,6 +499,42 @@ void WindowsTest::barScale() {
   const QColor above =
       PixelAt(&bar, QPoint(bar.TrackRect().center().x(), bar.TrackRect().top() - 2));
   QCOMPARE(above.red() > 200 && above.green() < 60, over_range);
+}
+
+// The scale beside the bar: a tick every 5000 from 0 at the bottom to 20000 at the top, each
+// with its number, the top one readable in full.
+void WindowsTest::barScaleTicksAndLabels() {
+  SignalBar bar;
+  bar.resize(Twips(1032), Twips(2892));
+  const QImage shown = bar.grab().toImage();
+  const QRect track = bar.TrackRect();
+  const QRect inner = track.adjusted(1, 1, -1, -1);
+  const QColor ink = bar.palette().color(QPalette::WindowText);
+  const QFontMetrics metrics(bar.ScaleFont());
+  for (int mark = 0; mark <= 20000; mark += 5000) {
+    const int y = inner.bottom() - (inner.height() - 1) * mark / 20000;
+    // The tick: a short line ending two pixels before the track.
+    for (int x = track.left() - 6; x <= track.left() - 3; ++x)
+      QVERIFY2(shown.pixelColor(x, y) == ink,
+               qPrintable(QString("tick %1 at x %2").arg(mark).arg(x)));
+    QCOMPARE(shown.pixelColor(track.left() - 2, y), bar.palette().color(QPalette::Window));
+    // The number, right-aligned before the tick and centred on it: drawn alone on a blank
+    // image of the same size, it gives the same pixels.
+    QImage alone(shown.size(), shown.format());
+    alone.fill(bar.palette().color(QPalette::Window));
+    {
+      QPainter painter(&alone);
+      painter.setFont(bar.ScaleFont());
+      painter.setPen(ink);
+      const QRect box(0, y - metrics.height() / 2, track.left() - 7, metrics.height());
+      painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, QString::number(mark));
+    }
+    const QRect text_area(0, y - metrics.height() / 2, track.left() - 7, metrics.height());
+    QCOMPARE(shown.copy(text_area), alone.copy(text_area));
+  }
+  // "20000" fits between the left edge and its tick, so no digit is cut off.
+  QVERIFY(metrics.horizontalAdvance("20000") <= track.left() - 7);
+  QVERIFY(inner.top() - metrics.height() / 2 >= 0);
 }
 
 void WindowsTest::areaMapping_data() {

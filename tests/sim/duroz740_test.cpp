@@ -99,6 +99,20 @@ TEST_F(SensorTest, ReportModeTwoStreamsEvery100MsUntilModeZero) {
   EXPECT_EQ(s.ReportMode(), 0);
 }
 
+TEST_F(SensorTest, RestartStopsTheReportsAndKeepsTheParameters) {
+  Duroz740& s = SensorBench();
+  s.SetParam(Duroz740::kSensitivity, 8);
+  ASSERT_EQ(Send(kReportModeRequest, {2}), FT_OK);
+  ASSERT_EQ(PollFor(300, 5).size(), 4u);  // the acknowledgement and three reports
+  s.Restart();
+  EXPECT_EQ(s.ReportMode(), 0);
+  EXPECT_TRUE(PollFor(1000, 5).empty()) << "no reports until asked again";
+  EXPECT_EQ(ReadParams().at(0), 8);
+  ASSERT_EQ(Send(kReportModeRequest, {2}), FT_OK);
+  EXPECT_EQ(PollFor(300, 5).size(), 4u);
+  EXPECT_EQ(s.Restarts(), 1u);
+}
+
 TEST_F(SensorTest, StatusFlagIsSetExactlyWhileTheLevelIsOverThreshold) {
   for (int s = 1; s < 9; ++s) EXPECT_GT(Duroz740::ThresholdFor(s), Duroz740::ThresholdFor(s + 1));
   Duroz740& s = SensorBench();

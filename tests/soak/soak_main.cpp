@@ -87,6 +87,10 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(f.radar_closings));
   std::printf("reopened after closing:    %lld to %lld ms\n",
               static_cast<long long>(f.reopen_min_ms), static_cast<long long>(f.reopen_max_ms));
+  std::printf(
+      "sensor found again:        %llu times followed by its signal (%llu sensor restarts)\n",
+      static_cast<unsigned long long>(f.refinds_watched),
+      static_cast<unsigned long long>(f.sensor_restarts));
   std::printf("quiet silences:            %llu closed the window\n",
               static_cast<unsigned long long>(f.silences));
   std::printf(

@@ -34,6 +34,17 @@ constexpr std::array<const char*, kParamCount> kParamNames = {
 
 // The sensor's own first values, none of them what a freshly opened window selects.
 constexpr std::array<std::uint8_t, kParamCount> kInitialValues = {7, 3, 2, 2, 1, 2};
+// The second sensor's, none of them the first one's either (high-traffic mode has only two).
+constexpr std::array<std::uint8_t, kParamCount> kSecondValues = {3, 7, 0, 1, 0, 1};
+// Values the lists cannot take, per field, as a later firmware might report.
+constexpr std::array<std::uint8_t, kParamCount> kFirstOutOfRange = {10, 10, 3, 3, 2, 3};
+
+// A sensor pulled and put back, or swapped, takes a person a moment: at least one
+// identification request goes unanswered, and the window is not lost meanwhile.
+constexpr std::int64_t kShortestPullMs = 700;
+constexpr std::int64_t kLongestPullMs = 2500;
+// From a check that found the sensor again to the signal shown again.
+constexpr std::int64_t kSignalBackMs = 1200;
 
 // The lists the user can change; the installation height list is never shown.
 constexpr int kUserLists = 5;
@@ -49,9 +60,9 @@ std::string Ms(std::int64_t ms) {
 }  // namespace
 
 const char* const kFaultKindNames[kSoakFaultKinds] = {
-    "unplug",       "second adapter",  "call failure", "short write",   "description failure",
-    "noise",        "corrupt replies", "read limit",   "merge replies", "silence",
-    "other device", "refused value"};
+    "unplug",       "second adapter",  "call failure",       "short write",   "description failure",
+    "noise",        "corrupt replies", "read limit",         "merge replies", "silence",
+    "other device", "refused value",   "out-of-range field", "sensor swap",   "sensor restart"};
 
 // A radar window view that also tells the soak when the window shows, goes, and shows the
 // sensor's identification (a good check) in its status panel.
@@ -71,6 +82,10 @@ class SoakRadarView : public testing::FakeRadarView {
     FakeRadarView::SetStatusPanel(key, text);
     world_.OnStatusPanel(text);
   }
+  void SetBarValue(std::int32_t value) override {
+    FakeRadarView::SetBarValue(value);
+    world_.OnSignalShown();
+  }
 
  private:
   SoakWorld& world_;
@@ -88,11 +103,14 @@ SoakWorld::SoakWorld(const SoakOptions& options) : options_(options), rng_(optio
   adapter_ = &bus_.Plug();
   sensor_ = &adapter_->Attach<sim::Duroz740>("0000000001", 0x0102, options.firmware,
                                              options.seed ^ 0x740u);
-  initial_ = kInitialValues;
-  for (int p = 0; p < kParamCount; ++p) {
-    sensor_->SetParam(p, initial_[p]);
-    allowed_values_[p].insert(initial_[p]);
-  }
+  for (int p = 0; p < kParamCount; ++p) ConfigureOnDevice(*sensor_, p, kInitialValues[p]);
+  // The second sensor: another serial number and another firmware version, with or without
+  // the height parameter like the first.
+  auto second = std::make_unique<sim::Duroz740>("0000000002", 0x0102,
+                                                static_cast<std::uint16_t>(options.firmware ^ 1u),
+                                                options.seed ^ 0x742u);
+  for (int p = 0; p < kParamCount; ++p) ConfigureOnDevice(*second, p, kSecondValues[p]);
+  spare_sensor_ = std::move(second);
   last_seen_ = sensor_->Params();
   last_choice_.fill(-1);
   program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
@@ -103,6 +121,59 @@ SoakWorld::~SoakWorld() = default;
 
 std::int64_t SoakWorld::Between(std::int64_t lo, std::int64_t hi) {
   return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng_);
+}
+
+bool SoakWorld::Allowed(int param, int value) const {
+  if (allowed_values_[param].count(value) != 0) return true;
+  const auto own = own_values_.find(sensor_);
+  return own != own_values_.end() && own->second[param].count(value) != 0;
+}
+
+void SoakWorld::ConfigureOnDevice(sim::Duroz740& sensor, int param, std::uint8_t value) {
+  sensor.SetParam(param, value);
+  own_values_[&sensor][param].insert(value);
+  if (&sensor == sensor_) last_seen_[param] = value;
+}
+
+int SoakWorld::FirstUnreadable() const {
+  for (int p = 0; p < VisibleParams(); ++p) {
+    const int v = sensor_->ParamValue(p);
+    const int lowest = p <= ValueTonRele740 ? 1 : 0;
+    if (v < lowest || v >= kFirstOutOfRange[p]) return p;
+  }
+  return VisibleParams();
+}
+
+void SoakWorld::PutSensorIn(std::unique_ptr<sim::Device> device) {
+  auto* sensor = static_cast<sim::Duroz740*>(device.get());
+  if (out_of_range_param_ >= 0) {
+    ConfigureOnDevice(*sensor, out_of_range_param_, out_of_range_value_);
+    out_of_range_param_ = -1;
+  }
+  sensor->Restart();
+  adapter_->Attach(std::move(device));
+  sensor_ = sensor;
+  last_seen_ = sensor_->Params();
+  unread_since_put_in_ = true;
+  reads_at_put_in_ = sensor_->counters().reads;
+}
+
+void SoakWorld::HoldPulledSensor() {
+  // A programmer unplugged for a moment is caught by its reopened link; a sensor pulled and
+  // put back between two identification requests could not be told from one left in place.
+  if (Now() < pulled_at_ + kShortestPullMs) Advance(pulled_at_ + kShortestPullMs - Now());
+}
+
+void SoakWorld::PullSensor(std::int64_t ms, bool swap) {
+  std::unique_ptr<sim::Device> out = adapter_->Detach();
+  Log(swap ? "sensor swapped" : "sensor pulled");
+  Advance(ms);
+  if (swap) {
+    PutSensorIn(std::move(spare_sensor_));
+    spare_sensor_ = std::move(out);
+  } else {
+    PutSensorIn(std::move(out));
+  }
 }
 
 void SoakWorld::Log(const std::string& what) {
@@ -189,7 +260,20 @@ void SoakWorld::OnRadarUnloaded() {
 
 void SoakWorld::OnStatusPanel(const std::string& text) {
   // A missed check shows entry 30 (from the third miss on); a good one the identification.
-  if (text != state_.StringTable[30]) watch_.last_good_check = Now();
+  if (text == state_.StringTable[30]) return;
+  watch_.last_good_check = Now();
+  // The sensor found again after missed checks, or another one: it may have restarted, and
+  // its signal must come back, unless a fault stands in the way.
+  if ((missed_since_good_ || text != last_good_text_) && active_.empty())
+    signal_due_by_ = Now() + kSignalBackMs;
+  missed_since_good_ = false;
+  last_good_text_ = text;
+}
+
+void SoakWorld::OnSignalShown() {
+  if (signal_due_by_ < 0) return;
+  signal_due_by_ = -1;
+  ++figures_.refinds_watched;
 }
 
 void SoakWorld::CheckTick() {
@@ -203,21 +287,36 @@ void SoakWorld::CheckTick() {
   for (int p = 0; p < kParamCount; ++p) {
     if (params[p] == last_seen_[p]) continue;
     ++figures_.sensor_changes;
-    if (allowed_values_[p].count(params[p]) == 0)
+    if (!Allowed(p, params[p]))
       Violation(std::string("the sensor's ") + kParamNames[p] + " became " +
                 std::to_string(params[p]) + ", a value the user never chose");
     last_seen_[p] = params[p];
   }
 
+  const bool in_socket = adapter_->AttachedDevice() == sensor_;
+  if (unread_since_put_in_ && sensor_->counters().reads > reads_at_put_in_)
+    unread_since_put_in_ = false;
   for (const sim::HostFrame& f : adapter_->HostFrames()) {
     if (f.frame.code != WriteParamsRequest) continue;
     ++figures_.writes_sent;
+    if (in_socket && unread_since_put_in_)
+      Violation(
+          "a parameter write reached a sensor whose parameters had not been read since "
+          "it was put in");
     for (std::size_t i = 0; i < f.frame.count && i < static_cast<std::size_t>(kParamCount); ++i)
-      if (allowed_values_[i].count(f.frame.payload[i]) == 0)
+      if (!Allowed(static_cast<int>(i), f.frame.payload[i]))
         Violation(std::string("a parameter write carried ") + kParamNames[i] + " = " +
                   std::to_string(f.frame.payload[i]) + ", a value the user never chose");
   }
   adapter_->ClearLog();
+
+  if (state_.IdMissCount > 0) missed_since_good_ = true;
+  if (!WindowOpen()) signal_due_by_ = -1;
+  if (signal_due_by_ >= 0 && Now() > signal_due_by_) {
+    Violation("no signal report " + Ms(kSignalBackMs) +
+              " after an identification check found the sensor again");
+    signal_due_by_ = -1;
+  }
 
   if (watch_.open && !window_overdue_reported_) {
     const std::int64_t since = Now() - std::max(watch_.opened_at, watch_.last_good_check);
@@ -261,6 +360,14 @@ void SoakWorld::StartFault(FaultKind kind) {
   const std::int64_t until =
       Now() + (Between(0, 9) == 0 ? Between(5000, 40000) : Between(50, 5000));
   if (active_.count(kind) != 0) return;
+  // One thing at a time happens to the socket and to the sensor in it.
+  static constexpr FaultKind kSocket[] = {kUnplug, kOtherDevice, kSilence, kSwap, kRestart};
+  const bool socket_fault =
+      std::find(std::begin(kSocket), std::end(kSocket), kind) != std::end(kSocket);
+  if (socket_fault)
+    for (FaultKind other : kSocket)
+      if (active_.count(other) != 0) return;
+  signal_due_by_ = -1;  // the signal may be held up by this fault
   ++figures_.episodes[kind];
   Log(std::string("fault starts: ") + kFaultKindNames[kind]);
   switch (kind) {
@@ -344,6 +451,31 @@ void SoakWorld::StartFault(FaultKind kind) {
           static_cast<std::uint16_t>(Between(0, 1) ? 0x0202 : 0x0100));
       active_[kind] = until;
       break;
+    case kOutOfRange: {
+      // The next sensor put into the socket holds a value the lists cannot take (as a later
+      // firmware with one more step would), until the user picks in that list; the height,
+      // which the user cannot pick, until that sensor is set up off the bench again.
+      out_of_range_param_ = static_cast<int>(Between(0, VisibleParams() - 1));
+      out_of_range_value_ =
+          static_cast<std::uint8_t>(out_of_range_param_ <= ValueTonRele740 && Between(0, 1) == 0
+                                        ? 0
+                                        : kFirstOutOfRange[out_of_range_param_] + Between(0, 2));
+      break;
+    }
+    case kSwap:
+    case kRestart: {
+      const std::int64_t pulled_until = Now() + Between(kShortestPullMs, kLongestPullMs);
+      restart_by_unplug_ = kind == kRestart && Between(0, 1) == 0;
+      pulled_at_ = Now();
+      if (restart_by_unplug_) {
+        bus_.Unplug(*adapter_);
+        sensor_->Restart();
+      } else {
+        parked_sensor_ = adapter_->Detach();
+      }
+      active_[kind] = pulled_until;
+      break;
+    }
     case kRefusal: {
       const int list = static_cast<int>(Between(0, kUserLists - 1));
       const auto value = static_cast<std::uint8_t>(
@@ -389,6 +521,31 @@ void SoakWorld::EndFault(FaultKind kind) {
       break;
     case kRefusal:
       sensor_->ClearRefusals();
+      if (spare_sensor_ != nullptr) static_cast<sim::Duroz740&>(*spare_sensor_).ClearRefusals();
+      break;
+    case kSwap: {
+      // The incoming sensor was set up off the bench meanwhile: nothing out of range.
+      auto& incoming = static_cast<sim::Duroz740&>(*spare_sensor_);
+      for (int p = 0; p < kParamCount; ++p) {
+        const int lowest = p <= ValueTonRele740 ? 1 : 0;
+        if (incoming.ParamValue(p) < lowest || incoming.ParamValue(p) >= kFirstOutOfRange[p])
+          ConfigureOnDevice(incoming, p,
+                            static_cast<std::uint8_t>(Between(lowest, kFirstOutOfRange[p] - 1)));
+      }
+      HoldPulledSensor();
+      PutSensorIn(std::move(spare_sensor_));
+      spare_sensor_ = std::move(parked_sensor_);
+      break;
+    }
+    case kRestart:
+      if (restart_by_unplug_) {
+        bus_.Replug(*adapter_);
+        unread_since_put_in_ = true;
+        reads_at_put_in_ = sensor_->counters().reads;
+      } else {
+        HoldPulledSensor();
+        PutSensorIn(std::move(parked_sensor_));
+      }
       break;
     default:
       break;
@@ -423,7 +580,7 @@ void SoakWorld::ScheduleUserAction() {
 }
 
 void SoakWorld::FaultPhase(std::int64_t ms) {
-  static constexpr int kWeights[kFaultKindCount] = {3, 2, 6, 3, 2, 8, 5, 3, 3, 3, 2, 2};
+  static constexpr int kWeights[kFaultKindCount] = {3, 2, 6, 3, 2, 8, 5, 3, 3, 3, 2, 2, 2, 2, 2};
   std::discrete_distribution<int> pick(std::begin(kWeights), std::end(kWeights));
   const std::int64_t end = Now() + ms;
   std::int64_t next_fault = Now() + Between(200, 8000);
@@ -490,7 +647,8 @@ bool SoakWorld::Settle() {
   }
   figures_.longest_recovery_ms = std::max(figures_.longest_recovery_ms, Now() - began);
 
-  for (int p = 0; p < VisibleParams(); ++p) {
+  // Fields from one the lists cannot take on are not read, and keep what the lists showed.
+  for (int p = 0; p < FirstUnreadable(); ++p) {
     const auto list = static_cast<ParamList>(p);
     if (radar->ListIndex(list) != SensorIndex(list))
       Violation(std::string("after the faults ") + kParamNames[p] + " shows entry " +
@@ -504,7 +662,7 @@ bool SoakWorld::Settle() {
   if (radar->RadarParamsChanged()) Violation("a parameter write is still due after the faults");
   for (int p = 0; p < kUserLists; ++p) {
     if (last_choice_[p] < 0) continue;
-    if (SensorIndex(static_cast<ParamList>(p)) == last_choice_[p])
+    if (SensorIndex(static_cast<ParamList>(p)) == last_choice_[p] || p >= FirstUnreadable())
       ++figures_.choices_stored;
     else
       ++figures_.choices_shown_back;
@@ -546,6 +704,7 @@ void SoakWorld::QuietSilence(std::int64_t ms) {
   const std::int64_t silent_at = Now();
   const std::uint64_t openings = watch_.openings;
   Log("quiet silence for " + Ms(ms));
+  signal_due_by_ = -1;
   sensor_->SetSilent(true);
   Advance(ms);
   const bool closed = !watch_.open;
@@ -595,6 +754,12 @@ SoakFigures SoakWorld::Figures() const {
   for (int k = 0; k < sim::kFaultKinds; ++k)
     f.faults[k] = bus_.FaultCount(static_cast<sim::Fault>(k));
   f.writes_taken = sensor_->counters().writes;
+  f.sensor_restarts = sensor_->Restarts();
+  if (spare_sensor_ != nullptr) {
+    const auto& spare = static_cast<const sim::Duroz740&>(*spare_sensor_);
+    f.writes_taken += spare.counters().writes;
+    f.sensor_restarts += spare.Restarts();
+  }
   f.radar_openings = watch_.openings;
   f.radar_closings = watch_.closings;
   return f;

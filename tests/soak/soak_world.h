@@ -12,7 +12,11 @@
 //   - an open radar window is closed at the latest 3.6 s after its last good identification
 //     check (six missed checks of 600 ms), and a closed one is not opened again before the
 //     hold-off of 3000 ms has been counted down;
-//   - the program never ends by itself, and the receive ring's positions stay in the ring.
+//   - the program never ends by itself, and the receive ring's positions stay in the ring;
+//   - no parameter write reaches a sensor put into the socket (another one, or the same one
+//     restarted) before its parameters have been read;
+//   - after an identification check that found the sensor again (after missed checks, or
+//     another one), a signal report is shown within 1.2 s unless another fault starts.
 // Checked in the quiet periods:
 //   - the window is lost at most once more, at the first check (which judges a request
 //     sent while the faults ran), comes back, and its lists and remembered parameters show
@@ -52,7 +56,7 @@ struct SoakOptions {
 };
 
 // Kinds of fault the soak injects, by the names of the episodes it counts.
-constexpr int kSoakFaultKinds = 12;
+constexpr int kSoakFaultKinds = 15;
 extern const char* const kFaultKindNames[kSoakFaultKinds];
 
 struct SoakFigures {
@@ -71,6 +75,8 @@ struct SoakFigures {
   std::int64_t longest_recovery_ms = 0;   // from the end of the faults to a synced window
   std::uint64_t settles_with_reopen = 0;  // the window was lost once more after the faults
   std::uint64_t silences = 0;             // quiet silence episodes that closed the window
+  std::uint64_t refinds_watched = 0;      // re-finding checks followed by a signal report
+  std::uint64_t sensor_restarts = 0;      // of both sensors
   std::int64_t reopen_min_ms = -1, reopen_max_ms = -1;  // window closed -> open again
   std::uint64_t violations = 0;
   std::vector<std::string> first_violations;
@@ -129,9 +135,13 @@ class SoakWorld {
   sim::UsbBus& Bus() { return bus_; }
   Program& program() { return *program_; }
   AppState& State() { return state_; }
+  sim::Adapter& Programmer() { return *adapter_; }
   const RadarWatch& Watch() const { return watch_; }
   // A user choice through the radar window's events, recorded as allowed.
   void Choose(ParamList list, int index, bool drop_down_first);
+  // The sensor in the socket is pulled and, `ms` later, put back restarted; with `swap`,
+  // the other sensor goes in instead.
+  void PullSensor(std::int64_t ms, bool swap);
 
  private:
   friend class SoakRadarView;
@@ -148,6 +158,9 @@ class SoakWorld {
     kSilence,
     kOtherDevice,
     kRefusal,
+    kOutOfRange,
+    kSwap,
+    kRestart,
     kFaultKindCount,
   };
   static_assert(kFaultKindCount == kSoakFaultKinds);
@@ -163,11 +176,19 @@ class SoakWorld {
   std::vector<int> Choices(ParamList list) const;
   int VisibleParams() const;
   std::int64_t Between(std::int64_t lo, std::int64_t hi);
+  bool Allowed(int param, int value) const;
+  // Set on the device itself: the value is the sensor's own from now on.
+  void ConfigureOnDevice(sim::Duroz740& sensor, int param, std::uint8_t value);
+  // The first field, in message order, that the window cannot take from the sensor's reply
+  // (VisibleParams() when there is none): the lists from there on need not agree.
+  int FirstUnreadable() const;
+  void PutSensorIn(std::unique_ptr<sim::Device> device);
 
   // View callbacks.
   void OnRadarShown();
   void OnRadarUnloaded();
   void OnStatusPanel(const std::string& text);
+  void OnSignalShown();
 
   SoakOptions options_;
   std::mt19937 rng_;
@@ -177,6 +198,15 @@ class SoakWorld {
   sim::Adapter* adapter_ = nullptr;
   sim::Duroz740* sensor_ = nullptr;
   std::unique_ptr<sim::Device> parked_sensor_;  // while another device sits in the socket
+  std::unique_ptr<sim::Device> spare_sensor_;   // the second Duroz740, out of the socket
+  bool restart_by_unplug_ = false;
+  // A field to hold out of range in the next sensor that goes into the socket (-1: none).
+  int out_of_range_param_ = -1;
+  std::uint8_t out_of_range_value_ = 0;
+  std::int64_t pulled_at_ = 0;
+  // A pulled sensor goes back no sooner than a person could do it, even when a settle ends
+  // the fault early.
+  void HoldPulledSensor();
   std::vector<sim::Adapter*> spare_adapters_;   // every second adapter ever plugged
   std::vector<sim::Adapter*> second_adapters_;  // those plugged now
   AppState state_;
@@ -190,9 +220,17 @@ class SoakWorld {
   // Scheduled steps of the scripted user, by time.
   std::multimap<std::int64_t, std::function<void()>> user_steps_;
 
-  // What the sensor may hold: its own first values and every value the user chose.
-  std::array<std::uint8_t, kParamCount> initial_{};
+  // What a sensor may hold: its own values (set on the device) and every value the user
+  // chose.
+  std::map<const sim::Duroz740*, std::array<std::set<int>, kParamCount>> own_values_;
   std::array<std::set<int>, kParamCount> allowed_values_;
+  // The sensor went into the socket (or restarted) and has not answered a read since.
+  bool unread_since_put_in_ = false;
+  std::uint64_t reads_at_put_in_ = 0;
+  // A check missed since the last good one; a good one after it must bring the signal back.
+  bool missed_since_good_ = false;
+  std::string last_good_text_;
+  std::int64_t signal_due_by_ = -1;
   std::array<std::uint8_t, kParamCount> last_seen_{};
   // The user's latest choice per list since the last settle, as a list index (-1: none).
   std::array<int, kParamCount> last_choice_{};

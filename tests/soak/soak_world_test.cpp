@@ -34,6 +34,8 @@ TEST(SoakRun, HourOfFaultsInjectsEveryKindAndFindsNothing) {
   EXPECT_GE(f.simulated_ms, 3600000);
   for (int k = 0; k < sim::kFaultKinds; ++k)
     EXPECT_GT(f.faults[k], 0u) << sim::FaultName(static_cast<sim::Fault>(k));
+  for (int k = 0; k < kSoakFaultKinds; ++k) EXPECT_GT(f.episodes[k], 0u) << kFaultKindNames[k];
+  EXPECT_GT(f.refinds_watched, 0u);
   EXPECT_GT(f.user_choices, 0u);
   EXPECT_GT(f.writes_taken, 0u);
   EXPECT_GT(f.radar_closings, 0u);
@@ -163,6 +165,54 @@ TEST(SoakChecks, WindowOutOfStepWithTheSensorFailsTheSettle) {
   world.Settle();
   EXPECT_TRUE(
       Mentions(world.Figures(), "VelSenseDuroz740 shows entry 2 but the sensor holds entry 0"));
+}
+
+// A sensor swapped, then pulled and put back restarted: the window follows without a
+// complaint, and shows the second sensor's values at the settle.
+TEST(SoakChecks, SwappedAndRestartedSensorsPass) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.PullSensor(1500, true);
+  EXPECT_TRUE(world.Settle());
+  EXPECT_EQ(world.State().LastDuroz740Serial, "0000000002");
+  world.PullSensor(900, false);
+  EXPECT_TRUE(world.Settle());
+  const SoakFigures f = world.Figures();
+  EXPECT_EQ(f.violations, 0u) << (f.first_violations.empty() ? "" : f.first_violations[0]);
+  EXPECT_GE(f.refinds_watched, 2u);
+  EXPECT_EQ(world.Watch().closings, 0u);
+}
+
+TEST(SoakChecks, SignalNotBackAfterTheSensorRestartedIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.PullSensor(1500, false);
+  // A program that never asks a restarted sensor for its signal again.
+  world.AdvanceUntil(
+      [&] {
+        world.State().ReportModePending = false;
+        return false;
+      },
+      3000);
+  EXPECT_TRUE(Mentions(world.Figures(), "no signal report 1200 ms after"));
+}
+
+TEST(SoakChecks, WriteToASwappedSensorBeforeItWasReadIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.PullSensor(1500, true);
+  // A program that takes the new sensor for the old one: no read, and a pick goes out.
+  const auto unread = [&] {
+    world.State().ReadParamsPending = false;
+    return world.State().DeviceSerial == "0000000002";
+  };
+  ASSERT_TRUE(world.AdvanceUntil(unread, 2000));
+  world.Choose(TreshDuroz740, 0, true);
+  world.AdvanceUntil([&] { return !unread(); }, 500);
+  EXPECT_TRUE(Mentions(world.Figures(), "had not been read since it was put in"));
 }
 
 }  // namespace
