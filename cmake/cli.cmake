@@ -67,6 +67,10 @@ if(ZELTO_TESTS)
   add_test(NAME zeltoctl_bad_usage
     COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=2
             "-DARGS=--sim;set;loudness=3" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
+  add_test(NAME zeltoctl_adapter_in_use_sim
+    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=4
+            "-DARGS=--sim;--sim-held;info" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
   set_tests_properties(zeltoctl_set_refused_sim zeltoctl_two_adapters_sim zeltoctl_bad_usage
+                       zeltoctl_adapter_in_use_sim
     PROPERTIES TIMEOUT 5)
 endif()
