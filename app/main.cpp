@@ -1,5 +1,10 @@
 // zeltosoft: the tool on the real USB drivers.
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <memory>
 
 #include "app/run_program.h"
@@ -46,12 +51,39 @@ std::unique_ptr<zelto::D2xxPort> MakeDriver() {
 #endif
 }
 
+// A session that ends (logout, shutdown, Ctrl+C in a terminal) ends the program through its
+// event loop, so that it unwinds normally: the driver then hands the adapters back, with
+// their serial ports, instead of the process simply vanishing. The handler only writes a
+// byte; the loop reads it.
+int g_signal_fd[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(g_signal_fd[1], &byte, 1);
+}
+
+void QuitOnTerminationSignals(QApplication& app) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_fd) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signal_fd[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+    char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = ::read(g_signal_fd[0], &byte, 1);
+    QCoreApplication::quit();
+  });
+  struct sigaction action {};
+  action.sa_handler = &OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("ZeltoSoft");
   zelto::qt::StartupProbe::InstallIfAsked();
+  QuitOnTerminationSignals(app);
   const std::unique_ptr<zelto::D2xxPort> driver = MakeDriver();
   return zelto::qt::RunProgram(*driver);
 }

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3
   qt6-base-dev libgl-dev libftdi1-dev libcli11-dev nlohmann-json3-dev
+  umockdev libumockdev-dev gir1.2-umockdev-1.0
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick fonts-dejavu-core valgrind time
 )

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <set>
+#include <tuple>
 
 namespace zelto {
 
@@ -261,6 +263,10 @@ FT_STATUS LibftdiDriver::Write(FT_HANDLE handle, void* buffer, std::uint32_t byt
 }
 
 FT_STATUS LibftdiDriver::Drain(Device& device) {
+  // Each look at the chip returns within one latency period, but a chip that keeps
+  // receiving always has more: the poll runs on the window's thread, so it stops after a
+  // few milliseconds and takes the rest at the next poll.
+  const std::int64_t start = clock_.NowMs();
   while (device.fifo.Free() > 0) {
     const int want = static_cast<int>(std::min(device.scratch.size(), device.fifo.Free()));
     const int got = device.link->Read(device.scratch.data(), want);
@@ -269,6 +275,7 @@ FT_STATUS LibftdiDriver::Drain(Device& device) {
     device.fifo.Push(device.scratch.data(), static_cast<std::size_t>(got));
     // A short answer means the chip had nothing more.
     if (got < want) break;
+    if (clock_.NowMs() - start >= kDrainBudgetMs) break;
   }
   return FT_OK;
 }
@@ -327,7 +334,11 @@ FT_STATUS LibftdiDriver::Close(FT_HANDLE handle) {
   if (it == devices_.end()) return FT_INVALID_HANDLE;
   std::unique_ptr<Device> device = std::move(it->second);
   devices_.erase(it);
-  return device->link->Close() < 0 ? FT_IO_ERROR : FT_OK;
+  // libftdi frees the device even when libusb cannot release the interface of an adapter
+  // that was unplugged: the handle is gone either way, and a caller told otherwise would
+  // keep closing a handle that no longer exists.
+  device->link->Close();
+  return FT_OK;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -335,11 +346,43 @@ FT_STATUS LibftdiDriver::Close(FT_HANDLE handle) {
 
 namespace {
 
+// Where an adapter sits: bus, port path and address. A device plugged again, even into the
+// same port, gets a new address, so it never inherits what was known of its predecessor.
+struct UsbLocation {
+  std::uint8_t bus = 0;
+  std::uint8_t address = 0;
+  std::array<std::uint8_t, 8> ports{};
+  int depth = 0;
+  bool operator<(const UsbLocation& o) const {
+    return std::tie(bus, address, depth, ports) < std::tie(o.bus, o.address, o.depth, o.ports);
+  }
+  bool operator==(const UsbLocation& o) const {
+    return bus == o.bus && address == o.address && depth == o.depth && ports == o.ports;
+  }
+};
+
+UsbLocation LocationOf(libusb_device* device) {
+  UsbLocation at;
+  at.bus = libusb_get_bus_number(device);
+  at.address = libusb_get_device_address(device);
+  const int depth =
+      libusb_get_port_numbers(device, at.ports.data(), static_cast<int>(at.ports.size()));
+  at.depth = depth < 0 ? 0 : depth;
+  return at;
+}
+
+// FTDI's vendor ID: every product ID under it is looked at, not only libftdi's standard
+// list, so an adapter programmed with its own product ID is found too.
+constexpr std::uint16_t kFtdiVendor = 0x0403;
+// A description that could not be read is asked for again after this long, not on every
+// scan: the strings come over the bus, and a scan runs up to 20 times a second.
+constexpr std::int64_t kDescriptionRetryMs = 5000;
+
 class RealLink : public FtdiLink {
  public:
   explicit RealLink(ftdi_context* context) : context_(context) {}
   ~RealLink() override {
-    if (open_) ftdi_usb_close(context_);
+    Close();
     ftdi_free(context_);
   }
   RealLink(const RealLink&) = delete;
@@ -350,17 +393,48 @@ class RealLink : public FtdiLink {
     open_ = false;
     return ftdi_usb_close(context_);
   }
-  int Reset() override { return ftdi_usb_reset(context_); }
+  int Reset() override {
+    left_ = 0;
+    return ftdi_usb_reset(context_);
+  }
   // Not the older purge calls: their request values are the wrong way round for the chip.
-  int FlushInput() override { return ftdi_tciflush(context_); }
+  int FlushInput() override {
+    left_ = 0;
+    return ftdi_tciflush(context_);
+  }
   int FlushOutput() override { return ftdi_tcoflush(context_); }
   int SetLatencyTimer(int ms) override {
     return ftdi_set_latency_timer(context_, static_cast<unsigned char>(ms));
   }
   int SetBaudRate(int baud) override { return ftdi_set_baudrate(context_, baud); }
   int SetLine8N1() override { return ftdi_set_line_property(context_, BITS_8, STOP_BIT_1, NONE); }
+  // One bulk transfer per call. ftdi_read_data goes on transferring for as long as each
+  // transfer brings a byte, so while the chip keeps receiving it returns only when the
+  // buffer is full, which at our line speed can take seconds; one transfer ends within one
+  // latency period. The chip starts each packet with two modem-status bytes, left out here.
   int Read(std::uint8_t* buffer, int size) override {
-    return ftdi_read_data(context_, buffer, size);
+    if (size <= 0) return 0;
+    if (left_ == 0) {
+      int got = 0;
+      const int result = libusb_bulk_transfer(
+          context_->usb_dev, static_cast<unsigned char>(context_->out_ep), raw_.data(),
+          static_cast<int>(raw_.size()), &got, context_->usb_read_timeout);
+      if (result < 0 && !(result == LIBUSB_ERROR_TIMEOUT && got > 0)) return result;
+      const int packet =
+          context_->max_packet_size > 2 ? static_cast<int>(context_->max_packet_size) : 64;
+      left_ = 0;
+      first_ = 0;
+      for (int at = 0; at < got; at += packet) {
+        const int end = std::min(got, at + packet);
+        for (int i = at + 2; i < end; ++i)
+          raw_[static_cast<std::size_t>(left_++)] = raw_[static_cast<std::size_t>(i)];
+      }
+    }
+    const int n = std::min(size, left_);
+    std::memcpy(buffer, raw_.data() + first_, static_cast<std::size_t>(n));
+    first_ += n;
+    left_ -= n;
+    return n;
   }
   int Write(const std::uint8_t* buffer, int size, int timeout_ms) override {
     // libftdi uses one write timeout for bulk writes and for control requests alike; the
@@ -375,30 +449,44 @@ class RealLink : public FtdiLink {
  private:
   ftdi_context* context_;
   bool open_ = true;
+  // Eight packets per transfer; what the caller did not take waits for the next call.
+  std::array<std::uint8_t, 512> raw_{};
+  int first_ = 0;
+  int left_ = 0;
 };
 
 class RealBus : public FtdiBus {
  public:
   explicit RealBus(ftdi_context* scan) : scan_(scan) {}
   ~RealBus() override {
-    ftdi_list_free(&list_);
+    GiveBackSerialDrivers();
+    ReleaseFound();
     ftdi_free(scan_);
   }
   RealBus(const RealBus&) = delete;
   RealBus& operator=(const RealBus&) = delete;
 
+  // Asking libusb for its device list reads nothing over the bus, so it is done on every
+  // scan; only devices not seen before cost USB traffic (their strings, once).
   int Scan() override {
-    ftdi_list_free(&list_);
-    found_.clear();
-    // Vendor and product 0 search FTDI's vendor ID with its standard product IDs
-    // (FT232/245, FT2232, FT4232H, FT232H, FT-X). A product of 0 with vendor 0x0403 would
-    // look for product 0 literally, not for any product.
-    const int count = ftdi_usb_find_all(scan_, &list_, 0, 0);
-    if (count < 0) {
-      ftdi_list_free(&list_);
-      return count;
+    ReleaseFound();
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(scan_->usb_ctx, &list);
+    if (count < 0) return count == LIBUSB_ERROR_NO_MEM ? kFtdiFindAllNoMemory : -5;
+    for (ssize_t i = 0; i < count; ++i) {
+      libusb_device_descriptor descriptor{};
+      if (libusb_get_device_descriptor(list[i], &descriptor) < 0) continue;
+      if (descriptor.idVendor != kFtdiVendor) continue;
+      found_.push_back(libusb_ref_device(list[i]));
     }
-    for (ftdi_device_list* d = list_; d != nullptr; d = d->next) found_.push_back(d->dev);
+    libusb_free_device_list(list, 1);
+    // Forget the devices that went away.
+    std::map<UsbLocation, Description> kept;
+    for (libusb_device* device : found_) {
+      const UsbLocation at = LocationOf(device);
+      if (auto it = descriptions_.find(at); it != descriptions_.end()) kept.insert(*it);
+    }
+    descriptions_.swap(kept);
     return static_cast<int>(found_.size());
   }
 
@@ -427,16 +515,26 @@ class RealBus : public FtdiBus {
 
   int ReadDescription(int index, std::string& description) override {
     if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return -1;
+    libusb_device* device = found_[static_cast<std::size_t>(index)];
+    const UsbLocation at = LocationOf(device);
+    const std::int64_t now = clock_.NowMs();
+    if (auto it = descriptions_.find(at); it != descriptions_.end()) {
+      const Description& known = it->second;
+      if (known.result >= 0 || now - known.read_at_ms < kDescriptionRetryMs) {
+        description = known.text;
+        return known.result;
+      }
+    }
     char text[128] = {};
     // The scan context never has a device open, so this opens and closes the adapter by
     // itself. Only the product string is asked for: an adapter without a serial number
     // string would otherwise fail as a whole.
-    const int result = ftdi_usb_get_strings2(scan_, found_[static_cast<std::size_t>(index)],
-                                             nullptr, 0, text, sizeof(text), nullptr, 0);
-    if (result < 0) return result;
+    int result = ftdi_usb_get_strings2(scan_, device, nullptr, 0, text, sizeof(text), nullptr, 0);
     text[sizeof(text) - 1] = '\0';
-    description = text;
-    return 0;
+    if (result >= 0) result = 0;
+    descriptions_[at] = Description{result, result >= 0 ? text : "", now};
+    description = descriptions_[at].text;
+    return result;
   }
 
   std::unique_ptr<FtdiLink> Open(int index, int& error) override {
@@ -444,16 +542,21 @@ class RealBus : public FtdiBus {
       error = -8;
       return nullptr;
     }
+    libusb_device* device = found_[static_cast<std::size_t>(index)];
+    const UsbLocation at = LocationOf(device);
+    NoteSerialDriver(device, at);
     ftdi_context* context = ftdi_new();
     if (context == nullptr) {
       error = -8;
       return nullptr;
     }
     ftdi_set_interface(context, INTERFACE_A);
-    // Detach the kernel's serial driver while we hold the adapter and let libusb attach it
-    // again when we release it, so the adapter is a serial port again after we close.
-    context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-    const int result = ftdi_usb_open_dev(context, found_[static_cast<std::size_t>(index)]);
+    // The kernel's serial driver is detached at the first open and stays detached while we
+    // run: the link is closed and reopened twice a second while we look for a sensor, and
+    // giving the adapter back each time would make its serial port come and go, with udev
+    // events and other programs probing it in between. It is given back when we end.
+    context->module_detach_mode = AUTO_DETACH_SIO_MODULE;
+    const int result = ftdi_usb_open_dev(context, device);
     if (result < 0) {
       error = result;
       ftdi_free(context);
@@ -463,9 +566,52 @@ class RealBus : public FtdiBus {
   }
 
  private:
+  struct Description {
+    int result = 0;
+    std::string text;
+    std::int64_t read_at_ms = 0;
+  };
+
+  void ReleaseFound() {
+    for (libusb_device* device : found_) libusb_unref_device(device);
+    found_.clear();
+  }
+
+  // Before the first open of a device: whether the kernel's serial driver holds it, so that
+  // it is given back at the end only where it was taken.
+  void NoteSerialDriver(libusb_device* device, const UsbLocation& at) {
+    if (checked_.count(at) != 0) return;
+    libusb_device_handle* handle = nullptr;
+    if (libusb_open(device, &handle) < 0) return;
+    checked_.insert(at);
+    if (libusb_kernel_driver_active(handle, 0) == 1) taken_.push_back(at);
+    libusb_close(handle);
+  }
+
+  // Best effort: a device that is gone, or that another program holds, stays as it is.
+  void GiveBackSerialDrivers() {
+    if (taken_.empty()) return;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(scan_->usb_ctx, &list);
+    if (count < 0) return;
+    for (ssize_t i = 0; i < count; ++i) {
+      const UsbLocation at = LocationOf(list[i]);
+      if (std::find(taken_.begin(), taken_.end(), at) == taken_.end()) continue;
+      libusb_device_handle* handle = nullptr;
+      if (libusb_open(list[i], &handle) < 0) continue;
+      libusb_attach_kernel_driver(handle, 0);
+      libusb_close(handle);
+    }
+    libusb_free_device_list(list, 1);
+    taken_.clear();
+  }
+
   ftdi_context* scan_;
-  ftdi_device_list* list_ = nullptr;
-  std::vector<libusb_device*> found_;
+  SteadyClock clock_;
+  std::vector<libusb_device*> found_;  // referenced until the next scan
+  std::map<UsbLocation, Description> descriptions_;
+  std::set<UsbLocation> checked_;
+  std::vector<UsbLocation> taken_;  // devices whose serial driver we detached
 };
 
 }  // namespace

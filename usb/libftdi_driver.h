@@ -23,8 +23,8 @@ namespace zelto {
 class FtdiLink {
  public:
   virtual ~FtdiLink() = default;
-  // ftdi_usb_close: releases the interface, which gives the adapter back to the kernel's
-  // serial driver. The destructor closes too when this was not called.
+  // ftdi_usb_close: releases the interface; the kernel's serial driver stays detached until
+  // the bus ends. The destructor closes too when this was not called.
   virtual int Close() = 0;
   virtual int Reset() = 0;        // ftdi_usb_reset
   virtual int FlushInput() = 0;   // ftdi_tciflush: what the chip received, not yet read
@@ -43,8 +43,9 @@ class FtdiLink {
 class FtdiBus {
  public:
   virtual ~FtdiBus() = default;
-  // Lists the FTDI adapters afresh (ftdi_usb_find_all); returns how many, or < 0.
-  // Indices below refer to the latest scan.
+  // Lists the devices of FTDI's vendor ID afresh, whatever their product ID; returns how
+  // many, or < 0 (libftdi's codes: -3 out of memory, -5 no device list). Indices below
+  // refer to the latest scan.
   virtual int Scan() = 0;
   // The adapter's product string (ftdi_usb_get_strings2 on a context with no device open);
   // < 0 when it cannot be read, typically for lack of permission.
@@ -64,8 +65,9 @@ class FtdiBus {
     (void)location;
     return -1;
   }
-  // Opens the adapter with the kernel's serial driver detached (ftdi_usb_open_dev); on
-  // failure returns null and sets error to libftdi's code.
+  // Opens the adapter with the kernel's serial driver detached (ftdi_usb_open_dev); the real
+  // bus gives the serial driver back when it ends. On failure returns null and sets error to
+  // libftdi's code.
   virtual std::unique_ptr<FtdiLink> Open(int index, int& error) = 0;
 };
 
@@ -108,6 +110,8 @@ class LibftdiDriver : public D2xxPort {
   // Received bytes held per device before the driver stops draining the chip (the chip
   // and the USB host then hold the rest).
   static constexpr std::size_t kFifoCapacity = 65536;
+  // Longest a queue-status call keeps draining a chip that keeps receiving.
+  static constexpr int kDrainBudgetMs = 3;
   // Longest description handed out, as the vendor library does.
   static constexpr std::size_t kMaxDescription = 64;
   static constexpr std::size_t kMaxSerial = 16;

@@ -31,6 +31,8 @@ struct FakeChip {
   int last_write_timeout = -1;
   int latency = -1, baud = -1;
   bool open = false;
+  // Time a read that brings bytes takes, as for a chip that keeps receiving.
+  int busy_read_ms = 0;
 
   void Receive(std::vector<std::uint8_t> bytes) { rx.insert(rx.end(), bytes.begin(), bytes.end()); }
   bool Called(const std::string& call) const {
@@ -83,6 +85,7 @@ class FakeLink : public FtdiLink {
       chip_->rx.pop_front();
     }
     if (n == 0) clock_.AdvanceBy(kFakeLatencyMs);
+    if (n > 0 && chip_->busy_read_ms > 0) clock_.AdvanceBy(chip_->busy_read_ms);
     return n;
   }
   int Write(const std::uint8_t* buffer, int size, int timeout_ms) override {

@@ -148,6 +148,23 @@ TEST_F(LibftdiDriverTest, QueueStatusCountsWhatTheChipHasReceivedInOrder) {
   EXPECT_EQ(Queued(h), 0u);
 }
 
+TEST_F(LibftdiDriverTest, QueueStatusDrainsForAFewMillisecondsAndLosesNothing) {
+  FakeAdapter& a = bus->Attach("ZeltoProg");
+  FT_HANDLE h = Open();
+  a.chip->busy_read_ms = kFakeLatencyMs;
+  constexpr int kBytes = 40000;
+  a.chip->Receive(Bytes(0, kBytes));
+  const std::int64_t before = clock.NowMs();
+  const std::uint32_t first = Queued(h);
+  EXPECT_LE(clock.NowMs() - before, LibftdiDriver::kDrainBudgetMs + kFakeLatencyMs)
+      << "the window's thread is not held while the chip has more";
+  EXPECT_GT(first, 0u);
+  EXPECT_LT(first, static_cast<std::uint32_t>(kBytes));
+  std::uint32_t queued = first;
+  for (int poll = 0; poll < 100 && queued < kBytes; ++poll) queued = Queued(h);
+  EXPECT_EQ(ReadAll(h, kBytes), Bytes(0, kBytes)) << "later polls take the rest, in order";
+}
+
 TEST_F(LibftdiDriverTest, PurgeMaskSelectsTheFlushes) {
   struct Row {
     std::uint32_t mask;
