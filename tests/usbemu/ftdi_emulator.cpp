@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "sim/duroz740.h"
+
 namespace zelto::usbemu {
 
 namespace {
@@ -571,6 +573,8 @@ void EmulatedBus::Unplug(int chip) {
     if (!c.present) return;
     c.present = false;
     impl_->bus.Unplug(*c.adapter);
+    // The sensor is powered through the adapter: it starts again without its report mode.
+    if (c.adapter->Sensor() != nullptr) c.adapter->Sensor()->Restart();
     impl_->bus.Close(c.handle);
     c.handle = nullptr;
     c.line.clear();

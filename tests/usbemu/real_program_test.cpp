@@ -108,15 +108,27 @@ TEST_F(RealProgram, HotUnplugShortAndLongAndReplug) {
   Start();
   ASSERT_TRUE(RadarWindowStarted(chip));
   Sleep(500);
-  // Shorter than six missed checks of 600 ms: the radar window rides it out and goes on
-  // with the same sensor once the adapter is back, without reading it again.
+  // Shorter than six missed checks of 600 ms: the radar window rides it out. The sensor
+  // lost its power with the adapter, so once the adapter is back the window reads it again
+  // and asks for its signal again before anything could be written.
   emu.Unplug(chip);
   Sleep(2000);
   emu.Replug(chip);
   const std::int64_t first_replug = emu.NowMs();
   Sleep(1500);
   auto frames = Frames(emu, chip);
-  EXPECT_EQ(Times(frames, sim::kReadParamsRequest).size(), 1u);
+  const auto reads_after_short = Times(frames, sim::kReadParamsRequest);
+  const auto modes_after_short = Times(frames, sim::kReportModeRequest);
+  ASSERT_EQ(reads_after_short.size(), 2u);
+  EXPECT_GT(reads_after_short.back(), first_replug);
+  ASSERT_EQ(modes_after_short.size(), 2u);
+  EXPECT_NEAR(static_cast<double>(modes_after_short.back() - reads_after_short.back()), 0.0,
+              kToleranceMs);
+  EXPECT_TRUE(Times(frames, sim::kWriteParamsRequest).empty());
+  emu.WithModel(chip, [](sim::Adapter& a) {
+    EXPECT_EQ(a.Sensor()->Restarts(), 1u);
+    EXPECT_EQ(a.Sensor()->ReportMode(), 2) << "the restarted sensor streams again";
+  });
   const auto checks = Times(frames, sim::kIdentificationRequest);
   ASSERT_FALSE(checks.empty());
   EXPECT_GT(checks.back(), first_replug) << "checks reach the replugged adapter";
@@ -127,7 +139,7 @@ TEST_F(RealProgram, HotUnplugShortAndLongAndReplug) {
   Sleep(5000);
   const std::int64_t replugged = emu.NowMs();
   emu.Replug(chip);
-  ASSERT_TRUE(WaitFor([&] { return SensorCounters(emu, chip).reads >= 2; }, 6000))
+  ASSERT_TRUE(WaitFor([&] { return SensorCounters(emu, chip).reads >= 3; }, 6000))
       << "the radar window reads the sensor again after the replug";
   const auto reads = Times(Frames(emu, chip), sim::kReadParamsRequest);
   EXPECT_NEAR(static_cast<double>(reads.back() - replugged), 1600.0, 1000.0);
