@@ -8,7 +8,7 @@ set -euo pipefail
 # Building the programs and running the demo (under Xvfb when there is no display).
 demo_packages=(
   cmake ninja-build g++ pkg-config python3
-  qt6-base-dev libgl-dev libftdi1-dev
+  qt6-base-dev libgl-dev libftdi1-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth fonts-dejavu-core
 )
 # The tests, the sanitizer and fuzz builds, the benchmarks, the manual pages, the package and

@@ -187,15 +187,17 @@ UsbBus::UsbBus(const Clock& clock) : clock_(clock) {}
 
 UsbBus::~UsbBus() = default;
 
-Adapter& UsbBus::Plug(std::string description) {
+Adapter& UsbBus::Plug(std::string description, std::string serial) {
   Update();
   const std::size_t n = adapters_.size();
-  std::string serial = "ZP" + std::to_string(100000 + n);
+  if (serial.empty()) serial = "ZP" + std::to_string(100000 + n);
   adapters_.push_back(std::unique_ptr<Adapter>(
       new Adapter(*this, std::move(description), std::move(serial),
                   static_cast<std::uint32_t>(0x2E51u + n))));
   Adapter& a = *adapters_.back();
   a.plugged_ = true;
+  // Port numbers on a hub behind bus 1, as the vendor library numbers locations.
+  a.location_ = 0x0111 + static_cast<std::uint32_t>(n);
   for (const auto& other : adapters_)
     if (other.get() != &a && other->plugged_ && other->description_ == a.description_) {
       Count(Fault::kSecondAdapter);
@@ -289,7 +291,8 @@ FT_STATUS UsbBus::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
   }
   const std::uint32_t what = flags & ~FT_LIST_BY_INDEX;
   if ((flags & FT_LIST_BY_INDEX) == 0 ||
-      (what != FT_OPEN_BY_DESCRIPTION && what != FT_OPEN_BY_SERIAL_NUMBER))
+      (what != FT_OPEN_BY_DESCRIPTION && what != FT_OPEN_BY_SERIAL_NUMBER &&
+       what != FT_OPEN_BY_LOCATION))
     return FT_INVALID_PARAMETER;
   // The index travels in the pointer itself.
   const auto index = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg1));
@@ -299,6 +302,10 @@ FT_STATUS UsbBus::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
   if (a->fail_description_) {
     Count(Fault::kDescriptionFailure);
     return a->description_status_;
+  }
+  if (what == FT_OPEN_BY_LOCATION) {
+    *static_cast<std::uint32_t*>(arg2) = a->location_;
+    return FT_OK;
   }
   const std::string& text = what == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
   const std::size_t n = std::min(text.size(), kMaxDescription);
@@ -320,6 +327,7 @@ FT_STATUS UsbBus::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   for (auto& a : adapters_) {
     const std::string& name = flags == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
     if (!a->plugged_ || a->IsOpen() || name != wanted) continue;
+    if (a->held_elsewhere_) return FT_DEVICE_NOT_OPENED;
     const std::uintptr_t value = next_handle_;
     next_handle_ += 0x10;
     handles_.push_back(OpenHandle{value, a.get(), true});

@@ -77,6 +77,7 @@ class Adapter final : private ReplySink {
 
   const std::string& Description() const { return description_; }
   const std::string& Serial() const { return serial_; }
+  std::uint32_t Location() const { return location_; }
   bool Plugged() const { return plugged_; }
   bool IsOpen() const { return open_handle_ != 0; }
 
@@ -100,6 +101,8 @@ class Adapter final : private ReplySink {
   void SetIdentifyDelayMs(int ms) { identify_delay_ms_ = ms < 0 ? 0 : ms; }
 
   // Faults of this adapter.
+  // Another program holds the adapter open: opening it fails with FT_DEVICE_NOT_OPENED.
+  void SetHeldElsewhere(bool held) { held_elsewhere_ = held; }
   void FailDescriptionQuery(bool fail, FT_STATUS status = FT_IO_ERROR);
   // Puts bytes into the receive stream now, behind what has already arrived. Lost, and not
   // counted, when the adapter is not open.
@@ -149,6 +152,8 @@ class Adapter final : private ReplySink {
   UsbBus& bus_;
   std::string description_;
   std::string serial_;
+  std::uint32_t location_ = 0;
+  bool held_elsewhere_ = false;
   bool plugged_ = false;
   std::uintptr_t open_handle_ = 0;
   std::unique_ptr<Device> device_;
@@ -183,8 +188,9 @@ class UsbBus : public D2xxPort {
   UsbBus(const UsbBus&) = delete;
   UsbBus& operator=(const UsbBus&) = delete;
 
-  // Plugs in a new adapter; the reference stays valid as long as the bus.
-  Adapter& Plug(std::string description = "ZeltoProg");
+  // Plugs in a new adapter; the reference stays valid as long as the bus. Without a serial
+  // number the adapter gets one of its own ("ZP100000", "ZP100001", ...).
+  Adapter& Plug(std::string description = "ZeltoProg", std::string serial = {});
   // The adapter disappears from the bus: its open handle dies, whatever was on its way is
   // lost. Its device stays in its socket for a replug.
   void Unplug(Adapter& adapter);

@@ -12,7 +12,8 @@ int CommUsb::UsbOpen() {
 
   std::uint32_t count = 0;
   char unused[1] = {0};
-  if (driver_.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY) != FT_OK) return kLinkDriverFailure;
+  last_open_status_ = driver_.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY);
+  if (last_open_status_ != FT_OK) return kLinkDriverFailure;
 
   int matches = 0;
   // One byte more than the driver may use, so that a driver that fills the whole buffer
@@ -33,7 +34,7 @@ int CommUsb::UsbOpen() {
     --len;
     if (len == 0) continue;
     if (static_cast<std::size_t>(len) == sizeof(kProgrammerDescription) - 1 &&
-        std::memcmp(description, kProgrammerDescription, len) == 0)
+        std::memcmp(description, kProgrammerDescription, len) == 0 && SerialMatches(index))
       ++matches;
   }
   if (matches == 0) return kLinkNoProgrammer;
@@ -42,7 +43,11 @@ int CommUsb::UsbOpen() {
   CloseUnclosed();
   char wanted[] = "ZeltoProg";
   FT_HANDLE handle = nullptr;
-  if (driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) return kLinkDriverFailure;
+  if (serial_.empty())
+    last_open_status_ = driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle);
+  else
+    last_open_status_ = driver_.OpenEx(serial_.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
+  if (last_open_status_ != FT_OK) return kLinkDriverFailure;
   // A value the driver hands out again no longer names an old, unclosed handle.
   ForgetUnclosed(handle);
   state_.DeviceHandle = handle;
@@ -50,6 +55,15 @@ int CommUsb::UsbOpen() {
   state_.LinkOpen = true;
   state_.LinkReopened = true;
   return kLinkOk;
+}
+
+bool CommUsb::SerialMatches(std::uint32_t index) {
+  if (serial_.empty()) return true;
+  char serial[kDescriptionBufferSize + 1] = {};
+  void* by_value = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
+  if (driver_.ListDevices(by_value, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) != FT_OK)
+    return false;
+  return serial_ == serial;
 }
 
 int CommUsb::UsbClose() {

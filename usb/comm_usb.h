@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "shell/app_state.h"
 #include "usb/d2xx_port.h"
@@ -34,7 +36,16 @@ class CommUsb {
   // position, w the write position (updated).
   int UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
 
+  // With a serial number selected, only the programmer that carries it counts, and it is
+  // opened by that serial number, so one of several adapters can be used. Empty: any.
+  void SelectSerial(std::string serial) { serial_ = std::move(serial); }
+  const std::string& SelectedSerial() const { return serial_; }
+  // The driver's status from the last listing or opening UsbOpen made (FT_OK after a
+  // successful open): tells a busy adapter from a missing driver.
+  FT_STATUS LastOpenStatus() const { return last_open_status_; }
+
  private:
+  bool SerialMatches(std::uint32_t index);
   void RememberUnclosed(FT_HANDLE handle);
   void ForgetUnclosed(FT_HANDLE handle);
   void CloseUnclosed();
@@ -47,6 +58,8 @@ class CommUsb {
   // before every open until a close succeeds. A few slots suffice: one is added per failed
   // close of an open link.
   std::array<FT_HANDLE, 4> unclosed_{};
+  std::string serial_;
+  FT_STATUS last_open_status_ = FT_OK;
 };
 
 }  // namespace zelto

@@ -41,6 +41,7 @@ constexpr std::uint32_t FT_LIST_BY_INDEX = 0x40000000u;
 constexpr std::uint32_t FT_LIST_ALL = 0x20000000u;
 constexpr std::uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
 constexpr std::uint32_t FT_OPEN_BY_DESCRIPTION = 2;
+constexpr std::uint32_t FT_OPEN_BY_LOCATION = 4;
 constexpr std::uint32_t FT_PURGE_RX = 1;
 constexpr std::uint32_t FT_PURGE_TX = 2;
 
@@ -52,8 +53,13 @@ class D2xxPort {
   // FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION: arg1 carries the index itself (not its
   // address), arg2 points at a character buffer that receives a NUL-terminated description
   // of at most 64 characters.
+  // FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER: the same, with the serial number (at most
+  // 16 characters) in the buffer.
+  // FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION: arg2 points at a 32-bit location number.
   virtual FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) = 0;
-  // FT_OPEN_BY_DESCRIPTION: arg points at a NUL-terminated description.
+  // FT_OPEN_BY_DESCRIPTION: arg points at a NUL-terminated description;
+  // FT_OPEN_BY_SERIAL_NUMBER: at a NUL-terminated serial number. An adapter that another
+  // program holds open fails with FT_DEVICE_NOT_OPENED.
   virtual FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) = 0;
   virtual FT_STATUS ResetDevice(FT_HANDLE handle) = 0;
   virtual FT_STATUS Purge(FT_HANDLE handle, std::uint32_t mask) = 0;

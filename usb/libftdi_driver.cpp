@@ -179,7 +179,10 @@ FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags
     return FT_OK;
   }
   if ((flags & FT_LIST_BY_INDEX) != 0) {
-    if ((flags & FT_OPEN_BY_DESCRIPTION) == 0) return FT_NOT_SUPPORTED;
+    const std::uint32_t what = flags & ~FT_LIST_BY_INDEX;
+    if (what != FT_OPEN_BY_DESCRIPTION && what != FT_OPEN_BY_SERIAL_NUMBER &&
+        what != FT_OPEN_BY_LOCATION)
+      return FT_NOT_SUPPORTED;
     if (arg2 == nullptr) return FT_INVALID_PARAMETER;
     if (!listed_valid_) {
       const FT_STATUS status = Enumerate();
@@ -188,10 +191,22 @@ FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags
     // The index travels in the pointer itself.
     const auto index = reinterpret_cast<std::uintptr_t>(arg1);
     if (index >= listed_.size()) return FT_DEVICE_NOT_FOUND;
-    const std::string& description = listed_[index].description;
+    if (what == FT_OPEN_BY_LOCATION) {
+      std::uint32_t location = 0;
+      if (bus_->ReadLocation(listed_[index].index, location) < 0) return FT_OTHER_ERROR;
+      *static_cast<std::uint32_t*>(arg2) = location;
+      return FT_OK;
+    }
+    std::string serial;
+    if (what == FT_OPEN_BY_SERIAL_NUMBER) {
+      if (bus_->ReadSerial(listed_[index].index, serial) < 0) return FT_OTHER_ERROR;
+      if (serial.size() > kMaxSerial) serial.resize(kMaxSerial);
+    }
+    const std::string& text =
+        what == FT_OPEN_BY_SERIAL_NUMBER ? serial : listed_[index].description;
     char* out = static_cast<char*>(arg2);
-    std::memcpy(out, description.data(), description.size());
-    out[description.size()] = '\0';
+    std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '\0';
     return FT_OK;
   }
   return FT_NOT_SUPPORTED;
@@ -199,7 +214,7 @@ FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags
 
 FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
-  if (flags != FT_OPEN_BY_DESCRIPTION) return FT_NOT_SUPPORTED;
+  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER) return FT_NOT_SUPPORTED;
   const char* text = static_cast<const char*>(arg);
   std::string wanted(text, strnlen(text, kMaxDescription + 1));
 
@@ -209,7 +224,12 @@ FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handl
 
   FT_STATUS failure = FT_DEVICE_NOT_FOUND;
   for (const Listed& candidate : listed_) {
-    if (candidate.description != wanted) continue;
+    if (flags == FT_OPEN_BY_DESCRIPTION) {
+      if (candidate.description != wanted) continue;
+    } else {
+      std::string serial;
+      if (bus_->ReadSerial(candidate.index, serial) < 0 || serial != wanted) continue;
+    }
     int error = 0;
     std::unique_ptr<FtdiLink> link = bus_->Open(candidate.index, error);
     if (link == nullptr) {
@@ -495,6 +515,29 @@ class RealBus : public FtdiBus {
     }
     descriptions_.swap(kept);
     return static_cast<int>(found_.size());
+  }
+
+  int ReadSerial(int index, std::string& serial) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return -1;
+    char text[128] = {};
+    const int result = ftdi_usb_get_strings2(scan_, found_[static_cast<std::size_t>(index)],
+                                             nullptr, 0, nullptr, 0, text, sizeof(text));
+    if (result < 0) return result;
+    text[sizeof(text) - 1] = '\0';
+    serial = text;
+    return serial.empty() ? -1 : 0;
+  }
+
+  int ReadLocation(int index, std::uint32_t& location) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return -1;
+    libusb_device* device = found_[static_cast<std::size_t>(index)];
+    std::uint8_t ports[7] = {};
+    const int depth = libusb_get_port_numbers(device, ports, sizeof(ports));
+    if (depth < 0) return depth;
+    location = static_cast<std::uint32_t>(libusb_get_bus_number(device)) << 8;
+    for (int i = 0; i < depth && i < 2; ++i)
+      location |= static_cast<std::uint32_t>(ports[i] & 0x0F) << (4 * (1 - i));
+    return 0;
   }
 
   int ReadDescription(int index, std::string& description) override {

@@ -51,6 +51,21 @@ class FtdiBus {
   // The adapter's product string (ftdi_usb_get_strings2 on a context with no device open);
   // < 0 when it cannot be read, typically for lack of permission.
   virtual int ReadDescription(int index, std::string& description) = 0;
+  // The adapter's serial number string, the same way; < 0 when it cannot be read or the
+  // adapter has none.
+  virtual int ReadSerial(int index, std::string& serial) {
+    (void)index;
+    (void)serial;
+    return -1;
+  }
+  // Where the adapter sits: the bus number in bits 8 and up, the port numbers from the root
+  // hub down in the nibbles below (as the vendor library numbers locations); < 0 when
+  // unknown.
+  virtual int ReadLocation(int index, std::uint32_t& location) {
+    (void)index;
+    (void)location;
+    return -1;
+  }
   // Opens the adapter with the kernel's serial driver detached (ftdi_usb_open_dev); the real
   // bus gives the serial driver back when it ends. On failure returns null and sets error to
   // libftdi's code.
@@ -108,6 +123,7 @@ class LibftdiDriver : public D2xxPort {
   static constexpr int kDrainBudgetMs = 3;
   // Longest description handed out, as the vendor library does.
   static constexpr std::size_t kMaxDescription = 64;
+  static constexpr std::size_t kMaxSerial = 16;
 
   // clock: what read timeouts are measured with; null uses the steady clock.
   explicit LibftdiDriver(std::unique_ptr<FtdiBus> bus, const Clock* clock = nullptr);
@@ -116,10 +132,12 @@ class LibftdiDriver : public D2xxPort {
   LibftdiDriver& operator=(const LibftdiDriver&) = delete;
 
   // FT_LIST_NUMBER_ONLY scans the bus and keeps the list of adapters whose description could
-  // be read; FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION reads from that list.
+  // be read; FT_LIST_BY_INDEX with FT_OPEN_BY_DESCRIPTION, FT_OPEN_BY_SERIAL_NUMBER or
+  // FT_OPEN_BY_LOCATION reads from that list.
   FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
-  // FT_OPEN_BY_DESCRIPTION only: scans afresh and opens the first adapter with that
-  // description that can be opened, then sets latency timer and line settings.
+  // FT_OPEN_BY_DESCRIPTION or FT_OPEN_BY_SERIAL_NUMBER: scans afresh and opens the first
+  // adapter with that description or serial number that can be opened, then sets latency
+  // timer and line settings.
   FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override;
   FT_STATUS ResetDevice(FT_HANDLE handle) override;
   FT_STATUS Purge(FT_HANDLE handle, std::uint32_t mask) override;

@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""zeltoctl on the simulated bench, timed from outside the process.
+
+  zeltoctl_timing.py ZELTOCTL OUT.json
+
+- get: wall time from launching `zeltoctl --sim get` to its exit, 20 runs.
+- apply --each: five sensors plugged one after the other every SWAP ms; for each, the time
+  from its plugging (launch + k * SWAP, the bench's own schedule) to its "verified" line.
+"""
+import json
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import os
+import signal
+
+zeltoctl, out_path = sys.argv[1], sys.argv[2]
+result = {}
+
+get_ms = []
+for _ in range(20):
+    t0 = time.perf_counter()
+    done = subprocess.run([zeltoctl, "--sim", "get"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+    get_ms.append((time.perf_counter() - t0) * 1000)
+    if done.returncode != 0:
+        get_ms = []
+        break
+result["get_ms"] = get_ms
+
+SWAP = 1000
+SENSORS = 5
+with tempfile.TemporaryDirectory() as folder:
+    profile = os.path.join(folder, "p.json")
+    with open(profile, "w") as f:
+        f.write('{"zeltoctl_profile": 1, "parameters": {"sensitivity": 8, "relay": 2.5}}')
+    serials = []
+    for k in range(SENSORS):
+        serials += ["--sim-serial", "ZS7400%04d" % (k + 1)]
+    t0 = time.perf_counter()
+    p = subprocess.Popen([zeltoctl, "--sim", *serials, "--sim-swap-ms", str(SWAP), "apply",
+                          profile, "--each"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         text=True)
+    latencies = []
+    k = 0
+    for line in p.stdout:
+        if ": verified" in line:
+            latencies.append((time.perf_counter() - t0) * 1000 - k * SWAP)
+            k += 1
+            if k == SENSORS:
+                break
+    p.send_signal(signal.SIGINT)
+    p.wait(timeout=10)
+    result["each_ms"] = latencies
+    result["each_exit"] = p.returncode
+
+with open(out_path, "w") as f:
+    json.dump(result, f)

@@ -1,0 +1,70 @@
+// The zeltoctl commands, each a function from its options to an exit code, writing results
+// to `out` and errors to `err`. They run on whatever driver and loop the context holds: the
+// real drivers on the real-time loop, or the simulated bench on its virtual clock.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/event_loop.h"
+#include "cli/records.h"
+#include "cli/session.h"
+#include "shell/app_state.h"
+#include "usb/d2xx_port.h"
+
+namespace zelto::cli {
+
+// Exit codes, also in the manual page and the README.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailure = 1,       // a file could not be read or written, the log among them
+  kExitUsage = 2,         // bad arguments, a bad NAME=VALUE, a bad profile
+  kExitAdapter = 3,       // no programmer, more than one, driver failure
+  kExitAdapterInUse = 4,  // another program holds the programmer
+  kExitSensor = 5,        // no answer, not a Duroz740, unplugged, values out of range
+  kExitNotVerified = 6,   // a value was refused or read back different
+  kExitUnsupported = 7,   // a parameter this firmware does not have (height)
+  kExitInterrupted = 130,
+};
+
+struct Context {
+  Context(D2xxPort& d, std::string name, EventLoop& l, std::ostream& o, std::ostream& e,
+          SessionOptions s = {})
+      : driver(d), driver_name(std::move(name)), loop(l), out(o), err(e), session(std::move(s)) {}
+
+  D2xxPort& driver;
+  std::string driver_name;
+  EventLoop& loop;
+  std::ostream& out;
+  std::ostream& err;
+  SessionOptions session;
+  // The string table for the words beside the numbers; all empty when none was found.
+  std::array<std::string, kStringTableSize> strings{};
+  // Commissioning log; empty path: none.
+  std::string log_path;
+  LogFormat log_format = LogFormat::kCsv;
+  std::function<std::string()> now_utc = UtcNow;
+  // --each: time between looks at the socket while waiting for the next sensor, and the
+  // longest wait for each look's answer (an empty socket answers nothing).
+  int each_poll_ms = 250;
+  int each_look_ms = 500;
+};
+
+int CmdList(Context& ctx);
+int CmdInfo(Context& ctx);
+int CmdGet(Context& ctx, bool json);
+// assignments: "name=value" texts.
+int CmdSet(Context& ctx, const std::vector<std::string>& assignments, bool verify);
+int CmdSave(Context& ctx, const std::string& file);
+int CmdApply(Context& ctx, const std::string& file, bool each);
+// seconds <= 0: until interrupted.
+int CmdMonitor(Context& ctx, bool csv, double seconds);
+
+// The exit code that goes with a session outcome.
+int ExitFor(Outcome outcome);
+
+}  // namespace zelto::cli

@@ -1,0 +1,165 @@
+#include "cli/doctor.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/event_loop.h"
+#include "usb/d2xx_dynamic.h"
+#include "usb/driver_select.h"
+#include "usb/libftdi_driver.h"
+
+namespace zelto::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+    line.pop_back();
+  return line;
+}
+
+struct FtdiDevice {
+  std::string name;  // sysfs name, e.g. 1-1.2
+  std::string product, serial;
+  int bus = 0, address = 0;
+  std::string kernel_driver;  // of interface 0, e.g. ftdi_sio; empty when none
+};
+
+std::vector<FtdiDevice> FindFtdiDevices(const fs::path& sysfs) {
+  std::vector<FtdiDevice> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(sysfs, ec)) {
+    const fs::path dir = entry.path();
+    if (ReadLine(dir / "idVendor") != "0403") continue;
+    FtdiDevice d;
+    d.name = dir.filename().string();
+    d.product = ReadLine(dir / "product");
+    d.serial = ReadLine(dir / "serial");
+    d.bus = std::atoi(ReadLine(dir / "busnum").c_str());
+    d.address = std::atoi(ReadLine(dir / "devnum").c_str());
+    std::error_code link_ec;
+    const fs::path driver = fs::read_symlink(dir / (d.name + ":1.0") / "driver", link_ec);
+    if (!link_ec) d.kernel_driver = driver.filename().string();
+    found.push_back(d);
+  }
+  std::sort(found.begin(), found.end(),
+            [](const FtdiDevice& a, const FtdiDevice& b) { return a.name < b.name; });
+  return found;
+}
+
+}  // namespace
+
+DoctorEnvironment DoctorEnvironment::System() {
+  DoctorEnvironment env;
+  env.load_vendor = [] {
+    D2xxDynamic vendor;
+    return vendor.Loaded() ? std::string() : vendor.LoadError();
+  };
+  env.start_libftdi = [] { return CreateLibftdiBus() != nullptr; };
+  env.can_open = [](const fs::path& node) { return ::access(node.c_str(), R_OK | W_OK) == 0; };
+  env.list_bus = [](std::ostream& out) {
+    std::string name;
+    auto driver = CreateSystemDriver(&name);
+    RealTimeLoop loop;
+    std::ostringstream listing, errors;
+    Context ctx(*driver, name, loop, listing, errors);
+    const int code = CmdList(ctx);
+    std::istringstream lines(listing.str() + errors.str());
+    for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
+    if (code != kExitOk) return -1;
+    const std::string text = listing.str();
+    const auto tail = text.rfind("adapter(s), ");
+    return tail == std::string::npos ? 0 : std::atoi(text.c_str() + tail + 12);
+  };
+  return env;
+}
+
+int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
+  int problems = 0;
+  auto problem = [&](const std::string& text) {
+    ++problems;
+    out << "  PROBLEM: " << text << "\n";
+  };
+
+  out << "Driver libraries:\n";
+  const std::string vendor_error = env.load_vendor ? env.load_vendor() : "not checked";
+  const bool vendor = vendor_error.empty();
+  out << "  vendor D2XX library (" << DefaultD2xxLibraryName() << "): "
+      << (vendor ? "loads; it is the driver in use" : "does not load (" + vendor_error + ")")
+      << "\n";
+  const bool libftdi = env.start_libftdi && env.start_libftdi();
+  out << "  libftdi1: " << (libftdi ? "starts" : "does not start (libusb unavailable)")
+      << (libftdi && !vendor ? "; it is the driver in use" : "") << "\n";
+  if (!vendor && !libftdi) problem("no USB driver can be used: install libftdi1 (libftdi1-2)");
+
+  out << "udev rule:\n";
+  bool rule = false;
+  for (const fs::path& file : env.udev_rules) {
+    std::error_code ec;
+    if (fs::exists(file, ec)) {
+      out << "  installed: " << file.string() << "\n";
+      rule = true;
+      break;
+    }
+  }
+  if (!rule)
+    problem(
+        "the udev rule 99-zeltoprog.rules is not installed, so only root may open the "
+        "adapter; install the package or copy data/99-zeltoprog.rules to "
+        "/etc/udev/rules.d/, then run `udevadm control --reload` and replug");
+
+  out << "FTDI devices on the bus (sysfs):\n";
+  const auto devices = FindFtdiDevices(env.sysfs_usb);
+  if (devices.empty()) out << "  none: is the programmer plugged in? try another cable or port\n";
+  for (const FtdiDevice& d : devices) {
+    char node_name[16];
+    std::snprintf(node_name, sizeof(node_name), "%03d/%03d", d.bus, d.address);
+    const fs::path node = env.dev_usb / node_name;
+    out << "  " << d.name << ": \"" << d.product << "\", serial "
+        << (d.serial.empty() ? "?" : d.serial) << ", " << node.string() << "\n";
+    if (d.product != "ZeltoProg")
+      out << "    not a ZeltoProg (its description is \"" << d.product << "\")\n";
+    const bool may_open = env.can_open && env.can_open(node);
+    out << "    this user " << (may_open ? "can" : "cannot") << " open it\n";
+    if (!may_open)
+      problem(d.name + ": no permission on " + node.string() +
+              (rule ? " although the rule is installed: replug the adapter, and check that you "
+                      "are in the group the rule names"
+                    : ": install the udev rule"));
+    if (!d.kernel_driver.empty()) {
+      out << "    the kernel driver " << d.kernel_driver << " holds it (a serial port)\n";
+      if (vendor)
+        problem(d.name + ": the vendor library cannot open an adapter the kernel's " +
+                d.kernel_driver + " driver holds: `sudo rmmod " + d.kernel_driver +
+                "`, or use libftdi1 (remove the vendor library), which detaches it by itself");
+    }
+  }
+
+  out << "What the driver shows:\n";
+  const int programmers = env.list_bus ? env.list_bus(out) : -1;
+  if (programmers < 0)
+    problem("the driver cannot list the USB devices");
+  else if (programmers == 0 && !devices.empty())
+    problem(
+        "FTDI devices are present but the driver sees no \"ZeltoProg\" (permissions, or "
+        "another description)");
+  else if (programmers > 1)
+    out << "  more than one programmer: choose one with --adapter SERIAL\n";
+
+  out << (problems == 0 ? "No problem found.\n"
+                        : std::to_string(problems) + " problem(s) found.\n");
+  return problems == 0 ? kExitOk : kExitAdapter;
+}
+
+}  // namespace zelto::cli

@@ -1,0 +1,59 @@
+// What zeltoctl keeps on disk: parameter profiles (JSON, with a format version, editable by
+// hand) and the commissioning log (one record per set/apply, CSV or JSON lines).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "radar/radar_params.h"
+
+namespace zelto::cli {
+
+constexpr int kProfileFormatVersion = 1;
+inline constexpr char kProfileVersionKey[] = "zeltoctl_profile";
+
+// A profile names some or all of the six parameters.
+struct Profile {
+  std::array<std::optional<std::uint8_t>, kParamCount> wire{};
+};
+
+// The profile's JSON text (two-space indent, numbers in their plain form).
+std::string ProfileToJson(const Profile& profile);
+// Parses and checks a profile; on failure returns nothing and says why in `error`.
+std::optional<Profile> ProfileFromJson(const std::string& text, std::string& error);
+
+// One commissioning record.
+struct CommissionRecord {
+  std::string time_utc;  // ISO 8601, e.g. 2026-12-09T01:02:03Z
+  std::string command;   // "set" or "apply"
+  std::string adapter;   // the programmer's serial number
+  std::string serial;    // the sensor's, 8-bit as received
+  std::int32_t hw = 0;
+  std::int32_t fw = 0;
+  std::optional<RadarParams> before;
+  std::optional<RadarParams> after;
+  bool verified = false;
+  std::string result;  // "verified", or why not
+};
+
+enum class LogFormat { kCsv, kJsonl };
+
+// The record as one line (JSON lines) or one CSV row, ending in a newline. Sensor texts are
+// converted from Windows-1252 to UTF-8. `header` prefixes the CSV column names.
+std::string FormatRecord(const CommissionRecord& record, LogFormat format, bool header);
+
+// Appends the record with one write and an fsync, so it is in the file whole or not at all.
+// A new or empty CSV file gets the header in the same write. False (with errno's text in
+// `error`) when the file cannot be opened or written.
+bool AppendRecord(const std::string& path, const CommissionRecord& record, LogFormat format,
+                  std::string& error);
+
+// "sensitivity=5 relay=1.5 ..." (height only when the sensor has it).
+std::string ParamsText(const RadarParams& params, bool has_height);
+
+// Now as ISO 8601 UTC.
+std::string UtcNow();
+
+}  // namespace zelto::cli

@@ -1,0 +1,235 @@
+#include "cli/session.h"
+
+#include <cstring>
+
+#include "protocol/programmer_messages.h"
+
+namespace zelto::cli {
+
+namespace {
+
+constexpr std::int16_t kParamsReplyLength5 = 12;  // framing + code + 5 bytes + checksum
+constexpr std::int16_t kSignalReportLength = 11;
+
+}  // namespace
+
+std::string OutcomeText(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kOk:
+      return "ok";
+    case Outcome::kNoProgrammer:
+      return "no programmer found";
+    case Outcome::kManyProgrammers:
+      return "more than one programmer found (pick one with --adapter SERIAL; see zeltoctl list)";
+    case Outcome::kDriverFailure:
+      return "USB driver failure";
+    case Outcome::kAdapterInUse:
+      return "adapter in use: another program (a running zeltosoft?) holds the programmer open";
+    case Outcome::kLinkLost:
+      return "the programmer was unplugged or stopped working";
+    case Outcome::kNoAnswer:
+      return "no device answering";
+    case Outcome::kNotDuroz740:
+      return "the attached device is not a Duroz740";
+    case Outcome::kBadReply:
+      return "the sensor reported values outside their ranges";
+    case Outcome::kInterrupted:
+      return "interrupted";
+  }
+  return "?";
+}
+
+Session::Session(D2xxPort& driver, EventLoop& loop, SessionOptions options)
+    : driver_(driver),
+      loop_(loop),
+      options_(std::move(options)),
+      link_(state_, driver),
+      msg_(state_, link_),
+      poll_timer_(loop.CreateTimer()) {
+  if (options_.tries < 1) options_.tries = 1;
+  if (options_.poll_ms < 1) options_.poll_ms = 1;
+  poll_timer_->SetInterval(options_.poll_ms);
+  poll_timer_->SetOnTick([this] { Poll(); });
+  // Frames go to our own handler whichever mode; radar mode is what the sensor talk is.
+  state_.DispatchMode = 1;
+}
+
+Session::~Session() {
+  Close();
+}
+
+void Session::NoteAdapter() {
+  std::uint32_t count = 0;
+  char unused[1] = {0};
+  if (driver_.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY) != FT_OK) return;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    void* index = reinterpret_cast<void*>(static_cast<std::uintptr_t>(i));
+    char description[kDescriptionBufferSize + 1] = {};
+    char serial[kDescriptionBufferSize + 1] = {};
+    if (driver_.ListDevices(index, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) !=
+            FT_OK ||
+        std::strcmp(description, kProgrammerDescription) != 0)
+      continue;
+    driver_.ListDevices(index, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+    if (!options_.adapter_serial.empty() && options_.adapter_serial != serial) continue;
+    std::uint32_t location = 0;
+    if (driver_.ListDevices(index, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION) != FT_OK)
+      location = 0;
+    adapter_description_ = description;
+    adapter_serial_ = serial;
+    adapter_location_ = location;
+    return;
+  }
+}
+
+Outcome Session::Open() {
+  if (opened_) return link_lost_ ? Outcome::kLinkLost : Outcome::kOk;
+  link_.SelectSerial(options_.adapter_serial);
+  // Listed before opening: some drivers cannot read the strings of an adapter held open.
+  NoteAdapter();
+  switch (link_.UsbOpen()) {
+    case kLinkOk:
+      break;
+    case kLinkNoProgrammer:
+      return Outcome::kNoProgrammer;
+    case kLinkManyProgrammers:
+      return Outcome::kManyProgrammers;
+    default:
+      return link_.LastOpenStatus() == FT_DEVICE_NOT_OPENED ? Outcome::kAdapterInUse
+                                                            : Outcome::kDriverFailure;
+  }
+  opened_ = true;
+  poll_timer_->SetEnabled(true);
+  return Outcome::kOk;
+}
+
+void Session::Poll() {
+  if (!opened_ || link_lost_) return;
+  // The receive poll would reopen a closed link by itself; here a closed link means the
+  // programmer went away under the command, and that ends it.
+  if (!state_.LinkOpen) {
+    link_lost_ = true;
+    return;
+  }
+  msg_.PollReceive(*this);
+  if (!state_.LinkOpen) link_lost_ = true;
+}
+
+void Session::HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) {
+  RadarHandleFrame(frame, length);
+}
+
+void Session::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
+  if (!FrameCheck(frame, length)) return;
+  switch (frame[2]) {
+    case IdentificationReply:
+      if (StoreIdentity(state_, frame, length) != Identification::kIgnored) identified_ = true;
+      break;
+    case ParamsReply: {
+      const bool height = HasHeight();
+      if (length < kParamsReplyLength5 + (height ? 1 : 0)) break;
+      last_reply_ = DecodeParamsReply(&frame[3], height);
+      params_received_ = true;
+      break;
+    }
+    case WriteParamsAck:
+      write_acked_ = true;
+      break;
+    case ReportModeAck:
+      mode_acked_ = true;
+      break;
+    case SignalReport:
+      if (length >= kSignalReportLength && frame[3] == 2 && on_signal_)
+        on_signal_(SignalSample{
+            loop_.NowMs(), static_cast<std::uint16_t>(frame[4] * 256 + frame[5]), frame[6] != 0});
+      break;
+    default:
+      break;
+  }
+}
+
+Outcome Session::Exchange(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
+                          const std::function<bool()>& answered, int tries, int timeout_ms,
+                          bool interruptible) {
+  if (!opened_) return Outcome::kNoProgrammer;
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    if (link_lost_ || !state_.LinkOpen) {
+      link_lost_ = true;
+      return Outcome::kLinkLost;
+    }
+    msg_.SendMessage(code, payload, count);
+    if (!state_.LinkOpen) {
+      link_lost_ = true;
+      return Outcome::kLinkLost;
+    }
+    const Wait w =
+        loop_.RunUntil([&] { return answered() || link_lost_; }, timeout_ms, interruptible);
+    if (link_lost_) return Outcome::kLinkLost;
+    if (w == Wait::kDone) return Outcome::kOk;
+    if (w == Wait::kInterrupted) return Outcome::kInterrupted;
+  }
+  return Outcome::kNoAnswer;
+}
+
+Outcome Session::IdentifyOnce(int timeout_ms) {
+  identified_ = false;
+  state_.DeviceId = 0;
+  state_.DeviceSerial.clear();
+  state_.DeviceHwVersion = 0;
+  state_.DeviceFwVersion = 0;
+  const Outcome o = Exchange(
+      IdentificationRequest, nullptr, 0, [this] { return identified_; }, 1, timeout_ms);
+  if (o != Outcome::kOk) return o;
+  return state_.DeviceId == kDuroz740Id ? Outcome::kOk : Outcome::kNotDuroz740;
+}
+
+Outcome Session::Identify() {
+  Outcome o = Outcome::kNoAnswer;
+  for (int attempt = 0; attempt < options_.tries; ++attempt) {
+    o = IdentifyOnce(options_.reply_timeout_ms);
+    if (o != Outcome::kNoAnswer) break;
+  }
+  return o;
+}
+
+Outcome Session::ReadParams(ParamsDecode& reply) {
+  params_received_ = false;
+  const Outcome o = Exchange(
+      ReadParamsRequest, nullptr, 0, [this] { return params_received_; }, options_.tries,
+      options_.reply_timeout_ms);
+  if (o != Outcome::kOk) return o;
+  reply = last_reply_;
+  return reply.AllValid() ? Outcome::kOk : Outcome::kBadReply;
+}
+
+Outcome Session::WriteParams(const RadarParams& params) {
+  std::array<std::uint8_t, kParamCount> payload{};
+  const int count = EncodeParamsWrite(params, HasHeight(), payload);
+  write_acked_ = false;
+  return Exchange(
+      WriteParamsRequest, payload.data(), static_cast<std::int16_t>(count),
+      [this] { return write_acked_; }, options_.tries, options_.reply_timeout_ms);
+}
+
+Outcome Session::SetReportMode(std::uint8_t mode) {
+  // Counted as on before the request goes out: a lost acknowledgement must not leave the
+  // sensor streaming after we are gone.
+  if (mode != 0) report_mode_on_ = true;
+  mode_acked_ = false;
+  const Outcome o = Exchange(
+      ReportModeRequest, &mode, 1, [this] { return mode_acked_; }, options_.tries,
+      options_.reply_timeout_ms, mode != 0);
+  if (mode == 0 && o == Outcome::kOk) report_mode_on_ = false;
+  return o;
+}
+
+void Session::Close() {
+  if (!opened_) return;
+  if (report_mode_on_ && !link_lost_) SetReportMode(0);
+  report_mode_on_ = false;
+  poll_timer_->SetEnabled(false);
+  link_.UsbClose();
+  opened_ = false;
+}
+
+}  // namespace zelto::cli

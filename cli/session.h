@@ -1,0 +1,114 @@
+// One conversation with the programmer and the Duroz740 behind it: open the link, identify,
+// read and write the parameters, switch the report mode. Every request waits for its reply
+// with a time limit and a number of tries; a link that fails in the middle ends the session
+// (it is never quietly reopened), and report mode is set back to 0 when the session ends.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/event_loop.h"
+#include "protocol/gest_msg.h"
+#include "radar/radar_params.h"
+#include "shell/app_state.h"
+#include "usb/comm_usb.h"
+
+namespace zelto::cli {
+
+struct SessionOptions {
+  std::string adapter_serial;  // empty: the only ZeltoProg
+  int reply_timeout_ms = 2000;
+  int tries = 3;
+  int poll_ms = 10;
+};
+
+enum class Outcome {
+  kOk,
+  kNoProgrammer,
+  kManyProgrammers,
+  kDriverFailure,
+  kAdapterInUse,
+  kLinkLost,     // the programmer went away during the session
+  kNoAnswer,     // the sensor did not answer within the tries
+  kNotDuroz740,  // another kind of device answered
+  kBadReply,     // a parameter reply with values outside their ranges
+  kInterrupted,
+};
+
+// One line for the user, e.g. "more than one programmer found".
+std::string OutcomeText(Outcome outcome);
+
+struct SignalSample {
+  std::int64_t at_ms;
+  std::uint16_t level;
+  bool detected;
+};
+
+class Session final : private FrameDispatch {
+ public:
+  Session(D2xxPort& driver, EventLoop& loop, SessionOptions options);
+  // Sets report mode back to 0 if this session changed it, then closes the link.
+  ~Session() override;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Outcome Open();
+  // Asks who is attached; kOk only for a Duroz740 (other devices: kNotDuroz740, with the
+  // identity still stored).
+  Outcome Identify();
+  // One identification request and a single wait, for watching the socket.
+  Outcome IdentifyOnce(int timeout_ms);
+  Outcome ReadParams(ParamsDecode& reply);
+  Outcome WriteParams(const RadarParams& params);
+  Outcome SetReportMode(std::uint8_t mode);
+  // Sends mode 0 if report mode is on, waiting for the acknowledgement even when
+  // interrupted; closes the link.
+  void Close();
+
+  // Called for each signal report while report mode is on.
+  void OnSignal(std::function<void(const SignalSample&)> sink) { on_signal_ = std::move(sink); }
+
+  const AppState& State() const { return state_; }
+  bool HasHeight() const { return zelto::HasHeight(state_.DeviceFwVersion); }
+  bool LinkLost() const { return link_lost_; }
+  // The opened programmer's serial number, description and location, as the driver lists it.
+  const std::string& AdapterSerial() const { return adapter_serial_; }
+  const std::string& AdapterDescription() const { return adapter_description_; }
+  std::uint32_t AdapterLocation() const { return adapter_location_; }
+  EventLoop& Loop() { return loop_; }
+  const SessionOptions& Options() const { return options_; }
+
+ private:
+  void HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) override;
+  void RadarHandleFrame(const FrameBytes& frame, std::int16_t length) override;
+  void Poll();
+  // Sends a request and waits for `answered`, up to `tries` times.
+  Outcome Exchange(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
+                   const std::function<bool()>& answered, int tries, int timeout_ms,
+                   bool interruptible = true);
+  void NoteAdapter();
+
+  D2xxPort& driver_;
+  EventLoop& loop_;
+  SessionOptions options_;
+  AppState state_;
+  CommUsb link_;
+  GestMsg msg_;
+  std::unique_ptr<Timer> poll_timer_;
+  bool opened_ = false;
+  bool link_lost_ = false;
+  bool identified_ = false;
+  bool params_received_ = false;
+  bool write_acked_ = false;
+  bool mode_acked_ = false;
+  bool report_mode_on_ = false;
+  ParamsDecode last_reply_;
+  std::function<void(const SignalSample&)> on_signal_;
+  std::string adapter_serial_;
+  std::string adapter_description_;
+  std::uint32_t adapter_location_ = 0;
+};
+
+}  // namespace zelto::cli

@@ -1,0 +1,76 @@
+# zeltoctl: the command-line companion, on the core, the driver backends and the simulated
+# bench; no Qt. CLI11 and nlohmann-json are header-only.
+find_package(CLI11 CONFIG QUIET)
+find_package(nlohmann_json 3.10 REQUIRED)
+if(NOT CLI11_FOUND)
+  find_path(ZELTO_CLI11_INCLUDE CLI/CLI.hpp REQUIRED)
+endif()
+
+add_library(zelto_cli STATIC
+  cli/event_loop.cpp
+  cli/session.cpp
+  cli/records.cpp
+  cli/commands.cpp
+  cli/sim_setup.cpp
+  cli/doctor.cpp
+)
+target_include_directories(zelto_cli PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(zelto_cli PUBLIC zelto_core zelto_drivers zelto_sim nlohmann_json::nlohmann_json)
+
+add_executable(zeltoctl cli/main.cpp)
+target_link_libraries(zeltoctl PRIVATE zelto_cli)
+if(CLI11_FOUND)
+  target_link_libraries(zeltoctl PRIVATE CLI11::CLI11)
+else()
+  target_include_directories(zeltoctl PRIVATE ${ZELTO_CLI11_INCLUDE})
+endif()
+target_compile_definitions(zeltoctl PRIVATE ZELTO_VERSION="${PROJECT_VERSION}")
+# Beside the windowed programs and their string table.
+set_target_properties(zeltoctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+include(GNUInstallDirs)
+# Where the installed windowed programs keep the string table, seen from the installed
+# zeltoctl, so that the words beside the values are found there too.
+file(RELATIVE_PATH _zelto_strings_from_bin ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
+     ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+target_compile_definitions(zeltoctl PRIVATE ZELTO_STRINGS_FROM_BIN="${_zelto_strings_from_bin}")
+zelto_install_program(zeltoctl)
+install(FILES cli/zeltoctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+zelto_gtest(cli_tests
+  SOURCES
+    tests/cli/radar_params_test.cpp
+    tests/cli/records_test.cpp
+    tests/cli/commands_test.cpp
+    tests/cli/doctor_test.cpp
+    tests/cli/comm_usb_serial_test.cpp
+  LIBS zelto_cli PkgConfig::LIBFTDI1)
+if(TARGET cli_tests)
+  target_include_directories(cli_tests PRIVATE ${PROJECT_SOURCE_DIR})
+endif()
+
+if(ZELTO_TESTS)
+  # The executable itself, a few quick runs on the simulated bench (each well under 5 s).
+  set(_zeltoctl $<TARGET_FILE:zeltoctl>)
+  add_test(NAME zeltoctl_version COMMAND ${_zeltoctl} --version)
+  set_tests_properties(zeltoctl_version PROPERTIES PASS_REGULAR_EXPRESSION "zeltoctl ${PROJECT_VERSION}")
+  add_test(NAME zeltoctl_get_sim COMMAND ${_zeltoctl} --sim --sim-params 7,3,2,1,1,2 get --json)
+  set_tests_properties(zeltoctl_get_sim PROPERTIES
+    PASS_REGULAR_EXPRESSION "\"sensitivity\": 7,[^}]*\"relay\": 1.5,[^}]*\"height\": 3.5" TIMEOUT 5)
+  add_test(NAME zeltoctl_set_refused_sim
+    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=6
+            "-DARGS=--sim;--sim-refuse;sensitivity=9;set;sensitivity=9"
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
+  add_test(NAME zeltoctl_two_adapters_sim
+    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=3
+            "-DARGS=--sim;--sim-adapters;2;get" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
+  add_test(NAME zeltoctl_bad_usage
+    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=2
+            "-DARGS=--sim;set;loudness=3" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
+  add_test(NAME zeltoctl_adapter_in_use_sim
+    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=4
+            "-DARGS=--sim;--sim-held;info" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
+  set_tests_properties(zeltoctl_set_refused_sim zeltoctl_two_adapters_sim zeltoctl_bad_usage
+                       zeltoctl_adapter_in_use_sim
+    PROPERTIES TIMEOUT 5)
+endif()

@@ -1,0 +1,436 @@
+// The zeltoctl commands in process, on the simulated bench and the virtual clock: the good
+// paths, and the faults an installer meets (refused values, silence, unplugging, two
+// adapters, old firmware, a row of sensors, Ctrl-C).
+#include "cli/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "protocol/programmer_messages.h"
+#include "sim/duroz740.h"
+#include "sim/usb_bus.h"
+#include "sim/virtual_clock.h"
+#include "tests/text/temp_folder.h"
+
+namespace zelto::cli {
+namespace {
+
+using nlohmann::json;
+
+class Commands : public ::testing::Test {
+ protected:
+  Commands() {
+    ctx_.now_utc = [] { return std::string("2026-12-09T01:00:00Z"); };
+    ctx_.strings[0] = "On";
+    ctx_.strings[1] = "Off";
+    ctx_.strings[50] = "Off";
+    ctx_.strings[51] = "Slow";
+    ctx_.strings[52] = "Normal";
+    ctx_.strings[53] = "Fast";
+    ctx_.strings[55] = "2.90 m";
+    loop_.SetInterruptFlag(&interrupt_);
+  }
+
+  sim::Duroz740& Sensor(std::uint16_t fw = 0x0200, const char* serial = "ZS74000001") {
+    if (adapter_ == nullptr) adapter_ = &bus_.Plug();
+    return adapter_->Attach<sim::Duroz740>(serial, 0x0102, fw);
+  }
+  int Count(std::uint8_t code) const {
+    int n = 0;
+    for (const auto& f : adapter_->HostFrames()) n += f.frame.code == code;
+    return n;
+  }
+  std::vector<std::uint8_t> LastWrite() const {
+    for (auto it = adapter_->HostFrames().rbegin(); it != adapter_->HostFrames().rend(); ++it)
+      if (it->frame.code == WriteParamsRequest)
+        return {it->frame.payload.begin(), it->frame.payload.begin() + it->frame.count};
+    return {};
+  }
+  // Runs `action` once `condition` holds, checking every millisecond of virtual time.
+  void When(std::function<bool()> condition, std::function<void()> action) {
+    watch_ = clock_.CreateTimer();
+    watch_->SetInterval(1);
+    watch_->SetOnTick([this, condition = std::move(condition), action = std::move(action)] {
+      if (!condition()) return;
+      watch_->SetEnabled(false);
+      action();
+    });
+    watch_->SetEnabled(true);
+  }
+  std::string WriteProfile(const std::string& text) {
+    const auto path = folder_.path() / "profile.json";
+    std::ofstream(path) << text;
+    return path.string();
+  }
+  std::vector<std::string> LogLines() const {
+    std::ifstream in(folder_.path() / "log");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  void LogTo(LogFormat format) {
+    ctx_.log_path = (folder_.path() / "log").string();
+    ctx_.log_format = format;
+  }
+
+  zelto::test::TempFolder folder_;
+  sim::VirtualClock clock_;
+  sim::UsbBus bus_{clock_};
+  sim::Adapter* adapter_ = nullptr;
+  VirtualLoop loop_{clock_};
+  std::atomic<bool> interrupt_{false};
+  std::ostringstream out_, err_;
+  Context ctx_{bus_, "simulated bench", loop_, out_, err_};
+  std::unique_ptr<Timer> watch_;
+};
+
+TEST_F(Commands, GetShowsTheSixValuesWithWordsAndHeight) {
+  sim::Duroz740& s = Sensor();
+  for (int i = 0; i < 6; ++i) s.SetParam(i, std::array<std::uint8_t, 6>{7, 3, 2, 1, 1, 1}[i]);
+  EXPECT_EQ(CmdGet(ctx_, false), kExitOk);
+  EXPECT_EQ(out_.str(),
+            "sensitivity=7\nrelay=1.5\nspeed=2         Fast\nfilter=50\ntraffic=1       On\n"
+            "height=2.9      2.90 m\n");
+  EXPECT_EQ(err_.str(), "");
+  // No report mode was asked for, so none needs undoing.
+  EXPECT_EQ(Count(ReportModeRequest), 0);
+  EXPECT_FALSE(adapter_->IsOpen());
+}
+
+TEST_F(Commands, GetJsonWithoutHeightOnOldFirmwareAndWithoutStringTable) {
+  Sensor(0x01FF);
+  ctx_.strings = {};
+  EXPECT_EQ(CmdGet(ctx_, true), kExitOk);
+  const json j = json::parse(out_.str());
+  EXPECT_EQ(j["serial"], "ZS74000001");
+  EXPECT_EQ(j["fw"], "1FF");
+  EXPECT_EQ(j["parameters"]["relay"], 1.0);
+  EXPECT_FALSE(j["parameters"].contains("height"));
+  EXPECT_EQ(j["parameters"].size(), 5u);
+}
+
+TEST_F(Commands, GetReportsAnOutOfRangeValueAsASensorFault) {
+  Sensor().ReplyOtherValue(sim::Duroz740::kSpeed, 7);
+  EXPECT_EQ(CmdGet(ctx_, false), kExitSensor);
+  EXPECT_NE(out_.str().find("speed=? (the sensor sent 7"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("filter=0"), std::string::npos);
+}
+
+TEST_F(Commands, InfoNamesProgrammerAndDevice) {
+  Sensor(0x0200, "0000000001");
+  EXPECT_EQ(CmdInfo(ctx_), kExitOk);
+  EXPECT_EQ(out_.str(),
+            "programmer: \"ZeltoProg\", serial ZP100000, location 0x0111, driver simulated bench\n"
+            "device: Duroz740 (id 0x0101), serial 0000000001, HW 102, FW 200\n"
+            "installation height: yes\n");
+  // Only messages of the catalogue went out.
+  for (const auto& f : adapter_->HostFrames()) EXPECT_EQ(f.frame.code, IdentificationRequest);
+}
+
+TEST_F(Commands, SetWritesBackUnnamedFieldsAsReadAndVerifies) {
+  sim::Duroz740& s = Sensor();
+  for (int i = 0; i < 6; ++i) s.SetParam(i, std::array<std::uint8_t, 6>{4, 6, 2, 2, 1, 2}[i]);
+  LogTo(LogFormat::kCsv);
+  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=8", "relay=0.5"}, true), kExitOk) << err_.str();
+  EXPECT_EQ(LastWrite(), (std::vector<std::uint8_t>{8, 1, 2, 2, 1, 2}));
+  EXPECT_EQ(s.Params(), (std::array<std::uint8_t, 6>{8, 1, 2, 2, 1, 2}));
+  EXPECT_EQ(Count(ReadParamsRequest), 2);  // before and after
+  EXPECT_NE(out_.str().find("ZS74000001: verified (sensitivity=8 relay=0.5"), std::string::npos);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1],
+            "2026-12-09T01:00:00Z,set,ZP100000,ZS74000001,102,200,"
+            "sensitivity=4 relay=3 speed=2 filter=60 traffic=1 height=3.5,"
+            "sensitivity=8 relay=0.5 speed=2 filter=60 traffic=1 height=3.5,yes,verified");
+}
+
+TEST_F(Commands, RefusedValueIsNotVerifiedAndHasItsOwnExitCode) {
+  sim::Duroz740& s = Sensor();
+  s.RefuseValue(sim::Duroz740::kSensitivity, 9);
+  LogTo(LogFormat::kJsonl);
+  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=9", "traffic=1"}, true), kExitNotVerified);
+  EXPECT_NE(err_.str().find("sensitivity: wrote 9, sensor has 5"), std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str().find("traffic"), std::string::npos);  // that one was taken
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  const json r = json::parse(lines[0]);
+  EXPECT_EQ(r["verified"], false);
+  EXPECT_EQ(r["after"]["sensitivity"], 5);
+  EXPECT_EQ(r["after"]["traffic"], 1);
+  EXPECT_EQ(r["before"]["traffic"], 0);
+}
+
+TEST_F(Commands, NoVerifyWritesOnceAndSaysItIsUnverified) {
+  Sensor();
+  LogTo(LogFormat::kJsonl);
+  EXPECT_EQ(CmdSet(ctx_, {"speed=0"}, false), kExitOk);
+  EXPECT_EQ(Count(ReadParamsRequest), 1);
+  EXPECT_EQ(Count(WriteParamsRequest), 1);
+  const json r = json::parse(LogLines().at(0));
+  EXPECT_EQ(r["verified"], false);
+  EXPECT_TRUE(r["after"].is_null());
+  EXPECT_EQ(r["result"], "written, not verified (--no-verify)");
+}
+
+TEST_F(Commands, HeightOnFirmwareWithoutItIsAnErrorForSetAndSkippedByApply) {
+  sim::Duroz740& s = Sensor(0x01FF);
+  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=2", "height=2.9"}, true), kExitUnsupported);
+  EXPECT_EQ(Count(WriteParamsRequest), 0);
+  EXPECT_EQ(s.ParamValue(0), 5);
+
+  err_.str("");
+  const auto profile =
+      WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 2, "height": 2.9}})");
+  EXPECT_EQ(CmdApply(ctx_, profile, false), kExitOk) << err_.str();
+  EXPECT_NE(err_.str().find("warning"), std::string::npos);
+  EXPECT_EQ(LastWrite().size(), 5u);
+  EXPECT_EQ(s.ParamValue(0), 2);
+}
+
+TEST_F(Commands, BadArgumentsNeverReachTheBus) {
+  Sensor();
+  const std::vector<std::vector<std::string>> bad = {
+      {"loudness=3"}, {"sensitivity"},        {"sensitivity=10"},
+      {"relay=1,5"},  {"speed=1", "speed=2"}, {},
+      {"=5"},         {"height=2.30m"},
+  };
+  for (const auto& args : bad) {
+    err_.str("");
+    EXPECT_EQ(CmdSet(ctx_, args, true), kExitUsage) << (args.empty() ? "" : args[0]);
+    EXPECT_FALSE(err_.str().empty());
+  }
+  EXPECT_EQ(adapter_->Opens(), 0u);
+}
+
+TEST_F(Commands, TwoAdaptersNeedAnAdapterSerial) {
+  Sensor();
+  sim::Adapter& second = bus_.Plug("ZeltoProg", "FT7XK2B9");
+  second.Attach<sim::Duroz740>("ZS74000002", 0x0102, 0x0200).SetParam(0, 9);
+  EXPECT_EQ(CmdGet(ctx_, false), kExitAdapter);
+  EXPECT_NE(err_.str().find("more than one programmer"), std::string::npos);
+
+  out_.str("");
+  ctx_.session.adapter_serial = "FT7XK2B9";
+  EXPECT_EQ(CmdGet(ctx_, false), kExitOk) << err_.str();
+  EXPECT_EQ(out_.str().substr(0, 14), "sensitivity=9\n");
+  EXPECT_EQ(adapter_->Opens(), 0u);
+
+  ctx_.session.adapter_serial = "NOSUCH";
+  err_.str("");
+  EXPECT_EQ(CmdGet(ctx_, false), kExitAdapter);
+  EXPECT_NE(err_.str().find("no programmer found with serial number NOSUCH"), std::string::npos);
+
+  out_.str("");
+  EXPECT_EQ(CmdList(ctx_), kExitOk);
+  EXPECT_NE(out_.str().find("1: description \"ZeltoProg\", serial FT7XK2B9, location 0x0112"),
+            std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("2 adapter(s), 2 \"ZeltoProg\""), std::string::npos);
+}
+
+TEST_F(Commands, AdapterHeldByAnotherProgramIsInUse) {
+  Sensor();
+  adapter_->SetHeldElsewhere(true);
+  EXPECT_EQ(CmdGet(ctx_, false), kExitAdapterInUse);
+  EXPECT_NE(err_.str().find("adapter in use"), std::string::npos);
+}
+
+TEST_F(Commands, SensorSilentMidApplyFailsWithinTheTimeouts) {
+  sim::Duroz740& s = Sensor();
+  LogTo(LogFormat::kJsonl);
+  When([&] { return s.counters().writes >= 1; }, [&] { s.SetSilent(true); });
+  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 3}})");
+  const std::int64_t start = clock_.NowMs();
+  EXPECT_EQ(CmdApply(ctx_, profile, false), kExitSensor);
+  // Three read-back tries of 2 s each, no more.
+  EXPECT_LE(clock_.NowMs() - start, 3 * 2000 + 500);
+  EXPECT_EQ(Count(ReadParamsRequest), 1 + 3);
+  const json r = json::parse(LogLines().at(0));
+  EXPECT_EQ(r["verified"], false);
+  EXPECT_EQ(r["result"], "reading back: no device answering");
+}
+
+TEST_F(Commands, UnplugMidSetEndsWithAClearError) {
+  sim::Duroz740& s = Sensor();
+  LogTo(LogFormat::kCsv);
+  When([&] { return s.counters().reads >= 1; }, [&] { bus_.Unplug(*adapter_); });
+  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=3"}, true), kExitSensor);
+  EXPECT_NE(err_.str().find("unplugged"), std::string::npos) << err_.str();
+  EXPECT_EQ(LogLines().size(), 2u);
+  EXPECT_NE(LogLines()[1].find(",no,"), std::string::npos);
+  EXPECT_LT(clock_.NowMs(), 1000);  // noticed at the next poll, not after the timeouts
+}
+
+TEST_F(Commands, CtrlCMidApplyLogsInterruptedAndExits130) {
+  sim::Duroz740& s = Sensor();
+  LogTo(LogFormat::kJsonl);
+  When([&] { return s.counters().writes >= 1; }, [&] { interrupt_ = true; });
+  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"filter": 60}})");
+  EXPECT_EQ(CmdApply(ctx_, profile, false), kExitInterrupted);
+  const json r = json::parse(LogLines().at(0));
+  EXPECT_EQ(r["verified"], false);
+  EXPECT_NE(r["result"].get<std::string>().find("interrupted"), std::string::npos);
+  EXPECT_FALSE(adapter_->IsOpen());
+}
+
+TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
+  LogTo(LogFormat::kJsonl);
+  // The installer plugs three sensors in turn, the second an older one without height, and
+  // presses Ctrl-C while the socket is empty.
+  struct Step {
+    std::int64_t at;
+    const char* serial;
+    std::uint16_t fw;
+  };
+  const std::vector<Step> row = {
+      {0, "ZS74000011", 0x0200}, {3000, "ZS74000012", 0x0101}, {6000, "ZS74000013", 0x0203}};
+  adapter_ = &bus_.Plug();
+  std::vector<std::unique_ptr<Timer>> timers;
+  auto at = [&](std::int64_t t, std::function<void()> f) {
+    timers.push_back(clock_.CreateTimer());
+    Timer* timer = timers.back().get();
+    timer->SetInterval(static_cast<int>(t));
+    timer->SetOnTick([timer, f = std::move(f)] {
+      timer->SetEnabled(false);
+      f();
+    });
+    timer->SetEnabled(true);
+  };
+  std::vector<sim::Duroz740*> sensors;
+  std::vector<std::unique_ptr<sim::Device>> unplugged;
+  for (const Step& step : row) {
+    at(step.at + 1, [&, step] {
+      unplugged.push_back(adapter_->Detach());
+      sensors.push_back(&adapter_->Attach<sim::Duroz740>(step.serial, 0x0102, step.fw));
+    });
+  }
+  at(8000, [&] { unplugged.push_back(adapter_->Detach()); });
+  at(9500, [&] { interrupt_ = true; });
+
+  const auto profile = WriteProfile(
+      R"({"zeltoctl_profile": 1, "device": "Duroz740",
+          "parameters": {"sensitivity": 8, "relay": 2.5, "speed": 0, "filter": 50,
+                         "traffic": 1, "height": 2.3}})");
+  EXPECT_EQ(CmdApply(ctx_, profile, true), kExitInterrupted);
+  ASSERT_EQ(sensors.size(), 3u);
+  for (sim::Duroz740* s : sensors) {
+    EXPECT_EQ(s->ParamValue(0), 8);
+    EXPECT_EQ(s->ParamValue(1), 5);
+    EXPECT_EQ(s->ParamValue(2), 0);
+    EXPECT_EQ(s->ParamValue(3), 1);
+    EXPECT_EQ(s->ParamValue(4), 1);
+    EXPECT_EQ(s->counters().writes, 1u);  // each sensor once, though it stayed plugged
+  }
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const json r = json::parse(lines[i]);
+    EXPECT_EQ(r["serial"], row[i].serial);
+    EXPECT_EQ(r["verified"], true);
+  }
+  EXPECT_FALSE(json::parse(lines[1])["after"].contains("height"));
+  EXPECT_NE(out_.str().find("3 sensor(s): 3 verified, 0 not"), std::string::npos) << out_.str();
+}
+
+TEST_F(Commands, ApplyEachRetriesASensorPulledTooEarlyOnlyWhenPluggedAgain) {
+  sim::Duroz740& s = Sensor();
+  LogTo(LogFormat::kJsonl);
+  std::unique_ptr<sim::Device> pulled;
+  // Pulled out while its write is on the way, then left out for a while and plugged again.
+  When([&] { return s.counters().reads >= 1; }, [&] { pulled = adapter_->Detach(); });
+  std::unique_ptr<Timer> replug = clock_.CreateTimer();
+  replug->SetInterval(10000);
+  replug->SetOnTick([&] {
+    replug->SetEnabled(false);
+    adapter_->Attach(std::move(pulled));
+    When([&] { return clock_.NowMs() >= 14000; }, [&] { interrupt_ = true; });
+  });
+  replug->SetEnabled(true);
+  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"speed": 2}})");
+  EXPECT_EQ(CmdApply(ctx_, profile, true), kExitInterrupted);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u) << out_.str() << err_.str();
+  EXPECT_EQ(json::parse(lines[0])["verified"], false);
+  EXPECT_EQ(json::parse(lines[1])["verified"], true);
+  EXPECT_EQ(s.ParamValue(sim::Duroz740::kSpeed), 2);
+  EXPECT_EQ(s.counters().writes, 1u);  // the first write never reached it
+  EXPECT_NE(out_.str().find("2 sensor(s): 1 verified, 1 not"), std::string::npos);
+}
+
+TEST_F(Commands, ALogThatCannotBeWrittenFailsAnOtherwiseGoodSet) {
+  sim::Duroz740& s = Sensor();
+  ctx_.log_path = (folder_.path() / "missing-folder" / "log").string();
+  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=2"}, true), kExitFailure);
+  EXPECT_EQ(s.ParamValue(0), 2);
+  EXPECT_NE(err_.str().find("cannot write the log"), std::string::npos);
+}
+
+TEST_F(Commands, SaveThenApplyCopiesOneSensorToAnother) {
+  sim::Duroz740& a = Sensor(0x0200, "ZS74000021");
+  for (int i = 0; i < 6; ++i) a.SetParam(i, std::array<std::uint8_t, 6>{2, 9, 0, 2, 1, 1}[i]);
+  const auto path = (folder_.path() / "saved.json").string();
+  EXPECT_EQ(CmdSave(ctx_, path), kExitOk);
+  const std::unique_ptr<sim::Device> first = adapter_->Detach();
+  sim::Duroz740& b = Sensor(0x0200, "ZS74000022");
+  EXPECT_EQ(CmdApply(ctx_, path, false), kExitOk) << err_.str();
+  EXPECT_EQ(b.Params(), a.Params());
+}
+
+TEST_F(Commands, ApplyRejectsABadProfileBeforeOpening) {
+  Sensor();
+  EXPECT_EQ(CmdApply(ctx_, WriteProfile(R"({"parameters": {"sensitivity": 3}})"), false),
+            kExitUsage);
+  EXPECT_NE(err_.str().find("format version"), std::string::npos);
+  EXPECT_EQ(CmdApply(ctx_, (folder_.path() / "missing.json").string(), false), kExitFailure);
+  EXPECT_EQ(adapter_->Opens(), 0u);
+}
+
+TEST_F(Commands, MonitorStreamsThenSetsReportModeBackToZero) {
+  sim::Duroz740& s = Sensor();
+  When([&] { return s.ReportMode() == 2 && clock_.NowMs() > 1000; },
+       [&] { s.WalkPast(9000, 1500); });
+  EXPECT_EQ(CmdMonitor(ctx_, true, 5.0), kExitOk) << err_.str();
+  EXPECT_EQ(s.ReportMode(), 0);
+  std::istringstream rows(out_.str());
+  std::string line;
+  std::getline(rows, line);
+  EXPECT_EQ(line, "time_s,level,detected");
+  int n = 0, detected = 0;
+  while (std::getline(rows, line)) {
+    ++n;
+    detected += line.back() == '1';
+  }
+  EXPECT_GE(n, 45);  // a report every 100 ms for 5 s
+  EXPECT_LE(n, 51);
+  EXPECT_GT(detected, 0);
+  EXPECT_NE(err_.str().find("walk test: "), std::string::npos);
+  EXPECT_NE(err_.str().find("1 detection(s)"), std::string::npos) << err_.str();
+}
+
+TEST_F(Commands, MonitorRestoresModeZeroOnCtrlCAndStopsOnSilence) {
+  sim::Duroz740& s = Sensor();
+  When([&] { return clock_.NowMs() >= 1500; }, [&] { interrupt_ = true; });
+  EXPECT_EQ(CmdMonitor(ctx_, false, 0), kExitInterrupted);
+  EXPECT_EQ(s.ReportMode(), 0);
+  EXPECT_NE(out_.str().find("walk test:"), std::string::npos);
+
+  interrupt_ = false;
+  err_.str("");
+  When([&] { return clock_.NowMs() >= 3000; }, [&] { s.SetSilent(true); });
+  EXPECT_EQ(CmdMonitor(ctx_, false, 0), kExitSensor);
+  EXPECT_NE(err_.str().find("stopped reporting"), std::string::npos);
+  EXPECT_LT(clock_.NowMs(), 3000 + 2000 + 3 * 2000 + 500);
+}
+
+TEST_F(Commands, NoSensorAndAnotherDevice) {
+  adapter_ = &bus_.Plug();
+  EXPECT_EQ(CmdGet(ctx_, false), kExitSensor);
+  EXPECT_NE(err_.str().find("no device answering"), std::string::npos);
+  EXPECT_LE(clock_.NowMs(), 3 * 2000 + 100);
+}
+
+}  // namespace
+}  // namespace zelto::cli

@@ -1,0 +1,108 @@
+// Profiles and commissioning records: what is accepted, what a record looks like, and that
+// a log file gets its header once and whole lines only.
+#include "cli/records.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "tests/text/temp_folder.h"
+
+namespace zelto::cli {
+namespace {
+
+TEST(Profile, RoundTripAndHandEditedForms) {
+  Profile p;
+  p.wire[TreshDuroz740] = 7;
+  p.wire[ValueTonRele740] = 3;
+  p.wire[SelHeightDuroz740] = 2;
+  const std::string text = ProfileToJson(p);
+  EXPECT_NE(text.find("\"zeltoctl_profile\": 1"), std::string::npos);
+  EXPECT_NE(text.find("\"relay\": 1.5"), std::string::npos);
+  std::string error;
+  const auto back = ProfileFromJson(text, error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(back->wire, p.wire);
+
+  // Written by hand: integers for halves that are whole, 2.90 for 2.9, fields in any order.
+  const auto hand = ProfileFromJson(
+      R"({"parameters": {"height": 2.90, "relay": 2, "filter": 60}, "zeltoctl_profile": 1})",
+      error);
+  ASSERT_TRUE(hand) << error;
+  EXPECT_EQ(hand->wire[ValueTonRele740], 4);
+  EXPECT_EQ(hand->wire[SelHeightDuroz740], 1);
+  EXPECT_EQ(hand->wire[FilterLineDuroz740], 2);
+  EXPECT_FALSE(hand->wire[TreshDuroz740]);
+}
+
+TEST(Profile, RejectsWhatItCannotApplyExactly) {
+  const std::vector<std::pair<const char*, const char*>> bad = {
+      {"", "not a JSON object"},
+      {"[1]", "not a JSON object"},
+      {R"({"parameters": {}})", "format version"},
+      {R"({"zeltoctl_profile": "1", "parameters": {}})", "format version"},
+      {R"({"zeltoctl_profile": 2, "parameters": {}})", "not supported"},
+      {R"({"zeltoctl_profile": 1})", "parameters"},
+      {R"({"zeltoctl_profile": 1, "device": "Other", "parameters": {}})", "not Duroz740"},
+      {R"({"zeltoctl_profile": 1, "parameters": {"gain": 3}})", "unknown parameter"},
+      {R"({"zeltoctl_profile": 1, "parameters": {"relay": 1.25}})", "relay"},
+      {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": "5"}})", "sensitivity"},
+      {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 0}})", "sensitivity"},
+  };
+  for (const auto& [text, why] : bad) {
+    std::string error;
+    EXPECT_FALSE(ProfileFromJson(text, error)) << text;
+    EXPECT_NE(error.find(why), std::string::npos) << text << " -> " << error;
+  }
+}
+
+CommissionRecord SampleRecord() {
+  CommissionRecord r;
+  r.time_utc = "2026-12-09T01:02:03Z";
+  r.command = "apply";
+  r.adapter = "ZP100000";
+  r.serial = "ZS\xE8,7\"40";  // a Windows-1252 e-grave, a comma and a quote
+  r.hw = 0x0102;
+  r.fw = 0x01FF;
+  RadarParams p;
+  p.wire = {5, 3, 1, 0, 0, 2};
+  r.before = p;
+  r.verified = false;
+  r.result = "interrupted";
+  return r;
+}
+
+TEST(CommissionLog, SensorTextIsConvertedAndQuoted) {
+  const CommissionRecord r = SampleRecord();
+  const auto j = nlohmann::json::parse(FormatRecord(r, LogFormat::kJsonl, false));
+  EXPECT_EQ(j["serial"], "ZS\xC3\xA8,7\"40");
+  EXPECT_EQ(j["fw"], "1FF");
+  EXPECT_FALSE(j["before"].contains("height"));  // no height below firmware 200
+  EXPECT_EQ(j["before"]["relay"], 1.5);
+  EXPECT_TRUE(j["after"].is_null());
+  EXPECT_EQ(FormatRecord(r, LogFormat::kCsv, false),
+            "2026-12-09T01:02:03Z,apply,ZP100000,\"ZS\xC3\xA8,7\"\"40\",102,1FF,"
+            "sensitivity=5 relay=1.5 speed=1 filter=0 traffic=0,,no,interrupted\n");
+}
+
+TEST(CommissionLog, HeaderOnceThenWholeRecordsAppended) {
+  zelto::test::TempFolder folder;
+  const std::string path = (folder.path() / "log.csv").string();
+  std::string error;
+  ASSERT_TRUE(AppendRecord(path, SampleRecord(), LogFormat::kCsv, error)) << error;
+  ASSERT_TRUE(AppendRecord(path, SampleRecord(), LogFormat::kCsv, error)) << error;
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "time,command,adapter,serial,hw,fw,before,after,verified,result");
+  EXPECT_EQ(lines[1], lines[2]);
+
+  EXPECT_FALSE(AppendRecord((folder.path() / "no" / "log").string(), SampleRecord(),
+                            LogFormat::kJsonl, error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace zelto::cli
