@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """zeltoctl on the simulated bench, timed from outside the process.
 
   zeltoctl_timing.py ZELTOCTL OUT.json

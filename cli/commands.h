@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The zeltoctl commands, each a function from its options to an exit code, writing results
 // to `out` and errors to `err`. They run on whatever driver and loop the context holds: the
 // real drivers on the real-time loop, or the simulated bench on its virtual clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/doctor.h"
 
 #include <unistd.h>

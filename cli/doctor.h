@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `zeltoctl doctor`: what stands between this machine and a working adapter, in plain words.
 // It reads what the system shows (driver libraries, udev rules, the USB devices in sysfs and
 // their device nodes) through an environment that the tests replace with a made-up tree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line tool's timers and waits. Every wait runs the timers (the receive poll
 // among them) until a condition holds, a time limit passes or the user interrupts. The real
 // loop sleeps between timer ticks; the virtual one moves the simulated bench's clock, so the

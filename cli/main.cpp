@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zeltoctl: the ZeltoProg programmer and the Duroz740 from the command line, for installers
 // and service benches. Same core as the windows, no windows.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/records.h"
 
 #include <fcntl.h>

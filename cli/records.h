@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What zeltoctl keeps on disk: parameter profiles (JSON, with a format version, editable by
 // hand) and the commissioning log (one record per set/apply, CSV or JSON lines).
 #pragma once

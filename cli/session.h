@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One conversation with the programmer and the Duroz740 behind it: open the link, identify,
 // read and write the parameters, switch the report mode. Every request waits for its reply
 // with a time limit and a number of tries; a link that fails in the middle ends the session

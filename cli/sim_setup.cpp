@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/sim_setup.h"
 
 #include "radar/radar_params.h"

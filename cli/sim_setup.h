@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated bench behind `zeltoctl --sim`: adapters, the sensor (or the row of sensors
 // an installer plugs one after the other), and the faults to try the commands against.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # zeltoctl: the command-line companion, on the core, the driver backends and the simulated
 # bench; no Qt. CLI11 and nlohmann-json are header-only.
 find_package(CLI11 CONFIG QUIET)
@@ -35,7 +36,21 @@ file(RELATIVE_PATH _zelto_strings_from_bin ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTA
      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/zeltosoft)
 target_compile_definitions(zeltoctl PRIVATE ZELTO_STRINGS_FROM_BIN="${_zelto_strings_from_bin}")
 zelto_install_program(zeltoctl)
-install(FILES cli/zeltoctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The page is written by hand (its exit codes and examples say more than --help); installed
+# gzipped like the generated pages of the windowed programs.
+if(ZELTO_MANPAGES)
+  set(_zeltoctl_page ${CMAKE_BINARY_DIR}/man/zeltoctl.1.gz)
+  add_custom_command(
+    OUTPUT ${_zeltoctl_page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${ZELTO_GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/cli/zeltoctl.1 > ${_zeltoctl_page}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cli/zeltoctl.1
+    COMMENT "Compressing the manual page of zeltoctl")
+  add_custom_target(zeltoctl_manpage ALL DEPENDS ${_zeltoctl_page})
+  install(FILES ${_zeltoctl_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  install(FILES cli/zeltoctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 zelto_gtest(cli_tests
   SOURCES

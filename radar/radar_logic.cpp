@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "protocol/programmer_messages.h"
+#include "radar/radar_params.h"
 #include "shell/program.h"
 
 namespace zelto {
@@ -121,9 +122,7 @@ void RadarWindowLogic::SetListIndex(ParamList list, int index) {
 }
 
 std::uint8_t RadarWindowLogic::ListByte(ParamList list) const {
-  // Sensitivity and relay time travel as position + 1.
-  const int offset = list <= ValueTonRele740 ? 1 : 0;
-  return static_cast<std::uint8_t>(index_[list] + offset);
+  return WireFromPosition(list, index_[list]);
 }
 
 std::uint8_t RadarWindowLogic::WriteByte(ParamList list) const {
@@ -148,8 +147,11 @@ void RadarWindowLogic::RadarConnTick() {
     if (s.ReadParamsPending) {
       Send(ReadParamsRequest, payload, 0);
     } else if (RadarParamsChanged()) {
-      for (int i = 0; i < kParamCount; ++i) payload[i] = WriteByte(static_cast<ParamList>(i));
-      Send(WriteParamsRequest, payload, s.DeviceFwVersion >= kHeightFirmware ? 6 : 5);
+      RadarParams params;
+      for (int i = 0; i < kParamCount; ++i) params.wire[i] = WriteByte(static_cast<ParamList>(i));
+      std::array<std::uint8_t, kParamCount> write{};
+      const int count = EncodeParamsWrite(params, HasHeight(s.DeviceFwVersion), write);
+      Send(WriteParamsRequest, write.data(), static_cast<std::int16_t>(count));
     }
   }
   if (s.DeviceId == kDuroz740Id && s.ReportModePending) {
@@ -166,8 +168,8 @@ void RadarWindowLogic::RadarConnTick() {
 
   if (s.DeviceId == kDuroz740Id) {
     s.IdMissCount = 0;
-    view_->SetStatusPanel(kStatusPanelKey, s.DeviceSerial + " - " + "HW: " +
-                                               FormatVersion(s.DeviceHwVersion) + " - " +
+    view_->SetStatusPanel(kStatusPanelKey, s.DeviceSerial + " - " +
+                                               "HW: " + FormatVersion(s.DeviceHwVersion) + " - " +
                                                "FW: " + FormatVersion(s.DeviceFwVersion));
   } else {
     if (s.IdMissCount < 32767) ++s.IdMissCount;
@@ -242,37 +244,28 @@ void RadarWindowLogic::RadarHandleFrame(const FrameBytes& frame, std::int16_t le
 
 void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*length*/) {
   AppState& s = state_;
-  const std::uint8_t* p = &frame[3];
-
-  // Sensitivity and relay time are sent as position + 1.
-  for (ParamList list : {TreshDuroz740, ValueTonRele740}) {
-    const int value = p[list];
-    if (value == 0 || value > ListCount(list)) return;
-    SetListIndex(list, value - 1);
+  // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
+  // last: the identity itself is cleared before every identification request, and a reply
+  // arriving in that gap must not reset a height the user never touched.
+  std::array<int, kParamCount> entries{};
+  for (int i = 0; i < kParamCount; ++i) entries[i] = ListCount(static_cast<ParamList>(i));
+  const ParamsDecode reply =
+      DecodeParamsReply(&frame[3], HasHeight(s.LastDuroz740FwVersion), entries);
+  // The fields apply in payload order up to the first one out of range.
+  for (int i = 0; i < SelHeightDuroz740; ++i) {
+    if (i >= reply.first_invalid) return;
+    const auto list = static_cast<ParamList>(i);
+    SetListIndex(list, PositionFromWire(list, reply.params.wire[list]));
     s.LastParams[list] = static_cast<std::int16_t>(ListIndex(list));
     s.ParamPicked[list] = false;
     if (list == TreshDuroz740) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
   }
-  for (ParamList list : {VelSenseDuroz740, FilterLineDuroz740, FlagHighTrafficDuroz740}) {
-    const int value = p[list];
-    if (value > ListCount(list) - 1) return;
-    SetListIndex(list, value);
-    s.LastParams[list] = static_cast<std::int16_t>(ListIndex(list));
-    s.ParamPicked[list] = false;
-  }
-  // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
-  // last: the identity itself is cleared before every identification request, and a reply
-  // arriving in that gap must not reset a height the user never touched.
-  if (s.LastDuroz740FwVersion >= kHeightFirmware) {
-    const int value = p[SelHeightDuroz740];
-    if (value > ListCount(SelHeightDuroz740) - 1) {
-      SetListIndex(SelHeightDuroz740, 0);
-      return;
-    }
-    SetListIndex(SelHeightDuroz740, value);
-  } else {
+  if (!reply.valid[SelHeightDuroz740]) {
     SetListIndex(SelHeightDuroz740, 0);
+    return;
   }
+  SetListIndex(SelHeightDuroz740,
+               PositionFromWire(SelHeightDuroz740, reply.params.wire[SelHeightDuroz740]));
   s.LastParams[SelHeightDuroz740] = static_cast<std::int16_t>(ListIndex(SelHeightDuroz740));
   s.ParamPicked[SelHeightDuroz740] = false;
   DisplayHeight();
@@ -317,7 +310,9 @@ void RadarWindowLogic::DisplayHeight() {
   view_->SetLabelText(RadarLabel::LabelHeightDuroz740, height_text_);
 }
 
-void RadarWindowLogic::OnListDropDown(ParamList list) { state_.ListOpen[list] = true; }
+void RadarWindowLogic::OnListDropDown(ParamList list) {
+  state_.ListOpen[list] = true;
+}
 
 void RadarWindowLogic::OnListClick(ParamList list, int index) {
   if (index >= 0 && index < ListCount(list)) {

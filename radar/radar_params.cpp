@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "radar/radar_params.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The six radar parameters as plain data: their names, ranges and wire values, the payload
 // of a parameter write and the decoding of a parameter reply. Shared by the radar window
 // (which keeps list positions on top) and the command-line tool (which keeps numbers).

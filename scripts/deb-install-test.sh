@@ -57,6 +57,7 @@ for wanted in /usr/bin/zeltosoft /usr/bin/zeltosoft-demo "$libdir/zeltosoft" \
   "$libdir/zeltosoft-demo" "$libdir/StringTable.txt" /usr/share/applications/zeltosoft.desktop \
   /usr/share/metainfo/org.zeltosoft.ZeltoSoft.metainfo.xml \
   /usr/share/man/man1/zeltosoft.1.gz /usr/share/man/man1/zeltosoft-demo.1.gz \
+  /usr/bin/zeltoctl /usr/share/man/man1/zeltoctl.1.gz \
   /usr/share/doc/zeltosoft/copyright /usr/share/icons/hicolor/scalable/apps/zeltosoft.svg; do
   grep -qx "$wanted" "$work/files" || { echo "missing from the package: $wanted" >&2; exit 1; }
 done
@@ -91,6 +92,13 @@ as_user() {
 # Answers without any display.
 as_user zeltosoft --version | grep -q '^zeltosoft [0-9]' || { echo "--version failed" >&2; exit 1; }
 as_user zeltosoft --help | grep -q '^Usage: zeltosoft' || { echo "--help failed" >&2; exit 1; }
+# The command-line companion, installed beside it, on the simulated bench: the parameters
+# with the words of the installed string table.
+as_user zeltoctl --version | grep -q '^zeltoctl [0-9]' || { echo "zeltoctl --version failed" >&2; exit 1; }
+as_user zeltoctl --sim --sim-params 7,3,2,1,1,2 get >"$work/zeltoctl.out" ||
+  { echo "zeltoctl --sim get failed" >&2; exit 1; }
+grep -qx 'sensitivity=7' "$work/zeltoctl.out" && grep -q '^speed=2 .*[A-Za-z]' "$work/zeltoctl.out" ||
+  { echo "zeltoctl --sim get printed:" >&2; cat "$work/zeltoctl.out" >&2; exit 1; }
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 2>/dev/null &

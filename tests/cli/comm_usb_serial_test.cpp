@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Choosing one programmer among several by serial number, in the link and in the libftdi1
 // backend, and telling a busy adapter from a broken driver.
 #include <gtest/gtest.h>

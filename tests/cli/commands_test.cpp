@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The zeltoctl commands in process, on the simulated bench and the virtual clock: the good
 // paths, and the faults an installer meets (refused values, silence, unplugging, two
 // adapters, old firmware, a row of sensors, Ctrl-C).

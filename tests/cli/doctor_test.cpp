@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `zeltoctl doctor` on a made-up machine: a sysfs tree with FTDI devices, udev rule files
 // present or not, a vendor library that loads or not.
 #include "cli/doctor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Profiles and commissioning records: what is accepted, what a record looks like, and that
 // a log file gets its header once and whole lines only.
 #include "cli/records.h"
