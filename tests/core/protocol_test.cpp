@@ -21,7 +21,9 @@ struct SendCase {
   Bytes payload;
   Bytes wire;
 };
-void PrintTo(const SendCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SendCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SendMessageTest : public ::testing::TestWithParam<SendCase> {};
 
@@ -43,11 +45,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SendCase{"Identification", 0x00, {}, {0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0x03}},
         SendCase{"ReportMode2", 0x14, {0x02}, {0x01, 0x02, 0x14, 0x02, 0x00, 0x16, 0x01, 0x03}},
-        SendCase{"WriteWithStuffedPayload",
-                 0x04,
-                 {0x05, 0x01, 0x01, 0x00, 0x00},
-                 {0x01, 0x02, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x0B, 0x01,
-                  0x03}},
+        SendCase{
+            "WriteWithStuffedPayload",
+            0x04,
+            {0x05, 0x01, 0x01, 0x00, 0x00},
+            {0x01, 0x02, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x0B, 0x01, 0x03}},
         SendCase{"StuffedChecksumByte",
                  0x04,
                  {0xFF, 0xFE},
@@ -147,7 +149,9 @@ struct AssembleCase {
   Bytes input;
   std::vector<Bytes> frames;
 };
-void PrintTo(const AssembleCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AssembleCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class AssembleTest : public ::testing::TestWithParam<AssembleCase> {};
 
@@ -176,7 +180,8 @@ TEST_P(AssembleTest, AcrossTheWrapPoint) {
   const Bytes& in = GetParam().input;
   for (std::size_t before = 0; before <= in.size(); ++before) {
     Assembler a;
-    a.state.RxReadPos = a.state.RxWritePos = static_cast<std::int16_t>((kRingSize - before) % kRingSize);
+    a.state.RxReadPos = a.state.RxWritePos =
+        static_cast<std::int16_t>((kRingSize - before) % kRingSize);
     a.Push(in);
     EXPECT_EQ(a.Drain(), GetParam().frames) << before << " bytes before the wrap";
   }
@@ -186,9 +191,8 @@ INSTANTIATE_TEST_SUITE_P(
     Streams, AssembleTest,
     ::testing::Values(
         AssembleCase{"Plain", {1, 2, 0, 0, 0, 1, 3}, {{1, 2, 0, 0, 0, 1, 3}}},
-        AssembleCase{"StuffedPayload",
-                     {1, 2, 4, 1, 1, 3, 0, 8, 1, 3},
-                     {{1, 2, 4, 1, 3, 0, 8, 1, 3}}},
+        AssembleCase{
+            "StuffedPayload", {1, 2, 4, 1, 1, 3, 0, 8, 1, 3}, {{1, 2, 4, 1, 3, 0, 8, 1, 3}}},
         AssembleCase{"LeadingNoise", {0, 0xFF, 3, 1, 2, 0, 0, 0, 1, 3}, {{1, 2, 0, 0, 0, 1, 3}}},
         AssembleCase{"RunOfStartBytes", {1, 1, 1, 2, 0, 0, 0, 1, 3}, {{1, 2, 0, 0, 0, 1, 3}}},
         AssembleCase{"UnpairedEscapeAbandons", {1, 2, 5, 1, 7, 9, 1, 3}, {}},
@@ -203,12 +207,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {1, 2, 0, 0, 0, 1, 3, 1, 2, 0x15, 0, 0, 0x15, 1, 3},
                      {{1, 2, 0, 0, 0, 1, 3}, {1, 2, 0x15, 0, 0, 0x15, 1, 3}}},
         AssembleCase{"SmallestFrame", {1, 2, 1, 3}, {{1, 2, 1, 3}}},
-        AssembleCase{"Identification27",
-                     {0x01, 0x02, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x30,
-                      0x30, 0x31, 0x32, 0x33, 0x34, 0x01, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01,
-                      0x03},
-                     {{0x01, 0x02, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x30, 0x30, 0x31, 0x32,
-                       0x33, 0x34, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01, 0x03}}}),
+        AssembleCase{
+            "Identification27",
+            {0x01, 0x02, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x30, 0x30,
+             0x31, 0x32, 0x33, 0x34, 0x01, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01, 0x03},
+            {{0x01, 0x02, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x30, 0x30, 0x31,
+              0x32, 0x33, 0x34, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01, 0x03}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AssembleFrame, ReadPositionStaysOnTheTerminator) {
@@ -310,9 +314,8 @@ TEST(HandleProgrammerFrame, IgnoredFrames) {
   Bytes other_code = kIdFrame;
   other_code[2] = 0x03;
   other_code[20] += 2;
-  const Row rows[] = {{"BadChecksum", bad_sum},
-                      {"OtherCode", other_code},
-                      {"Short", {1, 2, 1, 0, 1, 1, 3}}};
+  const Row rows[] = {
+      {"BadChecksum", bad_sum}, {"OtherCode", other_code}, {"Short", {1, 2, 1, 0, 1, 1, 3}}};
   for (const Row& row : rows) {
     AppState state;
     // An earlier, longer frame left a whole identity in the buffer.
@@ -324,14 +327,18 @@ TEST(HandleProgrammerFrame, IgnoredFrames) {
   }
 }
 
-// A firmware that appends bytes to its identification keeps the fields at their places.
-TEST(HandleProgrammerFrame, LongerReplyIsRead) {
-  Bytes f = {1, 2, 1, 1, 1, 'S', 'N', '0', '0', '0', '0', '0', '0', '4', '2', 1, 2, 2, 1, 9};
-  std::uint32_t sum = 0;
-  for (std::size_t i = 2; i < f.size(); ++i) sum += f[i];
+// Appends the checksum (the sum of everything after the 01 02 start) and the 01 03 end.
+void CloseFrame(Bytes& f) {
+  const std::uint32_t sum = std::accumulate(f.begin() + 2, f.end(), 0u);
   f.push_back(static_cast<std::uint8_t>(sum >> 8));
   f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
   f.insert(f.end(), {1, 3});
+}
+
+// A firmware that appends bytes to its identification keeps the fields at their places.
+TEST(HandleProgrammerFrame, LongerReplyIsRead) {
+  Bytes f = {1, 2, 1, 1, 1, 'S', 'N', '0', '0', '0', '0', '0', '0', '4', '2', 1, 2, 2, 1, 9};
+  CloseFrame(f);
   AppState state;
   HandleProgrammerFrame(state, ToFrame(f), static_cast<std::int16_t>(f.size()));
   EXPECT_EQ(state.DeviceId, 257);
@@ -341,11 +348,7 @@ TEST(HandleProgrammerFrame, LongerReplyIsRead) {
 
 TEST(HandleProgrammerFrame, SerialKeepsZeroBytes) {
   Bytes f = {1, 2, 1, 0, 5, 'A', 0, 'B', 0, 0, 0, 0, 0, 0, 'Z', 0, 1, 0, 1};
-  std::uint32_t sum = 0;
-  for (std::size_t i = 2; i < f.size(); ++i) sum += f[i];
-  f.push_back(static_cast<std::uint8_t>(sum >> 8));
-  f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-  f.insert(f.end(), {1, 3});
+  CloseFrame(f);
   AppState state;
   HandleProgrammerFrame(state, ToFrame(f), 23);
   EXPECT_EQ(state.DeviceId, 5);
@@ -354,7 +357,7 @@ TEST(HandleProgrammerFrame, SerialKeepsZeroBytes) {
 
 TEST(FormatVersion, Examples) {
   const std::pair<std::int32_t, const char*> rows[] = {
-      {0x0102, "102"}, {0x0200, "200"}, {0x010A, "10A"}, {0x1234, "1234"},
+      {0x0102, "102"}, {0x0200, "200"}, {0x010A, "10A"},  {0x1234, "1234"},
       {0, "000"},      {0x00FF, "0FF"}, {0xFFFF, "FFFF"}, {0x0A0B, "A0B"}};
   for (auto [v, text] : rows) EXPECT_EQ(FormatVersion(v), text) << v;
 }
