@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "shell/diagnostics.h"
 
@@ -508,24 +509,16 @@ class RealBus : public FtdiBus {
     }
     libusb_free_device_list(list, 1);
     // Forget the devices that went away.
-    std::map<UsbLocation, Description> kept;
-    for (libusb_device* device : found_) {
-      const UsbLocation at = LocationOf(device);
-      if (auto it = descriptions_.find(at); it != descriptions_.end()) kept.insert(*it);
-    }
-    descriptions_.swap(kept);
+    std::set<UsbLocation> present;
+    for (libusb_device* device : found_) present.insert(LocationOf(device));
+    std::erase_if(descriptions_,
+                  [&](const auto& entry) { return present.count(entry.first.first) == 0; });
     return static_cast<int>(found_.size());
   }
 
   int ReadSerial(int index, std::string& serial) override {
-    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return -1;
-    char text[128] = {};
-    const int result = ftdi_usb_get_strings2(scan_, found_[static_cast<std::size_t>(index)],
-                                             nullptr, 0, nullptr, 0, text, sizeof(text));
-    if (result < 0) return result;
-    text[sizeof(text) - 1] = '\0';
-    serial = text;
-    return serial.empty() ? -1 : 0;
+    const int result = ReadString(index, kSerial, serial);
+    return result < 0 || serial.empty() ? -1 : 0;
   }
 
   int ReadLocation(int index, std::uint32_t& location) override {
@@ -541,27 +534,7 @@ class RealBus : public FtdiBus {
   }
 
   int ReadDescription(int index, std::string& description) override {
-    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return -1;
-    libusb_device* device = found_[static_cast<std::size_t>(index)];
-    const UsbLocation at = LocationOf(device);
-    const std::int64_t now = clock_.NowMs();
-    if (auto it = descriptions_.find(at); it != descriptions_.end()) {
-      const Description& known = it->second;
-      if (known.result >= 0 || now - known.read_at_ms < kDescriptionRetryMs) {
-        description = known.text;
-        return known.result;
-      }
-    }
-    char text[128] = {};
-    // The scan context never has a device open, so this opens and closes the adapter by
-    // itself. Only the product string is asked for: an adapter without a serial number
-    // string would otherwise fail as a whole.
-    int result = ftdi_usb_get_strings2(scan_, device, nullptr, 0, text, sizeof(text), nullptr, 0);
-    text[sizeof(text) - 1] = '\0';
-    if (result >= 0) result = 0;
-    descriptions_[at] = Description{result, result >= 0 ? text : "", now};
-    description = descriptions_[at].text;
-    return result;
+    return ReadString(index, kProduct, description);
   }
 
   std::string Location(int index) override {
@@ -610,11 +583,42 @@ class RealBus : public FtdiBus {
   }
 
  private:
+  // The two strings we read, each asked for on its own: an adapter without a serial number
+  // string must still show its product string.
+  enum StringKind { kProduct, kSerial };
   struct Description {
     int result = 0;
     std::string text;
     std::int64_t read_at_ms = 0;
   };
+
+  // A device's string, from what was read before where that is known. The scan context
+  // never has a device open, so a read opens and closes the adapter by itself.
+  int ReadString(int index, StringKind kind, std::string& out) {
+    if (index < 0 || static_cast<std::size_t>(index) >= found_.size()) return -1;
+    libusb_device* device = found_[static_cast<std::size_t>(index)];
+    const auto key = std::make_pair(LocationOf(device), kind);
+    const std::int64_t now = clock_.NowMs();
+    if (auto it = descriptions_.find(key); it != descriptions_.end()) {
+      const Description& known = it->second;
+      if (known.result >= 0 || now - known.read_at_ms < kDescriptionRetryMs) {
+        out = known.text;
+        return known.result;
+      }
+    }
+    char text[128] = {};
+    char* product = kind == kProduct ? text : nullptr;
+    char* serial = kind == kSerial ? text : nullptr;
+    int result =
+        ftdi_usb_get_strings2(scan_, device, nullptr, 0, product, product ? sizeof(text) : 0,
+                              serial, serial ? sizeof(text) : 0);
+    text[sizeof(text) - 1] = '\0';
+    if (result >= 0) result = 0;
+    Description& stored = descriptions_[key];
+    stored = Description{result, result >= 0 ? text : "", now};
+    out = stored.text;
+    return result;
+  }
 
   void ReleaseFound() {
     for (libusb_device* device : found_) libusb_unref_device(device);
@@ -653,7 +657,8 @@ class RealBus : public FtdiBus {
   ftdi_context* scan_;
   SteadyClock clock_;
   std::vector<libusb_device*> found_;  // referenced until the next scan
-  std::map<UsbLocation, Description> descriptions_;
+  // Strings per device and kind, kept while the device stays on the bus.
+  std::map<std::pair<UsbLocation, StringKind>, Description> descriptions_;
   std::set<UsbLocation> checked_;
   std::vector<UsbLocation> taken_;  // devices whose serial driver we detached
 };
