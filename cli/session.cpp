@@ -7,13 +7,6 @@
 
 namespace zelto::cli {
 
-namespace {
-
-constexpr std::int16_t kParamsReplyLength5 = 12;  // framing + code + 5 bytes + checksum
-constexpr std::int16_t kSignalReportLength = 11;
-
-}  // namespace
-
 std::string OutcomeText(Outcome outcome) {
   switch (outcome) {
     case Outcome::kOk:
@@ -128,7 +121,7 @@ void Session::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
       break;
     case ParamsReply: {
       const bool height = HasHeight();
-      if (length < kParamsReplyLength5 + (height ? 1 : 0)) break;
+      if (length < (height ? kParamsReplyLength6 : kParamsReplyLength5)) break;
       last_reply_ = DecodeParamsReply(&frame[3], height);
       params_received_ = true;
       break;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "protocol/gest_msg.h"
+#include "radar/radar_params.h"
 #include "shell/app_state.h"
 #include "shell/timer_port.h"
 #include "shell/views.h"
@@ -27,11 +28,6 @@ constexpr int kDesignPeakIntervalMs = 4980;
 constexpr int kNewPeakIntervalMs = 2000;
 constexpr int kConnTickMs = 100;
 inline constexpr char kStatusPanelKey[] = "DevMatr";
-
-// Shortest stored frames that carry what their handlers read.
-constexpr std::int16_t kParamsReplyLength5 = 12;  // framing + code + 5 bytes + checksum
-constexpr std::int16_t kParamsReplyLength6 = 13;
-constexpr std::int16_t kSignalReportLength = 11;
 
 // The relay-time items: i x 0.5 s for i = 1..9 with the user's decimal separator, without
 // trailing zeros ("0,5", "1", "1,5" ...).

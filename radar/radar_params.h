@@ -18,6 +18,11 @@ namespace zelto {
 // sensitivity 1..9, relay on-time in half seconds 1..9, reaction speed 0..2, mains-noise
 // filter 0..2, high-traffic mode 0..1, installation height 0..2.
 // Defaults: what the window shows before the sensor has answered.
+// Shortest stored frames that carry what their handlers read.
+constexpr std::int16_t kParamsReplyLength5 = 12;  // framing + code + 5 bytes + checksum
+constexpr std::int16_t kParamsReplyLength6 = 13;
+constexpr std::int16_t kSignalReportLength = 11;
+
 struct RadarParams {
   std::array<std::uint8_t, kParamCount> wire{5, 1, 1, 0, 0, 0};
   bool operator==(const RadarParams&) const = default;
