@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/platform.h"
 #include "protocol/programmer_messages.h"
 #include "shell/cp1252.h"
 
@@ -160,7 +162,7 @@ int Provision(Context& ctx, Session& s, Changes changes, const char* command, bo
 }
 
 bool ReadFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) return false;
   std::ostringstream s;
   s << in.rdbuf();
@@ -222,6 +224,19 @@ int CmdList(Context& ctx) {
   }
   ctx.out << count << " adapter(s), " << programmers << " \"" << kProgrammerDescription << "\"\n";
   return kExitOk;
+}
+
+int ListIndented(D2xxPort& driver, const std::string& driver_name, std::ostream& out) {
+  RealTimeLoop loop;
+  std::ostringstream listing, errors;
+  Context ctx(driver, driver_name, loop, listing, errors);
+  const int code = CmdList(ctx);
+  std::istringstream lines(listing.str() + errors.str());
+  for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
+  if (code != kExitOk) return -1;
+  const std::string text = listing.str();
+  const auto tail = text.rfind("adapter(s), ");
+  return tail == std::string::npos ? 0 : std::atoi(text.c_str() + tail + 12);
 }
 
 int CmdInfo(Context& ctx) {
@@ -333,7 +348,7 @@ int CmdSave(Context& ctx, const std::string& file) {
   Profile profile;
   for (const ParamField& f : ParamFields())
     if (f.list != SelHeightDuroz740 || s.HasHeight()) profile.wire[f.list] = d.params.wire[f.list];
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathFromUtf8(file), std::ios::binary | std::ios::trunc);
   out << ProfileToJson(profile);
   out.close();
   if (!out) {

@@ -56,6 +56,9 @@ struct Context {
 };
 
 int CmdList(Context& ctx);
+// `list` for a report such as doctor's: every line indented, errors among them. Returns the
+// number of ZeltoProg adapters, or -1 when the driver fails.
+int ListIndented(D2xxPort& driver, const std::string& driver_name, std::ostream& out);
 int CmdInfo(Context& ctx);
 int CmdGet(Context& ctx, bool json);
 // assignments: "name=value" texts.

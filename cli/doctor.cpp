@@ -72,16 +72,7 @@ DoctorEnvironment DoctorEnvironment::System() {
   env.list_bus = [](std::ostream& out) {
     std::string name;
     auto driver = CreateSystemDriver(&name);
-    RealTimeLoop loop;
-    std::ostringstream listing, errors;
-    Context ctx(*driver, name, loop, listing, errors);
-    const int code = CmdList(ctx);
-    std::istringstream lines(listing.str() + errors.str());
-    for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
-    if (code != kExitOk) return -1;
-    const std::string text = listing.str();
-    const auto tail = text.rfind("adapter(s), ");
-    return tail == std::string::npos ? 0 : std::atoi(text.c_str() + tail + 12);
+    return ListIndented(*driver, name, out);
   };
   return env;
 }

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // zeltoctl: the ZeltoProg programmer and the Duroz740 from the command line, for installers
 // and service benches. Same core as the windows, no windows.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
@@ -12,13 +10,18 @@
 
 #include "cli/commands.h"
 #include "cli/doctor.h"
+#include "cli/doctor_windows.h"
 #include "cli/event_loop.h"
+#include "cli/platform.h"
 #include "cli/sim_setup.h"
 #include "shell/diagnostics.h"
 #include "shell/string_table.h"
 #include "usb/driver_select.h"
 
 namespace {
+
+using zelto::cli::ExecutableFolder;
+using zelto::cli::PathFromUtf8;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -28,18 +31,12 @@ extern "C" void OnInterrupt(int signal_number) {
   std::signal(signal_number, SIG_DFL);
 }
 
-std::filesystem::path ExecutableFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : exe.parent_path();
-}
-
 // The string table beside the executable, or where the package puts it; none is fine.
 void LoadStrings(const std::string& given, int language,
                  std::array<std::string, zelto::kStringTableSize>& table) {
   std::vector<std::filesystem::path> candidates;
   if (!given.empty()) {
-    candidates.push_back(given);
+    candidates.push_back(PathFromUtf8(given));
   } else {
     const auto folder = ExecutableFolder();
     candidates.push_back(folder / zelto::kStringTableFile);
@@ -56,6 +53,17 @@ void LoadStrings(const std::string& given, int language,
     std::cerr << "zeltoctl: warning: cannot read the string table " << given << "\n";
 }
 
+// CLI11's ExistingFile, with the name read as UTF-8 (see PathFromUtf8).
+const CLI::Validator kExistingFile(
+    [](std::string& name) {
+      std::error_code ec;
+      const auto status = std::filesystem::status(PathFromUtf8(name), ec);
+      if (!std::filesystem::exists(status)) return "File does not exist: " + name;
+      if (std::filesystem::is_directory(status)) return "File is actually a directory: " + name;
+      return std::string();
+    },
+    "FILE");
+
 std::uint8_t ToByte(int v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
@@ -64,6 +72,7 @@ std::uint8_t ToByte(int v) {
 
 int main(int argc, char** argv) {
   using namespace zelto::cli;
+  UseUtf8Console();
   CLI::App app{
       "zeltoctl: configure, verify and watch Duroz740 sensors through the ZeltoProg programmer.\n"
       "Exit codes: 0 ok, 1 file or log failure, 2 usage, 3 no/several programmers or driver "
@@ -140,7 +149,7 @@ int main(int argc, char** argv) {
   save->add_option("FILE", file, "Profile to write")->required();
   auto* apply = app.add_subcommand("apply", "Write a JSON profile and verify it");
   bool each = false;
-  apply->add_option("FILE", file, "Profile to apply")->required()->check(CLI::ExistingFile);
+  apply->add_option("FILE", file, "Profile to apply")->required()->check(kExistingFile);
   apply->add_flag("--each", each,
                   "Keep going: apply to every new sensor (different serial number) plugged in, "
                   "until Ctrl-C");
@@ -152,7 +161,11 @@ int main(int argc, char** argv) {
   auto* doctor = app.add_subcommand("doctor", "What stands between this machine and an adapter");
 
   try {
-    app.parse(argc, argv);
+    // As UTF-8 on every platform, so that file names with any characters get through.
+    const std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char*> arg_pointers;
+    for (const std::string& a : args) arg_pointers.push_back(const_cast<char*>(a.c_str()));
+    app.parse(static_cast<int>(arg_pointers.size()), arg_pointers.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -173,6 +186,7 @@ int main(int argc, char** argv) {
 
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
+  RouteConsoleEvents(OnInterrupt);
   RealTimeLoop loop;
   loop.SetInterruptFlag(&g_interrupted);
 
@@ -197,7 +211,11 @@ int main(int argc, char** argv) {
     driver = &bench->Bus();
     driver_name = "simulated bench";
   } else if (*doctor) {
+#if defined(_WIN32)
+    return RunWindowsDoctor(WindowsDoctorEnvironment::System(), std::cout);
+#else
     return RunDoctor(DoctorEnvironment::System(), std::cout);
+#endif
   } else {
     real_driver = zelto::CreateSystemDriver(&driver_name);
     driver = real_driver.get();

@@ -1,16 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "cli/records.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "cli/platform.h"
 #include "protocol/programmer_messages.h"
 #include "shell/cp1252.h"
 
@@ -148,29 +143,22 @@ std::string FormatRecord(const CommissionRecord& r, LogFormat format, bool heade
 
 bool AppendRecord(const std::string& path, const CommissionRecord& record, LogFormat format,
                   std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  const bool empty = ::fstat(fd, &st) == 0 && st.st_size == 0;
-  const std::string text = FormatRecord(record, format, format == LogFormat::kCsv && empty);
-  const ssize_t written = ::write(fd, text.data(), text.size());
-  bool ok = written == static_cast<ssize_t>(text.size());
-  if (!ok) error = written < 0 ? std::strerror(errno) : "short write";
-  if (ok && ::fsync(fd) != 0) {
-    error = std::strerror(errno);
-    ok = false;
-  }
-  ::close(fd);
-  return ok;
+  return AppendDurably(
+      path,
+      [&](bool was_empty) {
+        return FormatRecord(record, format, format == LogFormat::kCsv && was_empty);
+      },
+      error);
 }
 
 std::string UtcNow() {
   const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm tm{};
+#if defined(_WIN32)
+  gmtime_s(&tm, &t);
+#else
   gmtime_r(&t, &tm);
+#endif
   char text[32];
   std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &tm);
   return text;

@@ -1,8 +1,12 @@
 # SPDX-License-Identifier: MIT
 # zeltoctl: the command-line companion, on the core, the driver backends and the simulated
 # bench; no Qt. CLI11 and nlohmann-json are header-only.
-find_package(CLI11 CONFIG QUIET)
-find_package(nlohmann_json 3.10 REQUIRED)
+if(CMAKE_CROSSCOMPILING)
+  include(cmake/host_header_libraries.cmake)
+else()
+  find_package(CLI11 CONFIG QUIET)
+  find_package(nlohmann_json 3.10 REQUIRED)
+endif()
 if(NOT CLI11_FOUND)
   find_path(ZELTO_CLI11_INCLUDE CLI/CLI.hpp REQUIRED)
 endif()
@@ -13,8 +17,13 @@ add_library(zelto_cli STATIC
   cli/records.cpp
   cli/commands.cpp
   cli/sim_setup.cpp
-  cli/doctor.cpp
 )
+if(WIN32)
+  target_sources(zelto_cli PRIVATE cli/platform_windows.cpp cli/doctor_windows.cpp)
+  target_link_libraries(zelto_cli PRIVATE shell32)
+else()
+  target_sources(zelto_cli PRIVATE cli/platform_posix.cpp cli/doctor.cpp)
+endif()
 target_include_directories(zelto_cli PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(zelto_cli PUBLIC zelto_core zelto_drivers zelto_sim nlohmann_json::nlohmann_json)
 
@@ -52,14 +61,23 @@ else()
   install(FILES cli/zeltoctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
+if(WIN32)
+  set(_zelto_cli_platform_tests tests/cli/doctor_windows_test.cpp)
+else()
+  set(_zelto_cli_platform_tests tests/cli/doctor_test.cpp)
+endif()
+if(ZELTO_LIBFTDI)
+  # It also picks an adapter by serial number through the libftdi1 backend.
+  list(APPEND _zelto_cli_platform_tests tests/cli/comm_usb_serial_test.cpp)
+  set(_zelto_cli_test_libs PkgConfig::LIBFTDI1)
+endif()
 zelto_gtest(cli_tests
   SOURCES
     tests/cli/radar_params_test.cpp
     tests/cli/records_test.cpp
     tests/cli/commands_test.cpp
-    tests/cli/doctor_test.cpp
-    tests/cli/comm_usb_serial_test.cpp
-  LIBS zelto_cli PkgConfig::LIBFTDI1)
+    ${_zelto_cli_platform_tests}
+  LIBS zelto_cli ${_zelto_cli_test_libs})
 if(TARGET cli_tests)
   target_include_directories(cli_tests PRIVATE ${PROJECT_SOURCE_DIR})
 endif()
@@ -67,23 +85,27 @@ endif()
 if(ZELTO_TESTS)
   # The executable itself, a few quick runs on the simulated bench (each well under 5 s).
   set(_zeltoctl $<TARGET_FILE:zeltoctl>)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    # Built for another system: run through its emulator (Wine).
+    set(_zeltoctl "${CMAKE_CROSSCOMPILING_EMULATOR};$<TARGET_FILE:zeltoctl>")
+  endif()
   add_test(NAME zeltoctl_version COMMAND ${_zeltoctl} --version)
   set_tests_properties(zeltoctl_version PROPERTIES PASS_REGULAR_EXPRESSION "zeltoctl ${PROJECT_VERSION}")
   add_test(NAME zeltoctl_get_sim COMMAND ${_zeltoctl} --sim --sim-params 7,3,2,1,1,2 get --json)
   set_tests_properties(zeltoctl_get_sim PROPERTIES
     PASS_REGULAR_EXPRESSION "\"sensitivity\": 7,[^}]*\"relay\": 1.5,[^}]*\"height\": 3.5" TIMEOUT 5)
   add_test(NAME zeltoctl_set_refused_sim
-    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=6
+    COMMAND ${CMAKE_COMMAND} "-DZELTOCTL=${_zeltoctl}" -DEXPECT=6
             "-DARGS=--sim;--sim-refuse;sensitivity=9;set;sensitivity=9"
             -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
   add_test(NAME zeltoctl_two_adapters_sim
-    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=3
+    COMMAND ${CMAKE_COMMAND} "-DZELTOCTL=${_zeltoctl}" -DEXPECT=3
             "-DARGS=--sim;--sim-adapters;2;get" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
   add_test(NAME zeltoctl_bad_usage
-    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=2
+    COMMAND ${CMAKE_COMMAND} "-DZELTOCTL=${_zeltoctl}" -DEXPECT=2
             "-DARGS=--sim;set;loudness=3" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
   add_test(NAME zeltoctl_adapter_in_use_sim
-    COMMAND ${CMAKE_COMMAND} -DZELTOCTL=$<TARGET_FILE:zeltoctl> -DEXPECT=4
+    COMMAND ${CMAKE_COMMAND} "-DZELTOCTL=${_zeltoctl}" -DEXPECT=4
             "-DARGS=--sim;--sim-held;info" -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/expect_exit.cmake)
   set_tests_properties(zeltoctl_set_refused_sim zeltoctl_two_adapters_sim zeltoctl_bad_usage
                        zeltoctl_adapter_in_use_sim

@@ -1,19 +1,23 @@
 # SPDX-License-Identifier: MIT
 # The real driver backends behind the driver port: the vendor's D2XX library, loaded at run
 # time, and libftdi1; plus the choice between them.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(LIBFTDI1 REQUIRED IMPORTED_TARGET libftdi1)
-
 add_library(zelto_drivers STATIC
   usb/d2xx_dynamic.cpp
-  usb/libftdi_driver.cpp
   usb/driver_select.cpp
 )
-target_link_libraries(zelto_drivers
-  PUBLIC zelto_core
-  PRIVATE PkgConfig::LIBFTDI1 ${CMAKE_DL_LIBS})
+target_link_libraries(zelto_drivers PUBLIC zelto_core PRIVATE ${CMAKE_DL_LIBS})
+if(ZELTO_LIBFTDI)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LIBFTDI1 REQUIRED IMPORTED_TARGET libftdi1)
+  target_sources(zelto_drivers PRIVATE usb/libftdi_driver.cpp)
+  target_link_libraries(zelto_drivers PRIVATE PkgConfig::LIBFTDI1)
+else()
+  target_compile_definitions(zelto_drivers PUBLIC ZELTO_WITHOUT_LIBFTDI)
+endif()
 
-if(ZELTO_TESTS)
+if(ZELTO_TESTS AND WIN32)
+  include(cmake/windows_standin.cmake)
+elseif(ZELTO_TESTS)
   # Stand-ins for the vendor library, found by the tests through the dynamic loader: one
   # complete, one without the optional line-setting calls.
   set(ZELTO_STANDIN_DIR ${CMAKE_CURRENT_BINARY_DIR}/standin-ftd2xx)

@@ -6,8 +6,10 @@
 
 #include "shell/diagnostics.h"
 #include "usb/d2xx_dynamic.h"
-#include "usb/libftdi_driver.h"
 #include "usb/null_driver.h"
+#if !defined(ZELTO_WITHOUT_LIBFTDI)
+#include "usb/libftdi_driver.h"
+#endif
 
 namespace zelto {
 namespace {
@@ -21,7 +23,11 @@ bool NotInstalled(const std::string& load_error) {
 }  // namespace
 
 DriverSources DefaultDriverSources() {
+#if defined(ZELTO_WITHOUT_LIBFTDI)
+  return DriverSources{DefaultD2xxLibraryName(), nullptr};
+#else
   return DriverSources{DefaultD2xxLibraryName(), &CreateLibftdiBus};
+#endif
 }
 
 std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string* chosen_name) {
@@ -43,6 +49,7 @@ std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string
                   "the vendor's D2XX library cannot be used: " + vendor->LoadError());
     }
   }
+#if !defined(ZELTO_WITHOUT_LIBFTDI)
   if (sources.open_libftdi) {
     if (std::unique_ptr<FtdiBus> bus = sources.open_libftdi()) {
       DiagInfo(kDriverCategory, "using libftdi1");
@@ -51,6 +58,7 @@ std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string
     }
     DiagWarning(kDriverCategory, "libftdi1 cannot be used: libusb did not start");
   }
+#endif
   DiagWarning(kDriverCategory, "no USB driver could be loaded: the adapter cannot be reached");
   report(kDriverNameNone);
   return std::make_unique<NullDriver>();
