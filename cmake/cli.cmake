@@ -39,15 +39,33 @@ target_compile_definitions(zeltoctl PRIVATE ZELTO_VERSION="${PROJECT_VERSION}")
 set_target_properties(zeltoctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 include(GNUInstallDirs)
-# Where the installed windowed programs keep the string table, seen from the installed
-# zeltoctl, so that the words beside the values are found there too.
-file(RELATIVE_PATH _zelto_strings_from_bin ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
-     ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/zeltosoft)
-target_compile_definitions(zeltoctl PRIVATE ZELTO_STRINGS_FROM_BIN="${_zelto_strings_from_bin}")
-zelto_install_program(zeltoctl)
+if(WIN32)
+  # One folder, as the ZIP unpacks: the string table is beside zeltoctl.exe.
+  target_compile_definitions(zeltoctl PRIVATE ZELTO_STRINGS_FROM_BIN=".")
+  install(TARGETS zeltoctl RUNTIME DESTINATION .)
+else()
+  # Where the installed windowed programs keep the string table, seen from the installed
+  # zeltoctl, so that the words beside the values are found there too.
+  file(RELATIVE_PATH _zelto_strings_from_bin ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
+       ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+  target_compile_definitions(zeltoctl PRIVATE ZELTO_STRINGS_FROM_BIN="${_zelto_strings_from_bin}")
+  zelto_install_program(zeltoctl)
+endif()
+if(NOT ZELTO_QT)
+  # Without the windowed programs, which bring it otherwise.
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/bin/StringTable.txt
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different
+            ${CMAKE_CURRENT_SOURCE_DIR}/data/StringTable.txt ${CMAKE_BINARY_DIR}/bin/StringTable.txt
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/data/StringTable.txt
+    VERBATIM)
+  add_custom_target(zeltoctl_string_table ALL DEPENDS ${CMAKE_BINARY_DIR}/bin/StringTable.txt)
+endif()
 # The page is written by hand (its exit codes and examples say more than --help); installed
 # gzipped like the generated pages of the windowed programs.
-if(ZELTO_MANPAGES)
+if(WIN32)
+  # No manual pages on Windows: README-Windows.txt and --help.
+elseif(ZELTO_MANPAGES)
   set(_zeltoctl_page ${CMAKE_BINARY_DIR}/man/zeltoctl.1.gz)
   add_custom_command(
     OUTPUT ${_zeltoctl_page}

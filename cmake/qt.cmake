@@ -28,7 +28,13 @@ target_link_libraries(zelto_qt PUBLIC zelto_core Qt6::Widgets)
 
 # Installed, the programs keep their files in this private folder (see below); a program that
 # finds itself there keeps the language in the user's config folder instead of beside itself.
-set(ZELTO_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+# On Windows the programs are installed into one folder of their own (the prefix, e.g.
+# C:\Program Files\ZeltoSoft) and the user's file goes under %APPDATA%.
+if(WIN32)
+  set(ZELTO_INSTALL_DIR .)
+else()
+  set(ZELTO_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+endif()
 set_property(SOURCE app/run_program.cpp APPEND PROPERTY COMPILE_DEFINITIONS
   ZELTO_INSTALL_FOLDER="${CMAKE_INSTALL_PREFIX}/${ZELTO_INSTALL_DIR}")
 
@@ -63,6 +69,18 @@ foreach(program zeltosoft zeltosoft-demo)
     target_compile_definitions(${program} PRIVATE ZELTO_STARTUP_PROBE)
   endif()
 endforeach()
+
+if(WIN32)
+  # Windowed programs, not console ones; Qt's own DLLs are put beside them by windeployqt
+  # (from the Qt kit) after installing.
+  set_target_properties(zeltosoft zeltosoft-demo PROPERTIES WIN32_EXECUTABLE ON)
+  install(FILES data/StringTable.txt DESTINATION .)
+  install(TARGETS zeltosoft zeltosoft-demo RUNTIME DESTINATION .)
+  if(ZELTO_TESTS)
+    add_subdirectory(tests/qt)
+  endif()
+  return()
+endif()
 
 # Installed into a private folder, where the string table sits beside the executables, with
 # links from bin/. (The program resolves its own folder through the links.)
