@@ -159,6 +159,16 @@ TEST_F(VendorLibraryTest, OpenResultFollowsTheAttachedDevices) {
   }
 }
 
+TEST_F(VendorLibraryTest, NamesTheFileItLoadedAndItsVersion) {
+  // Found by plain name: the file is the stand-in's, wherever the loader found it.
+  const std::string file = driver.LibraryFile();
+  EXPECT_NE(file.find("standin-ftd2xx"), std::string::npos) << file;
+  EXPECT_EQ(file.substr(file.size() - std::string(DefaultD2xxLibraryName()).size()),
+            DefaultD2xxLibraryName());
+  EXPECT_EQ(driver.LibraryVersion(), 0x00000917u);
+  EXPECT_EQ(standin.calls("FT_GetLibraryVersion"), 1u);
+}
+
 TEST_F(VendorLibraryTest, OpenSetsLineTo9600Baud8N1AndResets) {
   standin.add_device("ZeltoProg");
   ASSERT_EQ(link.UsbOpen(), kLinkOk);
@@ -219,6 +229,8 @@ TEST(VendorLibrary, UnusableLibraryReadsAsDriverFailure) {
     D2xxDynamic driver{std::string(library)};
     EXPECT_FALSE(driver.Loaded());
     EXPECT_FALSE(driver.LoadError().empty());
+    EXPECT_EQ(driver.LibraryFile(), "");
+    EXPECT_FALSE(driver.LibraryVersion().has_value());
     testing::ExpectEveryLinkOperationFails(driver);
   }
 }
