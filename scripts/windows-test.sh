@@ -20,10 +20,15 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$WINEPREFIX"
 echo "== Wine: creating the prefix =="
 t=$(ms)
-scripts/wine-run wineboot --init
-# One server for the whole step, instead of one per program start; ended on the way out.
+# One server for the whole step, instead of one per program start; ended on the way out. It
+# is started first (on the empty prefix folder): a server that wineboot left behind would
+# not take the order to stay.
+mkdir -p "$WINEPREFIX"
 wineserver --persistent
 trap 'wineserver --kill || true' EXIT
+# Into a file, not a pipe: Wine's services keep the descriptors they inherit for as long as
+# the server lives.
+scripts/wine-run wineboot --init 2>"$WINEPREFIX/wineboot.log"
 lap "Wine's first start" "$t"
 
 echo "== Windows cross build (mingw-w64, warnings as errors) =="
