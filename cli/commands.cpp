@@ -239,6 +239,25 @@ int ListIndented(D2xxPort& driver, const std::string& driver_name, std::ostream&
   return tail == std::string::npos ? 0 : std::atoi(text.c_str() + tail + 12);
 }
 
+int FinishDoctorReport(const std::function<int(std::ostream&)>& list_bus,
+                       const std::string& none_found, int problems, std::ostream& out) {
+  auto problem = [&](const std::string& text) {
+    ++problems;
+    out << "  PROBLEM: " << text << "\n";
+  };
+  out << "What the driver shows:\n";
+  const int programmers = list_bus ? list_bus(out) : -1;
+  if (programmers < 0)
+    problem("the driver cannot list the USB devices");
+  else if (programmers == 0 && !none_found.empty())
+    problem(none_found);
+  else if (programmers > 1)
+    out << "  more than one programmer: choose one with --adapter SERIAL\n";
+  out << (problems == 0 ? "No problem found.\n"
+                        : std::to_string(problems) + " problem(s) found.\n");
+  return problems == 0 ? kExitOk : kExitAdapter;
+}
+
 int CmdInfo(Context& ctx) {
   Session s(ctx.driver, ctx.loop, ctx.session);
   Outcome o = s.Open();

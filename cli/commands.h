@@ -59,6 +59,12 @@ int CmdList(Context& ctx);
 // `list` for a report such as doctor's: every line indented, errors among them. Returns the
 // number of ZeltoProg adapters, or -1 when the driver fails.
 int ListIndented(D2xxPort& driver, const std::string& driver_name, std::ostream& out);
+// The end of doctor's report on every system: what the driver lists (through `list_bus`, as
+// ListIndented does), then the verdict. `none_found` is the problem to report when no
+// programmer is listed (empty: not a problem there). Returns 0 when no problem was found,
+// counting the `problems` found before, else kExitAdapter.
+int FinishDoctorReport(const std::function<int(std::ostream&)>& list_bus,
+                       const std::string& none_found, int problems, std::ostream& out);
 int CmdInfo(Context& ctx);
 int CmdGet(Context& ctx, bool json);
 // assignments: "name=value" texts.

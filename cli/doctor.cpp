@@ -138,20 +138,11 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
     }
   }
 
-  out << "What the driver shows:\n";
-  const int programmers = env.list_bus ? env.list_bus(out) : -1;
-  if (programmers < 0)
-    problem("the driver cannot list the USB devices");
-  else if (programmers == 0 && !devices.empty())
-    problem(
-        "FTDI devices are present but the driver sees no \"ZeltoProg\" (permissions, or "
-        "another description)");
-  else if (programmers > 1)
-    out << "  more than one programmer: choose one with --adapter SERIAL\n";
-
-  out << (problems == 0 ? "No problem found.\n"
-                        : std::to_string(problems) + " problem(s) found.\n");
-  return problems == 0 ? kExitOk : kExitAdapter;
+  return FinishDoctorReport(env.list_bus,
+                            devices.empty() ? std::string()
+                                            : "FTDI devices are present but the driver sees no "
+                                              "\"ZeltoProg\" (permissions, or another description)",
+                            problems, out);
 }
 
 }  // namespace zelto::cli

@@ -58,20 +58,11 @@ int RunWindowsDoctor(const WindowsDoctorEnvironment& env, std::ostream& out) {
         "Windows system folder), or put ftd2xx.dll beside zeltoctl.exe");
   }
 
-  out << "What the driver shows:\n";
-  const int programmers = env.list_bus ? env.list_bus(out) : -1;
-  if (programmers < 0)
-    problem("the driver cannot list the USB devices");
-  else if (programmers == 0)
-    problem(
-        "no \"ZeltoProg\": is the programmer plugged in? In Device Manager it must show under "
-        "\"Universal Serial Bus controllers\" with the D2XX driver; try another cable or port");
-  else if (programmers > 1)
-    out << "  more than one programmer: choose one with --adapter SERIAL\n";
-
-  out << (problems == 0 ? "No problem found.\n"
-                        : std::to_string(problems) + " problem(s) found.\n");
-  return problems == 0 ? kExitOk : kExitAdapter;
+  return FinishDoctorReport(
+      env.list_bus,
+      "no \"ZeltoProg\": is the programmer plugged in? In Device Manager it must show under "
+      "\"Universal Serial Bus controllers\" with the D2XX driver; try another cable or port",
+      problems, out);
 }
 
 }  // namespace zelto::cli
