@@ -9,6 +9,9 @@
 # --version when the build runs; the page is installed gzipped. Manual pages are left out of
 # sanitizer builds (the programs would run instrumented at build time) and when help2man is
 # missing.
+# Architecture-independent data (the string table) goes here, under the prefix.
+set(ZELTO_DATA_DIR ${CMAKE_INSTALL_DATADIR}/zeltosoft)
+
 find_program(ZELTO_HELP2MAN help2man)
 find_program(ZELTO_GZIP gzip)
 if(ZELTO_SANITIZE OR CMAKE_CROSSCOMPILING OR NOT ZELTO_HELP2MAN OR NOT ZELTO_GZIP)

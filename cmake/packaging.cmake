@@ -19,6 +19,8 @@ endif()
 set(ZELTO_UDEV_RULES_DIR "${ZELTO_UDEV_RULES_DIR}" CACHE STRING
     "Where the adapter's udev rule is installed, relative to the prefix")
 install(FILES data/60-zeltoprog.rules DESTINATION ${ZELTO_UDEV_RULES_DIR})
+# The string table, shared by all three programs.
+install(FILES data/StringTable.txt DESTINATION ${ZELTO_DATA_DIR})
 
 if(ZELTO_QT)
   install(FILES data/zeltosoft.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
