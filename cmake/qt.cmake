@@ -77,9 +77,11 @@ install(CODE "
        \"\${CMAKE_INSTALL_PREFIX}/${ZELTO_INSTALL_DIR}/StringTable.txt\")
   message(STATUS \"Installing: \${dir}/StringTable.txt\")")
 zelto_install_program(zeltosoft PRIVATE_DIR ${ZELTO_INSTALL_DIR}
-  MAN_NAME "configure and watch Duroz740 radar sensors through a ZeltoProg USB adapter")
+  MAN_NAME "configure and watch Duroz740 radar sensors through a ZeltoProg USB adapter"
+  MAN_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR}/data/zeltosoft.h2m)
 zelto_install_program(zeltosoft-demo PRIVATE_DIR ${ZELTO_INSTALL_DIR}
-  MAN_NAME "ZeltoSoft on a simulated ZeltoProg adapter and Duroz740")
+  MAN_NAME "ZeltoSoft on a simulated ZeltoProg adapter and Duroz740"
+  MAN_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR}/data/zeltosoft.h2m)
 
 if(ZELTO_TESTS)
   add_subdirectory(tests/qt)
