@@ -12,6 +12,7 @@
 
 #include "protocol/programmer_messages.h"
 #include "sim/duroz740.h"
+#include "sim/other_device.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
 #include "tests/text/temp_folder.h"
@@ -314,6 +315,9 @@ TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
       sensors.push_back(&adapter_->Attach<sim::Duroz740>(step.serial, 0x0102, step.fw));
     });
   }
+  // The first sensor misses one look while it stays in the socket: it is not written again.
+  at(1500, [&] { sensors[0]->SetSilent(true); });
+  at(2300, [&] { sensors[0]->SetSilent(false); });
   at(8000, [&] { unplugged.push_back(adapter_->Detach()); });
   at(9500, [&] { interrupt_ = true; });
 
@@ -340,6 +344,12 @@ TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
     EXPECT_EQ(r["verified"], true);
   }
   EXPECT_FALSE(json::parse(lines[1])["after"].contains("height"));
+  // At an empty socket it looks every 250 ms after each look's 500 ms wait.
+  std::vector<std::int64_t> looks;
+  for (const auto& f : adapter_->HostFrames())
+    if (f.frame.code == IdentificationRequest && f.at_ms >= 8000) looks.push_back(f.at_ms);
+  ASSERT_EQ(looks.size(), 2u);
+  EXPECT_EQ(looks[1] - looks[0], 750);
   EXPECT_NE(out_.str().find("3 sensor(s): 3 verified, 0 not"), std::string::npos) << out_.str();
 }
 
@@ -584,6 +594,101 @@ TEST_F(Commands, ListAndInfoAsJson) {
   EXPECT_EQ(info["device"]["height"], true);
   EXPECT_EQ(info["programmer"]["serial"], "ZP100000");
 }
+
+// Faults met on the bench, one row each: what the command must answer and what must have
+// gone over the bus.
+class CommandFaults;
+struct FaultRow {
+  const char* name;
+  void (*fault)(CommandFaults&);
+  int (*command)(CommandFaults&);
+  int code;
+  void (*check)(CommandFaults&);
+};
+
+class CommandFaults : public Commands, public ::testing::WithParamInterface<FaultRow> {
+ public:
+  using Commands::adapter_;
+  using Commands::bus_;
+  using Commands::Count;
+  using Commands::ctx_;
+  using Commands::err_;
+  using Commands::out_;
+  using Commands::When;
+  sim::Duroz740* sensor_ = nullptr;
+};
+
+TEST_P(CommandFaults, AnsweredAsTheyAre) {
+  const FaultRow& row = GetParam();
+  sensor_ = &Sensor();
+  row.fault(*this);
+  EXPECT_EQ(row.command(*this), row.code) << err_.str();
+  row.check(*this);
+  EXPECT_FALSE(adapter_->IsOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bench, CommandFaults,
+    ::testing::Values(
+        // The adapter pulled while the parameter reply is awaited: no values are shown.
+        FaultRow{"unplug_awaiting_reply",
+                 [](CommandFaults& t) {
+                   t.When([&t] { return t.Count(ReadParamsRequest) >= 1; },
+                          [&t] { t.bus_.Unplug(*t.adapter_); });
+                 },
+                 [](CommandFaults& t) { return CmdGet(t.ctx_, false); }, kExitSensor,
+                 [](CommandFaults& t) { EXPECT_EQ(t.out_.str(), ""); }},
+        // Nobody answers: identification is asked --tries times, no more, no fewer.
+        FaultRow{"no_sensor",
+                 [](CommandFaults& t) {
+                   t.ctx_.session.tries = 4;
+                   t.adapter_->Detach();
+                 },
+                 [](CommandFaults& t) { return CmdGet(t.ctx_, false); }, kExitSensor,
+                 [](CommandFaults& t) { EXPECT_EQ(t.Count(IdentificationRequest), 4); }},
+        // The acknowledgement of report mode 2 is lost: the sensor streams anyway, so it is
+        // told to stop before the command ends.
+        FaultRow{"lost_report_mode_ack",
+                 [](CommandFaults& t) {
+                   // Armed once identification is asked, the fault hits the next reply.
+                   t.ctx_.session.tries = 1;
+                   t.adapter_->SetIdentifyDelayMs(20);
+                   t.When([&t] { return t.Count(IdentificationRequest) >= 1; },
+                          [&t] { t.adapter_->CorruptNextReplies(1); });
+                 },
+                 [](CommandFaults& t) { return CmdMonitor(t.ctx_, MonitorFormat::kText, 2); },
+                 kExitSensor, [](CommandFaults& t) { EXPECT_EQ(t.sensor_->ReportMode(), 0); }},
+        // A sensor identified as firmware 200 sends a 5-byte parameter reply: it is not read
+        // with whatever byte lies where the height would be.
+        FaultRow{"short_params_reply",
+                 [](CommandFaults& t) {
+                   t.ctx_.session.tries = 1;
+                   t.When([&t] { return t.Count(IdentificationRequest) >= 1; },
+                          [&t] {
+                            t.sensor_->SetIdentity(
+                                sim::MakeIdentity(sim::Duroz740::kId, "ZS74000001", 0x0102, 0x01FF));
+                          });
+                 },
+                 [](CommandFaults& t) { return CmdGet(t.ctx_, false); }, kExitSensor,
+                 [](CommandFaults& t) { EXPECT_EQ(t.out_.str(), ""); }},
+        // A value the sensor reports out of range is replaced by the one the user names.
+        FaultRow{"named_value_replaces_out_of_range",
+                 [](CommandFaults& t) { t.sensor_->SetParam(sim::Duroz740::kSpeed, 7); },
+                 [](CommandFaults& t) { return CmdSet(t.ctx_, {"speed=2"}, true); }, kExitOk,
+                 [](CommandFaults& t) {
+                   EXPECT_EQ(t.sensor_->ParamValue(sim::Duroz740::kSpeed), 2);
+                 }},
+        // Another kind of device answers: a sensor fault (5), not an adapter one (3).
+        FaultRow{"not_a_duroz740",
+                 [](CommandFaults& t) {
+                   t.adapter_->Detach();
+                   t.adapter_->Attach<sim::OtherDevice>();
+                 },
+                 [](CommandFaults& t) { return CmdSet(t.ctx_, {"speed=2"}, true); }, kExitSensor,
+                 [](CommandFaults& t) {
+                   EXPECT_NE(t.err_.str().find("not a Duroz740"), std::string::npos);
+                 }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Commands, NoSensorAndAnotherDevice) {
   adapter_ = &bus_.Plug();
