@@ -63,7 +63,8 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE
              "${PROJECT_SOURCE_DIR}/data/copyright-third-party")
 install(FILES "${CMAKE_BINARY_DIR}/copyright" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeltosoft)
 
-# The Debian changelog every binary package carries: one entry for the version built.
+# The Debian changelog every binary package carries: one entry for the version built. The
+# version has no Debian revision, so this is a native package and the file is changelog.gz.
 # SOURCE_DATE_EPOCH, when set, makes the date (and the package) reproducible.
 string(TIMESTAMP _zelto_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE "${CMAKE_BINARY_DIR}/changelog.Debian"
@@ -74,11 +75,11 @@ file(WRITE "${CMAKE_BINARY_DIR}/changelog.Debian"
   " -- ${ZELTO_MAINTAINER}  ${_zelto_changelog_date}\n")
 if(ZELTO_GZIP)
   add_custom_command(
-    OUTPUT ${CMAKE_BINARY_DIR}/changelog.Debian.gz
-    COMMAND ${ZELTO_GZIP} -9nc ${CMAKE_BINARY_DIR}/changelog.Debian > ${CMAKE_BINARY_DIR}/changelog.Debian.gz
+    OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+    COMMAND ${ZELTO_GZIP} -9nc ${CMAKE_BINARY_DIR}/changelog.Debian > ${CMAKE_BINARY_DIR}/changelog.gz
     DEPENDS ${CMAKE_BINARY_DIR}/changelog.Debian)
-  add_custom_target(zelto_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
-  install(FILES ${CMAKE_BINARY_DIR}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeltosoft)
+  add_custom_target(zelto_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeltosoft)
 endif()
 
 # The .deb: cpack -G DEB in a build configured with -DCMAKE_INSTALL_PREFIX=/usr (the program

@@ -71,7 +71,7 @@ for wanted in /usr/bin/zeltosoft /usr/bin/zeltosoft-demo "$libdir/zeltosoft" \
   /usr/share/metainfo/org.zeltosoft.ZeltoSoft.metainfo.xml \
   /usr/share/man/man1/zeltosoft.1.gz /usr/share/man/man1/zeltosoft-demo.1.gz \
   /usr/bin/zeltoctl /usr/share/man/man1/zeltoctl.1.gz /usr/share/bash-completion/completions/zeltoctl \
-  /usr/share/doc/zeltosoft/copyright /usr/share/doc/zeltosoft/changelog.Debian.gz \
+  /usr/share/doc/zeltosoft/copyright /usr/share/doc/zeltosoft/changelog.gz \
   /usr/share/icons/hicolor/scalable/apps/zeltosoft.svg; do
   grep -qx "$wanted" "$work/files" || { echo "missing from the package: $wanted" >&2; exit 1; }
 done
@@ -118,7 +118,7 @@ quiet_run() {
 # Answers without any display; all three print the package's version.
 version="$(dpkg-deb -f "$deb" Version)"
 for program in zeltosoft zeltosoft-demo zeltoctl; do
-  [[ "$(quiet_run "$program" --version)" == "$program $version" ]] ||
+  [[ "$(quiet_run "$program" --version | head -n1)" == "$program $version" ]] ||
     { echo "$program --version does not print $version" >&2; exit 1; }
 done
 quiet_run zeltosoft --help | grep -q '^Usage: zeltosoft' || { echo "--help failed" >&2; exit 1; }
