@@ -38,16 +38,15 @@ void AppendRow(std::string& out, double seconds, unsigned level, bool detected) 
 
 }  // namespace
 
-SignalHistory::SignalHistory()
-    : sample_ring_(kSampleCapacity), bucket_ring_(kBucketCapacity), marker_ring_(kMarkerCapacity) {}
+SignalHistory::SignalHistory() : bucket_ring_(kBucketCapacity) {}
 
 void SignalHistory::Clear() {
   serial_.clear();
   start_ms_ = last_ms_ = 0;
-  sample_head_ = samples_ = 0;
+  samples_.Clear();
   buckets_ = 0;
   bucket_ms_ = kFirstBucketMs;
-  marker_head_ = markers_ = 0;
+  markers_.Clear();
   ++revision_;
 }
 
@@ -63,13 +62,7 @@ void SignalHistory::AddReport(std::int64_t at_ms, std::uint16_t level, std::uint
   // Time never runs backwards here, so both rings stay sorted.
   at_ms = std::max(at_ms, std::max(last_ms_, start_ms_));
   const HistorySample sample{at_ms, level, peak, detected};
-  if (samples_ < kSampleCapacity) {
-    sample_ring_[(sample_head_ + samples_) % kSampleCapacity] = sample;
-    ++samples_;
-  } else {
-    sample_ring_[sample_head_] = sample;
-    sample_head_ = (sample_head_ + 1) % kSampleCapacity;
-  }
+  samples_.Push(sample);
   AddToBuckets(sample);
   last_ms_ = at_ms;
   ++revision_;
@@ -104,13 +97,7 @@ void SignalHistory::AddMarker(std::int64_t at_ms, const RadarParams& before,
       marker.changes[marker.count++] =
           ParamChange{static_cast<ParamList>(i), before.wire[i], after.wire[i]};
   if (marker.count == 0) return;
-  if (markers_ < kMarkerCapacity) {
-    marker_ring_[(marker_head_ + markers_) % kMarkerCapacity] = marker;
-    ++markers_;
-  } else {
-    marker_ring_[marker_head_] = marker;
-    marker_head_ = (marker_head_ + 1) % kMarkerCapacity;
-  }
+  markers_.Push(marker);
   ++revision_;
 }
 
@@ -127,26 +114,26 @@ void SignalHistory::Columns(std::int64_t from_ms, std::int64_t to_ms,
   auto in_range = [&](std::int64_t c) { return c >= 0 && c < n; };
 
   // Older than the recent reports: the buckets.
-  const std::int64_t recent_from = samples_ > 0 ? Sample(0).at_ms : to_ms;
+  const std::int64_t recent_from = SampleCount() > 0 ? Sample(0).at_ms : to_ms;
   for (int b = static_cast<int>(std::max<std::int64_t>(0, (from_ms - start_ms_) / bucket_ms_));
        b < buckets_; ++b) {
     const std::int64_t begin = start_ms_ + b * bucket_ms_;
     const std::int64_t end = std::min(begin + bucket_ms_, recent_from);
-    if (end <= from_ms || !bucket_ring_[b].covered) continue;
     if (begin >= to_ms || begin >= recent_from) break;
+    if (end <= from_ms || !bucket_ring_[b].covered) continue;
     const std::int64_t first = std::max<std::int64_t>(0, column(std::max(begin, from_ms)));
     const std::int64_t last = std::min(n - 1, column(std::min(end, to_ms) - 1));
     for (std::int64_t c = first; c <= last; ++c) MergeSpan(out[c], bucket_ring_[b]);
   }
 
   // The recent reports, from the last one before the range on.
-  int lo = 0, hi = samples_;
+  int lo = 0, hi = SampleCount();
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
     if (Sample(mid).at_ms < from_ms) lo = mid + 1;
     else hi = mid;
   }
-  for (int i = std::max(0, lo - 1); i < samples_; ++i) {
+  for (int i = std::max(0, lo - 1); i < SampleCount(); ++i) {
     const HistorySample& s = Sample(i);
     if (s.at_ms >= to_ms) {
       // Still fills the columns up to the range's end when the step is no gap.
@@ -178,7 +165,7 @@ void SignalHistory::Columns(std::int64_t from_ms, std::int64_t to_ms,
 
 std::string SignalHistory::Csv(std::int64_t from_ms, std::int64_t to_ms) const {
   std::string out = "time_s,level,detected\n";
-  const std::int64_t recent_from = samples_ > 0 ? Sample(0).at_ms : last_ms_ + 1;
+  const std::int64_t recent_from = SampleCount() > 0 ? Sample(0).at_ms : last_ms_ + 1;
   for (int b = 0; b < buckets_; ++b) {
     const std::int64_t begin = start_ms_ + b * bucket_ms_;
     if (begin >= recent_from || begin > to_ms) break;
@@ -186,7 +173,7 @@ std::string SignalHistory::Csv(std::int64_t from_ms, std::int64_t to_ms) const {
     if (begin + bucket_ms_ <= from_ms || !bucket.covered) continue;
     AppendRow(out, (begin - start_ms_) / 1000.0, bucket.level_max, bucket.detected);
   }
-  for (int i = 0; i < samples_; ++i) {
+  for (int i = 0; i < SampleCount(); ++i) {
     const HistorySample& s = Sample(i);
     if (s.at_ms < from_ms) continue;
     if (s.at_ms > to_ms) break;

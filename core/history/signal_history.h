@@ -49,6 +49,28 @@ struct HistoryMarker {
   int count = 0;
 };
 
+// The newest `capacity` items; pushing onto a full ring drops the oldest.
+template <class T>
+class FixedRing {
+ public:
+  explicit FixedRing(int capacity) : items_(static_cast<std::size_t>(capacity)) {}
+  void Push(const T& item) {
+    const int capacity = static_cast<int>(items_.size());
+    items_[(head_ + size_) % capacity] = item;
+    if (size_ < capacity) ++size_;
+    else head_ = (head_ + 1) % capacity;
+  }
+  void Clear() { head_ = size_ = 0; }
+  int Size() const { return size_; }
+  // Oldest first.
+  const T& operator[](int i) const { return items_[(head_ + i) % items_.size()]; }
+
+ private:
+  std::vector<T> items_;
+  int head_ = 0;
+  int size_ = 0;
+};
+
 class SignalHistory {
  public:
   static constexpr int kSampleCapacity = 8192;  // 13 min of reports at 10 per second
@@ -74,26 +96,22 @@ class SignalHistory {
   void Clear();
 
   const std::string& Serial() const { return serial_; }
-  bool Empty() const { return samples_ == 0; }
+  bool Empty() const { return samples_.Size() == 0; }
   std::int64_t SessionStartMs() const { return start_ms_; }
   std::int64_t LastReportMs() const { return last_ms_; }
   // Grows with every change; a view repaints only when it moved or time did.
   std::uint64_t Revision() const { return revision_; }
 
   // The recent reports, oldest first.
-  int SampleCount() const { return samples_; }
-  const HistorySample& Sample(int i) const {
-    return sample_ring_[(sample_head_ + i) % kSampleCapacity];
-  }
+  int SampleCount() const { return samples_.Size(); }
+  const HistorySample& Sample(int i) const { return samples_[i]; }
   // The whole session: bucket i covers [SessionStartMs() + i * BucketMs(), + BucketMs()).
   int BucketCount() const { return buckets_; }
   const HistorySpan& Bucket(int i) const { return bucket_ring_[i]; }
   std::int64_t BucketMs() const { return bucket_ms_; }
   // Markers, oldest first.
-  int MarkerCount() const { return markers_; }
-  const HistoryMarker& Marker(int i) const {
-    return marker_ring_[(marker_head_ + i) % kMarkerCapacity];
-  }
+  int MarkerCount() const { return markers_.Size(); }
+  const HistoryMarker& Marker(int i) const { return markers_[i]; }
 
   // [from_ms, to_ms) cut into `columns` equal columns, from the recent reports where they
   // reach back that far, else from the buckets. A column between two reports closer than
@@ -113,15 +131,11 @@ class SignalHistory {
   std::int64_t start_ms_ = 0;
   std::int64_t last_ms_ = 0;
   std::uint64_t revision_ = 0;
-  std::vector<HistorySample> sample_ring_;
-  int sample_head_ = 0;
-  int samples_ = 0;
+  FixedRing<HistorySample> samples_{kSampleCapacity};
   std::vector<HistorySpan> bucket_ring_;
   int buckets_ = 0;
   std::int64_t bucket_ms_ = kFirstBucketMs;
-  std::vector<HistoryMarker> marker_ring_;
-  int marker_head_ = 0;
-  int markers_ = 0;
+  FixedRing<HistoryMarker> markers_{kMarkerCapacity};
 };
 
 // "Sensitivity 5->7, Relay ON time [s] 1->1.5" with the parameters' captions from the
