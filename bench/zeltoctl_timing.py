@@ -9,6 +9,8 @@
   the stand-in ftd2xx.dll (the same simulated bench behind it), and Wine's own start-up:
   `zeltoctl.exe --version`, which starts the same program and does nothing else; 20 runs each,
   with one Wine server kept running, as in a working session.
+- apply and verify, per sensor: launch to exit of `apply FILE` on a sensor that needs the
+  write, and of `verify FILE` on one that holds the profile (no write), 20 runs each.
 - apply --each: five sensors plugged one after the other every SWAP ms; for each, the time
   from its plugging (launch + k * SWAP, the bench's own schedule) to its "verified" line.
 """
@@ -54,6 +56,11 @@ with tempfile.TemporaryDirectory() as folder:
     profile = os.path.join(folder, "p.json")
     with open(profile, "w") as f:
         f.write('{"zeltoctl_profile": 1, "parameters": {"sensitivity": 8, "relay": 2.5}}')
+    # The sensor's stored values: the bench's defaults (apply writes), or the profile's
+    # (verify finds them).
+    for name, args in (("apply_ms", ["apply", profile]),
+                       ("verify_ms", ["--sim-params", "8,5,1,0,0,1", "verify", profile])):
+        result[name] = timed([zeltoctl, "--sim", *args])
     serials = []
     for k in range(SENSORS):
         serials += ["--sim-serial", "ZS7400%04d" % (k + 1)]

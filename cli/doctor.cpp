@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/commands.h"
-#include "cli/event_loop.h"
+#include "cli/doctor_report.h"
 #include "usb/d2xx_dynamic.h"
 #include "usb/driver_select.h"
 #include "usb/libftdi_driver.h"
@@ -61,6 +62,14 @@ std::vector<FtdiDevice> FindFtdiDevices(const fs::path& sysfs) {
 
 }  // namespace
 
+std::vector<fs::path> UdevRuleLocations() {
+  std::vector<fs::path> files;
+  for (const char* folder : {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d",
+                             "/lib/udev/rules.d", "/usr/local/lib/udev/rules.d"})
+    files.push_back(fs::path(folder) / kUdevRuleName);
+  return files;
+}
+
 DoctorEnvironment DoctorEnvironment::System() {
   DoctorEnvironment env;
   env.load_vendor = [] {
@@ -77,12 +86,12 @@ DoctorEnvironment DoctorEnvironment::System() {
   return env;
 }
 
-int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
-  int problems = 0;
-  auto problem = [&](const std::string& text) {
-    ++problems;
-    out << "  PROBLEM: " << text << "\n";
-  };
+int RunDoctor(const DoctorEnvironment& env, std::ostream& out_stream, bool json) {
+  // The text goes here first; with `json` the same findings go out as one object instead.
+  DoctorReport r;
+  std::ostream& out = r.Text();
+  nlohmann::ordered_json& report = r.Json();
+  auto problem = [&](const std::string& text) { r.Problem(text); };
 
   out << "Driver libraries:\n";
   const std::string vendor_error = env.load_vendor ? env.load_vendor() : "not checked";
@@ -93,26 +102,32 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
   const bool libftdi = env.start_libftdi && env.start_libftdi();
   out << "  libftdi1: " << (libftdi ? "starts" : "does not start (libusb unavailable)")
       << (libftdi && !vendor ? "; it is the driver in use" : "") << "\n";
+  report["vendor_library_loads"] = vendor;
+  if (!vendor) report["vendor_library_error"] = vendor_error;
+  report["libftdi_starts"] = libftdi;
   if (!vendor && !libftdi) problem("no USB driver can be used: install libftdi1 (libftdi1-2)");
 
   out << "udev rule:\n";
   bool rule = false;
+  report["udev_rule"] = nullptr;
   for (const fs::path& file : env.udev_rules) {
     std::error_code ec;
     if (fs::exists(file, ec)) {
       out << "  installed: " << file.string() << "\n";
+      report["udev_rule"] = file.string();
       rule = true;
       break;
     }
   }
   if (!rule)
-    problem(
-        "the udev rule 99-zeltoprog.rules is not installed, so only root may open the "
-        "adapter; install the package or copy data/99-zeltoprog.rules to "
-        "/etc/udev/rules.d/, then run `udevadm control --reload` and replug");
+    problem(std::string("the udev rule ") + kUdevRuleName +
+            " is not installed in any folder udev reads, so only root may open the adapter; "
+            "install the package (or `sudo cmake --install` with the prefix /usr/local), "
+            "then replug the adapter");
 
   out << "FTDI devices on the bus (sysfs):\n";
   const auto devices = FindFtdiDevices(env.sysfs_usb);
+  report["devices"] = nlohmann::ordered_json::array();
   if (devices.empty()) out << "  none: is the programmer plugged in? try another cable or port\n";
   for (const FtdiDevice& d : devices) {
     char node_name[16];
@@ -123,6 +138,12 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
     if (d.product != "ZeltoProg")
       out << "    not a ZeltoProg (its description is \"" << d.product << "\")\n";
     const bool may_open = env.can_open && env.can_open(node);
+    report["devices"].push_back({{"name", d.name},
+                                 {"product", d.product},
+                                 {"serial", d.serial},
+                                 {"node", node.string()},
+                                 {"can_open", may_open},
+                                 {"kernel_driver", d.kernel_driver}});
     out << "    this user " << (may_open ? "can" : "cannot") << " open it\n";
     if (!may_open)
       problem(d.name + ": no permission on " + node.string() +
@@ -138,11 +159,11 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
     }
   }
 
-  return FinishDoctorReport(env.list_bus,
-                            devices.empty() ? std::string()
-                                            : "FTDI devices are present but the driver sees no "
-                                              "\"ZeltoProg\" (permissions, or another description)",
-                            problems, out);
+  r.Listing(env.list_bus,
+            devices.empty() ? std::string()
+                            : "FTDI devices are present but the driver sees no \"ZeltoProg\" "
+                              "(permissions, or another description)");
+  return r.Finish(out_stream, json);
 }
 
 }  // namespace zelto::cli

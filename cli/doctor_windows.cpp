@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "cli/commands.h"
+#include "cli/doctor_report.h"
 #include "usb/d2xx_dynamic.h"
 #include "usb/driver_select.h"
 
@@ -35,34 +35,34 @@ std::string VendorVersionText(std::uint32_t version) {
   return text;
 }
 
-int RunWindowsDoctor(const WindowsDoctorEnvironment& env, std::ostream& out) {
-  int problems = 0;
-  auto problem = [&](const std::string& text) {
-    ++problems;
-    out << "  PROBLEM: " << text << "\n";
-  };
-
+int RunWindowsDoctor(const WindowsDoctorEnvironment& env, std::ostream& out_stream, bool json) {
+  DoctorReport r;
+  std::ostream& out = r.Text();
   out << "Driver library:\n";
   const VendorLibraryReport vendor = env.load_vendor ? env.load_vendor() : VendorLibraryReport{};
+  r.Json()["vendor_library_loads"] = vendor.loaded;
   out << "  vendor D2XX library (" << DefaultD2xxLibraryName() << "): ";
   if (vendor.loaded) {
+    const std::string version =
+        vendor.version ? VendorVersionText(*vendor.version) : "not reported by the library";
     out << "loads from " << (vendor.file.empty() ? "an unknown file" : vendor.file) << "\n";
-    out << "  version: "
-        << (vendor.version ? VendorVersionText(*vendor.version) : "not reported by the library")
-        << "\n";
+    out << "  version: " << version << "\n";
+    r.Json()["vendor_library_file"] = vendor.file;
+    r.Json()["vendor_library_version"] =
+        vendor.version ? nlohmann::ordered_json(version) : nlohmann::ordered_json(nullptr);
   } else {
-    out << "does not load ("
-        << (vendor.error.empty() ? std::string("not checked") : vendor.error) << ")\n";
-    problem(
+    const std::string why = vendor.error.empty() ? std::string("not checked") : vendor.error;
+    out << "does not load (" << why << ")\n";
+    r.Json()["vendor_library_error"] = why;
+    r.Problem(
         "install the adapter maker's D2XX driver (its setup program puts ftd2xx.dll in the "
         "Windows system folder), or put ftd2xx.dll beside zeltoctl.exe");
   }
-
-  return FinishDoctorReport(
-      env.list_bus,
-      "no \"ZeltoProg\": is the programmer plugged in? In Device Manager it must show under "
-      "\"Universal Serial Bus controllers\" with the D2XX driver; try another cable or port",
-      problems, out);
+  r.Listing(env.list_bus,
+            "no \"ZeltoProg\": is the programmer plugged in? In Device Manager it must show "
+            "under \"Universal Serial Bus controllers\" with the D2XX driver; try another cable "
+            "or port");
+  return r.Finish(out_stream, json);
 }
 
 }  // namespace zelto::cli

@@ -31,7 +31,8 @@ struct WindowsDoctorEnvironment {
 // The vendor's version word as its releases are numbered: 0x00030215 -> "3.02.15".
 std::string VendorVersionText(std::uint32_t version);
 
-// Prints the findings; returns 0 when nothing is in the way, 3 when something is.
-int RunWindowsDoctor(const WindowsDoctorEnvironment& env, std::ostream& out);
+// Prints the findings (as a JSON object with `json`); returns 0 when nothing is in the way,
+// 3 when something is.
+int RunWindowsDoctor(const WindowsDoctorEnvironment& env, std::ostream& out, bool json = false);
 
 }  // namespace zelto::cli

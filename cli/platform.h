@@ -27,16 +27,17 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // Makes the console show what the program writes as UTF-8.
 void UseUtf8Console();
 
-// The signal number a closed console window is reported with: a hang-up, as a closed
-// terminal is on POSIX.
-constexpr int kConsoleClosedSignal = 1;
-
 // Routes Windows' console events to `on_signal`: Ctrl-C and Ctrl-Break as SIGINT, closing the
-// console window, logging off and shutting down as kConsoleClosedSignal. `on_signal` runs on
+// console window, logging off and shutting down as a hang-up (SIGHUP's number), as a closed
+// terminal is on POSIX. `on_signal` runs on
 // a thread of its own and must only raise a flag; for the closing events the program is given
 // the time Windows allows to finish on its own before it is ended. A second Ctrl-C ends the
 // program at once. Does nothing on POSIX, where signals reach the program by themselves.
 void RouteConsoleEvents(void (*on_signal)(int signal_number));
+
+// Whether `path` (UTF-8) opens for appending, created when missing; false with the system's
+// reason in `error`.
+bool CanAppend(const std::string& path, std::string& error);
 
 // Appends to `path` (UTF-8; created when missing) the text that `make` returns, told whether
 // the file was empty, with one write, and has it on the disk before returning: fsync on

@@ -32,6 +32,16 @@ void UseUtf8Console() {}
 
 void RouteConsoleEvents(void (*)(int)) {}
 
+bool CanAppend(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
 bool AppendDurably(const std::string& path, const std::function<std::string(bool was_empty)>& make,
                    std::string& error) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);

@@ -4,9 +4,9 @@
 #include <shellapi.h>
 
 #include <atomic>
-#include <csignal>
 
 #include "cli/platform.h"
+#include "cli/stop.h"
 
 namespace zelto::cli {
 
@@ -54,12 +54,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     case CTRL_BREAK_EVENT:
       // The second one falls through to Windows' own handler, which ends the process.
       if (g_interrupts.fetch_add(1) > 0) return FALSE;
-      g_on_signal(SIGINT);
+      g_on_signal(kStopInterrupt);
       return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      g_on_signal(kConsoleClosedSignal);
+      g_on_signal(kStopHangUp);
       // Windows ends the process as soon as this returns: wait here while the main thread
       // takes the ordinary way out (its exit ends this thread too), up to the few seconds
       // Windows grants.
@@ -114,6 +114,17 @@ void RouteConsoleEvents(void (*on_signal)(int signal_number)) {
   // still reach the program.
   SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool CanAppend(const std::string& path, std::string& error) {
+  HANDLE file = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = SystemMessage(GetLastError());
+    return false;
+  }
+  CloseHandle(file);
+  return true;
 }
 
 bool AppendDurably(const std::string& path, const std::function<std::string(bool was_empty)>& make,
