@@ -200,6 +200,32 @@ TEST(SoakChecks, SignalNotBackAfterTheSensorRestartedIsReported) {
   EXPECT_TRUE(Mentions(world.Figures(), "no signal report 1200 ms after"));
 }
 
+// A sensor that restarts in its socket, with a program that never notices the signal stop.
+TEST(SoakChecks, SignalStalledByARestartInPlaceIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.Sensor().Restart();
+  world.AdvanceUntil(
+      [&] {
+        world.State().SignalQuietRuns = 0;
+        return false;
+      },
+      4500);
+  EXPECT_TRUE(Mentions(world.Figures(), "no signal report for 4050 ms"));
+}
+
+// A program that forgets a pick before writing it.
+TEST(SoakChecks, PickThatNeverReachesTheSensorIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.Choose(FilterLineDuroz740, 1, true);
+  world.State().ParamPicked.fill(false);
+  world.Settle();
+  EXPECT_TRUE(Mentions(world.Figures(), "the pick of FilterLineDuroz740 = 1 never reached"));
+}
+
 TEST(SoakChecks, WriteToASwappedSensorBeforeItWasReadIsReported) {
   SoakWorld world(Options());
   world.Start();
