@@ -19,6 +19,7 @@ add_library(zelto_qt STATIC
   radar/led_indicator.cpp
   radar/signal_bar.cpp
   radar/area_canvas.cpp
+  gui/history_window.cpp
   data/zeltosoft.qrc
 )
 set_target_properties(zelto_qt PROPERTIES AUTOMOC ON AUTORCC ON)

@@ -96,6 +96,8 @@ void RadarWindowLogic::Load() {
 
   timer_gest_conn_->SetInterval(kConnTickMs);
   timer_gest_conn_->SetEnabled(true);
+  if (const Clock* clock = program_.HistoryClock())
+    program_.History().BeginSensor(state_.LastDuroz740Serial, clock->NowMs());
   ReadSensorAgain(state_);
   loading_ = true;
   RadarConnTick();
@@ -174,6 +176,7 @@ void RadarWindowLogic::RadarConnTick() {
       for (int i = 0; i < kParamCount; ++i) params.wire[i] = WriteByte(static_cast<ParamList>(i));
       const int count = EncodeParamsWrite(params, HasHeight(s.DeviceFwVersion), s.WrittenParams);
       s.WrittenCount = static_cast<std::int16_t>(count);
+      last_write_ = params;
       Send(WriteParamsRequest, s.WrittenParams.data(), s.WrittenCount);
     }
   }
@@ -260,6 +263,7 @@ void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameByte
     case WriteParamsAck:
       // The sensor has answered the picks the last write carried; the read that follows
       // shows what it kept. A pick made after that write went out is still to be written.
+      if (window != nullptr) window->OnWriteAcked();
       for (int i = 0; i < state.WrittenCount && i < kParamCount; ++i)
         if (state.ParamPicked[i] && state.PickedParams[i] == state.WrittenParams[i])
           state.ParamPicked[i] = false;
@@ -327,6 +331,28 @@ void RadarWindowLogic::DisplaySignal(const FrameBytes& frame) {
   }
   view_->SetBarValue(level);
   view_->SetLed(frame[6] != 0);
+  RecordSignal(level, frame[6] != 0);
+}
+
+void RadarWindowLogic::RecordSignal(std::int32_t level, bool detected) {
+  const Clock* clock = program_.HistoryClock();
+  if (clock == nullptr) return;
+  SignalHistory& history = program_.History();
+  const std::int64_t now = clock->NowMs();
+  // Another sensor put in while the window stayed open has a history of its own.
+  if (history.Serial() != state_.LastDuroz740Serial)
+    history.BeginSensor(state_.LastDuroz740Serial, now);
+  history.AddReport(now, static_cast<std::uint16_t>(level),
+                    static_cast<std::uint16_t>(TextToLevel(peak_text_)), detected);
+}
+
+void RadarWindowLogic::OnWriteAcked() {
+  const Clock* clock = program_.HistoryClock();
+  if (clock == nullptr) return;
+  RadarParams before;
+  before.wire = state_.SensorParams;
+  program_.History().AddMarker(clock->NowMs(), before, last_write_,
+                               ParamCountFor(state_.LastDuroz740FwVersion));
 }
 
 void RadarWindowLogic::PeakTick() {

@@ -53,6 +53,9 @@ class RadarWindowLogic {
   void DisplayArea(std::int16_t sensitivity);
   void DisplayHeight();
 
+  // The sensor acknowledged the last write: a marker in the signal history.
+  void OnWriteAcked();
+
   void OnListDropDown(ParamList list);
   void OnListClick(ParamList list, int index);
 
@@ -73,6 +76,7 @@ class RadarWindowLogic {
   bool SensorKnown();
   void SetListIndex(ParamList list, int index);
   void Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count);
+  void RecordSignal(std::int32_t level, bool detected);
 
   Program& program_;
   AppState& state_;
@@ -89,6 +93,8 @@ class RadarWindowLogic {
   std::string height_text_;
   bool unloaded_ = false;
   bool loading_ = false;
+  // What the last write carried, for the history's marker when the sensor acknowledges it.
+  RadarParams last_write_;
 };
 
 // Sets up reading the sensor's parameters and asking for its signal, before anything can be
