@@ -4,15 +4,15 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
-#include <QFocusEvent>
-#include <QMouseEvent>
 #include <QWheelEvent>
 
 #include "app/qt_common.h"

@@ -191,7 +191,8 @@ void RadarWindowLogic::RadarConnTick() {
   // found on, with its report mode acknowledged.
   if (s.ReportModePending || s.IdMissCount != 0 || !s.LinkOpen || s.LinkReopened) {
     s.SignalQuietRuns = 0;
-  } else if (s.SignalQuietRuns < 32767 && ++s.SignalQuietRuns >= kSignalStallMs / (interval > 0 ? interval : 1)) {
+  } else if (s.SignalQuietRuns < 32767 &&
+             ++s.SignalQuietRuns >= kSignalStallMs / (interval > 0 ? interval : 1)) {
     // Read and asked for its signal as a sensor found again; a pick waiting for it stays.
     ReadSensorAgain(s);
   }

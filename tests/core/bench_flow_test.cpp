@@ -448,8 +448,8 @@ TEST_F(RadarOnTheBench, UnpluggedProgrammerLosesTheSensorToo) {
 // the sensor's parameters untouched; once it streams, nothing is asked again.
 struct RestartRow {
   const char* name;
-  std::int64_t out_at;    // unplugged or pulled at, ms
-  std::int64_t back_at;   // plugged or put back at; equal to out_at: restarted in place
+  std::int64_t out_at;   // unplugged or pulled at, ms
+  std::int64_t back_at;  // plugged or put back at; equal to out_at: restarted in place
   bool unplug;
 };
 void PrintTo(const RestartRow& c, std::ostream* os) {

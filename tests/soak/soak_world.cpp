@@ -66,11 +66,22 @@ std::string Ms(std::int64_t ms) {
 
 }  // namespace
 
-const char* const kFaultKindNames[kSoakFaultKinds] = {
-    "unplug",       "second adapter",  "call failure",       "short write",   "description failure",
-    "noise",        "corrupt replies", "read limit",         "merge replies", "silence",
-    "other device", "refused value",   "out-of-range field", "sensor swap",   "sensor restart",
-    "restart in place"};
+const char* const kFaultKindNames[kSoakFaultKinds] = {"unplug",
+                                                      "second adapter",
+                                                      "call failure",
+                                                      "short write",
+                                                      "description failure",
+                                                      "noise",
+                                                      "corrupt replies",
+                                                      "read limit",
+                                                      "merge replies",
+                                                      "silence",
+                                                      "other device",
+                                                      "refused value",
+                                                      "out-of-range field",
+                                                      "sensor swap",
+                                                      "sensor restart",
+                                                      "restart in place"};
 
 // A radar window view that also tells the soak when the window shows, goes, and shows the
 // sensor's identification (a good check) in its status panel.
@@ -312,7 +323,8 @@ void SoakWorld::CheckTick() {
     unread_since_put_in_ = false;
   // The sensor the program found last; a pick made for another one no longer waits.
   const bool found_in_socket =
-      in_socket && std::string(sensor_->Identity().serial.data(), 10) == state_.LastDuroz740Serial &&
+      in_socket &&
+      std::string(sensor_->Identity().serial.data(), 10) == state_.LastDuroz740Serial &&
       sensor_->Identity().fw == state_.LastDuroz740FwVersion;
   for (int p = 0; p < kParamCount; ++p) {
     Pick& pick = picks_[p];

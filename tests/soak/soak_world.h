@@ -85,9 +85,9 @@ struct SoakFigures {
   std::uint64_t refinds_watched = 0;      // re-finding checks followed by a signal report
   std::uint64_t sensor_restarts = 0;      // of both sensors
   std::int64_t reopen_min_ms = -1, reopen_max_ms = -1;  // window closed -> open again
-  std::uint64_t picks_during_write = 0;  // user choices made while a write was unanswered
-  std::uint64_t picks_reached = 0;       // picks a write carried to their own sensor
-  std::uint64_t picks_for_other = 0;     // picks dropped: another sensor was found first
+  std::uint64_t picks_during_write = 0;    // user choices made while a write was unanswered
+  std::uint64_t picks_reached = 0;         // picks a write carried to their own sensor
+  std::uint64_t picks_for_other = 0;       // picks dropped: another sensor was found first
   std::int64_t longest_signal_gap_ms = 0;  // while reports were expected
   std::uint64_t violations = 0;
   std::vector<std::string> first_violations;

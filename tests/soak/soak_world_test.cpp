@@ -213,11 +213,10 @@ TEST_P(SoakSignalStall, IsReported) {
   EXPECT_TRUE(Mentions(world.Figures(), GetParam().reported));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Restarts, SoakSignalStall,
-    ::testing::Values(Stall{"Pulled", false, "no signal report 1200 ms after"},
-                      Stall{"InPlace", true, "no signal report for 4050 ms"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Restarts, SoakSignalStall,
+                         ::testing::Values(Stall{"Pulled", false, "no signal report 1200 ms after"},
+                                           Stall{"InPlace", true, "no signal report for 4050 ms"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A program that forgets a pick before writing it.
 TEST(SoakChecks, PickThatNeverReachesTheSensorIsReported) {

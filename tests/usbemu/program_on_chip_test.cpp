@@ -85,20 +85,22 @@ TEST_F(ProgramOnChip, ParameterChoiceReachesTheSensorAndIsReadBack) {
 // sensor restarted, no check missed, and a pick made meanwhile waits. Over the reopened link
 // the window asks who is there and reads the sensor before the pick is written.
 TEST_F(ProgramOnChip, ShortUnplugWithAPickPendingReadsBeforeWriting) {
-  const int chip = emu_.Plug(usbemu::ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
+  const int chip =
+      emu_.Plug(usbemu::ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
   Start();
   ASSERT_TRUE(RunUntil([&] { return ui_.RadarOpen() && !state_.ReadParamsPending; }, 6000));
   std::size_t checks = 0;
   const auto count_checks = [&] {
     std::size_t n = 0;
     emu_.WithModel(chip, [&](sim::Adapter& a) {
-      for (const sim::HostFrame& f : a.HostFrames()) n += f.frame.code == sim::kIdentificationRequest;
+      for (const sim::HostFrame& f : a.HostFrames())
+        n += f.frame.code == sim::kIdentificationRequest;
     });
     return n;
   };
   checks = count_checks();
-  ASSERT_TRUE(RunUntil([&] { return count_checks() > checks && state_.DeviceId == kDuroz740Id; },
-                       1500));
+  ASSERT_TRUE(
+      RunUntil([&] { return count_checks() > checks && state_.DeviceId == kDuroz740Id; }, 1500));
   emu_.Unplug(chip);
   program_->RadarWindowEvents().OnListDropDown(FlagHighTrafficDuroz740);
   program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
