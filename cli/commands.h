@@ -65,6 +65,10 @@ int CmdApply(Context& ctx, const std::string& file, bool each);
 // seconds <= 0: until interrupted.
 int CmdMonitor(Context& ctx, bool csv, double seconds);
 
+// Opens the programmer and makes sure a Duroz740 answers. Returns kExitOk or the code of
+// the failure, which it has reported.
+int OpenSensor(Context& ctx, Session& s);
+
 // The exit code that goes with a session outcome.
 int ExitFor(Outcome outcome);
 

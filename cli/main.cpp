@@ -14,6 +14,7 @@
 #include "cli/doctor.h"
 #include "cli/event_loop.h"
 #include "cli/sim_setup.h"
+#include "cli/walk.h"
 #include "shell/diagnostics.h"
 #include "shell/string_table.h"
 #include "usb/driver_select.h"
@@ -120,6 +121,10 @@ int main(int argc, char** argv) {
   app.add_flag("--sim-held", sim.held_elsewhere, "Another program holds the programmer")->group(g);
   app.add_option("--sim-silent-after-ms", sim.silent_after_ms, "The sensor goes silent then")
       ->group(g);
+  app.add_option("--sim-silent-for-ms", sim.silent_for_ms, "... and answers again after this")
+      ->group(g);
+  app.add_option("--sim-walk-every-ms", sim.walk_every_ms, "Someone walks past this often")
+      ->group(g);
 
   auto* list = app.add_subcommand("list", "The adapters the driver sees");
   auto* info = app.add_subcommand("info", "The programmer and the attached device");
@@ -150,6 +155,16 @@ int main(int argc, char** argv) {
   monitor->add_flag("--csv", csv, "CSV rows (time_s,level,detected); summary on stderr");
   monitor->add_option("--seconds", seconds, "Stop after N seconds (default: at Ctrl-C)");
   auto* doctor = app.add_subcommand("doctor", "What stands between this machine and an adapter");
+  auto* walk = app.add_subcommand("walk", "Walk test: record the signal, summary, HTML report");
+  WalkOptions walk_options;
+  walk->add_option("--seconds", walk_options.seconds, "Stop after N seconds (default: at Ctrl-C)");
+  walk->add_option("--report", walk_options.report_path, "Write the HTML report to FILE.html");
+  walk->add_option("--csv", walk_options.csv_path, "Write the reports as CSV (time_s,level,detected)");
+  walk->add_option("--note", walk_options.notes, "A note for the report (repeatable)");
+  auto* report = app.add_subcommand("report", "One HTML page of the commissioning log");
+  std::string report_log, report_html;
+  report->add_option("LOG", report_log, "The commissioning log (CSV or JSON lines)")->required();
+  report->add_option("--html", report_html, "The page to write")->required();
 
   try {
     app.parse(argc, argv);
@@ -215,6 +230,9 @@ int main(int argc, char** argv) {
   if (*save) return CmdSave(ctx, file);
   if (*apply) return CmdApply(ctx, file, each);
   if (*monitor) return CmdMonitor(ctx, csv, seconds);
+  walk_options.lang = lang;
+  if (*walk) return CmdWalk(ctx, walk_options);
+  if (*report) return CmdReport(ctx, report_log, report_html, lang);
   if (*doctor) {
     std::cerr << "zeltoctl: doctor looks at the real machine; it does not take --sim\n";
     return kExitUsage;
