@@ -42,7 +42,7 @@ int CmdWalk(Context& ctx, const WalkOptions& options) {
   walk.serial = st.DeviceSerial;
   walk.hw = st.DeviceHwVersion;
   walk.fw = st.DeviceFwVersion;
-  walk.notes = options.notes;
+  walk.notes = ctx.notes;
   walk.before = ReadBack(s);
 
   SignalHistory history;
@@ -67,9 +67,11 @@ int CmdWalk(Context& ctx, const WalkOptions& options) {
     ctx.err << "zeltoctl: starting report mode: " << OutcomeText(o) << "\n";
     code = ExitFor(o);
   } else {
-    ctx.out << "walk test: walk through the sensor's field now"
-            << (options.seconds > 0 ? "" : " (Ctrl-C to end)") << "\n";
-    ctx.out.flush();
+    if (!ctx.quiet) {
+      ctx.out << "walk test: walk through the sensor's field now"
+              << (options.seconds > 0 ? "" : " (Ctrl-C to end)") << "\n";
+      ctx.out.flush();
+    }
     // Unlike monitor, a stretch without reports does not end the walk: it is what the
     // report must show.
     const std::int64_t limit = options.seconds > 0
@@ -121,6 +123,7 @@ int CmdWalk(Context& ctx, const WalkOptions& options) {
     rec.verified = walk.before && walk.after && *walk.before == *walk.after &&
                    walk.summary.without_reports_ms == 0;
     rec.result = SummaryLine(walk.summary);
+    rec.notes = ctx.notes;
     if (!AppendRecord(ctx.log_path, rec, ctx.log_format, error)) {
       ctx.err << "zeltoctl: cannot write the log " << ctx.log_path << ": " << error << "\n";
       if (code == kExitOk) code = kExitFailure;

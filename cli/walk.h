@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 // `zeltoctl walk`: a walk test. Report mode on, the signal, the detections and any stretch
 // without reports recorded while the installer walks through the sensor's field, report mode
-// off at the end, then a one-line summary and, if asked for, the HTML report, the CSV rows
-// and a record in the commissioning log. `zeltoctl report`: the page of a batch from the log.
+// off at the end, then a one-line summary and, if asked for, the HTML report (with the
+// --note notes), the CSV rows and a record in the commissioning log. `zeltoctl report`: the page of a batch from the log.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "cli/commands.h"
 
@@ -16,7 +15,6 @@ struct WalkOptions {
   double seconds = 0;  // <= 0: until interrupted
   std::string report_path;
   std::string csv_path;
-  std::vector<std::string> notes;
   std::string lang = "en";
 };
 

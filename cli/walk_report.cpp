@@ -284,7 +284,8 @@ std::string WalkReportHtml(const WalkRecord& walk, const Strings& strings,
     b += "<p class=\"bad\">" + T(strings, 180, "Parameters changed during the test") + "</p>\n";
   if (!walk.notes.empty()) {
     b += "<h2>" + T(strings, 163, "Notes") + "</h2>\n<ul class=\"notes\">\n";
-    for (const std::string& note : walk.notes) b += "<li>" + Escape(note) + "</li>\n";
+    for (const auto& [key, value] : walk.notes)
+      b += "<li><b>" + Escape(key) + ":</b> " + Escape(value) + "</li>\n";
     b += "</ul>\n";
   }
   b += "<h2>" + T(strings, 164, "Signal over time") + "</h2>\n" + Chart(walk, strings);
@@ -328,6 +329,7 @@ std::vector<std::string> CsvFields(const std::string& line) {
   return fields;
 }
 
+// An object's members as "key=value key=value".
 std::string JsonParams(const nlohmann::ordered_json& params) {
   if (!params.is_object()) return {};
   std::string out;
@@ -385,7 +387,8 @@ std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& pat
       e.after = JsonParams(j.value("after", nlohmann::ordered_json()));
       e.verified = j.value("verified", false);
       e.result = text("result");
-      e.notes = text("notes");
+      // --note KEY=VALUE pairs, as the CSV form writes them.
+      e.notes = JsonParams(j.value("notes", nlohmann::ordered_json()));
     } else {
       std::vector<std::string> fields = CsvFields(line);
       if (fields.size() >= 2 && fields[0] == "time" && fields[1] == "command") {

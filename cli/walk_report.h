@@ -10,6 +10,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/history/signal_history.h"
@@ -39,7 +40,7 @@ struct WalkRecord {
   std::optional<RadarParams> before;  // as read back; absent when the read failed
   std::optional<RadarParams> after;
   std::time_t started = 0;  // wall-clock time of the start
-  std::vector<std::string> notes;
+  std::vector<std::pair<std::string, std::string>> notes;  // --note KEY=VALUE
   const SignalHistory* history = nullptr;
   std::int64_t from_ms = 0;  // the walk on the history's clock
   std::int64_t to_ms = 0;

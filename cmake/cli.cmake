@@ -10,6 +10,7 @@ endif()
 add_library(zelto_cli STATIC
   cli/event_loop.cpp
   cli/session.cpp
+  cli/stop.cpp
   cli/records.cpp
   cli/commands.cpp
   cli/sim_setup.cpp
@@ -27,15 +28,16 @@ if(CLI11_FOUND)
 else()
   target_include_directories(zeltoctl PRIVATE ${ZELTO_CLI11_INCLUDE})
 endif()
-target_compile_definitions(zeltoctl PRIVATE ZELTO_VERSION="${PROJECT_VERSION}")
+# The package version, as the windowed programs print it.
+target_compile_definitions(zeltoctl PRIVATE ZELTO_VERSION="${ZELTO_VERSION_STRING}")
 # Beside the windowed programs and their string table.
 set_target_properties(zeltoctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 include(GNUInstallDirs)
-# Where the installed windowed programs keep the string table, seen from the installed
+# The package's data folder, where the string table is installed, seen from the installed
 # zeltoctl, so that the words beside the values are found there too.
 file(RELATIVE_PATH _zelto_strings_from_bin ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
-     ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/zeltosoft)
+     ${CMAKE_INSTALL_PREFIX}/${ZELTO_DATA_DIR})
 target_compile_definitions(zeltoctl PRIVATE ZELTO_STRINGS_FROM_BIN="${_zelto_strings_from_bin}")
 zelto_install_program(zeltoctl)
 # The page is written by hand (its exit codes and examples say more than --help); installed
@@ -61,16 +63,21 @@ zelto_gtest(cli_tests
     tests/cli/commands_test.cpp
     tests/cli/doctor_test.cpp
     tests/cli/comm_usb_serial_test.cpp
+    tests/cli/zeltoctl_process_test.cpp
   LIBS zelto_cli PkgConfig::LIBFTDI1)
 if(TARGET cli_tests)
   target_include_directories(cli_tests PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(cli_tests PRIVATE ZELTO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                               ZELTOCTL="$<TARGET_FILE:zeltoctl>")
+  add_dependencies(cli_tests zeltoctl)
 endif()
 
 if(ZELTO_TESTS)
   # The executable itself, a few quick runs on the simulated bench (each well under 5 s).
   set(_zeltoctl $<TARGET_FILE:zeltoctl>)
   add_test(NAME zeltoctl_version COMMAND ${_zeltoctl} --version)
-  set_tests_properties(zeltoctl_version PROPERTIES PASS_REGULAR_EXPRESSION "zeltoctl ${PROJECT_VERSION}")
+  string(REPLACE "+" "[+]" _zelto_version_re "${ZELTO_VERSION_STRING}")
+  set_tests_properties(zeltoctl_version PROPERTIES PASS_REGULAR_EXPRESSION "^zeltoctl ${_zelto_version_re}\n$")
   add_test(NAME zeltoctl_get_sim COMMAND ${_zeltoctl} --sim --sim-params 7,3,2,1,1,2 get --json)
   set_tests_properties(zeltoctl_get_sim PROPERTIES
     PASS_REGULAR_EXPRESSION "\"sensitivity\": 7,[^}]*\"relay\": 1.5,[^}]*\"height\": 3.5" TIMEOUT 5)

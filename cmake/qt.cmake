@@ -65,13 +65,24 @@ foreach(program zeltosoft zeltosoft-demo)
   endif()
 endforeach()
 
-# Installed into a private folder, where the string table sits beside the executables, with
-# links from bin/. (The program resolves its own folder through the links.)
-install(FILES data/StringTable.txt DESTINATION ${ZELTO_INSTALL_DIR})
+# Installed into a private folder with links from bin/ (the program resolves its own folder
+# through the links). The string table is data, kept in the package's data folder; a link
+# beside the executables lets them find it where they look.
+install(CODE "
+  set(dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${ZELTO_INSTALL_DIR}\")
+  file(MAKE_DIRECTORY \"\${dir}\")
+  file(RELATIVE_PATH target \"\${CMAKE_INSTALL_PREFIX}/${ZELTO_INSTALL_DIR}\"
+       \"\${CMAKE_INSTALL_PREFIX}/${ZELTO_DATA_DIR}/StringTable.txt\")
+  file(CREATE_LINK \"\${target}\" \"\${dir}/StringTable.txt\" SYMBOLIC)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES
+       \"\${CMAKE_INSTALL_PREFIX}/${ZELTO_INSTALL_DIR}/StringTable.txt\")
+  message(STATUS \"Installing: \${dir}/StringTable.txt\")")
 zelto_install_program(zeltosoft PRIVATE_DIR ${ZELTO_INSTALL_DIR}
-  MAN_NAME "configure and watch Duroz740 radar sensors through a ZeltoProg USB adapter")
+  MAN_NAME "configure and watch Duroz740 radar sensors through a ZeltoProg USB adapter"
+  MAN_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR}/data/zeltosoft.h2m)
 zelto_install_program(zeltosoft-demo PRIVATE_DIR ${ZELTO_INSTALL_DIR}
-  MAN_NAME "ZeltoSoft on a simulated ZeltoProg adapter and Duroz740")
+  MAN_NAME "ZeltoSoft on a simulated ZeltoProg adapter and Duroz740"
+  MAN_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR}/data/zeltosoft.h2m)
 
 if(ZELTO_TESTS)
   add_subdirectory(tests/qt)

@@ -24,8 +24,8 @@ rm -f log.csv
 # A sensor provisioned, then walked past every 4 s, silent for 2.5 s in the middle.
 "$zeltoctl" --sim --log log.csv set sensitivity=7 relay=2 >/dev/null
 "$zeltoctl" --strings "$strings" --sim --sim-walk-every-ms 4000 --sim-silent-after-ms 7000 \
-  --sim-silent-for-ms 2500 --log log.csv walk --seconds 14 --report walk.html --csv walk.csv \
-  --note "Corridor, ceiling 2.9 m" >walk.out
+  --sim-silent-for-ms 2500 --log log.csv --note "site=Corridor, ceiling 2.9 m" \
+  walk --seconds 14 --report walk.html --csv walk.csv >walk.out
 "$zeltoctl" --strings "$strings" --lang it --sim --sim-walk-every-ms 3000 --log log.csv \
   walk --seconds 8 --report walk-it.html >/dev/null
 "$zeltoctl" --strings "$strings" report log.csv --html batch.html >/dev/null
