@@ -19,6 +19,8 @@ add_library(zelto_cli STATIC
   cli/records.cpp
   cli/commands.cpp
   cli/sim_setup.cpp
+  cli/walk.cpp
+  cli/walk_report.cpp
 )
 if(WIN32)
   target_sources(zelto_cli PRIVATE cli/platform_windows.cpp cli/doctor_windows.cpp)

@@ -19,6 +19,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xdotool imagemagick valgrind time
   help2man dpkg-dev desktop-file-utils appstream lintian bash-completion
+  chromium poppler-utils
   g++-mingw-w64-x86-64-posix googletest wine wine64 unzip
 )
 packages=("${demo_packages[@]}")
