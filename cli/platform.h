@@ -4,6 +4,7 @@
 // UTF-8 everywhere; Windows' wide calls are made only here, at the boundary.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -11,6 +12,10 @@
 #include <vector>
 
 namespace zelto::cli {
+
+// The calendar time of `t` in UTC or in the local time zone, by the thread-safe calls
+// (gmtime_r and localtime_r on POSIX, gmtime_s and localtime_s on Windows).
+std::tm CalendarTime(std::time_t t, bool utc);
 
 // The folder of the running executable; empty when the system will not say.
 std::filesystem::path ExecutableFolder();

@@ -10,6 +10,15 @@
 
 namespace zelto::cli {
 
+std::tm CalendarTime(std::time_t t, bool utc) {
+  std::tm tm{};
+  if (utc)
+    gmtime_r(&t, &tm);
+  else
+    localtime_r(&t, &tm);
+  return tm;
+}
+
 std::filesystem::path ExecutableFolder() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);

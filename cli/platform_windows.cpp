@@ -72,6 +72,15 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
+std::tm CalendarTime(std::time_t t, bool utc) {
+  std::tm tm{};
+  if (utc)
+    gmtime_s(&tm, &t);
+  else
+    localtime_s(&tm, &t);
+  return tm;
+}
+
 std::filesystem::path ExecutableFolder() {
   std::wstring name(MAX_PATH, L'\0');
   for (;;) {

@@ -210,12 +210,7 @@ std::string UtcNow() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  std::tm tm{};
-#if defined(_WIN32)
-  gmtime_s(&tm, &t);
-#else
-  gmtime_r(&t, &tm);
-#endif
+  const std::tm tm = CalendarTime(t, true);
   char text[32];
   std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", &tm);
   char with_ms[40];

@@ -18,6 +18,11 @@ struct DoctorCase {
   std::vector<const char*> lines;  // each must appear in the report
 };
 
+// Named in test listings by its name, not by its bytes (which hold addresses).
+void PrintTo(const DoctorCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class WindowsDoctor : public ::testing::TestWithParam<DoctorCase> {};
 
 TEST_P(WindowsDoctor, ReportsTheLibraryItsVersionAndTheListing) {
