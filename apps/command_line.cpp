@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/command_line.h"
+#include "apps/command_line.h"
 
 #include <cstdio>
 #include <cstring>

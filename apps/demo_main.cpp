@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/command_line.h"
-#include "app/demo_walk.h"
-#include "app/diag_logging.h"
-#include "app/qt_timer.h"
-#include "app/run_program.h"
-#include "app/startup_probe.h"
+#include "apps/command_line.h"
+#include "apps/demo_walk.h"
+#include "gui/diag_logging.h"
+#include "gui/qt_timer.h"
+#include "gui/run_program.h"
+#include "apps/startup_probe.h"
 #include "sim/bench.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"

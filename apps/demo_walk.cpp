@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/demo_walk.h"
+#include "apps/demo_walk.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -14,9 +14,9 @@
 #include "cli/doctor.h"
 #include "cli/event_loop.h"
 #include "cli/sim_setup.h"
-#include "shell/diagnostics.h"
-#include "shell/string_table.h"
-#include "usb/driver_select.h"
+#include "core/ports/diagnostics.h"
+#include "core/text/string_table.h"
+#include "drivers/driver_select.h"
 
 namespace {
 

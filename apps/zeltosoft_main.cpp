@@ -8,15 +8,15 @@
 #include <QSocketNotifier>
 #include <memory>
 
-#include "app/command_line.h"
-#include "app/diag_logging.h"
-#include "app/run_program.h"
-#include "app/startup_probe.h"
-#include "usb/d2xx_port.h"
+#include "apps/command_line.h"
+#include "gui/diag_logging.h"
+#include "gui/run_program.h"
+#include "apps/startup_probe.h"
+#include "core/ports/d2xx_port.h"
 #include "zelto_version.h"
 
 #ifdef ZELTO_HAVE_SYSTEM_DRIVER
-#include "usb/driver_select.h"
+#include "drivers/driver_select.h"
 #endif
 
 namespace {

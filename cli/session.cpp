@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "protocol/programmer_messages.h"
+#include "core/protocol/programmer_messages.h"
 
 namespace zelto::cli {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "usb/d2xx_dynamic.h"
+#include "drivers/d2xx_dynamic.h"
 
 #if defined(_WIN32)
 #include <windows.h>

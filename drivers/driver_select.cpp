@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "usb/driver_select.h"
+#include "drivers/driver_select.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "shell/diagnostics.h"
-#include "usb/d2xx_dynamic.h"
-#include "usb/libftdi_driver.h"
-#include "usb/null_driver.h"
+#include "core/ports/diagnostics.h"
+#include "drivers/d2xx_dynamic.h"
+#include "drivers/libftdi_driver.h"
+#include "drivers/null_driver.h"
 
 namespace zelto {
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "usb/d2xx_port.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto {
 

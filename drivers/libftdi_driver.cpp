@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "usb/libftdi_driver.h"
+#include "drivers/libftdi_driver.h"
 
 #include <ftdi.h>
 #include <libusb.h>
@@ -17,7 +17,7 @@
 #include <tuple>
 #include <utility>
 
-#include "shell/diagnostics.h"
+#include "core/ports/diagnostics.h"
 
 namespace zelto {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/timer_port.h"
-#include "usb/d2xx_port.h"
+#include "core/ports/timer_port.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto {
 

@@ -4,7 +4,7 @@
 // so, instead of the program refusing to start.
 #pragma once
 
-#include "usb/d2xx_port.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto {
 

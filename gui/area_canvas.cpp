@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "radar/area_canvas.h"
+#include "gui/area_canvas.h"
 
 #include <QPainter>
 #include <cmath>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "app/diag_logging.h"
+#include "gui/diag_logging.h"
 
 #include <QLoggingCategory>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "shell/diagnostics.h"
+#include "core/ports/diagnostics.h"
 
 namespace zelto::qt {
 namespace {

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "shell/form_about.h"
+#include "gui/form_about.h"
 
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 
-#include "app/qt_common.h"
+#include "gui/qt_common.h"
 
 namespace zelto::qt {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "radar/form_duroz740.h"
+#include "gui/form_duroz740.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -12,10 +12,10 @@
 #include <QStatusBar>
 #include <QWheelEvent>
 
-#include "app/qt_common.h"
-#include "radar/area_canvas.h"
-#include "radar/led_indicator.h"
-#include "radar/signal_bar.h"
+#include "gui/qt_common.h"
+#include "gui/area_canvas.h"
+#include "gui/led_indicator.h"
+#include "gui/signal_bar.h"
 
 namespace zelto::qt {
 

@@ -9,7 +9,7 @@
 #include <array>
 #include <functional>
 
-#include "shell/views.h"
+#include "core/ports/views.h"
 
 class QAction;
 class QGroupBox;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "shell/form_start.h"
+#include "gui/form_start.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -10,8 +10,8 @@
 #include <QMessageBox>
 #include <QPixmap>
 
-#include "app/qt_common.h"
-#include "shell/form_about.h"
+#include "gui/qt_common.h"
+#include "gui/form_about.h"
 
 namespace zelto::qt {
 

@@ -6,7 +6,7 @@
 #include <QMainWindow>
 #include <functional>
 
-#include "shell/views.h"
+#include "core/ports/views.h"
 
 class QAction;
 class QLabel;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "radar/led_indicator.h"
+#include "gui/led_indicator.h"
 
 #include <QPainter>
 #include <algorithm>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/qt_common.h"
+#include "gui/qt_common.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <cmath>
 
-#include "shell/cp1252.h"
+#include "core/text/cp1252.h"
 
 // Resources of a static library are registered by hand; Q_INIT_RESOURCE may not be used
 // inside a namespace.

@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <string>
 
-#include "shell/views.h"
+#include "core/ports/views.h"
 
 class QIcon;
 class QWidget;

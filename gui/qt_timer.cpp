@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/qt_timer.h"
+#include "gui/qt_timer.h"
 
 #include <QPointer>
 #include <QTimer>

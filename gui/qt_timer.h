@@ -6,7 +6,7 @@
 #include <QObject>
 #include <memory>
 
-#include "shell/timer_port.h"
+#include "core/ports/timer_port.h"
 
 namespace zelto::qt {
 

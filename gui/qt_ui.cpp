@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
-#include "app/qt_ui.h"
+#include "gui/qt_ui.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
 #include <QMetaObject>
 
-#include "app/qt_common.h"
-#include "radar/form_duroz740.h"
-#include "shell/cp1252.h"
-#include "shell/program.h"
+#include "gui/qt_common.h"
+#include "gui/form_duroz740.h"
+#include "core/text/cp1252.h"
+#include "core/program/program.h"
 
 namespace zelto::qt {
 

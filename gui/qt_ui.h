@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "shell/form_start.h"
-#include "shell/views.h"
+#include "gui/form_start.h"
+#include "core/ports/views.h"
 
 namespace zelto {
 class Program;

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "app/run_program.h"
+#include "gui/run_program.h"
 
 #include <QApplication>
 #include <cstdlib>
 #include <system_error>
 
-#include "app/qt_timer.h"
-#include "app/qt_ui.h"
+#include "gui/qt_timer.h"
+#include "gui/qt_ui.h"
 #include "zelto_version.h"
 
 namespace zelto::qt {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "shell/program.h"
-#include "usb/d2xx_port.h"
+#include "core/program/program.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto::qt {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "radar/signal_bar.h"
+#include "gui/signal_bar.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -7,7 +7,7 @@
 #include <QPaintEvent>
 #include <algorithm>
 
-#include "app/qt_common.h"
+#include "gui/qt_common.h"
 
 namespace zelto::qt {
 

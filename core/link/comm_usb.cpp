@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "usb/comm_usb.h"
+#include "core/link/comm_usb.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "shell/app_state.h"
-#include "usb/d2xx_port.h"
+#include "core/ports/app_state.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto {
 

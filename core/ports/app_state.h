@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "usb/d2xx_port.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "shell/diagnostics.h"
+#include "core/ports/diagnostics.h"
 
 #include <mutex>
 #include <set>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
+#include "core/ports/app_state.h"
 
 namespace zelto {
 

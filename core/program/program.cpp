@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "shell/program.h"
+#include "core/program/program.h"
 
 #include <utility>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
-#include "shell/parameter_file.h"
-#include "shell/string_table.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
+#include "core/text/parameter_file.h"
+#include "core/text/string_table.h"
 
 namespace zelto {
 

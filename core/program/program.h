@@ -8,12 +8,13 @@
 #include <memory>
 #include <utility>
 
-#include "protocol/gest_msg.h"
-#include "shell/app_state.h"
-#include "shell/parameter_file.h"
-#include "shell/timer_port.h"
-#include "shell/views.h"
-#include "usb/comm_usb.h"
+#include "core/protocol/gest_msg.h"
+#include "core/ports/app_state.h"
+#include "core/text/parameter_file.h"
+#include "core/ports/timer_port.h"
+#include "core/ports/views.h"
+#include "core/link/comm_usb.h"
+#include "core/radar/radar_host.h"
 
 namespace zelto {
 
@@ -41,7 +42,7 @@ struct ProgramConfig {
 // "Ver " major "." minor revision, e.g. 1.0.0 -> "Ver 1.00", 1.2.13 -> "Ver 1.213".
 std::string FormatVersionLabel(const ProgramVersion& version);
 
-class Program : public FrameDispatch, private RadarEvents {
+class Program : public FrameDispatch, public RadarHost, private RadarEvents {
  public:
   Program(AppState& state, D2xxPort& driver, TimerFactory& timers, Ui& ui, ProgramConfig config);
   ~Program() override;
@@ -81,12 +82,12 @@ class Program : public FrameDispatch, private RadarEvents {
   RadarEvents& RadarWindowEvents() { return *this; }
 
   // Shared procedures of the window flow.
-  void ResetDeviceIdentity();
+  void ResetDeviceIdentity() override;
   void ReturnToMainWindow();
   void ShowProgrammerStatus(const std::int32_t& status);
   void ShowDeviceStatus();
   // Called by the radar logic when it unloads its window (user close or lost sensor).
-  void RadarWindowUnloaded();
+  void RadarWindowUnloaded() override;
 
  private:
   bool ApplyLanguage();

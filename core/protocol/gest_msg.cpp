@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/gest_msg.h"
+#include "core/protocol/gest_msg.h"
 
 namespace zelto {
 

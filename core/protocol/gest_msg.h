@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 
-#include "shell/app_state.h"
-#include "usb/comm_usb.h"
+#include "core/ports/app_state.h"
+#include "core/link/comm_usb.h"
 
 namespace zelto {
 

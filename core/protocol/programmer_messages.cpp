@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/programmer_messages.h"
+#include "core/protocol/programmer_messages.h"
 
 #include <cstdio>
 

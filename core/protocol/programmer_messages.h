@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/gest_msg.h"
-#include "shell/app_state.h"
+#include "core/protocol/gest_msg.h"
+#include "core/ports/app_state.h"
 
 namespace zelto {
 

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "radar/radar_logic.h"
+#include "core/radar/radar_logic.h"
 
 #include <string>
 #include <utility>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_params.h"
-#include "shell/program.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_params.h"
 
 namespace zelto {
 
@@ -39,7 +38,7 @@ std::vector<std::string> RelayTimeItems(const std::string& decimal_separator) {
   return items;
 }
 
-RadarWindowLogic::RadarWindowLogic(Program& program, AppState& state, GestMsg& msg,
+RadarWindowLogic::RadarWindowLogic(RadarHost& program, AppState& state, GestMsg& msg,
                                    TimerFactory& timers, std::unique_ptr<RadarView> view,
                                    std::string decimal_separator)
     : program_(program),

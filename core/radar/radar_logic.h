@@ -11,15 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "protocol/gest_msg.h"
-#include "radar/radar_params.h"
-#include "shell/app_state.h"
-#include "shell/timer_port.h"
-#include "shell/views.h"
+#include "core/protocol/gest_msg.h"
+#include "core/radar/radar_host.h"
+#include "core/radar/radar_params.h"
+#include "core/ports/app_state.h"
+#include "core/ports/timer_port.h"
+#include "core/ports/views.h"
 
 namespace zelto {
-
-class Program;
 
 // Design values of the radar window, in twips.
 constexpr int kFrameParamLeft = 1200;
@@ -35,7 +34,7 @@ std::vector<std::string> RelayTimeItems(const std::string& decimal_separator);
 
 class RadarWindowLogic {
  public:
-  RadarWindowLogic(Program& program, AppState& state, GestMsg& msg, TimerFactory& timers,
+  RadarWindowLogic(RadarHost& program, AppState& state, GestMsg& msg, TimerFactory& timers,
                    std::unique_ptr<RadarView> view, std::string decimal_separator);
   ~RadarWindowLogic();
 
@@ -74,7 +73,7 @@ class RadarWindowLogic {
   void SetListIndex(ParamList list, int index);
   void Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count);
 
-  Program& program_;
+  RadarHost& program_;
   AppState& state_;
   GestMsg& msg_;
   std::unique_ptr<RadarView> view_;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "radar/radar_params.h"
+#include "core/radar/radar_params.h"
 
 #include <charconv>
 #include <cmath>

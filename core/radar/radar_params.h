@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/app_state.h"
+#include "core/ports/app_state.h"
 
 namespace zelto {
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "shell/parameter_file.h"
+#include "core/text/parameter_file.h"
 
 #include <charconv>
 #include <fstream>
 #include <string>
 #include <system_error>
 
-#include "shell/string_table.h"
+#include "core/text/string_table.h"
 
 namespace zelto {
 namespace {

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "shell/string_table.h"
+#include "core/text/string_table.h"
 
 #include <charconv>
 #include <fstream>
 #include <limits>
 #include <string>
 
-#include "shell/diagnostics.h"
+#include "core/ports/diagnostics.h"
 
 namespace zelto {
 namespace {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The programs' command line: help and version answer without a window system, an unknown
 // option is an error, and Qt's standard options pass through to QApplication.
-#include "app/command_line.h"
+#include "apps/command_line.h"
 
 #include <gtest/gtest.h>
 

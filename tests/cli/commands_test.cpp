@@ -10,11 +10,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "protocol/programmer_messages.h"
+#include "core/protocol/programmer_messages.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/text/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
 namespace {

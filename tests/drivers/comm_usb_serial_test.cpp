@@ -3,11 +3,11 @@
 // backend, and telling a busy adapter from a broken driver.
 #include <gtest/gtest.h>
 
-#include "shell/app_state.h"
+#include "core/ports/app_state.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
 #include "tests/drivers/fake_ftdi.h"
-#include "usb/comm_usb.h"
+#include "core/link/comm_usb.h"
 
 namespace zelto {
 namespace {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The whole program with its real Qt windows, on the simulated bench and a virtual clock:
 // the program's timers run on the clock, the windows are the ones the user gets.
-#include "shell/program.h"
+#include "core/program/program.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -21,10 +21,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/qt_common.h"
-#include "app/qt_ui.h"
-#include "radar/form_duroz740.h"
-#include "shell/string_table.h"
+#include "gui/qt_common.h"
+#include "gui/qt_ui.h"
+#include "gui/form_duroz740.h"
+#include "core/text/string_table.h"
 #include "sim/bench.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"

@@ -5,7 +5,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/qt_timer.h"
+#include "gui/qt_timer.h"
 
 using zelto::Timer;
 using zelto::qt::QtTimerFactory;

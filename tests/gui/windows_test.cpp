@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "app/qt_common.h"
-#include "radar/area_canvas.h"
-#include "radar/form_duroz740.h"
-#include "radar/led_indicator.h"
-#include "radar/signal_bar.h"
-#include "shell/form_about.h"
-#include "shell/form_start.h"
+#include "gui/qt_common.h"
+#include "gui/area_canvas.h"
+#include "gui/form_duroz740.h"
+#include "gui/led_indicator.h"
+#include "gui/signal_bar.h"
+#include "gui/form_about.h"
+#include "gui/form_start.h"
 
 using namespace zelto;
 using namespace zelto::qt;

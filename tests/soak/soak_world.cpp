@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
 #include "sim/other_device.h"
 
 namespace zelto::soak {

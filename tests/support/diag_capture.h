@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/diagnostics.h"
+#include "core/ports/diagnostics.h"
 
 namespace zelto::test {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/views.h"
-#include "usb/d2xx_port.h"
+#include "core/ports/views.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto::testing {
 

@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "protocol/gest_msg.h"
+#include "core/protocol/gest_msg.h"
 
 namespace zelto::testing {
 

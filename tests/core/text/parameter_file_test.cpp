@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "shell/parameter_file.h"
+#include "core/text/parameter_file.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto {
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "shell/string_table.h"
+#include "core/text/string_table.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "temp_folder.h"
-#include "tests/diag_capture.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/diag_capture.h"
 
 namespace zelto {
 namespace {
