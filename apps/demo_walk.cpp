@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "gui/history_window.h"
+
 namespace zelto::qt {
 
 namespace {
@@ -136,6 +138,29 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                     [this] {
                       hold_until_ms_ = 0;
                       Shoot("5-sensitivity-changed", TopLevel("FormDuroz740"));
+                      // The signal history, from its menu entry.
+                      if (auto* item = Find<QAction>("FormDuroz740", "MenuHistory"))
+                        item->trigger();
+                    }});
+  steps_.push_back({"signal history showing the walk and the change",
+                    [this] {
+                      if (!Visible("FormHistory")) return false;
+                      if (hold_until_ms_ == 0) {
+                        if (someone_walks_past_) someone_walks_past_();
+                        hold_until_ms_ = NowMs() + 2500;
+                      }
+                      return NowMs() >= hold_until_ms_;
+                    },
+                    [this] {
+                      hold_until_ms_ = 0;
+                      auto* history = static_cast<HistoryWindow*>(TopLevel("FormHistory"));
+                      Shoot("6-history", history);
+                      if (!history->SavePng(folder_.absoluteFilePath("6-history-chart.png")) ||
+                          !history->SaveCsv(folder_.absoluteFilePath("6-history.csv"))) {
+                        Fail("the history window could not save its chart");
+                        return;
+                      }
+                      history->close();
                       // The user closes the radar window: the program's normal end.
                       TopLevel("FormDuroz740")->close();
                     }});

@@ -57,6 +57,33 @@ ENTRIES = {
     62: ("Altezza di posa", "Installation height"),
     63: ("SEGNALE", "SIGNAL"),
     64: ("Parametri", "Parameters"),
+    # Signal history window (radar window menu, its own window).
+    120: ("&Storico segnale", "Signal &history"),
+    121: ("Storico del segnale", "Signal history"),
+    122: ("&Intervallo:", "&Range:"),
+    123: ("30 s", "30 s"),
+    124: ("60 s", "60 s"),
+    125: ("5 min", "5 min"),
+    126: ("Sessione intera", "Whole session"),
+    127: ("Salva &PNG...", "Save &PNG..."),
+    128: ("Salva C&SV...", "Save C&SV..."),
+    129: ("Livello", "Level"),
+    130: ("Picco", "Peak"),
+    131: ("Rilevamento", "Detection"),
+    132: ("Nessun segnale", "No reports"),
+    133: ("Modifica parametri", "Parameter change"),
+    134: ("Immagine PNG (*.png)", "PNG image (*.png)"),
+    135: ("File CSV (*.csv)", "CSV file (*.csv)"),
+    136: ("Impossibile salvare il file", "Cannot save the file"),
+    # Names for screen readers of the radar window's controls without a caption.
+    137: ("LED di rilevamento", "Detection LED"),
+    138: ("Livello del segnale", "Signal level"),
+    139: ("Picco del segnale", "Signal peak"),
+    140: ("Area di rilevamento", "Detection area"),
+    141: ("Identificazione del sensore", "Sensor identification"),
+    142: ("Grafico del segnale: livello, picco, rilevamenti, modifiche dei parametri e "
+          "interruzioni", "Signal chart: level, peak, detections, parameter changes and gaps"),
+    143: ("&Chiudi", "&Close"),
 }
 
 

@@ -35,6 +35,7 @@ FormAbout::FormAbout(QWidget* parent) : QDialog(parent) {
   const QPixmap logo(kMakerLogo);
   image1_->setPixmap(logo);
   image1_->setGeometry(QRect(TwipsRect(720, 60, 0, 0).topLeft(), logo.size()));
+  image1_->setAccessibleName(QString::fromLatin1(kContactLines[0]));
 
   label_about_ = MakePlainLabel(this, "LabelAbout", "Label1");
   label_about_->setGeometry(TwipsRect(360, 780, 3192, 1512));

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -253,7 +254,41 @@ void FormDuroz740::SetLabelText(RadarLabel label, const std::string& text) {
     frame_param_->setTitle(FromCp1252(text));
     return;
   }
-  if (QLabel* target = Label(label)) target->setText(FromCp1252(text));
+  QLabel* target = Label(label);
+  if (target == nullptr) return;
+  target->setText(FromCp1252(text));
+  // A list is named after its caption, for screen readers.
+  for (const ListRow& row : kRows)
+    if (target->objectName() == QLatin1String(row.caption_name)) {
+      lists_[row.list]->setAccessibleName(target->text());
+      target->setBuddy(lists_[row.list]);
+    }
+}
+
+void FormDuroz740::AddHistoryItem(const QString& caption, std::function<void()> open) {
+  if (menu_history_ != nullptr) return;
+  menu_history_ = menuBar()->addAction(caption);
+  menu_history_->setObjectName("MenuHistory");
+  menu_history_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+  menu_history_->setShortcutContext(Qt::WindowShortcut);
+  addAction(menu_history_);
+  connect(menu_history_, &QAction::triggered, this, [this, open = std::move(open)] {
+    if (!unloaded_ && open) open();
+  });
+}
+
+void FormDuroz740::SetAccessibleNames(const QString& led, const QString& bar,
+                                      const QString& level, const QString& peak,
+                                      const QString& area, const QString& status) {
+  led_->setAccessibleName(led);
+  bar_->setAccessibleName(bar);
+  // The two level labels and the status panel keep their text as their name (the number, the
+  // identification); what they are goes into the description.
+  value_alarm_->setAccessibleDescription(level);
+  value_alarm_peak_->setAccessibleDescription(peak);
+  picture_area_->setAccessibleName(area);
+  status_bar_->setAccessibleName(status);
+  dev_matr_->setAccessibleDescription(status);
 }
 
 void FormDuroz740::SetListItems(ParamList list, const std::vector<std::string>& items) {

@@ -46,6 +46,14 @@ class FormDuroz740 : public QMainWindow, public RadarView {
   AreaCanvas* Canvas() const { return picture_area_; }
   LedIndicator* Led() const { return led_; }
   SignalBar* Bar() const { return bar_; }
+  QAction* MenuHistory() const { return menu_history_; }
+
+  // The signal history's menu entry beside MenuFileExit, also reached by Ctrl+H.
+  void AddHistoryItem(const QString& caption, std::function<void()> open);
+  // Names for screen readers of the controls that have no caption of their own: the LED,
+  // the bar, the two level labels, the area picture and the status bar.
+  void SetAccessibleNames(const QString& led, const QString& bar, const QString& level,
+                          const QString& peak, const QString& area, const QString& status);
 
   // RadarView
   void SetWidthTwips(int twips) override;
@@ -89,6 +97,7 @@ class FormDuroz740 : public QMainWindow, public RadarView {
   QStatusBar* status_bar_;
   QLabel* dev_matr_;
   QAction* menu_file_exit_;
+  QAction* menu_history_ = nullptr;
   bool unloaded_ = false;
 };
 

@@ -52,6 +52,7 @@ FormStart::FormStart(QWidget* parent) : QMainWindow(parent) {
   const QPixmap logo(kProductLogo);
   image1_->setPixmap(logo);
   image1_->setGeometry(QRect(TwipsRect(180, 180, 0, 0).topLeft(), logo.size()));
+  image1_->setAccessibleName(QStringLiteral("ZeltoSoft"));
 
   const QFont arial = MakeFont(ArialFamilies(), 13.5, true, true);
   label_status_device_ =

@@ -10,6 +10,7 @@
 #include "gui/form_duroz740.h"
 #include "core/text/cp1252.h"
 #include "core/program/program.h"
+#include "gui/history_window.h"
 
 namespace zelto::qt {
 
@@ -24,6 +25,7 @@ QtUi::QtUi() {
 QtUi::~QtUi() = default;
 
 void QtUi::Connect(Program& program) {
+  program_ = &program;
   main_.SetHandlers(FormStart::Handlers{
       .mnu_exit = [&program] { program.OnMnuExit(); },
       .close_box = [&program] { program.OnMainCloseBox(); },
@@ -34,7 +36,26 @@ void QtUi::Connect(Program& program) {
 }
 
 std::unique_ptr<RadarView> QtUi::CreateRadarView(RadarEvents& events) {
-  return std::make_unique<FormDuroz740>(events);
+  auto form = std::make_unique<FormDuroz740>(events);
+  if (program_ != nullptr) {
+    const auto& table = program_->State().StringTable;
+    if (program_->HistoryClock() != nullptr)
+      form->AddHistoryItem(FromCp1252(table[120]), [this] { ShowHistory(); });
+    form->SetAccessibleNames(FromCp1252(table[137]), FromCp1252(table[138]),
+                             FromCp1252(table[138]), FromCp1252(table[139]),
+                             FromCp1252(table[140]), FromCp1252(table[141]));
+  }
+  return form;
+}
+
+void QtUi::ShowHistory() {
+  if (program_ == nullptr || program_->HistoryClock() == nullptr) return;
+  if (!history_)
+    history_ = std::make_unique<HistoryWindow>(program_->History(), *program_->HistoryClock());
+  history_->ApplyTexts(program_->State().StringTable);
+  history_->show();
+  history_->raise();
+  history_->activateWindow();
 }
 
 std::string QtUi::DecimalSeparator() const {
@@ -47,6 +68,7 @@ std::string QtUi::DecimalSeparator() const {
 
 void QtUi::Quit() {
   quit_requested_ = true;
+  if (history_) history_->hide();
   // Queued: the handler that ended the program runs to its end first, and a quit asked for
   // before the event loop started still ends it as soon as it runs.
   QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);

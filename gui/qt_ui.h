@@ -15,6 +15,8 @@ class Program;
 
 namespace zelto::qt {
 
+class HistoryWindow;
+
 class QtUi : public Ui {
  public:
   // Needs the QApplication to exist.
@@ -25,6 +27,9 @@ class QtUi : public Ui {
   void Connect(Program& program);
 
   FormStart& MainWindow() { return main_; }
+  // The signal history window, created at its first opening; null before.
+  HistoryWindow* History() const { return history_.get(); }
+  void ShowHistory();
   // True once the program asked to end.
   bool QuitRequested() const { return quit_requested_; }
 
@@ -35,6 +40,8 @@ class QtUi : public Ui {
 
  private:
   FormStart main_;
+  Program* program_ = nullptr;
+  std::unique_ptr<HistoryWindow> history_;
   bool quit_requested_ = false;
 };
 

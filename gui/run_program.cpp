@@ -39,7 +39,9 @@ int RunProgram(D2xxPort& driver, const std::function<void(QtUi&, Program&)>& sta
   AppState state;
   QtTimerFactory timers;
   QtUi ui;
+  QtClock clock;
   Program program(state, driver, timers, ui, ConfigForThisExecutable());
+  program.SetHistoryClock(&clock);
   ui.Connect(program);
   program.Load();
   // A missing string table ends the program inside Load, before any event loop.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/history/signal_history.h"
 #include "core/protocol/gest_msg.h"
 #include "core/ports/app_state.h"
 #include "core/text/parameter_file.h"
@@ -80,6 +81,16 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   RadarWindowLogic* Radar() { return radar_.get(); }
   // The radar window's event sink, for the window that CreateRadarView made.
   RadarEvents& RadarWindowEvents() { return *this; }
+  // The signal history outlives the radar window, so a short loss of the sensor keeps it.
+  // It records only once a clock is given.
+  SignalHistory& History() { return history_; }
+  void SetHistoryClock(const Clock* clock) { history_clock_ = clock; }
+  const Clock* HistoryClock() const { return history_clock_; }
+  SignalHistory* RecordingHistory(std::int64_t& now_ms) override {
+    if (history_clock_ == nullptr) return nullptr;
+    now_ms = history_clock_->NowMs();
+    return &history_;
+  }
 
   // Shared procedures of the window flow.
   void ResetDeviceIdentity() override;
@@ -115,6 +126,8 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   // A radar window that unloaded itself from inside one of its own handlers; destroyed at
   // the next entry from outside.
   std::unique_ptr<RadarWindowLogic> retired_;
+  SignalHistory history_;
+  const Clock* history_clock_ = nullptr;
   bool loaded_ = false;
   bool ended_ = false;
 };

@@ -85,6 +85,9 @@ void RadarWindowLogic::Load() {
 
   timer_gest_conn_->SetInterval(kConnTickMs);
   timer_gest_conn_->SetEnabled(true);
+  std::int64_t now = 0;
+  if (SignalHistory* history = program_.RecordingHistory(now))
+    history->BeginSensor(state_.LastDuroz740Serial, now);
   ReadSensorAgain(state_);
   RadarConnTick();
   // A load run that already lost the sensor has handed back to the main window; the window
@@ -150,6 +153,7 @@ void RadarWindowLogic::RadarConnTick() {
       for (int i = 0; i < kParamCount; ++i) params.wire[i] = WriteByte(static_cast<ParamList>(i));
       std::array<std::uint8_t, kParamCount> write{};
       const int count = EncodeParamsWrite(params, HasHeight(s.DeviceFwVersion), write);
+      last_write_ = params;
       Send(WriteParamsRequest, write.data(), static_cast<std::int16_t>(count));
     }
   }
@@ -223,6 +227,7 @@ void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameByte
     case WriteParamsAck:
       // The sensor has answered the picks the write carried; the read that follows shows
       // what it kept.
+      if (window != nullptr) window->OnWriteAcked();
       state.ParamPicked.fill(false);
       state.ReadParamsPending = true;
       break;
@@ -284,6 +289,27 @@ void RadarWindowLogic::DisplaySignal(const FrameBytes& frame) {
   }
   view_->SetBarValue(level);
   view_->SetLed(frame[6] != 0);
+  RecordSignal(level, frame[6] != 0);
+}
+
+void RadarWindowLogic::RecordSignal(std::int32_t level, bool detected) {
+  std::int64_t now = 0;
+  SignalHistory* history = program_.RecordingHistory(now);
+  if (history == nullptr) return;
+  // Another sensor put in while the window stayed open has a history of its own.
+  if (history->Serial() != state_.LastDuroz740Serial)
+    history->BeginSensor(state_.LastDuroz740Serial, now);
+  history->AddReport(now, static_cast<std::uint16_t>(level),
+                    static_cast<std::uint16_t>(TextToLevel(peak_text_)), detected);
+}
+
+void RadarWindowLogic::OnWriteAcked() {
+  std::int64_t now = 0;
+  SignalHistory* history = program_.RecordingHistory(now);
+  if (history == nullptr) return;
+  RadarParams before;
+  before.wire = state_.SensorParams;
+  history->AddMarker(now, before, last_write_, ParamCountFor(state_.LastDuroz740FwVersion));
 }
 
 void RadarWindowLogic::PeakTick() {

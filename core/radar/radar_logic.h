@@ -52,6 +52,9 @@ class RadarWindowLogic {
   void DisplayArea(std::int16_t sensitivity);
   void DisplayHeight();
 
+  // The sensor acknowledged the last write: a marker in the signal history.
+  void OnWriteAcked();
+
   void OnListDropDown(ParamList list);
   void OnListClick(ParamList list, int index);
 
@@ -72,6 +75,7 @@ class RadarWindowLogic {
   std::uint8_t WriteByte(ParamList list) const;
   void SetListIndex(ParamList list, int index);
   void Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count);
+  void RecordSignal(std::int32_t level, bool detected);
 
   RadarHost& program_;
   AppState& state_;
@@ -87,6 +91,8 @@ class RadarWindowLogic {
   std::string peak_text_ = "0";
   std::string height_text_;
   bool unloaded_ = false;
+  // What the last write carried, for the history's marker when the sensor acknowledges it.
+  RadarParams last_write_;
 };
 
 // Sets up reading the sensor's parameters and asking for its signal, before anything can be

@@ -4,15 +4,18 @@
 #include "core/program/program.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWheelEvent>
@@ -23,7 +26,13 @@
 
 #include "gui/qt_common.h"
 #include "gui/qt_ui.h"
+#include "gui/history_window.h"
+#include "gui/area_canvas.h"
 #include "gui/form_duroz740.h"
+#include "gui/led_indicator.h"
+#include "gui/signal_bar.h"
+#include "gui/form_about.h"
+#include "core/text/parameter_file.h"
 #include "core/text/string_table.h"
 #include "sim/bench.h"
 #include "sim/duroz740.h"
@@ -46,6 +55,7 @@ struct World {
     program = std::make_unique<Program>(
         state, bus, clock, ui,
         ProgramConfig{std::filesystem::path(dir.path().toStdString()), ProgramVersion{}});
+    program->SetHistoryClock(&clock);
     ui.Connect(*program);
   }
   ~World() { program.reset(); }
@@ -104,7 +114,135 @@ class ProgramTest : public QObject {
   void wheelAcrossTheFrameWritesNothing();
   void lostSensorBringsTheMainWindowBackAndTheProgramRuns();
   void closingTheRadarWindowEndsTheProgram();
+  void historyByKeyboardDrawsAndSaves_data();
+  void historyByKeyboardDrawsAndSaves();
+  void everyControlHasAnAccessibleName();
 };
+
+namespace {
+
+// The key that goes with the "&" of a caption.
+Qt::Key AccessKey(const QString& caption) {
+  const int at = caption.indexOf(QLatin1Char('&'));
+  return static_cast<Qt::Key>(caption.at(at + 1).toUpper().unicode());
+}
+
+// Presses the button's access key and answers the file dialog it opens with `path`. A
+// button's access key clicks it a moment later, as a mouse click would show.
+void SaveThroughDialog(QWidget* window, QPushButton* button, const QString& path) {
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&answer, path] {
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      answer.stop();
+      dialog->selectFile(path);
+      QMetaObject::invokeMethod(dialog, "accept");
+    }
+  });
+  answer.start(10);
+  QApplication::setActiveWindow(window);
+  QTest::keyClick(window, AccessKey(button->text()), Qt::AltModifier);
+  QTRY_VERIFY(QFile::exists(path));
+}
+
+int CountColour(const QImage& image, QColor colour) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += image.pixelColor(x, y) == colour;
+  return n;
+}
+
+}  // namespace
+
+void ProgramTest::historyByKeyboardDrawsAndSaves_data() {
+  QTest::addColumn<int>("language");
+  QTest::newRow("Italian") << 0;
+  QTest::newRow("English") << 1;
+}
+
+void ProgramTest::historyByKeyboardDrawsAndSaves() {
+  QFETCH(int, language);
+  World world;
+  WriteParameterFile(world.Folder() / kParameterFile, static_cast<std::int16_t>(language));
+  QVERIFY(world.OpenRadarWindow());
+  // Someone walks past twice; between the walks the sensitivity changes and the sensor is
+  // silent for two seconds.
+  world.clock.AdvanceBy(5000);
+  world.Sensor().WalkPast(15000, 3000);
+  world.clock.AdvanceBy(8000);
+  world.program->RadarWindowEvents().OnListClick(TreshDuroz740, 7);
+  world.clock.AdvanceBy(4000);
+  world.Sensor().SetSilent(true);
+  world.clock.AdvanceBy(2000);
+  world.Sensor().SetSilent(false);
+  world.clock.AdvanceBy(8000);
+  world.Sensor().WalkPast(12000, 4000);
+  world.clock.AdvanceBy(12000);
+  QCOMPARE(world.program->History().MarkerCount(), 1);
+
+  FormDuroz740* radar = world.Radar();
+  QVERIFY(radar != nullptr);
+  QApplication::setActiveWindow(radar);
+  QTest::keyClick(radar, Qt::Key_H, Qt::ControlModifier);
+  HistoryWindow* history = world.ui.History();
+  QVERIFY(history != nullptr && history->isVisible());
+  const auto& table = world.state.StringTable;
+  QCOMPARE(history->windowTitle(), FromCp1252(table[121]));
+  QCOMPARE(radar->MenuHistory()->text(), FromCp1252(table[120]));
+
+  // Level, peak, both walks, the marker and the silence are on the chart.
+  const QImage chart = history->Chart()->grab().toImage();
+  if (const QByteArray shots = qgetenv("ZELTO_HISTORY_SHOTS"); !shots.isEmpty())
+    history->grab().save(QString::fromLocal8Bit(shots) + "/history-" +
+                         QTest::currentDataTag() + ".png");
+  QVERIFY(CountColour(chart, QColor(40, 90, 200)) > 100);   // level
+  QVERIFY(CountColour(chart, QColor(230, 120, 0)) > 50);    // peak
+  QVERIFY(CountColour(chart, QColor(255, 200, 200)) > 500); // detections
+  QVERIFY(CountColour(chart, QColor(0, 128, 0)) > 50);      // marker and its label
+  QVERIFY(CountColour(chart, QColor(150, 150, 150)) > 50);  // the gap's hatching
+
+  // The range through its access key and the arrow keys.
+  QApplication::setActiveWindow(history);
+  QTest::keyClick(history, AccessKey(FromCp1252(table[122])), Qt::AltModifier);
+  QCOMPARE(QApplication::focusWidget(), history->Range());
+  QTest::keyClick(history->Range(), Qt::Key_Down);
+  QCOMPARE(history->Chart()->RangeMs(), std::int64_t{300'000});
+
+  // Both files through their buttons' access keys and the file dialog.
+  const QString csv_path = world.dir.filePath("walk.csv");
+  const QString png_path = world.dir.filePath("walk.png");
+  SaveThroughDialog(history, history->findChild<QPushButton*>("HistorySaveCsv"), csv_path);
+  SaveThroughDialog(history, history->findChild<QPushButton*>("HistorySavePng"), png_path);
+  QFile csv(csv_path);
+  QVERIFY(csv.open(QIODevice::ReadOnly));
+  const QList<QByteArray> rows = csv.readAll().split('\n');
+  QCOMPARE(rows.first(), QByteArray("time_s,level,detected"));
+  QVERIFY(rows.size() > 300);  // ten reports a second, less the silence
+  QCOMPARE(QImage(png_path).size(), history->Chart()->size());
+}
+
+void ProgramTest::everyControlHasAnAccessibleName() {
+  World world;
+  QVERIFY(world.OpenRadarWindow());
+  world.clock.AdvanceBy(2000);
+  world.ui.ShowHistory();
+  FormAbout about;
+  about.show();
+  QWidget* windows[] = {world.Radar(), world.ui.History(), &world.Main(), &about};
+  for (QWidget* window : windows) {
+    QVERIFY(window != nullptr);
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+      const bool control = qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractButton*>(w) ||
+                           qobject_cast<QLabel*>(w) || qobject_cast<QStatusBar*>(w) ||
+                           dynamic_cast<LedIndicator*>(w) || dynamic_cast<SignalBar*>(w) ||
+                           dynamic_cast<AreaCanvas*>(w) || dynamic_cast<HistoryChart*>(w);
+      if (!control || !w->isVisible()) continue;
+      QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
+      QVERIFY(face != nullptr);
+      QVERIFY2(!face->text(QAccessible::Name).isEmpty(),
+               qPrintable(window->objectName() + "/" + w->objectName()));
+    }
+  }
+}
 
 void ProgramTest::languageMenusSwitchCaptions() {
   World world;

@@ -1,0 +1,371 @@
+// SPDX-License-Identifier: MIT
+#include "gui/history_window.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "gui/qt_common.h"
+
+namespace zelto::qt {
+
+namespace {
+
+// The bar's scale, so the chart and the bar read alike.
+constexpr int kScaleMaximum = 20000;
+constexpr int kScaleStep = 5000;
+constexpr int kRefreshMs = 250;
+
+// The four ranges in the order of the list; 0 is the whole session.
+constexpr std::int64_t kRangesMs[] = {30'000, 60'000, 300'000, 0};
+constexpr int kRangeEntries[] = {123, 124, 125, 126};
+constexpr int kDefaultRange = 1;
+
+const QColor kLevelColour(40, 90, 200);  // the bar's blue
+const QColor kPeakColour(230, 120, 0);
+const QColor kDetectionColour(255, 200, 200);
+const QColor kGapColour(150, 150, 150);
+const QColor kMarkerColour(0, 128, 0);
+
+QString Entry(const StringTableTexts* table, int n, const char* fallback) {
+  if (table == nullptr || (*table)[n].empty()) return QString::fromLatin1(fallback);
+  return FromCp1252((*table)[n]);
+}
+
+// A step for time labels that leaves at least `min_ms` between them.
+std::int64_t NiceStep(std::int64_t min_ms) {
+  static constexpr std::int64_t kSteps[] = {5'000,     10'000,    15'000,    30'000,
+                                            60'000,    120'000,   300'000,   600'000,
+                                            900'000,   1'800'000, 3'600'000, 7'200'000,
+                                            10'800'000, 21'600'000, 43'200'000};
+  for (std::int64_t step : kSteps)
+    if (step >= min_ms) return step;
+  return 86'400'000;
+}
+
+}  // namespace
+
+HistoryChart::HistoryChart(const SignalHistory& history, const Clock& clock, QWidget* parent)
+    : QWidget(parent), history_(history), clock_(clock) {
+  setObjectName("HistoryChart");
+  setMinimumSize(560, 260);
+  setFocusPolicy(Qt::StrongFocus);  // so a screen reader can land on it
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void HistoryChart::SetRangeMs(std::int64_t range_ms) {
+  range_ms_ = range_ms;
+  update();
+}
+
+void HistoryChart::ApplyTexts(const StringTableTexts& table) {
+  table_ = &table;
+  level_text_ = Entry(table_, 129, "Level");
+  peak_text_ = Entry(table_, 130, "Peak");
+  detection_text_ = Entry(table_, 131, "Detection");
+  gap_text_ = Entry(table_, 132, "No reports");
+  setAccessibleName(Entry(table_, 121, "Signal history"));
+  setAccessibleDescription(Entry(table_, 142, "Signal chart"));
+  update();
+}
+
+void HistoryChart::Span(std::int64_t& from_ms, std::int64_t& to_ms) const {
+  to_ms = clock_.NowMs();
+  if (range_ms_ > 0) {
+    from_ms = to_ms - range_ms_;
+  } else {
+    from_ms = history_.SessionStartMs();
+    to_ms = std::max(to_ms, from_ms + 10'000);
+  }
+}
+
+void HistoryChart::Refresh() {
+  std::int64_t from = 0, to = 0;
+  Span(from, to);
+  // One pixel of the plot is (to - from) / width: nothing to draw before time moved that far.
+  const std::int64_t pixel_ms = std::max<std::int64_t>(1, (to - from) / std::max(1, width()));
+  if (history_.Revision() == painted_revision_ && to - painted_to_ms_ < pixel_ms) return;
+  update();
+}
+
+QRect HistoryChart::PlotRect() const {
+  const QFontMetrics metrics(font());
+  const int left = metrics.horizontalAdvance(QStringLiteral("20000")) + 10;
+  const int top = metrics.height() * 2 + 8;  // legend, then marker labels
+  const int bottom = metrics.height() + 8;   // time labels
+  return QRect(left, top, std::max(10, width() - left - 10),
+               std::max(10, height() - top - bottom));
+}
+
+void HistoryChart::paintEvent(QPaintEvent*) {
+  std::int64_t from = 0, to = 0;
+  Span(from, to);
+  painted_revision_ = history_.Revision();
+  painted_to_ms_ = to;
+
+  QPainter p(this);
+  p.fillRect(rect(), palette().color(QPalette::Window));
+  const QRect plot = PlotRect();
+  p.fillRect(plot, Qt::white);
+  const QFontMetrics metrics(font());
+  const QColor text = palette().color(QPalette::WindowText);
+
+  columns_.resize(static_cast<std::size_t>(plot.width()));
+  history_.Columns(from, to, columns_);
+  auto y_of = [&](int level) {
+    const int shown = std::clamp(level, 0, kScaleMaximum);
+    return plot.bottom() - static_cast<int>(static_cast<std::int64_t>(plot.height() - 1) * shown /
+                                            kScaleMaximum);
+  };
+  const int n = plot.width();
+  auto x_of_ms = [&](std::int64_t t) {
+    return plot.left() + static_cast<int>((t - from) * n / std::max<std::int64_t>(1, to - from));
+  };
+  // Reports are only expected from the session's start to now.
+  const int session_x = history_.Empty() && history_.MarkerCount() == 0
+                            ? plot.right() + 1
+                            : std::max(plot.left(), x_of_ms(history_.SessionStartMs()));
+
+  // Detections as shaded spans, gaps as hatching, one run of columns at a time.
+  for (int c = 0; c < n;) {
+    const HistorySpan& span = columns_[c];
+    const bool detected = span.covered && span.detected;
+    const bool gap = !span.covered && plot.left() + c >= session_x;
+    int end = c + 1;
+    while (end < n && (columns_[end].covered && columns_[end].detected) == detected &&
+           (!columns_[end].covered && plot.left() + end >= session_x) == gap)
+      ++end;
+    const QRect run(plot.left() + c, plot.top(), end - c, plot.height());
+    if (detected) p.fillRect(run, kDetectionColour);
+    if (gap) p.fillRect(run, QBrush(kGapColour, Qt::BDiagPattern));
+    c = end;
+  }
+
+  // Scale: the bar's marks.
+  p.setPen(QColor(225, 225, 225));
+  for (int mark = kScaleStep; mark < kScaleMaximum; mark += kScaleStep)
+    p.drawLine(plot.left(), y_of(mark), plot.right(), y_of(mark));
+  p.setPen(text);
+  for (int mark = 0; mark <= kScaleMaximum; mark += kScaleStep)
+    p.drawText(QRect(0, y_of(mark) - metrics.height() / 2, plot.left() - 6, metrics.height()),
+               Qt::AlignRight | Qt::AlignVCenter, QString::number(mark));
+
+  // Time labels at the wall-clock time of their moment.
+  const std::int64_t step = NiceStep((to - from) * (metrics.horizontalAdvance("00:00:00") + 20) /
+                                     std::max(1, n));
+  const QDateTime wall_now = QDateTime::currentDateTime();
+  const std::int64_t now = clock_.NowMs();
+  const qint64 now_epoch = wall_now.toMSecsSinceEpoch();
+  for (std::int64_t t = ((from + now_epoch - now) / step + 1) * step - (now_epoch - now); t <= to;
+       t += step) {
+    const int x = x_of_ms(t);
+    p.setPen(QColor(225, 225, 225));
+    p.drawLine(x, plot.top(), x, plot.bottom());
+    p.setPen(text);
+    const QString label = wall_now.addMSecs(t - now).toString(
+        step >= 60'000 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
+    const int w = metrics.horizontalAdvance(label);
+    p.drawText(x - w / 2, plot.bottom() + 4 + metrics.ascent(), label);
+  }
+
+  // Level and peak: a line through each run of covered columns; a column with several
+  // reports shows their spread as a vertical stroke.
+  p.setRenderHint(QPainter::Antialiasing, false);
+  QPolygon level_line, peak_line;
+  level_line.reserve(n);
+  peak_line.reserve(n);
+  auto flush = [&] {
+    if (!peak_line.isEmpty()) {
+      p.setPen(QPen(kPeakColour, 1));
+      p.drawPolyline(peak_line);
+    }
+    if (!level_line.isEmpty()) {
+      p.setPen(QPen(kLevelColour, 2));
+      p.drawPolyline(level_line);
+    }
+    level_line.clear();
+    peak_line.clear();
+  };
+  for (int c = 0; c < n; ++c) {
+    const HistorySpan& span = columns_[c];
+    if (!span.covered) {
+      flush();
+      continue;
+    }
+    const int x = plot.left() + c;
+    if (span.level_min != span.level_max) {
+      p.setPen(QPen(kLevelColour, 1));
+      p.drawLine(x, y_of(span.level_min), x, y_of(span.level_max));
+    }
+    level_line << QPoint(x, y_of(span.level_max));
+    peak_line << QPoint(x, y_of(span.peak_max));
+  }
+  flush();
+
+  // Acknowledged parameter changes: a line and what changed, above the plot.
+  int label_right = -1;
+  for (int i = 0; i < history_.MarkerCount(); ++i) {
+    const HistoryMarker& marker = history_.Marker(i);
+    if (marker.at_ms < from || marker.at_ms > to) continue;
+    const int x = x_of_ms(marker.at_ms);
+    p.setPen(QPen(kMarkerColour, 1, Qt::DashLine));
+    p.drawLine(x, plot.top() - metrics.height() - 2, x, plot.bottom());
+    if (table_ == nullptr || x <= label_right) continue;
+    // Right of the line, or left of it where the right edge is too near.
+    const QString label = FromCp1252(MarkerText(marker, *table_));
+    const int room_right = width() - x - 6;
+    const bool left = metrics.horizontalAdvance(label) > room_right && x - 6 > room_right;
+    const QString shown =
+        metrics.elidedText(label, Qt::ElideRight, left ? x - plot.left() - 3 : room_right);
+    const int label_x = left ? x - 3 - metrics.horizontalAdvance(shown) : x + 3;
+    p.setPen(kMarkerColour);
+    p.drawText(label_x, plot.top() - 4, shown);
+    label_right = label_x + metrics.horizontalAdvance(shown);
+  }
+
+  p.setPen(QColor(160, 160, 160));
+  p.drawRect(plot.adjusted(0, 0, -1, -1));
+
+  // Legend.
+  int x = plot.left();
+  const int y = 4 + metrics.ascent();
+  auto legend = [&](const QString& label, auto&& swatch) {
+    swatch(QRect(x, 4 + metrics.height() / 2 - 5, 18, 10));
+    x += 24;
+    p.setPen(text);
+    p.drawText(x, y, label);
+    x += metrics.horizontalAdvance(label) + 16;
+  };
+  legend(level_text_, [&](QRect r) { p.fillRect(r.adjusted(0, 4, 0, -4), kLevelColour); });
+  legend(peak_text_, [&](QRect r) { p.fillRect(r.adjusted(0, 4, 0, -5), kPeakColour); });
+  legend(detection_text_, [&](QRect r) { p.fillRect(r, kDetectionColour); });
+  legend(gap_text_, [&](QRect r) {
+    p.fillRect(r, QBrush(kGapColour, Qt::BDiagPattern));
+    p.setPen(kGapColour);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+  });
+}
+
+HistoryWindow::HistoryWindow(const SignalHistory& history, const Clock& clock, QWidget* parent)
+    : QWidget(parent, Qt::Window), history_(history) {
+  setObjectName("FormHistory");
+  setWindowIcon(WindowIcon());
+  chart_ = new HistoryChart(history, clock, this);
+
+  range_label_ = MakePlainLabel(this, "LabelHistoryRange", QStringLiteral("&Range:"));
+  range_ = new QComboBox(this);
+  range_->setObjectName("HistoryRange");
+  range_label_->setBuddy(range_);
+  for (int i = 0; i < 4; ++i) range_->addItem(QString());
+  range_->setCurrentIndex(kDefaultRange);
+  connect(range_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { chart_->SetRangeMs(kRangesMs[std::clamp(index, 0, 3)]); });
+
+  save_png_ = new QPushButton(this);
+  save_png_->setObjectName("HistorySavePng");
+  connect(save_png_, &QPushButton::clicked, this, [this] { AskAndSave(true); });
+  save_csv_ = new QPushButton(this);
+  save_csv_->setObjectName("HistorySaveCsv");
+  connect(save_csv_, &QPushButton::clicked, this, [this] { AskAndSave(false); });
+  close_ = new QPushButton(this);
+  close_->setObjectName("HistoryClose");
+  connect(close_, &QPushButton::clicked, this, &QWidget::close);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
+
+  auto* controls = new QHBoxLayout;
+  controls->addWidget(range_label_);
+  controls->addWidget(range_);
+  controls->addStretch(1);
+  controls->addWidget(save_png_);
+  controls->addWidget(save_csv_);
+  controls->addWidget(close_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(controls);
+  layout->addWidget(chart_, 1);
+  setTabOrder(range_, save_png_);
+  setTabOrder(save_png_, save_csv_);
+  setTabOrder(save_csv_, close_);
+  setTabOrder(close_, chart_);
+  resize(760, 380);
+
+  refresh_.setInterval(kRefreshMs);
+  connect(&refresh_, &QTimer::timeout, chart_, &HistoryChart::Refresh);
+}
+
+void HistoryWindow::ApplyTexts(const StringTableTexts& table) {
+  table_ = &table;
+  const QString title = Entry(table_, 121, "Signal history");
+  setWindowTitle(title);
+  setAccessibleName(title);
+  range_label_->setText(Entry(table_, 122, "&Range:"));
+  for (int i = 0; i < 4; ++i) range_->setItemText(i, Entry(table_, kRangeEntries[i], ""));
+  save_png_->setText(Entry(table_, 127, "Save &PNG..."));
+  save_csv_->setText(Entry(table_, 128, "Save C&SV..."));
+  close_->setText(Entry(table_, 143, "&Close"));
+  // Names without the access-key marks, for screen readers.
+  for (QWidget* w : {static_cast<QWidget*>(range_), static_cast<QWidget*>(save_png_),
+                     static_cast<QWidget*>(save_csv_), static_cast<QWidget*>(close_)}) {
+    QString name = w == range_ ? range_label_->text() : static_cast<QPushButton*>(w)->text();
+    name.remove(QLatin1Char('&'));
+    if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+    if (name.endsWith(QLatin1String("..."))) name.chop(3);
+    w->setAccessibleName(name);
+  }
+  chart_->ApplyTexts(table);
+}
+
+void HistoryWindow::showEvent(QShowEvent* event) {
+  refresh_.start();
+  chart_->update();
+  QWidget::showEvent(event);
+}
+
+void HistoryWindow::hideEvent(QHideEvent* event) {
+  refresh_.stop();
+  QWidget::hideEvent(event);
+}
+
+bool HistoryWindow::SavePng(const QString& path) const {
+  return chart_->grab().save(path, "PNG");
+}
+
+bool HistoryWindow::SaveCsv(const QString& path) const {
+  std::int64_t from = 0, to = 0;
+  chart_->Span(from, to);
+  const std::string csv = history_.Csv(from, to);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  return file.write(csv.data(), static_cast<qint64>(csv.size())) ==
+             static_cast<qint64>(csv.size()) &&
+         file.flush();
+}
+
+void HistoryWindow::AskAndSave(bool png) {
+  const QString filter =
+      png ? Entry(table_, 134, "PNG image (*.png)") : Entry(table_, 135, "CSV file (*.csv)");
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  const QString serial = FromCp1252(history_.Serial()).trimmed();
+  const QString suggested = QStringLiteral("history-%1-%2.%3")
+                                .arg(serial.isEmpty() ? QStringLiteral("sensor") : serial, stamp,
+                                     png ? QStringLiteral("png") : QStringLiteral("csv"));
+  const QString path = QFileDialog::getSaveFileName(
+      this, png ? save_png_->accessibleName() : save_csv_->accessibleName(), suggested, filter);
+  if (path.isEmpty()) return;
+  if (!(png ? SavePng(path) : SaveCsv(path)))
+    QMessageBox::warning(this, windowTitle(),
+                         Entry(table_, 136, "Cannot save the file") + QStringLiteral("\n") + path);
+}
+
+}  // namespace zelto::qt

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+// The signal history window: a strip chart of the sensor's level, held peak, detections,
+// acknowledged parameter changes and the gaps where no reports came, over the last 30 s,
+// 60 s, 5 min or the whole session; saved as PNG or as CSV. It only draws what the core's
+// history holds and keeps running while it is open.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/history/signal_history.h"
+#include "core/ports/app_state.h"
+#include "core/ports/timer_port.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace zelto::qt {
+
+using StringTableTexts = std::array<std::string, kStringTableSize>;
+
+class HistoryChart : public QWidget {
+ public:
+  HistoryChart(const SignalHistory& history, const Clock& clock, QWidget* parent = nullptr);
+
+  // 0: the whole session.
+  void SetRangeMs(std::int64_t range_ms);
+  std::int64_t RangeMs() const { return range_ms_; }
+  void ApplyTexts(const StringTableTexts& table);
+  // The time span the chart shows now.
+  void Span(std::int64_t& from_ms, std::int64_t& to_ms) const;
+  // Repaints when the history or the time moved on since the last paint.
+  void Refresh();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QRect PlotRect() const;
+
+  const SignalHistory& history_;
+  const Clock& clock_;
+  std::int64_t range_ms_ = 60'000;
+  // One column per pixel of the plot, kept between paints.
+  std::vector<HistorySpan> columns_;
+  const StringTableTexts* table_ = nullptr;
+  QString level_text_, peak_text_, detection_text_, gap_text_;
+  std::uint64_t painted_revision_ = ~0ULL;
+  std::int64_t painted_to_ms_ = -1;
+};
+
+class HistoryWindow : public QWidget {
+ public:
+  HistoryWindow(const SignalHistory& history, const Clock& clock, QWidget* parent = nullptr);
+
+  // Captions from the string table; run again at every opening, so the language chosen
+  // meanwhile applies.
+  void ApplyTexts(const StringTableTexts& table);
+  HistoryChart* Chart() const { return chart_; }
+  QComboBox* Range() const { return range_; }
+  bool SavePng(const QString& path) const;
+  bool SaveCsv(const QString& path) const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void AskAndSave(bool png);
+
+  const SignalHistory& history_;
+  const StringTableTexts* table_ = nullptr;
+  HistoryChart* chart_;
+  QLabel* range_label_;
+  QComboBox* range_;
+  QPushButton* save_png_;
+  QPushButton* save_csv_;
+  QPushButton* close_;
+  QTimer refresh_;
+};
+
+}  // namespace zelto::qt
