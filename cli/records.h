@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "core/radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 
 namespace zelto::cli {
 

@@ -12,7 +12,7 @@
 
 #include "cli/event_loop.h"
 #include "core/protocol/gest_msg.h"
-#include "core/radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 #include "core/ports/app_state.h"
 #include "core/link/comm_usb.h"
 

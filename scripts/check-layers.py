@@ -23,15 +23,17 @@ import sys
 # its floors, ports lowest; drivers and sim stand on the ports alone; gui and cli on the core
 # (cli on drivers and sim too); apps on everything. Test code is outside the layers: it may
 # include any folder of the program, and nothing of the program includes it.
-CORE = ["core/ports", "core/text", "core/link", "core/protocol", "core/radar",
+CORE = ["core/ports", "core/text", "core/link", "core/protocol", "core/history", "core/radar",
         "core/program"]
 MAY_USE = {
     "core/ports": [],
     "core/text": ["core/ports"],
     "core/link": ["core/ports"],
     "core/protocol": ["core/ports", "core/link"],
-    "core/radar": ["core/ports", "core/text", "core/link", "core/protocol"],
-    "core/program": ["core/ports", "core/text", "core/link", "core/protocol", "core/radar"],
+    "core/history": ["core/ports", "core/protocol"],
+    "core/radar": ["core/ports", "core/text", "core/link", "core/protocol", "core/history"],
+    "core/program": ["core/ports", "core/text", "core/link", "core/protocol", "core/history",
+                     "core/radar"],
     "drivers": ["core/ports"],
     "sim": ["core/ports"],
     "gui": CORE,

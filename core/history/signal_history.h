@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 #include "core/ports/app_state.h"
 
 namespace zelto {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 
 #include <charconv>
 #include <cmath>

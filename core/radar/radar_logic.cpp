@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "core/protocol/programmer_messages.h"
-#include "core/radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 
 namespace zelto {
 

@@ -13,7 +13,7 @@
 
 #include "core/protocol/gest_msg.h"
 #include "core/radar/radar_host.h"
-#include "core/radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 #include "core/ports/app_state.h"
 #include "core/ports/timer_port.h"
 #include "core/ports/views.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The parameter record shared by the radar window and zeltoctl: wire values, list positions,
 // the write payload, the reply decoding, and the plain-number texts.
-#include "core/radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 
 #include <gtest/gtest.h>
 
