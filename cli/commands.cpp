@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "cli/commands.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
@@ -67,30 +72,60 @@ void PrintParams(Context& ctx, const ParamsDecode& d, bool has_height) {
 
 using Changes = std::array<std::optional<std::uint8_t>, kParamCount>;
 
-// Writes `changes` over what the sensor holds, then reads back and compares; every path
-// that reached the sensor leaves one commissioning record.
-int Provision(Context& ctx, Session& s, Changes changes, const char* command, bool verify,
-              bool height_is_error) {
+enum class Job { kSet, kApply, kVerify };
+
+const char* JobName(Job job) {
+  switch (job) {
+    case Job::kSet:
+      return "set";
+    case Job::kApply:
+      return "apply";
+    case Job::kVerify:
+      return "verify";
+  }
+  return "?";
+}
+
+// "speed: wrote 2, sensor has 1; ..." for every field of `wanted` the sensor does not hold.
+std::string Differences(const Changes& wanted, const ParamsDecode& got, bool has_height,
+                        const char* verb) {
+  std::string out;
+  for (const ParamField& f : ParamFields()) {
+    if (!wanted[f.list] || (f.list == SelHeightDuroz740 && !has_height)) continue;
+    if (got.valid[f.list] && got.params.wire[f.list] == *wanted[f.list]) continue;
+    if (!out.empty()) out += "; ";
+    out += std::string(f.name) + ": " + verb + " " + FormatParamValue(f.list, *wanted[f.list]) +
+           ", sensor has " +
+           (got.valid[f.list] ? FormatParamValue(f.list, got.params.wire[f.list])
+                              : std::to_string(got.raw[f.list]) + " (out of range)");
+  }
+  return out;
+}
+
+// Writes `changes` over what the sensor holds, then reads back and compares (kVerify only
+// reads and compares); every path that reached the sensor leaves one commissioning record.
+int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
   const AppState& st = s.State();
   CommissionRecord rec;
   rec.time_utc = ctx.now_utc();
-  rec.command = command;
+  rec.command = JobName(job);
   rec.adapter = s.AdapterSerial();
   rec.serial = st.DeviceSerial;
   rec.hw = st.DeviceHwVersion;
   rec.fw = st.DeviceFwVersion;
+  rec.notes = ctx.notes;
   const std::string serial = Cp1252ToUtf8(st.DeviceSerial);
 
   const bool has_height = s.HasHeight();
   auto finish = [&](int code, bool verified, const std::string& result) {
     rec.verified = verified;
     rec.result = result;
-    if (code == kExitOk)
+    if (code != kExitOk)
+      ctx.err << "zeltoctl: " << serial << ": " << result << "\n";
+    else if (!ctx.quiet)
       ctx.out << serial << ": " << result
               << (rec.after ? " (" + ParamsText(*rec.after, has_height) + ")" : std::string())
               << "\n";
-    else
-      ctx.err << "zeltoctl: " << serial << ": " << result << "\n";
     if (!ctx.log_path.empty()) {
       std::string error;
       if (!AppendRecord(ctx.log_path, rec, ctx.log_format, error)) {
@@ -104,10 +139,11 @@ int Provision(Context& ctx, Session& s, Changes changes, const char* command, bo
   if (changes[SelHeightDuroz740] && !has_height) {
     const std::string why = "this sensor (firmware " + FormatVersion(st.DeviceFwVersion) +
                             ") has no installation height";
-    if (height_is_error) return finish(kExitUnsupported, false, why);
+    if (job == Job::kSet) return finish(kExitUnsupported, false, why);
     ctx.err << "zeltoctl: warning: " << serial << ": " << why
             << "; the profile's height is skipped\n";
     changes[SelHeightDuroz740].reset();
+    rec.skipped = "height";
   }
 
   ParamsDecode before;
@@ -116,7 +152,7 @@ int Provision(Context& ctx, Session& s, Changes changes, const char* command, bo
     // A field the sensor reports out of range cannot be written back as read; it can only
     // be replaced by a value the user names.
     for (const ParamField& f : ParamFields())
-      if (!before.valid[f.list] && !changes[f.list])
+      if (!before.valid[f.list] && !changes[f.list] && job != Job::kVerify)
         return finish(kExitSensor, false,
                       std::string("the sensor reports ") + f.name + " as " +
                           std::to_string(before.raw[f.list]) +
@@ -126,6 +162,16 @@ int Provision(Context& ctx, Session& s, Changes changes, const char* command, bo
   if (o != Outcome::kOk)
     return finish(ExitFor(o), false, "reading the parameters: " + OutcomeText(o));
   rec.before = before.params;
+
+  // Nothing to write when the sensor holds every value already: a sensor set twice, or a
+  // profile checked rather than applied, is not written (and worn) for nothing.
+  const std::string missing = Differences(changes, before, has_height,
+                                          job == Job::kVerify ? "profile" : "wanted");
+  if (missing.empty() || job == Job::kVerify) {
+    rec.after = before.params;
+    if (missing.empty()) return finish(kExitOk, true, job == Job::kVerify ? "matches" : "unchanged");
+    return finish(kExitNotVerified, false, "differs: " + missing);
+  }
 
   RadarParams target = before.params;
   for (const ParamField& f : ParamFields())
@@ -146,26 +192,55 @@ int Provision(Context& ctx, Session& s, Changes changes, const char* command, bo
   if (o != Outcome::kOk) return finish(ExitFor(o), false, "reading back: " + OutcomeText(o));
   rec.after = after.params;
 
-  std::string differences;
-  for (const ParamField& f : ParamFields()) {
-    if (f.list == SelHeightDuroz740 && !has_height) continue;
-    if (after.params.wire[f.list] == target.wire[f.list]) continue;
-    if (!differences.empty()) differences += "; ";
-    differences += std::string(f.name) + ": wrote " +
-                   FormatParamValue(f.list, target.wire[f.list]) + ", sensor has " +
-                   FormatParamValue(f.list, after.params.wire[f.list]);
-  }
+  Changes written;
+  for (const ParamField& f : ParamFields()) written[f.list] = target.wire[f.list];
+  const std::string differences = Differences(written, after, has_height, "wrote");
   if (!differences.empty()) return finish(kExitNotVerified, false, "not taken: " + differences);
   return finish(kExitOk, true, "verified");
 }
 
-bool ReadFile(const std::string& path, std::string& text) {
+// The file's text, or false with the reason in `error`.
+bool ReadFile(const std::string& path, std::string& text, std::string& error) {
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    error = errno != 0 ? std::strerror(errno) : "cannot be opened";
+    return false;
+  }
   std::ostringstream s;
   s << in.rdbuf();
   text = s.str();
-  return !in.bad();
+  if (in.bad()) {
+    error = errno != 0 ? std::strerror(errno) : "read error";
+    return false;
+  }
+  return true;
+}
+
+// The profile in `file`, or the exit code of why not, which it has reported.
+std::optional<Profile> LoadProfile(Context& ctx, const std::string& file, int& code) {
+  std::string text, error;
+  if (!ReadFile(file, text, error)) {
+    ctx.err << "zeltoctl: cannot read " << file << ": " << error << "\n";
+    code = kExitFailure;
+    return std::nullopt;
+  }
+  auto profile = ProfileFromJson(text, error);
+  if (!profile) {
+    ctx.err << "zeltoctl: " << file << ": " << error << "\n";
+    code = kExitUsage;
+  }
+  return profile;
+}
+
+// A line of data for a reader at the other end of a pipe: written at once, and a reader
+// that has gone away ends the command the way a signal would.
+bool EmitLine(Context& ctx, const std::string& line) {
+  ctx.out << line;
+  ctx.out.flush();
+  if (ctx.out) return true;
+  if (ctx.stop != nullptr) ctx.stop->Request(kStopPipe);
+  return false;
 }
 
 }  // namespace
@@ -191,15 +266,16 @@ int ExitFor(Outcome outcome) {
   return kExitFailure;
 }
 
-int CmdList(Context& ctx) {
+int CmdList(Context& ctx, bool json) {
   std::uint32_t count = 0;
   char unused[1] = {0};
   const FT_STATUS status = ctx.driver.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY);
-  ctx.out << "driver: " << ctx.driver_name << "\n";
+  if (!json) ctx.out << "driver: " << ctx.driver_name << "\n";
   if (status != FT_OK) {
     ctx.err << "zeltoctl: USB driver failure (status " << status << ")\n";
     return kExitAdapter;
   }
+  nlohmann::ordered_json adapters = nlohmann::ordered_json::array();
   int programmers = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     void* index = reinterpret_cast<void*>(static_cast<std::uintptr_t>(i));
@@ -215,35 +291,67 @@ int CmdList(Context& ctx) {
         ctx.driver.ListDevices(index, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION) == FT_OK;
     const bool programmer = has_description && std::string(description) == kProgrammerDescription;
     programmers += programmer ? 1 : 0;
+    if (json) {
+      adapters.push_back({{"index", i},
+                          {"description", has_description ? description : nullptr},
+                          {"serial", has_serial ? serial : nullptr},
+                          {"location", has_location ? nlohmann::ordered_json(location) : nullptr},
+                          {"programmer", programmer}});
+      continue;
+    }
     ctx.out << i << ": description \"" << (has_description ? description : "?") << "\", serial "
             << (has_serial ? serial : "?") << ", location "
             << (has_location ? Hex4(location) : std::string("?"))
             << (programmer ? "  <- programmer" : "") << "\n";
   }
+  if (json) {
+    const nlohmann::ordered_json j = {
+        {"driver", ctx.driver_name}, {"adapters", adapters}, {"programmers", programmers}};
+    ctx.out << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    return kExitOk;
+  }
   ctx.out << count << " adapter(s), " << programmers << " \"" << kProgrammerDescription << "\"\n";
   return kExitOk;
 }
 
-int CmdInfo(Context& ctx) {
+int CmdInfo(Context& ctx, bool json) {
   Session s(ctx.driver, ctx.loop, ctx.session);
   Outcome o = s.Open();
   if (o != Outcome::kOk) {
     ctx.err << "zeltoctl: " << OutcomeText(o) << "\n";
     return ExitFor(o);
   }
-  ctx.out << "programmer: \"" << s.AdapterDescription() << "\", serial " << s.AdapterSerial()
-          << ", location " << Hex4(s.AdapterLocation()) << ", driver " << ctx.driver_name << "\n";
+  if (!json)
+    ctx.out << "programmer: \"" << s.AdapterDescription() << "\", serial " << s.AdapterSerial()
+            << ", location " << Hex4(s.AdapterLocation()) << ", driver " << ctx.driver_name
+            << "\n";
   o = s.Identify();
   const AppState& st = s.State();
   if (o != Outcome::kOk && o != Outcome::kNotDuroz740) {
     ctx.err << "zeltoctl: " << OutcomeText(o) << "\n";
     return ExitFor(o);
   }
-  const std::string type = st.DeviceId == kDuroz740Id ? "Duroz740" : "unknown device";
+  const bool duroz = st.DeviceId == kDuroz740Id;
+  if (json) {
+    nlohmann::ordered_json j;
+    j["programmer"] = {{"description", s.AdapterDescription()},
+                       {"serial", s.AdapterSerial()},
+                       {"location", s.AdapterLocation()},
+                       {"driver", ctx.driver_name}};
+    j["device"] = {{"type", duroz ? "Duroz740" : "unknown"},
+                   {"id", Hex4(st.DeviceId)},
+                   {"serial", Cp1252ToUtf8(st.DeviceSerial)},
+                   {"hw", FormatVersion(st.DeviceHwVersion)},
+                   {"fw", FormatVersion(st.DeviceFwVersion)},
+                   {"height", duroz ? nlohmann::ordered_json(s.HasHeight()) : nullptr}};
+    ctx.out << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    return kExitOk;
+  }
+  const std::string type = duroz ? "Duroz740" : "unknown device";
   ctx.out << "device: " << type << " (id " << Hex4(st.DeviceId) << "), serial "
           << Cp1252ToUtf8(st.DeviceSerial) << ", HW " << FormatVersion(st.DeviceHwVersion)
           << ", FW " << FormatVersion(st.DeviceFwVersion) << "\n";
-  if (st.DeviceId == kDuroz740Id)
+  if (duroz)
     ctx.out << "installation height: " << (s.HasHeight() ? "yes" : "no (firmware before 200)")
             << "\n";
   return kExitOk;
@@ -260,25 +368,23 @@ int CmdGet(Context& ctx, bool json) {
   }
   const AppState& st = s.State();
   if (json) {
-    nlohmann::ordered_json j;
+    // A profile (`apply` takes it as it is) with the sensor's identity beside it; a value the
+    // sensor reports out of range is left out of the parameters and named apart.
+    Profile profile;
+    nlohmann::ordered_json out_of_range = nlohmann::ordered_json::object();
+    for (const ParamField& f : ParamFields()) {
+      if (f.list == SelHeightDuroz740 && !s.HasHeight()) continue;
+      if (d.valid[f.list])
+        profile.wire[f.list] = d.params.wire[f.list];
+      else
+        out_of_range[f.name] = d.raw[f.list];
+    }
+    auto j = nlohmann::ordered_json::parse(ProfileToJson(profile));
     j["adapter"] = Cp1252ToUtf8(s.AdapterSerial());
     j["serial"] = Cp1252ToUtf8(st.DeviceSerial);
     j["hw"] = FormatVersion(st.DeviceHwVersion);
     j["fw"] = FormatVersion(st.DeviceFwVersion);
-    nlohmann::ordered_json params = nlohmann::ordered_json::object();
-    for (const ParamField& f : ParamFields()) {
-      if (f.list == SelHeightDuroz740 && !s.HasHeight()) continue;
-      if (!d.valid[f.list]) {
-        params[f.name] = nullptr;
-        continue;
-      }
-      const double n = ParamNumber(f.list, d.params.wire[f.list]);
-      if (n == static_cast<double>(static_cast<int>(n)))
-        params[f.name] = static_cast<int>(n);
-      else
-        params[f.name] = n;
-    }
-    j["parameters"] = params;
+    if (!out_of_range.empty()) j["out_of_range"] = out_of_range;
     ctx.out << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
   } else {
     PrintParams(ctx, d, s.HasHeight());
@@ -316,9 +422,10 @@ int CmdSet(Context& ctx, const std::vector<std::string>& assignments, bool verif
     ctx.err << "zeltoctl: set needs at least one NAME=VALUE\n";
     return kExitUsage;
   }
+  if (!LogReady(ctx)) return kExitFailure;
   Session s(ctx.driver, ctx.loop, ctx.session);
   if (const int code = OpenSensor(ctx, s); code != kExitOk) return code;
-  return Provision(ctx, s, changes, "set", verify, true);
+  return Provision(ctx, s, changes, Job::kSet, verify);
 }
 
 int CmdSave(Context& ctx, const std::string& file) {
@@ -340,26 +447,41 @@ int CmdSave(Context& ctx, const std::string& file) {
     ctx.err << "zeltoctl: cannot write " << file << "\n";
     return kExitFailure;
   }
-  ctx.out << Cp1252ToUtf8(s.State().DeviceSerial) << ": saved to " << file << "\n";
+  if (!ctx.quiet) ctx.out << Cp1252ToUtf8(s.State().DeviceSerial) << ": saved to " << file << "\n";
   return kExitOk;
 }
 
-int CmdApply(Context& ctx, const std::string& file, bool each) {
-  std::string text;
-  if (!ReadFile(file, text)) {
-    ctx.err << "zeltoctl: cannot read " << file << "\n";
-    return kExitFailure;
+bool LogReady(Context& ctx) {
+  if (ctx.log_path.empty()) return true;
+  const int fd = ::open(ctx.log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    ::close(fd);
+    return true;
   }
-  std::string error;
-  const auto profile = ProfileFromJson(text, error);
-  if (!profile) {
-    ctx.err << "zeltoctl: " << file << ": " << error << "\n";
-    return kExitUsage;
-  }
+  ctx.err << "zeltoctl: cannot open the log " << ctx.log_path << ": " << std::strerror(errno)
+          << "; nothing was sent to the sensor\n";
+  return false;
+}
+
+int CmdVerify(Context& ctx, const std::string& file) {
+  int code = kExitOk;
+  const auto profile = LoadProfile(ctx, file, code);
+  if (!profile) return code;
+  if (!LogReady(ctx)) return kExitFailure;
+  Session s(ctx.driver, ctx.loop, ctx.session);
+  if (code = OpenSensor(ctx, s); code != kExitOk) return code;
+  return Provision(ctx, s, profile->wire, Job::kVerify, true);
+}
+
+int CmdApply(Context& ctx, const std::string& file, bool each, int count) {
+  int code = kExitOk;
+  const auto profile = LoadProfile(ctx, file, code);
+  if (!profile) return code;
+  if (!LogReady(ctx)) return kExitFailure;
   Session s(ctx.driver, ctx.loop, ctx.session);
   if (!each) {
-    if (const int code = OpenSensor(ctx, s); code != kExitOk) return code;
-    return Provision(ctx, s, profile->wire, "apply", true, false);
+    if (code = OpenSensor(ctx, s); code != kExitOk) return code;
+    return Provision(ctx, s, profile->wire, Job::kApply, true);
   }
 
   Outcome o = s.Open();
@@ -372,55 +494,73 @@ int CmdApply(Context& ctx, const std::string& file, bool each) {
   std::string last_serial;
   bool last_failed = false;
   bool waiting_said = false;
-  int done = 0, verified = 0;
-  auto summary = [&] {
-    ctx.out << done << " sensor(s): " << verified << " verified, " << done - verified << " not\n";
+  // Each sensor's latest result, in the order they came: a retried sensor counts once.
+  std::vector<std::pair<std::string, int>> results;
+  auto batch_code = [&] {
+    for (const auto& r : results)
+      if (r.second != kExitOk) return r.second;
+    return static_cast<int>(kExitOk);
+  };
+  // The summary says what the exit code says.
+  auto summary = [&](int exit_code) {
+    const auto verified = std::count_if(results.begin(), results.end(),
+                                        [](const auto& r) { return r.second == kExitOk; });
+    ctx.out << results.size() << " sensor(s): " << verified << " verified, "
+            << results.size() - static_cast<std::size_t>(verified) << " not"
+            << (exit_code == kExitInterrupted ? "; interrupted" : "") << "\n";
+    return exit_code;
+  };
+  // Ctrl-C at an empty socket is how an open-ended batch is finished; any other signal, or
+  // Ctrl-C before --count sensors were done, interrupts it.
+  auto stopped_while_waiting = [&] {
+    const bool finished =
+        count == 0 && (ctx.stop == nullptr || ctx.stop->Signal() == kStopInterrupt);
+    return summary(finished ? batch_code() : static_cast<int>(kExitInterrupted));
   };
   for (;;) {
-    if (!waiting_said) {
-      ctx.out << "waiting for " << (done == 0 ? "a sensor" : "the next sensor")
-              << " (Ctrl-C to stop)\n";
+    if (count > 0 && results.size() >= static_cast<std::size_t>(count)) return summary(batch_code());
+    if (!waiting_said && !ctx.quiet) {
+      ctx.out << "waiting for " << (results.empty() ? "a sensor" : "the next sensor")
+              << (count > 0 ? "" : " (Ctrl-C to stop)") << "\n";
       ctx.out.flush();
-      waiting_said = true;
     }
+    waiting_said = true;
     o = s.IdentifyOnce(std::min(ctx.session.reply_timeout_ms, ctx.each_look_ms));
     if (o == Outcome::kLinkLost) {
       ctx.err << "zeltoctl: " << OutcomeText(o) << "\n";
-      summary();
-      return ExitFor(o);
+      summary(kExitSensor);
+      return kExitSensor;
     }
-    if (o == Outcome::kInterrupted || ctx.loop.Interrupted()) {
-      summary();
-      return kExitInterrupted;
-    }
+    if (o == Outcome::kInterrupted || ctx.loop.Interrupted()) return stopped_while_waiting();
     if (o == Outcome::kNoAnswer && last_failed) last_serial.clear();
     const std::string serial = s.State().DeviceSerial;
     if (o == Outcome::kOk && serial != last_serial) {
-      const int code = Provision(ctx, s, profile->wire, "apply", true, false);
-      ++done;
-      verified += code == kExitOk ? 1 : 0;
+      code = Provision(ctx, s, profile->wire, Job::kApply, true);
+      const auto known = std::find_if(results.begin(), results.end(),
+                                      [&](const auto& r) { return r.first == serial; });
+      if (known == results.end())
+        results.emplace_back(serial, code);
+      else
+        known->second = code;
       last_serial = serial;
       last_failed = code != kExitOk;
       waiting_said = false;
-      if (code == kExitInterrupted) {
-        summary();
-        return kExitInterrupted;
-      }
+      if (code == kExitInterrupted) return summary(kExitInterrupted);
       if (s.LinkLost()) {
-        summary();
+        summary(kExitSensor);
         return kExitSensor;
       }
       continue;
     }
     // Nothing new in the socket: look again a little later.
-    if (ctx.loop.RunUntil([] { return false; }, ctx.each_poll_ms) == Wait::kInterrupted) {
-      summary();
-      return kExitInterrupted;
-    }
+    if (ctx.loop.RunUntil([] { return false; }, ctx.each_poll_ms) == Wait::kInterrupted)
+      return stopped_while_waiting();
   }
 }
 
-int CmdMonitor(Context& ctx, bool csv, double seconds) {
+int CmdMonitor(Context& ctx, MonitorFormat format, double seconds) {
+  // The sensor reports ten times a second; this long without a report is no passing gap.
+  constexpr std::int64_t kSilenceMs = 1000;
   Session s(ctx.driver, ctx.loop, ctx.session);
   if (const int code = OpenSensor(ctx, s); code != kExitOk) return code;
   const std::int64_t start = ctx.loop.NowMs();
@@ -429,62 +569,75 @@ int CmdMonitor(Context& ctx, bool csv, double seconds) {
   int reports = 0, detections = 0;
   std::int64_t detected_ms = 0;
   bool was_detected = false;
-  std::int64_t previous_at = start;
-  if (csv) ctx.out << "time_s,level,detected\n";
+  bool output_closed = false;
+  const bool csv = format == MonitorFormat::kCsv;
+  if (csv) output_closed = !EmitLine(ctx, "time_s,level,detected\n");
   s.OnSignal([&](const SignalSample& sample) {
-    if (was_detected) detected_ms += sample.at_ms - previous_at;
+    // Detection time is counted between reports only: a sensor that goes quiet while
+    // detecting adds nothing.
+    if (was_detected && reports > 0) detected_ms += sample.at_ms - last_seen;
     if (sample.detected && !was_detected) ++detections;
     was_detected = sample.detected;
-    previous_at = sample.at_ms;
     last_seen = sample.at_ms;
     peak = std::max(peak, sample.level);
     ++reports;
-    char line[64];
+    if (output_closed) return;
+    char line[96];
     const double t = (sample.at_ms - start) / 1000.0;
     if (csv)
       std::snprintf(line, sizeof(line), "%.3f,%u,%d\n", t, sample.level, sample.detected ? 1 : 0);
+    else if (format == MonitorFormat::kJsonl)
+      std::snprintf(line, sizeof(line), "{\"time_s\":%.3f,\"level\":%u,\"detected\":%s}\n", t,
+                    sample.level, sample.detected ? "true" : "false");
     else
       std::snprintf(line, sizeof(line), "%9.3f s  level %5u  %s\n", t, sample.level,
                     sample.detected ? "DETECTED" : "-");
-    ctx.out << line;
+    output_closed = !EmitLine(ctx, line);
   });
-  Outcome o = s.SetReportMode(2);
+  Outcome o = output_closed ? Outcome::kInterrupted : s.SetReportMode(2);
   int code = kExitOk;
-  if (o != Outcome::kOk) {
+  if (output_closed) {
+    code = kExitOutputClosed;
+  } else if (o != Outcome::kOk) {
     ctx.err << "zeltoctl: starting report mode: " << OutcomeText(o) << "\n";
     code = ExitFor(o);
   } else {
     const std::int64_t end = seconds > 0 ? start + static_cast<std::int64_t>(seconds * 1000)
                                          : std::numeric_limits<std::int64_t>::max();
-    const std::int64_t timeout = ctx.session.reply_timeout_ms;
     bool silent = false;
     const Wait w = ctx.loop.RunUntil(
         [&] {
           const std::int64_t now = ctx.loop.NowMs();
-          silent = now - last_seen > timeout;
-          return s.LinkLost() || silent || now >= end;
+          silent = now - last_seen > kSilenceMs;
+          return s.LinkLost() || silent || output_closed || now >= end;
         },
         seconds > 0 ? end - start : std::numeric_limits<std::int64_t>::max() / 4);
-    if (w == Wait::kInterrupted) {
+    if (output_closed) {
+      code = kExitOutputClosed;
+    } else if (w == Wait::kInterrupted) {
       code = kExitInterrupted;
     } else if (s.LinkLost()) {
       ctx.err << "zeltoctl: " << OutcomeText(Outcome::kLinkLost) << "\n";
       code = kExitSensor;
     } else if (silent) {
-      ctx.err << "zeltoctl: the sensor stopped reporting (nothing for " << timeout << " ms)\n";
+      ctx.err << "zeltoctl: the sensor stopped reporting (nothing for " << kSilenceMs << " ms)\n";
+      // One attempt to stop it, not the full tries: it is most likely gone.
+      s.GiveUpOnSensor();
       code = kExitSensor;
     }
   }
   s.OnSignal(nullptr);
-  if (was_detected) detected_ms += ctx.loop.NowMs() - previous_at;
   s.Close();
   char line[160];
   std::snprintf(line, sizeof(line),
                 "walk test: %d reports in %.1f s, peak level %u, detected for %.1f s, %d "
                 "detection(s)\n",
-                reports, (ctx.loop.NowMs() - start) / 1000.0, peak, detected_ms / 1000.0,
-                detections);
-  (csv ? ctx.err : ctx.out) << line;
+                reports, (ctx.loop.NowMs() - start) / 1000.0, peak, detected_ms / 1000.0, detections);
+  // Not on a pipe whose reader is gone; with CSV or JSON lines on stdout, on stderr.
+  if (format != MonitorFormat::kText)
+    ctx.err << line;
+  else if (!output_closed)
+    EmitLine(ctx, line);
   return code;
 }
 

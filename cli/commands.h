@@ -14,6 +14,7 @@
 #include "cli/event_loop.h"
 #include "cli/records.h"
 #include "cli/session.h"
+#include "cli/stop.h"
 #include "core/ports/app_state.h"
 #include "core/ports/d2xx_port.h"
 
@@ -29,7 +30,8 @@ enum ExitCode : int {
   kExitSensor = 5,        // no answer, not a Duroz740, unplugged, values out of range
   kExitNotVerified = 6,   // a value was refused or read back different
   kExitUnsupported = 7,   // a parameter this firmware does not have (height)
-  kExitInterrupted = 130,
+  kExitInterrupted = 130,  // Ctrl-C; main turns it into 128 + the signal that came
+  kExitOutputClosed = 128 + kStopPipe,  // stdout's reader went away (`| head`)
 };
 
 struct Context {
@@ -49,21 +51,35 @@ struct Context {
   std::string log_path;
   LogFormat log_format = LogFormat::kCsv;
   std::function<std::string()> now_utc = UtcNow;
+  // Raised by a signal; a command raises it itself when stdout's reader is gone. Null: none.
+  StopRequest* stop = nullptr;
+  // -q: no progress or success lines, only errors and the data asked for.
+  bool quiet = false;
+  // --note KEY=VALUE, carried into every record.
+  std::vector<std::pair<std::string, std::string>> notes;
   // --each: time between looks at the socket while waiting for the next sensor, and the
   // longest wait for each look's answer (an empty socket answers nothing).
   int each_poll_ms = 250;
   int each_look_ms = 500;
 };
 
-int CmdList(Context& ctx);
-int CmdInfo(Context& ctx);
+int CmdList(Context& ctx, bool json = false);
+int CmdInfo(Context& ctx, bool json = false);
 int CmdGet(Context& ctx, bool json);
 // assignments: "name=value" texts.
 int CmdSet(Context& ctx, const std::vector<std::string>& assignments, bool verify);
 int CmdSave(Context& ctx, const std::string& file);
-int CmdApply(Context& ctx, const std::string& file, bool each);
+// each: every new sensor plugged in, until Ctrl-C or, with count > 0, count sensors.
+int CmdApply(Context& ctx, const std::string& file, bool each, int count = 0);
+// Compares the sensor with a profile without writing: 0 when it holds every value named.
+int CmdVerify(Context& ctx, const std::string& file);
+enum class MonitorFormat { kText, kCsv, kJsonl };
 // seconds <= 0: until interrupted.
-int CmdMonitor(Context& ctx, bool csv, double seconds);
+int CmdMonitor(Context& ctx, MonitorFormat format, double seconds);
+
+// Creates the log if it is missing and checks it can be appended to, before anything goes
+// to a sensor; false (the reason reported) when it cannot.
+bool LogReady(Context& ctx);
 
 // The exit code that goes with a session outcome.
 int ExitFor(Outcome outcome);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -61,6 +62,14 @@ std::vector<FtdiDevice> FindFtdiDevices(const fs::path& sysfs) {
 
 }  // namespace
 
+std::vector<fs::path> UdevRuleLocations() {
+  std::vector<fs::path> files;
+  for (const char* folder : {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d",
+                             "/lib/udev/rules.d", "/usr/local/lib/udev/rules.d"})
+    files.push_back(fs::path(folder) / kUdevRuleName);
+  return files;
+}
+
 DoctorEnvironment DoctorEnvironment::System() {
   DoctorEnvironment env;
   env.load_vendor = [] {
@@ -86,11 +95,16 @@ DoctorEnvironment DoctorEnvironment::System() {
   return env;
 }
 
-int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
+int RunDoctor(const DoctorEnvironment& env, std::ostream& out_stream, bool json) {
+  // The text goes here first; with `json` the same findings go out as one object instead.
+  std::ostringstream out;
+  nlohmann::ordered_json report;
+  report["problems"] = nlohmann::ordered_json::array();
   int problems = 0;
   auto problem = [&](const std::string& text) {
     ++problems;
     out << "  PROBLEM: " << text << "\n";
+    report["problems"].push_back(text);
   };
 
   out << "Driver libraries:\n";
@@ -102,26 +116,32 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
   const bool libftdi = env.start_libftdi && env.start_libftdi();
   out << "  libftdi1: " << (libftdi ? "starts" : "does not start (libusb unavailable)")
       << (libftdi && !vendor ? "; it is the driver in use" : "") << "\n";
+  report["vendor_library_loads"] = vendor;
+  if (!vendor) report["vendor_library_error"] = vendor_error;
+  report["libftdi_starts"] = libftdi;
   if (!vendor && !libftdi) problem("no USB driver can be used: install libftdi1 (libftdi1-2)");
 
   out << "udev rule:\n";
   bool rule = false;
+  report["udev_rule"] = nullptr;
   for (const fs::path& file : env.udev_rules) {
     std::error_code ec;
     if (fs::exists(file, ec)) {
       out << "  installed: " << file.string() << "\n";
+      report["udev_rule"] = file.string();
       rule = true;
       break;
     }
   }
   if (!rule)
-    problem(
-        "the udev rule 99-zeltoprog.rules is not installed, so only root may open the "
-        "adapter; install the package or copy data/99-zeltoprog.rules to "
-        "/etc/udev/rules.d/, then run `udevadm control --reload` and replug");
+    problem(std::string("the udev rule ") + kUdevRuleName +
+            " is not installed in any folder udev reads, so only root may open the adapter; "
+            "install the package (or `sudo cmake --install` with the prefix /usr/local), "
+            "then replug the adapter");
 
   out << "FTDI devices on the bus (sysfs):\n";
   const auto devices = FindFtdiDevices(env.sysfs_usb);
+  report["devices"] = nlohmann::ordered_json::array();
   if (devices.empty()) out << "  none: is the programmer plugged in? try another cable or port\n";
   for (const FtdiDevice& d : devices) {
     char node_name[16];
@@ -132,6 +152,12 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
     if (d.product != "ZeltoProg")
       out << "    not a ZeltoProg (its description is \"" << d.product << "\")\n";
     const bool may_open = env.can_open && env.can_open(node);
+    report["devices"].push_back({{"name", d.name},
+                                 {"product", d.product},
+                                 {"serial", d.serial},
+                                 {"node", node.string()},
+                                 {"can_open", may_open},
+                                 {"kernel_driver", d.kernel_driver}});
     out << "    this user " << (may_open ? "can" : "cannot") << " open it\n";
     if (!may_open)
       problem(d.name + ": no permission on " + node.string() +
@@ -149,6 +175,8 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
 
   out << "What the driver shows:\n";
   const int programmers = env.list_bus ? env.list_bus(out) : -1;
+  report["programmers"] =
+      programmers < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(programmers);
   if (programmers < 0)
     problem("the driver cannot list the USB devices");
   else if (programmers == 0 && !devices.empty())
@@ -160,6 +188,11 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out) {
 
   out << (problems == 0 ? "No problem found.\n"
                         : std::to_string(problems) + " problem(s) found.\n");
+  if (json)
+    out_stream << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+               << "\n";
+  else
+    out_stream << out.str();
   return problems == 0 ? kExitOk : kExitAdapter;
 }
 

@@ -12,12 +12,14 @@
 
 namespace zelto::cli {
 
+// The rule the package installs, and every folder udev reads rules from.
+inline constexpr char kUdevRuleName[] = "60-zeltoprog.rules";
+std::vector<std::filesystem::path> UdevRuleLocations();
+
 struct DoctorEnvironment {
   std::filesystem::path sysfs_usb = "/sys/bus/usb/devices";
   std::filesystem::path dev_usb = "/dev/bus/usb";
-  std::vector<std::filesystem::path> udev_rules{"/etc/udev/rules.d/99-zeltoprog.rules",
-                                                "/lib/udev/rules.d/99-zeltoprog.rules",
-                                                "/usr/lib/udev/rules.d/99-zeltoprog.rules"};
+  std::vector<std::filesystem::path> udev_rules = UdevRuleLocations();
   // Empty when the vendor library loads, else why not.
   std::function<std::string()> load_vendor;
   // Whether libftdi1 (and libusb under it) starts.
@@ -31,7 +33,8 @@ struct DoctorEnvironment {
   static DoctorEnvironment System();
 };
 
-// Prints the findings; returns 0 when nothing is in the way, 3 when something is.
-int RunDoctor(const DoctorEnvironment& env, std::ostream& out);
+// Prints the findings (as a JSON object with `json`); returns 0 when nothing is in the way,
+// 3 when something is.
+int RunDoctor(const DoctorEnvironment& env, std::ostream& out, bool json = false);
 
 }  // namespace zelto::cli

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -75,8 +77,48 @@ std::string ProfileToJson(const Profile& profile) {
 }
 
 std::optional<Profile> ProfileFromJson(const std::string& text, std::string& error) {
-  const ordered_json j = ordered_json::parse(text, nullptr, false);
-  if (j.is_discarded() || !j.is_object()) {
+  // Keys seen in each open object, to refuse one given twice (the parser would keep the
+  // last silently, and a hand-edited profile would apply a value its author did not see).
+  std::vector<std::vector<std::string>> open_objects;
+  std::string duplicate;
+  const ordered_json::parser_callback_t check =
+      [&](int, ordered_json::parse_event_t event, ordered_json& parsed) {
+        using E = ordered_json::parse_event_t;
+        if (event == E::object_start) open_objects.emplace_back();
+        if (event == E::object_end && !open_objects.empty()) open_objects.pop_back();
+        if (event == E::key && !open_objects.empty() && duplicate.empty()) {
+          const std::string key = parsed.get<std::string>();
+          auto& keys = open_objects.back();
+          if (std::find(keys.begin(), keys.end(), key) != keys.end()) duplicate = key;
+          keys.push_back(key);
+        }
+        return true;
+      };
+  ordered_json j;
+  try {
+    j = ordered_json::parse(text, check);
+  } catch (const ordered_json::parse_error& e) {
+    // The byte where the parser stopped, as the line and column an editor shows.
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i + 1 < e.byte && i < text.size(); ++i) {
+      if (text[i] == '\n') {
+        ++line;
+        column = 1;
+      } else {
+        ++column;
+      }
+    }
+    std::string what = e.what();
+    if (const auto colon = what.rfind(": "); colon != std::string::npos) what.erase(0, colon + 2);
+    error = "not valid JSON at line " + std::to_string(line) + ", column " +
+            std::to_string(column) + ": " + what;
+    return std::nullopt;
+  }
+  if (!duplicate.empty()) {
+    error = "the key \"" + duplicate + "\" is given twice";
+    return std::nullopt;
+  }
+  if (!j.is_object()) {
     error = "not a JSON object";
     return std::nullopt;
   }
@@ -98,6 +140,10 @@ std::optional<Profile> ProfileFromJson(const std::string& text, std::string& err
   const auto params = j.find("parameters");
   if (params == j.end() || !params->is_object()) {
     error = "no \"parameters\" object";
+    return std::nullopt;
+  }
+  if (params->empty()) {
+    error = "\"parameters\" names no parameter";
     return std::nullopt;
   }
   Profile profile;
@@ -134,15 +180,24 @@ std::string FormatRecord(const CommissionRecord& r, LogFormat format, bool heade
     j["after"] = ParamsJson(r.after, height);
     j["verified"] = r.verified;
     j["result"] = r.result;
+    if (!r.skipped.empty()) j["skipped"] = r.skipped;
+    if (!r.notes.empty()) {
+      ordered_json notes = ordered_json::object();
+      for (const auto& [key, value] : r.notes) notes[key] = value;
+      j["notes"] = notes;
+    }
     // A serial with bytes that are not text still gives valid JSON.
     return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace) + "\n";
   }
   std::string out;
-  if (header) out = "time,command,adapter,serial,hw,fw,before,after,verified,result\n";
+  if (header) out = "time,command,adapter,serial,hw,fw,before,after,verified,result,skipped,notes\n";
+  std::string notes;
+  for (const auto& [key, value] : r.notes) notes += (notes.empty() ? "" : " ") + key + "=" + value;
   out += CsvField(r.time_utc) + "," + CsvField(r.command) + "," + CsvField(adapter) + "," +
          CsvField(serial) + "," + FormatVersion(r.hw) + "," + FormatVersion(r.fw) + "," +
          CsvField(ParamsCsv(r.before, height)) + "," + CsvField(ParamsCsv(r.after, height)) + "," +
-         (r.verified ? "yes" : "no") + "," + CsvField(r.result) + "\n";
+         (r.verified ? "yes" : "no") + "," + CsvField(r.result) + "," + CsvField(r.skipped) + "," +
+         CsvField(notes) + "\n";
   return out;
 }
 
@@ -168,12 +223,16 @@ bool AppendRecord(const std::string& path, const CommissionRecord& record, LogFo
 }
 
 std::string UtcNow() {
-  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
   std::tm tm{};
   gmtime_r(&t, &tm);
   char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", &tm);
+  char with_ms[40];
+  std::snprintf(with_ms, sizeof(with_ms), "%s.%03dZ", text, static_cast<int>(ms.count()));
+  return with_ms;
 }
 
 }  // namespace zelto::cli

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/protocol/radar_params.h"
 
@@ -22,13 +24,15 @@ struct Profile {
 
 // The profile's JSON text (two-space indent, numbers in their plain form).
 std::string ProfileToJson(const Profile& profile);
-// Parses and checks a profile; on failure returns nothing and says why in `error`.
+// Parses and checks a profile; on failure returns nothing and says why in `error` (for text
+// that is not JSON, with the line and column). A key given twice and a profile that names
+// no parameter are refused.
 std::optional<Profile> ProfileFromJson(const std::string& text, std::string& error);
 
 // One commissioning record.
 struct CommissionRecord {
-  std::string time_utc;  // ISO 8601, e.g. 2026-12-09T01:02:03Z
-  std::string command;   // "set" or "apply"
+  std::string time_utc;  // ISO 8601 with milliseconds, e.g. 2026-12-09T01:02:03.045Z
+  std::string command;   // "set", "apply" or "verify"
   std::string adapter;   // the programmer's serial number
   std::string serial;    // the sensor's, 8-bit as received
   std::int32_t hw = 0;
@@ -36,7 +40,9 @@ struct CommissionRecord {
   std::optional<RadarParams> before;
   std::optional<RadarParams> after;
   bool verified = false;
-  std::string result;  // "verified", or why not
+  std::string result;   // "verified", "unchanged", "matches", or why not
+  std::string skipped;  // a profile's parameter this sensor does not have ("height")
+  std::vector<std::pair<std::string, std::string>> notes;  // --note KEY=VALUE
 };
 
 enum class LogFormat { kCsv, kJsonl };
@@ -54,7 +60,7 @@ bool AppendRecord(const std::string& path, const CommissionRecord& record, LogFo
 // "sensitivity=5 relay=1.5 ..." (height only when the sensor has it).
 std::string ParamsText(const RadarParams& params, bool has_height);
 
-// Now as ISO 8601 UTC.
+// Now as ISO 8601 UTC, to the millisecond.
 std::string UtcNow();
 
 }  // namespace zelto::cli

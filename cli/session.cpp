@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/session.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/protocol/programmer_messages.h"
@@ -206,23 +207,35 @@ Outcome Session::WriteParams(const RadarParams& params) {
 }
 
 Outcome Session::SetReportMode(std::uint8_t mode) {
+  return SendReportMode(mode, options_.tries, options_.reply_timeout_ms);
+}
+
+Outcome Session::SendReportMode(std::uint8_t mode, int tries, int timeout_ms) {
   // Counted as on before the request goes out: a lost acknowledgement must not leave the
   // sensor streaming after we are gone.
   if (mode != 0) report_mode_on_ = true;
   mode_acked_ = false;
   const Outcome o = Exchange(
-      ReportModeRequest, &mode, 1, [this] { return mode_acked_; }, options_.tries,
-      options_.reply_timeout_ms, mode != 0);
+      ReportModeRequest, &mode, 1, [this] { return mode_acked_; }, tries, timeout_ms, mode != 0);
   if (mode == 0 && o == Outcome::kOk) report_mode_on_ = false;
   return o;
 }
 
 void Session::Close() {
   if (!opened_) return;
-  if (report_mode_on_ && !link_lost_) SetReportMode(0);
+  // A sensor gone silent gets one request with a short wait: the command ends within
+  // seconds, and a sensor that was only slow is still told to stop.
+  if (report_mode_on_ && !link_lost_) {
+    if (sensor_gone_)
+      SendReportMode(0, 1, std::min(options_.reply_timeout_ms, 1000));
+    else
+      SetReportMode(0);
+  }
   report_mode_on_ = false;
   poll_timer_->SetEnabled(false);
-  link_.UsbClose();
+  // An unplug has closed the handle already; a second close would hand the driver a handle
+  // it may have given to someone else.
+  if (state_.LinkOpen) link_.UsbClose();
   opened_ = false;
 }
 

@@ -65,8 +65,11 @@ class Session final : private FrameDispatch {
   Outcome WriteParams(const RadarParams& params);
   Outcome SetReportMode(std::uint8_t mode);
   // Sends mode 0 if report mode is on, waiting for the acknowledgement even when
-  // interrupted; closes the link.
+  // interrupted; closes the link (a handle the link already closed is not closed again).
   void Close();
+  // The sensor stopped answering: Close makes one short attempt to stop its reports instead
+  // of the full tries.
+  void GiveUpOnSensor() { sensor_gone_ = true; }
 
   // Called for each signal report while report mode is on.
   void OnSignal(std::function<void(const SignalSample&)> sink) { on_signal_ = std::move(sink); }
@@ -89,6 +92,7 @@ class Session final : private FrameDispatch {
   Outcome Exchange(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
                    const std::function<bool()>& answered, int tries, int timeout_ms,
                    bool interruptible = true);
+  Outcome SendReportMode(std::uint8_t mode, int tries, int timeout_ms);
   void NoteAdapter();
 
   D2xxPort& driver_;
@@ -105,6 +109,7 @@ class Session final : private FrameDispatch {
   bool write_acked_ = false;
   bool mode_acked_ = false;
   bool report_mode_on_ = false;
+  bool sensor_gone_ = false;
   ParamsDecode last_reply_;
   std::function<void(const SignalSample&)> on_signal_;
   std::string adapter_serial_;

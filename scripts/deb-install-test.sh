@@ -11,8 +11,13 @@
 #
 # ZELTO_DEB_TEST_SHOTS=DIR keeps the screenshots it compares (menu bars, whole windows).
 #
+# Before installing, lintian must find no error and no warning in the .deb. Installed,
+# `zeltoctl doctor` must find nothing in the way (the udev rule is in place), no program may
+# print anything on standard error at a normal start, and bash must find zeltoctl's completion.
+#
 # Needs root (dpkg -i, useradd), Xvfb, xdotool, ImageMagick, dpkg-dev, help2man,
-# desktop-file-utils and appstream (scripts/install-deps.sh installs them).
+# desktop-file-utils, appstream, lintian and bash-completion (scripts/install-deps.sh installs
+# them).
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -42,8 +47,14 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== .deb: build ==" >&2
+# Built as Debian builds its packages: the hardening flags come from dpkg-buildflags.
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+cppflags="$(flags CPPFLAGS)"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELTO_WERROR=ON \
-  -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+  -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+  "-DCMAKE_C_FLAGS=$(flags CFLAGS) $cppflags" "-DCMAKE_CXX_FLAGS=$(flags CXXFLAGS) $cppflags" \
+  "-DCMAKE_EXE_LINKER_FLAGS=$(flags LDFLAGS)" "-DCMAKE_SHARED_LINKER_FLAGS=$(flags LDFLAGS)" \
+  >/dev/null
 cmake --build "$build" >/dev/null
 rm -f "$build"/zeltosoft_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
@@ -54,11 +65,14 @@ echo "== .deb: contents ==" >&2
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/files"
 libdir="$(dirname "$(grep -m1 '/zeltosoft/zeltosoft$' "$work/files")")"
 for wanted in /usr/bin/zeltosoft /usr/bin/zeltosoft-demo "$libdir/zeltosoft" \
-  "$libdir/zeltosoft-demo" "$libdir/StringTable.txt" /usr/share/applications/zeltosoft.desktop \
+  "$libdir/zeltosoft-demo" "$libdir/StringTable.txt" /usr/share/zeltosoft/StringTable.txt \
+  /usr/share/applications/org.zeltosoft.ZeltoSoft.desktop \
+  /usr/share/applications/org.zeltosoft.ZeltoSoft.Demo.desktop \
   /usr/share/metainfo/org.zeltosoft.ZeltoSoft.metainfo.xml \
   /usr/share/man/man1/zeltosoft.1.gz /usr/share/man/man1/zeltosoft-demo.1.gz \
-  /usr/bin/zeltoctl /usr/share/man/man1/zeltoctl.1.gz \
-  /usr/share/doc/zeltosoft/copyright /usr/share/icons/hicolor/scalable/apps/zeltosoft.svg; do
+  /usr/bin/zeltoctl /usr/share/man/man1/zeltoctl.1.gz /usr/share/bash-completion/completions/zeltoctl \
+  /usr/share/doc/zeltosoft/copyright /usr/share/doc/zeltosoft/changelog.gz \
+  /usr/share/icons/hicolor/scalable/apps/zeltosoft.svg; do
   grep -qx "$wanted" "$work/files" || { echo "missing from the package: $wanted" >&2; exit 1; }
 done
 grep -q '/rules.d/60-zeltoprog.rules$' "$work/files" || { echo "no udev rule packed" >&2; exit 1; }
@@ -67,6 +81,9 @@ for size in 16 32 48 128; do
     { echo "no ${size}px icon packed" >&2; exit 1; }
 done
 dpkg-deb -f "$deb" Version Depends >&2
+# As the archive would review it: no error, no warning (informational tags are shown).
+echo "== .deb: lintian ==" >&2
+lintian --fail-on error,warning --info "$deb" >&2 || { echo "lintian found errors or warnings" >&2; exit 1; }
 # No maintainer script: nothing may need a running udev at install time.
 dpkg-deb -e "$deb" "$work/control"
 for script in preinst postinst prerm postrm; do
@@ -75,7 +92,8 @@ done
 
 echo "== .deb: install ==" >&2
 dpkg -i "$deb" >/dev/null
-desktop-file-validate /usr/share/applications/zeltosoft.desktop
+desktop-file-validate /usr/share/applications/org.zeltosoft.ZeltoSoft.desktop \
+  /usr/share/applications/org.zeltosoft.ZeltoSoft.Demo.desktop
 appstreamcli validate --no-net /usr/share/metainfo/org.zeltosoft.ZeltoSoft.metainfo.xml >/dev/null
 before="$(find "$libdir" -type f | sort)"
 
@@ -89,16 +107,31 @@ as_user() {
     XDG_RUNTIME_DIR="$runtime" LANG=C.UTF-8 "$@"
 }
 
-# Answers without any display.
-as_user zeltosoft --version | grep -q '^zeltosoft [0-9]' || { echo "--version failed" >&2; exit 1; }
-as_user zeltosoft --help | grep -q '^Usage: zeltosoft' || { echo "--help failed" >&2; exit 1; }
+# Runs an installed program as the user; it must succeed and print nothing on stderr.
+quiet_run() {
+  local out="$work/run.out" err="$work/run.err" rc=0
+  as_user "$@" >"$out" 2>"$err" || rc=$?
+  [[ $rc -eq 0 ]] || { echo "'$*' ended with $rc:" >&2; cat "$out" "$err" >&2; exit 1; }
+  [[ ! -s "$err" ]] || { echo "'$*' printed on stderr:" >&2; cat "$err" >&2; exit 1; }
+  cat "$out"
+}
+# Answers without any display; all three print the package's version.
+version="$(dpkg-deb -f "$deb" Version)"
+for program in zeltosoft zeltosoft-demo zeltoctl; do
+  [[ "$(quiet_run "$program" --version | head -n1)" == "$program $version" ]] ||
+    { echo "$program --version does not print $version" >&2; exit 1; }
+done
+quiet_run zeltosoft --help | grep -q '^Usage: zeltosoft' || { echo "--help failed" >&2; exit 1; }
 # The command-line companion, installed beside it, on the simulated bench: the parameters
-# with the words of the installed string table.
-as_user zeltoctl --version | grep -q '^zeltoctl [0-9]' || { echo "zeltoctl --version failed" >&2; exit 1; }
-as_user zeltoctl --sim --sim-params 7,3,2,1,1,2 get >"$work/zeltoctl.out" ||
-  { echo "zeltoctl --sim get failed" >&2; exit 1; }
+# with the words of the installed string table, found without a word on stderr.
+quiet_run zeltoctl --sim --sim-params 7,3,2,1,1,2 get >"$work/zeltoctl.out"
 grep -qx 'sensitivity=7' "$work/zeltoctl.out" && grep -q '^speed=2 .*[A-Za-z]' "$work/zeltoctl.out" ||
   { echo "zeltoctl --sim get printed:" >&2; cat "$work/zeltoctl.out" >&2; exit 1; }
+# With the package's rule in place nothing stands in the way (there is no adapter here).
+quiet_run zeltoctl doctor >&2
+# bash finds the completion where bash-completion loads it from.
+as_user bash -ic '__load_completion zeltoctl; complete -p zeltoctl' 2>/dev/null | grep -q _zeltoctl ||
+  { echo "bash has no completion for zeltoctl" >&2; exit 1; }
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 2>/dev/null &

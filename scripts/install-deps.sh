@@ -18,7 +18,7 @@ test_packages=(
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   libgtest-dev libgmock-dev libbenchmark-dev
   xdotool imagemagick valgrind time
-  help2man dpkg-dev desktop-file-utils appstream
+  help2man dpkg-dev desktop-file-utils appstream lintian bash-completion
 )
 packages=("${demo_packages[@]}")
 [[ "${1:-}" == demo ]] || packages+=("${test_packages[@]}")

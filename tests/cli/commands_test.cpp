@@ -12,6 +12,7 @@
 
 #include "core/protocol/programmer_messages.h"
 #include "sim/duroz740.h"
+#include "sim/other_device.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/temp_folder.h"
@@ -86,6 +87,7 @@ class Commands : public ::testing::Test {
   std::ostringstream out_, err_;
   Context ctx_{bus_, "simulated bench", loop_, out_, err_};
   std::unique_ptr<Timer> watch_;
+  std::unique_ptr<Timer> watch_later_;
 };
 
 TEST_F(Commands, GetShowsTheSixValuesWithWordsAndHeight) {
@@ -145,7 +147,7 @@ TEST_F(Commands, SetWritesBackUnnamedFieldsAsReadAndVerifies) {
   EXPECT_EQ(lines[1],
             "2026-12-09T01:00:00Z,set,ZP100000,ZS74000001,102,200,"
             "sensitivity=4 relay=3 speed=2 filter=60 traffic=1 height=3.5,"
-            "sensitivity=8 relay=0.5 speed=2 filter=60 traffic=1 height=3.5,yes,verified");
+            "sensitivity=8 relay=0.5 speed=2 filter=60 traffic=1 height=3.5,yes,verified,,");
 }
 
 TEST_F(Commands, RefusedValueIsNotVerifiedAndHasItsOwnExitCode) {
@@ -183,12 +185,15 @@ TEST_F(Commands, HeightOnFirmwareWithoutItIsAnErrorForSetAndSkippedByApply) {
   EXPECT_EQ(s.ParamValue(0), 5);
 
   err_.str("");
+  LogTo(LogFormat::kJsonl);
   const auto profile =
       WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 2, "height": 2.9}})");
   EXPECT_EQ(CmdApply(ctx_, profile, false), kExitOk) << err_.str();
   EXPECT_NE(err_.str().find("warning"), std::string::npos);
   EXPECT_EQ(LastWrite().size(), 5u);
   EXPECT_EQ(s.ParamValue(0), 2);
+  // The record says the height was left out, not only the terminal.
+  EXPECT_EQ(json::parse(LogLines().at(0))["skipped"], "height");
 }
 
 TEST_F(Commands, BadArgumentsNeverReachTheBus) {
@@ -263,6 +268,8 @@ TEST_F(Commands, UnplugMidSetEndsWithAClearError) {
   EXPECT_EQ(LogLines().size(), 2u);
   EXPECT_NE(LogLines()[1].find(",no,"), std::string::npos);
   EXPECT_LT(clock_.NowMs(), 1000);  // noticed at the next poll, not after the timeouts
+  // The link closed the handle when the unplug showed; the session does not close it again.
+  EXPECT_EQ(bus_.CallCount(sim::Call::kClose), 1u);
 }
 
 TEST_F(Commands, CtrlCMidApplyLogsInterruptedAndExits130) {
@@ -308,6 +315,9 @@ TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
       sensors.push_back(&adapter_->Attach<sim::Duroz740>(step.serial, 0x0102, step.fw));
     });
   }
+  // The first sensor misses one look while it stays in the socket: it is not written again.
+  at(1500, [&] { sensors[0]->SetSilent(true); });
+  at(2300, [&] { sensors[0]->SetSilent(false); });
   at(8000, [&] { unplugged.push_back(adapter_->Detach()); });
   at(9500, [&] { interrupt_ = true; });
 
@@ -315,7 +325,8 @@ TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
       R"({"zeltoctl_profile": 1, "device": "Duroz740",
           "parameters": {"sensitivity": 8, "relay": 2.5, "speed": 0, "filter": 50,
                          "traffic": 1, "height": 2.3}})");
-  EXPECT_EQ(CmdApply(ctx_, profile, true), kExitInterrupted);
+  // Ctrl-C at an empty socket finishes an open-ended batch: the exit code is the batch's.
+  EXPECT_EQ(CmdApply(ctx_, profile, true), kExitOk);
   ASSERT_EQ(sensors.size(), 3u);
   for (sim::Duroz740* s : sensors) {
     EXPECT_EQ(s->ParamValue(0), 8);
@@ -333,6 +344,12 @@ TEST_F(Commands, ApplyEachGoesThroughARowOfSensorsUntilCtrlC) {
     EXPECT_EQ(r["verified"], true);
   }
   EXPECT_FALSE(json::parse(lines[1])["after"].contains("height"));
+  // At an empty socket it looks every 250 ms after each look's 500 ms wait.
+  std::vector<std::int64_t> looks;
+  for (const auto& f : adapter_->HostFrames())
+    if (f.frame.code == IdentificationRequest && f.at_ms >= 8000) looks.push_back(f.at_ms);
+  ASSERT_EQ(looks.size(), 2u);
+  EXPECT_EQ(looks[1] - looks[0], 750);
   EXPECT_NE(out_.str().find("3 sensor(s): 3 verified, 0 not"), std::string::npos) << out_.str();
 }
 
@@ -351,22 +368,37 @@ TEST_F(Commands, ApplyEachRetriesASensorPulledTooEarlyOnlyWhenPluggedAgain) {
   });
   replug->SetEnabled(true);
   const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"speed": 2}})");
-  EXPECT_EQ(CmdApply(ctx_, profile, true), kExitInterrupted);
+  EXPECT_EQ(CmdApply(ctx_, profile, true), kExitOk);
   const auto lines = LogLines();
   ASSERT_EQ(lines.size(), 2u) << out_.str() << err_.str();
   EXPECT_EQ(json::parse(lines[0])["verified"], false);
   EXPECT_EQ(json::parse(lines[1])["verified"], true);
   EXPECT_EQ(s.ParamValue(sim::Duroz740::kSpeed), 2);
   EXPECT_EQ(s.counters().writes, 1u);  // the first write never reached it
-  EXPECT_NE(out_.str().find("2 sensor(s): 1 verified, 1 not"), std::string::npos);
+  // One sensor, verified at its second plugging.
+  EXPECT_NE(out_.str().find("1 sensor(s): 1 verified, 0 not\n"), std::string::npos) << out_.str();
 }
 
-TEST_F(Commands, ALogThatCannotBeWrittenFailsAnOtherwiseGoodSet) {
+TEST_F(Commands, NothingReachesTheSensorWithoutALogToRecordIt) {
   sim::Duroz740& s = Sensor();
   ctx_.log_path = (folder_.path() / "missing-folder" / "log").string();
-  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=2"}, true), kExitFailure);
-  EXPECT_EQ(s.ParamValue(0), 2);
-  EXPECT_NE(err_.str().find("cannot write the log"), std::string::npos);
+  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"speed": 0}})");
+  const std::vector<std::function<int()>> commands = {
+      [&] { return CmdSet(ctx_, {"sensitivity=2"}, true); },
+      [&] { return CmdApply(ctx_, profile, false); },
+      [&] { return CmdApply(ctx_, profile, true); },
+      [&] { return CmdVerify(ctx_, profile); }};
+  for (const auto& command : commands) {
+    err_.str("");
+    EXPECT_EQ(command(), kExitFailure);
+    EXPECT_NE(err_.str().find("cannot open the log"), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(adapter_->Opens(), 0u);
+  EXPECT_EQ(s.ParamValue(0), 5);
+  // A log that can be written is created before the sensor is touched.
+  LogTo(LogFormat::kCsv);
+  EXPECT_EQ(CmdSet(ctx_, {"sensitivity=2"}, true), kExitOk);
+  EXPECT_EQ(LogLines().size(), 2u);
 }
 
 TEST_F(Commands, SaveThenApplyCopiesOneSensorToAnother) {
@@ -393,7 +425,7 @@ TEST_F(Commands, MonitorStreamsThenSetsReportModeBackToZero) {
   sim::Duroz740& s = Sensor();
   When([&] { return s.ReportMode() == 2 && clock_.NowMs() > 1000; },
        [&] { s.WalkPast(9000, 1500); });
-  EXPECT_EQ(CmdMonitor(ctx_, true, 5.0), kExitOk) << err_.str();
+  EXPECT_EQ(CmdMonitor(ctx_, MonitorFormat::kCsv, 5.0), kExitOk) << err_.str();
   EXPECT_EQ(s.ReportMode(), 0);
   std::istringstream rows(out_.str());
   std::string line;
@@ -414,17 +446,249 @@ TEST_F(Commands, MonitorStreamsThenSetsReportModeBackToZero) {
 TEST_F(Commands, MonitorRestoresModeZeroOnCtrlCAndStopsOnSilence) {
   sim::Duroz740& s = Sensor();
   When([&] { return clock_.NowMs() >= 1500; }, [&] { interrupt_ = true; });
-  EXPECT_EQ(CmdMonitor(ctx_, false, 0), kExitInterrupted);
+  EXPECT_EQ(CmdMonitor(ctx_, MonitorFormat::kText, 0), kExitInterrupted);
   EXPECT_EQ(s.ReportMode(), 0);
   EXPECT_NE(out_.str().find("walk test:"), std::string::npos);
 
   interrupt_ = false;
   err_.str("");
-  When([&] { return clock_.NowMs() >= 3000; }, [&] { s.SetSilent(true); });
-  EXPECT_EQ(CmdMonitor(ctx_, false, 0), kExitSensor);
+  out_.str("");
+  const std::size_t mode_requests = Count(ReportModeRequest);
+  // Silent in the middle of a detection: the silence is not counted as detected.
+  const std::int64_t t0 = clock_.NowMs();
+  When([&] { return clock_.NowMs() >= t0 + 2000; }, [&] { s.WalkPast(9000, 60000); });
+  watch_later_ = clock_.CreateTimer();
+  watch_later_->SetInterval(3000);
+  watch_later_->SetOnTick([&] {
+    watch_later_->SetEnabled(false);
+    s.SetSilent(true);
+  });
+  watch_later_->SetEnabled(true);
+  EXPECT_EQ(CmdMonitor(ctx_, MonitorFormat::kText, 0), kExitSensor);
   EXPECT_NE(err_.str().find("stopped reporting"), std::string::npos);
-  EXPECT_LT(clock_.NowMs(), 3000 + 2000 + 3 * 2000 + 500);
+  // Within 3 s of the first missed report, with one request to stop (mode 2, then mode 0).
+  EXPECT_LE(clock_.NowMs() - t0 - 3000, 100 + 3000);
+  EXPECT_EQ(Count(ReportModeRequest) - mode_requests, 2u);
+  double detected = -1;
+  const auto at = out_.str().find("detected for ");
+  ASSERT_NE(at, std::string::npos) << out_.str();
+  detected = std::stod(out_.str().substr(at + 13));
+  EXPECT_LE(detected, 1.1) << out_.str();
 }
+
+TEST_F(Commands, VerifyAndUnchangedReadButNeverWrite) {
+  sim::Duroz740& s = Sensor();
+  LogTo(LogFormat::kJsonl);
+  ctx_.notes = {{"site", "Hall 3"}};
+  struct Row {
+    std::function<int()> run;
+    int code;
+    const char* result;
+  };
+  const auto same = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 5}})");
+  const std::vector<Row> rows = {
+      {[&] { return CmdVerify(ctx_, same); }, kExitOk, "matches"},
+      {[&] { return CmdSet(ctx_, {"sensitivity=5", "speed=1"}, true); }, kExitOk, "unchanged"},
+      {[&] { return CmdApply(ctx_, same, false); }, kExitOk, "unchanged"},
+      {[&] { return CmdVerify(ctx_, WriteProfile(R"({"zeltoctl_profile": 1,
+                                                  "parameters": {"speed": 2, "relay": 1}})")); },
+       kExitNotVerified, "differs: speed: profile 2, sensor has 1"},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].run(), rows[i].code) << i << err_.str();
+    const json r = json::parse(LogLines().at(i));
+    EXPECT_EQ(r["result"], rows[i].result) << i;
+    EXPECT_EQ(r["verified"], rows[i].code == kExitOk) << i;
+    EXPECT_EQ(r["after"], r["before"]) << i;
+    EXPECT_EQ(r["notes"]["site"], "Hall 3");
+  }
+  EXPECT_EQ(Count(WriteParamsRequest), 0);
+  EXPECT_EQ(s.counters().writes, 0u);
+}
+
+TEST_F(Commands, GetJsonIsAProfileForApply) {
+  sim::Duroz740& a = Sensor(0x0200, "ZS74000031");
+  for (int i = 0; i < 6; ++i) a.SetParam(i, std::array<std::uint8_t, 6>{3, 8, 0, 1, 1, 0}[i]);
+  ASSERT_EQ(CmdGet(ctx_, true), kExitOk);
+  const auto path = WriteProfile(out_.str());
+  const std::unique_ptr<sim::Device> first = adapter_->Detach();
+  sim::Duroz740& b = Sensor(0x0200, "ZS74000032");
+  EXPECT_EQ(CmdApply(ctx_, path, false), kExitOk) << err_.str();
+  EXPECT_EQ(b.Params(), a.Params());
+}
+
+TEST_F(Commands, ApplyEachCountEndsTheBatchWithAnHonestExitCode) {
+  LogTo(LogFormat::kJsonl);
+  adapter_ = &bus_.Plug();
+  std::vector<std::unique_ptr<sim::Device>> pulled;
+  int plugged = 0;
+  // A new sensor every 2 s; the second refuses the profile's sensitivity.
+  watch_later_ = clock_.CreateTimer();
+  watch_later_->SetInterval(2000);
+  watch_later_->SetOnTick([&] {
+    pulled.push_back(adapter_->Detach());
+    const std::string serial = "ZS7400004" + std::to_string(++plugged);
+    auto& s = adapter_->Attach<sim::Duroz740>(serial, 0x0102, 0x0200);
+    if (plugged == 2) s.RefuseValue(sim::Duroz740::kSensitivity, 8);
+  });
+  watch_later_->SetEnabled(true);
+  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 8}})");
+  EXPECT_EQ(CmdApply(ctx_, profile, true, 3), kExitNotVerified);
+  EXPECT_EQ(plugged, 3);
+  EXPECT_EQ(LogLines().size(), 3u);
+  EXPECT_NE(out_.str().find("3 sensor(s): 2 verified, 1 not\n"), std::string::npos) << out_.str();
+
+  // Interrupted before the count is reached: 130, and the summary says so.
+  out_.str("");
+  When([&] { return clock_.NowMs() >= 9000; }, [&] { interrupt_ = true; });
+  EXPECT_EQ(CmdApply(ctx_, profile, true, 5), kExitInterrupted);
+  EXPECT_NE(out_.str().find("; interrupted\n"), std::string::npos) << out_.str();
+}
+
+// A stream whose reader goes away after `lines` lines, as `zeltoctl monitor | head` does.
+class ClosingBuf : public std::stringbuf {
+ public:
+  explicit ClosingBuf(int lines) : lines_(lines) {}
+  int sync() override { return --lines_ >= 0 ? 0 : -1; }
+
+ private:
+  int lines_;
+};
+
+TEST_F(Commands, MonitorLinesGoOutOneByOneAndAClosedOutputEndsIt) {
+  sim::Duroz740& s = Sensor();
+  for (const MonitorFormat format : {MonitorFormat::kText, MonitorFormat::kJsonl}) {
+    ClosingBuf buf(2);
+    std::ostream closing(&buf);
+    StopRequest stop;
+    Context ctx{bus_, "simulated bench", loop_, closing, err_};
+    ctx.stop = &stop;
+    EXPECT_EQ(CmdMonitor(ctx, format, 0), kExitOutputClosed);
+    EXPECT_EQ(stop.ExitCode(0), 141);
+    EXPECT_EQ(s.ReportMode(), 0);
+    EXPECT_FALSE(adapter_->IsOpen());
+    EXPECT_LT(clock_.NowMs(), 60000);
+    // Each line was flushed as it was written: two went out before the reader left.
+    std::istringstream lines(buf.str());
+    std::string first;
+    std::getline(lines, first);
+    if (format == MonitorFormat::kJsonl)
+      EXPECT_TRUE(json::parse(first)["level"].is_number()) << first;
+    else
+      EXPECT_NE(first.find(" s  level "), std::string::npos) << first;
+  }
+}
+
+TEST_F(Commands, ListAndInfoAsJson) {
+  Sensor();
+  ASSERT_EQ(CmdList(ctx_, true), kExitOk);
+  const json list = json::parse(out_.str());
+  EXPECT_EQ(list["programmers"], 1);
+  EXPECT_EQ(list["adapters"][0]["serial"], "ZP100000");
+  EXPECT_EQ(list["adapters"][0]["location"], 0x0111);
+  out_.str("");
+  ASSERT_EQ(CmdInfo(ctx_, true), kExitOk);
+  const json info = json::parse(out_.str());
+  EXPECT_EQ(info["device"]["serial"], "ZS74000001");
+  EXPECT_EQ(info["device"]["fw"], "200");
+  EXPECT_EQ(info["device"]["height"], true);
+  EXPECT_EQ(info["programmer"]["serial"], "ZP100000");
+}
+
+// Faults met on the bench, one row each: what the command must answer and what must have
+// gone over the bus.
+class CommandFaults;
+struct FaultRow {
+  const char* name;
+  void (*fault)(CommandFaults&);
+  int (*command)(CommandFaults&);
+  int code;
+  void (*check)(CommandFaults&);
+};
+
+class CommandFaults : public Commands, public ::testing::WithParamInterface<FaultRow> {
+ public:
+  using Commands::adapter_;
+  using Commands::bus_;
+  using Commands::Count;
+  using Commands::ctx_;
+  using Commands::err_;
+  using Commands::out_;
+  using Commands::When;
+  sim::Duroz740* sensor_ = nullptr;
+};
+
+TEST_P(CommandFaults, AnsweredAsTheyAre) {
+  const FaultRow& row = GetParam();
+  sensor_ = &Sensor();
+  row.fault(*this);
+  EXPECT_EQ(row.command(*this), row.code) << err_.str();
+  row.check(*this);
+  EXPECT_FALSE(adapter_->IsOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bench, CommandFaults,
+    ::testing::Values(
+        // The adapter pulled while the parameter reply is awaited: no values are shown.
+        FaultRow{"unplug_awaiting_reply",
+                 [](CommandFaults& t) {
+                   t.When([&t] { return t.Count(ReadParamsRequest) >= 1; },
+                          [&t] { t.bus_.Unplug(*t.adapter_); });
+                 },
+                 [](CommandFaults& t) { return CmdGet(t.ctx_, false); }, kExitSensor,
+                 [](CommandFaults& t) { EXPECT_EQ(t.out_.str(), ""); }},
+        // Nobody answers: identification is asked --tries times, no more, no fewer.
+        FaultRow{"no_sensor",
+                 [](CommandFaults& t) {
+                   t.ctx_.session.tries = 4;
+                   t.adapter_->Detach();
+                 },
+                 [](CommandFaults& t) { return CmdGet(t.ctx_, false); }, kExitSensor,
+                 [](CommandFaults& t) { EXPECT_EQ(t.Count(IdentificationRequest), 4); }},
+        // The acknowledgement of report mode 2 is lost: the sensor streams anyway, so it is
+        // told to stop before the command ends.
+        FaultRow{"lost_report_mode_ack",
+                 [](CommandFaults& t) {
+                   // Armed once identification is asked, the fault hits the next reply.
+                   t.ctx_.session.tries = 1;
+                   t.adapter_->SetIdentifyDelayMs(20);
+                   t.When([&t] { return t.Count(IdentificationRequest) >= 1; },
+                          [&t] { t.adapter_->CorruptNextReplies(1); });
+                 },
+                 [](CommandFaults& t) { return CmdMonitor(t.ctx_, MonitorFormat::kText, 2); },
+                 kExitSensor, [](CommandFaults& t) { EXPECT_EQ(t.sensor_->ReportMode(), 0); }},
+        // A sensor identified as firmware 200 sends a 5-byte parameter reply: it is not read
+        // with whatever byte lies where the height would be.
+        FaultRow{"short_params_reply",
+                 [](CommandFaults& t) {
+                   t.ctx_.session.tries = 1;
+                   t.When([&t] { return t.Count(IdentificationRequest) >= 1; },
+                          [&t] {
+                            t.sensor_->SetIdentity(
+                                sim::MakeIdentity(sim::Duroz740::kId, "ZS74000001", 0x0102, 0x01FF));
+                          });
+                 },
+                 [](CommandFaults& t) { return CmdGet(t.ctx_, false); }, kExitSensor,
+                 [](CommandFaults& t) { EXPECT_EQ(t.out_.str(), ""); }},
+        // A value the sensor reports out of range is replaced by the one the user names.
+        FaultRow{"named_value_replaces_out_of_range",
+                 [](CommandFaults& t) { t.sensor_->SetParam(sim::Duroz740::kSpeed, 7); },
+                 [](CommandFaults& t) { return CmdSet(t.ctx_, {"speed=2"}, true); }, kExitOk,
+                 [](CommandFaults& t) {
+                   EXPECT_EQ(t.sensor_->ParamValue(sim::Duroz740::kSpeed), 2);
+                 }},
+        // Another kind of device answers: a sensor fault (5), not an adapter one (3).
+        FaultRow{"not_a_duroz740",
+                 [](CommandFaults& t) {
+                   t.adapter_->Detach();
+                   t.adapter_->Attach<sim::OtherDevice>();
+                 },
+                 [](CommandFaults& t) { return CmdSet(t.ctx_, {"speed=2"}, true); }, kExitSensor,
+                 [](CommandFaults& t) {
+                   EXPECT_NE(t.err_.str().find("not a Duroz740"), std::string::npos);
+                 }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Commands, NoSensorAndAnotherDevice) {
   adapter_ = &bus_.Plug();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
@@ -21,7 +22,7 @@ class Doctor : public ::testing::Test {
   Doctor() {
     env_.sysfs_usb = folder_.path() / "sys";
     env_.dev_usb = folder_.path() / "dev";
-    env_.udev_rules = {folder_.path() / "rules.d" / "99-zeltoprog.rules"};
+    env_.udev_rules = {folder_.path() / "rules.d" / "60-zeltoprog.rules"};
     fs::create_directories(env_.sysfs_usb);
     env_.load_vendor = [this] { return vendor_error_; };
     env_.start_libftdi = [] { return true; };
@@ -83,7 +84,7 @@ TEST_F(Doctor, NamesEachObstacle) {
   EXPECT_EQ(Run(), 3);
   const std::string text = out_.str();
   EXPECT_NE(text.find("vendor D2XX library (libftd2xx.so): loads"), std::string::npos);
-  EXPECT_NE(text.find("udev rule 99-zeltoprog.rules is not installed"), std::string::npos);
+  EXPECT_NE(text.find("udev rule 60-zeltoprog.rules is not installed"), std::string::npos);
   EXPECT_NE(text.find("1-1.2: no permission on"), std::string::npos);
   EXPECT_NE(text.find("sudo rmmod ftdi_sio"), std::string::npos);
   EXPECT_NE(text.find("not a ZeltoProg (its description is \"FT232R USB UART\")"),
@@ -100,6 +101,40 @@ TEST_F(Doctor, NoDriverAtAllAndAnEmptyBus) {
   EXPECT_NE(out_.str().find("no USB driver can be used"), std::string::npos);
   EXPECT_NE(out_.str().find("none: is the programmer plugged in?"), std::string::npos);
   EXPECT_NE(out_.str().find("cannot list"), std::string::npos);
+}
+
+TEST_F(Doctor, FindsThePackagedRuleInEveryFolderUdevReads) {
+  // The name doctor looks for is the file the package installs.
+  EXPECT_TRUE(fs::exists(fs::path(ZELTO_SOURCE_DIR) / "data" / kUdevRuleName));
+  std::set<std::string> folders;
+  for (const fs::path& file : UdevRuleLocations()) {
+    EXPECT_EQ(file.filename(), kUdevRuleName);
+    folders.insert(file.parent_path().string());
+  }
+  EXPECT_EQ(folders, (std::set<std::string>{"/etc/udev/rules.d", "/run/udev/rules.d",
+                                            "/usr/lib/udev/rules.d", "/lib/udev/rules.d",
+                                            "/usr/local/lib/udev/rules.d"}));
+  Device("1-1.2", "ZeltoProg", 1, 7);
+  openable_.insert((env_.dev_usb / "001/007").string());
+  for (const fs::path& file : UdevRuleLocations()) {
+    fs::remove_all(folder_.path() / "root");
+    env_.udev_rules.clear();
+    for (const fs::path& f : UdevRuleLocations())
+      env_.udev_rules.push_back(folder_.path() / "root" / f.relative_path());
+    fs::create_directories(folder_.path() / "root" / file.relative_path().parent_path());
+    std::ofstream(folder_.path() / "root" / file.relative_path()) << "# rule\n";
+    EXPECT_EQ(Run(), 0) << file << out_.str();
+  }
+  // The same findings as one JSON object; no programmer while an FTDI device is present is a
+  // problem.
+  programmers_ = 0;
+  std::ostringstream json_out;
+  EXPECT_EQ(RunDoctor(env_, json_out, true), 3);
+  const auto j = nlohmann::json::parse(json_out.str());
+  EXPECT_EQ(j["programmers"], 0);
+  EXPECT_EQ(j["devices"][0]["can_open"], true);
+  EXPECT_EQ(j["problems"].size(), 1u);
+  EXPECT_NE(j["udev_rule"].get<std::string>().find("usr/local/lib/udev"), std::string::npos);
 }
 
 }  // namespace

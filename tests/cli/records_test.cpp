@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "tests/support/temp_folder.h"
 
@@ -39,7 +40,12 @@ TEST(Profile, RoundTripAndHandEditedForms) {
 
 TEST(Profile, RejectsWhatItCannotApplyExactly) {
   const std::vector<std::pair<const char*, const char*>> bad = {
-      {"", "not a JSON object"},
+      {"", "not valid JSON at line 1, column 1"},
+      {"{\n  \"zeltoctl_profile\": 1,\n  \"parameters\": {\"relay\" 2}\n}", "line 3, column 26"},
+      {R"({"zeltoctl_profile": 1, "parameters": {"relay": 2, "relay": 3}})", "\"relay\" is given twice"},
+      {R"({"zeltoctl_profile": 1, "zeltoctl_profile": 1, "parameters": {"relay": 2}})", "twice"},
+      {R"({"zeltoctl_profile": 1, "parameters": {}})", "names no parameter"},
+      {R"({"zeltoctl_profile": 0, "parameters": {"relay": 2}})", "not supported"},
       {"[1]", "not a JSON object"},
       {R"({"parameters": {}})", "format version"},
       {R"({"zeltoctl_profile": "1", "parameters": {}})", "format version"},
@@ -71,33 +77,48 @@ CommissionRecord SampleRecord() {
   r.before = p;
   r.verified = false;
   r.result = "interrupted";
+  r.skipped = "height";
+  r.notes = {{"site", "Hall 3\r\nGate"}, {"operator", "Ann"}};
   return r;
 }
 
 TEST(CommissionLog, SensorTextIsConvertedAndQuoted) {
-  const CommissionRecord r = SampleRecord();
+  CommissionRecord r = SampleRecord();
   const auto j = nlohmann::json::parse(FormatRecord(r, LogFormat::kJsonl, false));
   EXPECT_EQ(j["serial"], "ZS\xC3\xA8,7\"40");
   EXPECT_EQ(j["fw"], "1FF");
   EXPECT_FALSE(j["before"].contains("height"));  // no height below firmware 200
   EXPECT_EQ(j["before"]["relay"], 1.5);
   EXPECT_TRUE(j["after"].is_null());
+  EXPECT_EQ(j["skipped"], "height");
+  EXPECT_EQ(j["notes"]["site"], "Hall 3\r\nGate");
+  EXPECT_EQ(j["notes"]["operator"], "Ann");
+  // A line break inside a field stays inside its quotes, so the row stays one record.
   EXPECT_EQ(FormatRecord(r, LogFormat::kCsv, false),
             "2026-12-09T01:02:03Z,apply,ZP100000,\"ZS\xC3\xA8,7\"\"40\",102,1FF,"
-            "sensitivity=5 relay=1.5 speed=1 filter=0 traffic=0,,no,interrupted\n");
+            "sensitivity=5 relay=1.5 speed=1 filter=0 traffic=0,,no,interrupted,height,"
+            "\"site=Hall 3\r\nGate operator=Ann\"\n");
+  r.notes = {{"label", "cr\ronly"}};
+  EXPECT_NE(FormatRecord(r, LogFormat::kCsv, false).find(",\"label=cr\ronly\"\n"),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_match(UtcNow(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+      << UtcNow();
 }
 
 TEST(CommissionLog, HeaderOnceThenWholeRecordsAppended) {
   zelto::test::TempFolder folder;
   const std::string path = (folder.path() / "log.csv").string();
   std::string error;
-  ASSERT_TRUE(AppendRecord(path, SampleRecord(), LogFormat::kCsv, error)) << error;
-  ASSERT_TRUE(AppendRecord(path, SampleRecord(), LogFormat::kCsv, error)) << error;
+  CommissionRecord r = SampleRecord();
+  r.notes.clear();
+  ASSERT_TRUE(AppendRecord(path, r, LogFormat::kCsv, error)) << error;
+  ASSERT_TRUE(AppendRecord(path, r, LogFormat::kCsv, error)) << error;
   std::ifstream in(path);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "time,command,adapter,serial,hw,fw,before,after,verified,result");
+  EXPECT_EQ(lines[0],
+            "time,command,adapter,serial,hw,fw,before,after,verified,result,skipped,notes");
   EXPECT_EQ(lines[1], lines[2]);
 
   EXPECT_FALSE(AppendRecord((folder.path() / "no" / "log").string(), SampleRecord(),

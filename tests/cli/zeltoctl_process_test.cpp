@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: MIT
+// The zeltoctl executable as a shell runs it, on the simulated bench: exit codes, signals
+// and a closed pipe (one table), what --help shows and what the manual page must list.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kClosePipe = -1;  // instead of a signal: stop reading stdout
+
+struct Ran {
+  int code = -1;
+  std::string out, err;
+};
+
+// Reads what is there within `ms`; false at end of file or when nothing came.
+bool ReadSome(int fd, std::string& into, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, ms) <= 0) return false;
+  char buffer[4096];
+  const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+  if (n <= 0) return false;
+  into.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+// Runs zeltoctl; with `signal`, sends it once the first line of output has come.
+Ran RunZeltoctl(const std::vector<std::string>& args, int signal = 0) {
+  int out[2], err[2];
+  EXPECT_EQ(::pipe(out), 0);
+  EXPECT_EQ(::pipe(err), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::close(out[0]);
+    ::close(err[0]);
+    std::vector<char*> argv{const_cast<char*>(ZELTOCTL)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(ZELTOCTL, argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  Ran r;
+  if (signal != 0) {
+    // The first line must come while the command still runs: stdout is not held back.
+    while (r.out.find('\n') == std::string::npos)
+      if (!ReadSome(out[0], r.out, 10000)) break;
+    EXPECT_NE(r.out.find('\n'), std::string::npos) << "no line before the signal";
+    if (signal == kClosePipe) {
+      ::close(out[0]);
+      out[0] = -1;
+    } else {
+      ::kill(pid, signal);
+    }
+  }
+  while (out[0] >= 0 && ReadSome(out[0], r.out, 20000)) {
+  }
+  while (ReadSome(err[0], r.err, 20000)) {
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  // Killed by a signal rather than ending through its own exit path: a fault here.
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  if (out[0] >= 0) ::close(out[0]);
+  ::close(err[0]);
+  return r;
+}
+
+struct Case {
+  const char* name;
+  std::vector<std::string> args;
+  int signal;
+  int code;
+  const char* out_has;  // "" : stdout must be empty
+  const char* err_has;  // "" : stderr must be empty
+};
+
+class ExitCodes : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ExitCodes, AsAShellSeesThem) {
+  const Case& c = GetParam();
+  const Ran r = RunZeltoctl(c.args, c.signal);
+  EXPECT_EQ(r.code, c.code) << r.err;
+  if (*c.out_has == '\0')
+    EXPECT_EQ(r.out, "");
+  else
+    EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
+  if (*c.err_has == '\0')
+    EXPECT_EQ(r.err, "");
+  else
+    EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+}
+
+const std::vector<std::string> kMonitor = {"--sim", "monitor"};
+
+// Ended by a signal or a closed pipe, the sensor is stopped and the summary still printed
+// (the walk-test line comes from the orderly end, after report mode 0).
+INSTANTIATE_TEST_SUITE_P(
+    Zeltoctl, ExitCodes,
+    ::testing::Values(
+        Case{"sigint", kMonitor, SIGINT, 130, "walk test: ", ""},
+        Case{"sigterm", kMonitor, SIGTERM, 143, "walk test: ", ""},
+        Case{"sighup", kMonitor, SIGHUP, 129, "walk test: ", ""},
+        Case{"closed_pipe", kMonitor, kClosePipe, 141, "level", ""},
+        Case{"sigterm_csv", {"--sim", "monitor", "--csv"}, SIGTERM, 143, "time_s,", "walk test"},
+        Case{"unknown_command", {"--sim", "frobnicate"}, 0, 2, "", "unknown command \"frobnicate\""},
+        Case{"no_command", {"--sim"}, 0, 2, "", "no command"},
+        Case{"negative_seconds", {"--sim", "monitor", "--seconds", "-1"}, 0, 2, "", "--seconds"},
+        Case{"sim_param_over_255", {"--sim", "--sim-params", "300,1,1,1,1", "get"}, 0, 2, "",
+             "--sim-params"},
+        Case{"bad_sim_fw", {"--sim", "--sim-fw", "0x2g", "get"}, 0, 2, "", "--sim-fw"},
+        Case{"count_needs_each", {"--sim", "apply", "p.json", "--count", "2"}, 0, 2, "", "--each"},
+        Case{"v_is_not_version", {"-v"}, 0, 2, "", "-v"},
+        Case{"missing_profile", {"--sim", "apply", "/no/such/p.json"}, 0, 1, "",
+             "zeltoctl: cannot read /no/such/p.json: No such file"},
+        Case{"log_folder_missing",
+             {"--sim", "--log", "/no/such/folder/x.csv", "set", "sensitivity=7"}, 0, 1, "",
+             "zeltoctl: cannot open the log /no/such/folder/x.csv: No such file"},
+        Case{"quiet_set", {"--sim", "-q", "set", "sensitivity=7"}, 0, 0, "", ""},
+        Case{"help_placeholders", {"--help"}, 0, 0, "--adapter SERIAL", ""},
+        Case{"help_log_file", {"--help"}, 0, 0, "--log FILE", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every option --help shows, the simulated bench's included, is in the manual page.
+TEST(ManualPage, ListsEveryOption) {
+  std::ifstream in(std::string(ZELTO_SOURCE_DIR) + "/cli/zeltoctl.1");
+  std::stringstream page;
+  page << in.rdbuf();
+  std::set<std::string> options;
+  for (const char* command :
+       {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "doctor"}) {
+    std::vector<std::string> args;
+    if (*command != '\0') args.push_back(command);
+    args.push_back("--help");
+    const Ran r = RunZeltoctl(args);
+    ASSERT_EQ(r.code, 0) << command;
+    const std::regex option(R"((^|[ ,])(-(-[a-z][a-z-]*|[a-z])))");
+    for (std::sregex_iterator it(r.out.begin(), r.out.end(), option), end; it != end; ++it)
+      options.insert((*it)[2]);
+  }
+  EXPECT_GT(options.size(), 25u);
+  for (const std::string& o : options) {
+    if (o == "-h" || o == "--help") continue;
+    std::string escaped;
+    for (char c : o) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(page.str().find(escaped), std::string::npos) << o << " is not in zeltoctl.1";
+  }
+}
+
+}  // namespace
