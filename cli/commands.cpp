@@ -37,8 +37,8 @@ std::string AllowedValues(ParamList list) {
   return out;
 }
 
-// Opens the programmer and makes sure a Duroz740 answers. Returns kExitOk or the code of
-// the failure, which it has reported.
+}  // namespace
+
 int OpenSensor(Context& ctx, Session& s) {
   Outcome o = s.Open();
   if (o == Outcome::kOk) o = s.Identify();
@@ -50,6 +50,8 @@ int OpenSensor(Context& ctx, Session& s) {
   ctx.err << "\n";
   return ExitFor(o);
 }
+
+namespace {
 
 void PrintParams(Context& ctx, const ParamsDecode& d, bool has_height) {
   for (const ParamField& f : ParamFields()) {

@@ -81,6 +81,10 @@ int CmdMonitor(Context& ctx, MonitorFormat format, double seconds);
 // to a sensor; false (the reason reported) when it cannot.
 bool LogReady(Context& ctx);
 
+// Opens the programmer and makes sure a Duroz740 answers. Returns kExitOk or the code of
+// the failure, which it has reported.
+int OpenSensor(Context& ctx, Session& s);
+
 // The exit code that goes with a session outcome.
 int ExitFor(Outcome outcome);
 

@@ -14,6 +14,7 @@
 #include "cli/event_loop.h"
 #include "cli/sim_setup.h"
 #include "cli/stop.h"
+#include "cli/walk.h"
 #include "shell/diagnostics.h"
 #include "shell/string_table.h"
 #include "usb/driver_select.h"
@@ -147,6 +148,14 @@ int main(int argc, char** argv) {
       ->option_text("MS")
       ->check(CLI::Range(0, 3600000))
       ->group(g);
+  app.add_option("--sim-silent-for-ms", sim.silent_for_ms, "... and answers again after this")
+      ->option_text("MS")
+      ->check(CLI::Range(1, 3600000))
+      ->group(g);
+  app.add_option("--sim-walk-every-ms", sim.walk_every_ms, "Someone walks past this often")
+      ->option_text("MS")
+      ->check(CLI::Range(100, 3600000))
+      ->group(g);
 
   bool json = false;
   auto* list = app.add_subcommand("list", "The adapters the driver sees");
@@ -196,6 +205,18 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 31536000.0));
   auto* doctor = app.add_subcommand("doctor", "What stands between this machine and an adapter");
   doctor->add_flag("--json", json, "As a JSON object");
+  auto* walk = app.add_subcommand(
+      "walk", "Walk test: the signal recorded, a summary, an HTML report (notes from --note)");
+  WalkOptions walk_options;
+  walk->add_option("--seconds", walk_options.seconds, "Stop after N seconds (default: at Ctrl-C)")
+      ->option_text("N")
+      ->check(CLI::Range(0.0, 86400.0));
+  walk->add_option("--report", walk_options.report_path, "Write the HTML report to FILE.html");
+  walk->add_option("--csv", walk_options.csv_path, "Write the reports as CSV (time_s,level,detected)");
+  auto* report = app.add_subcommand("report", "One HTML page of the commissioning log");
+  std::string report_log, report_html;
+  report->add_option("LOG", report_log, "The commissioning log (CSV or JSON lines)")->required();
+  report->add_option("--html", report_html, "The page to write")->required();
 
   try {
     app.parse(argc, argv);
@@ -292,6 +313,9 @@ int main(int argc, char** argv) {
     code = CmdMonitor(
         ctx, csv ? MonitorFormat::kCsv : (jsonl ? MonitorFormat::kJsonl : MonitorFormat::kText),
         seconds);
+  walk_options.lang = lang;
+  if (*walk) code = CmdWalk(ctx, walk_options);
+  if (*report) code = CmdReport(ctx, report_log, report_html, lang);
   if (*doctor) std::cerr << "zeltoctl: doctor looks at the real machine; it does not take --sim\n";
   // Ended by a signal: the exit code names it.
   if (code == kExitInterrupted) code = stop.ExitCode(code);

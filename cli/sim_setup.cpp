@@ -45,10 +45,24 @@ std::unique_ptr<SimBench> SimBench::Create(const SimOptions& options, const Cloc
     bench->silence_timer_ = timers.CreateTimer();
     bench->silence_timer_->SetInterval(options.silent_after_ms);
     bench->silence_timer_->SetOnTick([b = bench.get()] {
-      if (sim::Device* d = b->bus_.adapter(0).AttachedDevice()) d->SetSilent(true);
-      b->silence_timer_->SetEnabled(false);
+      sim::Device* d = b->bus_.adapter(0).AttachedDevice();
+      const bool silent = d != nullptr && !d->Silent();
+      if (d != nullptr) d->SetSilent(silent);
+      // A silence with an end comes back once that time has passed.
+      if (silent && b->options_.silent_for_ms > 0)
+        b->silence_timer_->SetInterval(b->options_.silent_for_ms);
+      else
+        b->silence_timer_->SetEnabled(false);
     });
     bench->silence_timer_->SetEnabled(true);
+  }
+  if (options.walk_every_ms > 0) {
+    bench->walk_timer_ = timers.CreateTimer();
+    bench->walk_timer_->SetInterval(options.walk_every_ms);
+    bench->walk_timer_->SetOnTick([b = bench.get()] {
+      if (sim::Duroz740* sensor = b->bus_.adapter(0).Sensor()) sensor->WalkPast(12000, 3000);
+    });
+    bench->walk_timer_->SetEnabled(true);
   }
   return bench;
 }

@@ -23,6 +23,8 @@ struct SimOptions {
   std::vector<std::string> refuse;   // NAME=VALUE the sensors will not take
   bool held_elsewhere = false;       // another program holds the adapter
   int silent_after_ms = -1;          // the sensor stops answering after this long
+  int silent_for_ms = -1;            // and answers again after this long (-1: never)
+  int walk_every_ms = -1;            // someone walks past the sensor this often
 };
 
 class SimBench {
@@ -42,6 +44,7 @@ class SimBench {
   std::size_t next_sensor_ = 0;
   std::unique_ptr<Timer> swap_timer_;
   std::unique_ptr<Timer> silence_timer_;
+  std::unique_ptr<Timer> walk_timer_;
 };
 
 }  // namespace zelto::cli

@@ -15,6 +15,8 @@ add_library(zelto_cli STATIC
   cli/commands.cpp
   cli/sim_setup.cpp
   cli/doctor.cpp
+  cli/walk.cpp
+  cli/walk_report.cpp
 )
 target_include_directories(zelto_cli PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(zelto_cli PUBLIC zelto_core zelto_drivers zelto_sim nlohmann_json::nlohmann_json)

@@ -84,6 +84,33 @@ ENTRIES = {
     142: ("Grafico del segnale: livello, picco, rilevamenti, modifiche dei parametri e "
           "interruzioni", "Signal chart: level, peak, detections, parameter changes and gaps"),
     143: ("&Chiudi", "&Close"),
+    # zeltoctl's walk test report and commissioning page.
+    150: ("Rapporto della prova di camminata", "Walk test report"),
+    152: ("Numero di serie", "Serial number"),
+    153: ("Versione hardware", "Hardware version"),
+    154: ("Versione firmware", "Firmware version"),
+    156: ("Data e ora (UTC)", "Date and time (UTC)"),
+    157: ("Ora locale", "Local time"),
+    158: ("Durata", "Duration"),
+    159: ("Parametri all'inizio", "Parameters at the start"),
+    160: ("Parametri alla fine", "Parameters at the end"),
+    163: ("Note", "Notes"),
+    164: ("Andamento del segnale", "Signal over time"),
+    165: ("Riepilogo", "Summary"),
+    166: ("Rilevamenti", "Detections"),
+    167: ("Rilevamento più lungo", "Longest detection"),
+    168: ("Livello massimo", "Peak level"),
+    169: ("Tempo senza segnale", "Time without reports"),
+    170: ("Rapporto di messa in servizio", "Commissioning report"),
+    171: ("Sensori programmati", "Sensors provisioned"),
+    172: ("Verificato", "Verified"),
+    173: ("Sì", "Yes"),
+    174: ("No", "No"),
+    175: ("Prove di camminata", "Walk tests"),
+    176: ("Ora (UTC)", "Time (UTC)"),
+    177: ("Esito", "Result"),
+    179: ("Nessuna prova di camminata registrata", "No walk test recorded"),
+    180: ("Parametri cambiati durante la prova", "Parameters changed during the test"),
 }
 
 

@@ -19,6 +19,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xdotool imagemagick valgrind time
   help2man dpkg-dev desktop-file-utils appstream lintian bash-completion
+  chromium poppler-utils
 )
 packages=("${demo_packages[@]}")
 [[ "${1:-}" == demo ]] || packages+=("${test_packages[@]}")

@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/walk.h"
+#include "cli/walk_report.h"
 #include "protocol/programmer_messages.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
@@ -712,6 +714,87 @@ TEST_F(Commands, NoSensorAndAnotherDevice) {
   EXPECT_EQ(CmdGet(ctx_, false), kExitSensor);
   EXPECT_NE(err_.str().find("no device answering"), std::string::npos);
   EXPECT_LE(clock_.NowMs(), 3 * 2000 + 100);
+}
+
+TEST_F(Commands, WalkRecordsDetectionsAndSilenceThenReportsAndLogsThem) {
+  sim::Duroz740& s = Sensor();
+  When([&] { return s.ReportMode() == 2 && clock_.NowMs() > 1000; },
+       [&] {
+         s.WalkPast(9000, 2000);
+         When([&] { return clock_.NowMs() >= 5000; },
+              [&] {
+                s.SetSilent(true);
+                When([&] { return clock_.NowMs() >= 8000; }, [&] { s.SetSilent(false); });
+              });
+       });
+  LogTo(LogFormat::kJsonl);
+  WalkOptions options;
+  options.seconds = 12;
+  options.report_path = (folder_.path() / "walk.html").string();
+  options.csv_path = (folder_.path() / "walk.csv").string();
+  ctx_.notes = {{"door", "<left> open"}};
+  EXPECT_EQ(CmdWalk(ctx_, options), kExitOk) << err_.str();
+  EXPECT_EQ(s.ReportMode(), 0);
+  // One walk; silent from 5 to 8 s: from the last report before to the first after.
+  EXPECT_NE(out_.str().find("walk test: 1 detection(s)"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find(", 3.1 s without reports"), std::string::npos) << out_.str();
+
+  std::ifstream csv(options.csv_path);
+  std::string header;
+  std::getline(csv, header);
+  EXPECT_EQ(header, "time_s,level,detected");
+  std::ifstream html_file(options.report_path);
+  const std::string html{std::istreambuf_iterator<char>(html_file), {}};
+  EXPECT_NE(html.find("<svg"), std::string::npos);
+  EXPECT_NE(html.find("class=\"gap\""), std::string::npos);
+  EXPECT_NE(html.find("class=\"det\""), std::string::npos);
+  EXPECT_NE(html.find("ZS74000001"), std::string::npos);
+  EXPECT_NE(html.find("door:</b> &lt;left&gt; open"), std::string::npos);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+
+  // The batch page from the log has the walk, in either log format.
+  int skipped = -1;
+  const auto entries = ReadCommissioningLog((folder_.path() / "log").string(), skipped);
+  ASSERT_TRUE(entries.has_value());
+  ASSERT_EQ(entries->size(), 1u);
+  EXPECT_EQ(skipped, 0);
+  EXPECT_EQ((*entries)[0].command, "walk");
+  EXPECT_FALSE((*entries)[0].verified);  // reports went missing
+  EXPECT_EQ((*entries)[0].before, "sensitivity=5 relay=1 speed=1 filter=0 traffic=0 height=2.9");
+  EXPECT_EQ((*entries)[0].notes, "door=<left> open");
+  const std::string page = BatchReportHtml(*entries, "log", ctx_.strings, "en");
+  EXPECT_NE(page.find("1 detection(s)"), std::string::npos);
+}
+
+TEST(CommissioningLog, CsvAndJsonLinesReadAlike) {
+  zelto::test::TempFolder folder;
+  CommissionRecord rec;
+  rec.time_utc = "2026-12-09T01:00:00Z";
+  rec.command = "apply";
+  rec.serial = "ZS,\"7\"";
+  rec.fw = 0x0200;
+  rec.after = RadarParams{};
+  rec.verified = true;
+  rec.result = "verified";
+  std::vector<LogEntry> read[2];
+  for (const LogFormat format : {LogFormat::kCsv, LogFormat::kJsonl}) {
+    const std::string path = (folder.path() / "log").string();
+    std::filesystem::remove(path);
+    std::string error;
+    ASSERT_TRUE(AppendRecord(path, rec, format, error));
+    ASSERT_TRUE(AppendRecord(path, rec, format, error));
+    { std::ofstream(path, std::ios::app) << "not a record\n"; }
+    int skipped = 0;
+    read[format == LogFormat::kJsonl] = *ReadCommissioningLog(path, skipped);
+    EXPECT_EQ(skipped, 1);
+  }
+  for (const auto& entries : read) {
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].serial, "ZS,\"7\"");
+    EXPECT_EQ(entries[1].fw, "200");
+    EXPECT_TRUE(entries[1].verified);
+    EXPECT_EQ(entries[1].after, read[0][1].after);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,460 @@
+// SPDX-License-Identifier: MIT
+#include "cli/walk_report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "protocol/programmer_messages.h"
+#include "shell/cp1252.h"
+
+namespace zelto::cli {
+
+namespace {
+
+// The level bar's scale, so the report and the window read alike.
+constexpr int kScaleMaximum = 20000;
+
+// The chart's drawing area inside its SVG box (user units; the box scales to the page).
+constexpr int kChartWidth = 720, kChartHeight = 250;
+constexpr int kPlotLeft = 50, kPlotTop = 28, kPlotRight = 710, kPlotBottom = 220;
+constexpr int kColumns = kPlotRight - kPlotLeft;
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// A table text as HTML: from Windows-1252, escaped, the menus' "&" access marks dropped.
+std::string T(const Strings& strings, int entry, const char* english) {
+  std::string text = strings[entry].empty() ? english : Cp1252ToUtf8(strings[entry]);
+  text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
+  return Escape(text);
+}
+
+std::string Fixed(double value, int decimals) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  return text;
+}
+
+std::string FormatTime(std::time_t t, bool utc) {
+  std::tm tm{};
+  if (utc) gmtime_r(&t, &tm);
+  else localtime_r(&t, &tm);
+  char text[64];
+  std::strftime(text, sizeof(text), utc ? "%Y-%m-%d %H:%M:%S UTC" : "%Y-%m-%d %H:%M:%S %Z", &tm);
+  return text;
+}
+
+const char* const kParamEnglish[] = {"Sensitivity",       "Relay ON time [s]",
+                                     "Reaction speed",    "Mains noise filter",
+                                     "High-traffic mode", "Installation height"};
+
+// "5" or "1.5 s" and, where the string table has words for the value, the words.
+std::string ValueCell(ParamList list, std::uint8_t wire, const Strings& strings) {
+  std::string cell = Escape(FormatParamValue(list, wire));
+  const std::string words = ParamValueText(list, wire, strings);
+  if (!words.empty()) cell += " <span class=\"w\">(" + Escape(Cp1252ToUtf8(words)) + ")</span>";
+  return cell;
+}
+
+std::string ParamsTable(const std::optional<RadarParams>& params, bool has_height,
+                        const Strings& strings) {
+  if (!params) return "<p>&mdash;</p>\n";
+  std::string out = "<table class=\"p\">\n";
+  for (const ParamField& f : ParamFields()) {
+    if (f.list == SelHeightDuroz740 && !has_height) continue;
+    out += "<tr><th>" + T(strings, 57 + f.list, kParamEnglish[f.list]) + "</th><td>" +
+           ValueCell(f.list, params->wire[f.list], strings) + "</td></tr>\n";
+  }
+  return out + "</table>\n";
+}
+
+int YOf(int level) {
+  const int shown = std::clamp(level, 0, kScaleMaximum);
+  return kPlotBottom - (kPlotBottom - kPlotTop) * shown / kScaleMaximum;
+}
+
+std::string Chart(const WalkRecord& walk, const Strings& strings) {
+  std::vector<HistorySpan> columns(kColumns);
+  const std::int64_t span = std::max<std::int64_t>(1, walk.to_ms - walk.from_ms);
+  walk.history->Columns(walk.from_ms, walk.from_ms + span, columns);
+  std::ostringstream svg;
+  svg << "<svg class=\"chart\" viewBox=\"0 0 " << kChartWidth << ' ' << kChartHeight
+      << "\" xmlns=\"http://www.w3.org/2000/svg\" role=\"img\" aria-label=\""
+      << T(strings, 164, "Signal over time") << "\">\n"
+      << "<defs><pattern id=\"gap\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+         "patternTransform=\"rotate(45)\"><line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" "
+         "stroke=\"#999\" stroke-width=\"1.5\"/></pattern></defs>\n"
+      << "<rect x=\"" << kPlotLeft << "\" y=\"" << kPlotTop << "\" width=\"" << kColumns
+      << "\" height=\"" << kPlotBottom - kPlotTop << "\" fill=\"#fff\" stroke=\"#aaa\"/>\n";
+  // Detections and gaps as runs of columns.
+  for (int c = 0; c < kColumns;) {
+    const bool detected = columns[c].covered && columns[c].detected;
+    const bool gap = !columns[c].covered;
+    int end = c + 1;
+    while (end < kColumns && (columns[end].covered && columns[end].detected) == detected &&
+           !columns[end].covered == gap)
+      ++end;
+    if (detected || gap)
+      svg << "<rect class=\"" << (detected ? "det" : "gap") << "\" x=\"" << kPlotLeft + c
+          << "\" y=\"" << kPlotTop << "\" width=\"" << end - c << "\" height=\""
+          << kPlotBottom - kPlotTop << "\"/>\n";
+    c = end;
+  }
+  for (int mark = 0; mark <= kScaleMaximum; mark += 5000) {
+    svg << "<text class=\"ax\" x=\"" << kPlotLeft - 4 << "\" y=\"" << YOf(mark) + 3
+        << "\" text-anchor=\"end\">" << mark << "</text>\n";
+    if (mark > 0 && mark < kScaleMaximum)
+      svg << "<line class=\"grid\" x1=\"" << kPlotLeft << "\" x2=\"" << kPlotRight << "\" y1=\""
+          << YOf(mark) << "\" y2=\"" << YOf(mark) << "\"/>\n";
+  }
+  // Seconds from the start, about every 80 units.
+  static constexpr int kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+  int step = 7200;
+  for (int s : kSteps)
+    if (static_cast<std::int64_t>(s) * 1000 * kColumns / span >= 80) {
+      step = s;
+      break;
+    }
+  for (std::int64_t s = 0; s * 1000 <= span; s += step) {
+    const int x = kPlotLeft + static_cast<int>(s * 1000 * kColumns / span);
+    svg << "<line class=\"grid\" x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << kPlotTop
+        << "\" y2=\"" << kPlotBottom << "\"/><text class=\"ax\" x=\"" << x << "\" y=\""
+        << kPlotBottom + 14 << "\" text-anchor=\"middle\">" << s << " s</text>\n";
+  }
+  // Level and peak through each run of covered columns.
+  for (const bool peak : {true, false}) {
+    std::string points;
+    auto flush = [&] {
+      if (!points.empty())
+        svg << "<polyline class=\"" << (peak ? "peak" : "lvl") << "\" points=\"" << points
+            << "\"/>\n";
+      points.clear();
+    };
+    for (int c = 0; c < kColumns; ++c) {
+      if (!columns[c].covered) {
+        flush();
+        continue;
+      }
+      const int x = kPlotLeft + c;
+      if (peak) {
+        points += std::to_string(x) + "," + std::to_string(YOf(columns[c].peak_max)) + " ";
+      } else {
+        points += std::to_string(x) + "," + std::to_string(YOf(columns[c].level_min)) + " ";
+        if (columns[c].level_max != columns[c].level_min)
+          points += std::to_string(x) + "," + std::to_string(YOf(columns[c].level_max)) + " ";
+      }
+    }
+    flush();
+  }
+  // Legend.
+  struct Key {
+    const char* cls;
+    int entry;
+    const char* english;
+  };
+  static constexpr Key kKeys[] = {{"lvl", 129, "Level"},
+                                  {"peak", 130, "Peak"},
+                                  {"det", 131, "Detection"},
+                                  {"gap", 132, "No reports"}};
+  int x = kPlotLeft;
+  for (const Key& key : kKeys) {
+    const std::string label = T(strings, key.entry, key.english);
+    if (key.cls[0] == 'l' || key.cls[0] == 'p')
+      svg << "<line class=\"" << key.cls << "\" x1=\"" << x << "\" x2=\"" << x + 16
+          << "\" y1=\"10\" y2=\"10\"/>";
+    else
+      svg << "<rect class=\"" << key.cls << "\" x=\"" << x << "\" y=\"4\" width=\"16\" "
+          << "height=\"12\" stroke=\"#999\"/>";
+    svg << "<text class=\"ax\" x=\"" << x + 21 << "\" y=\"14\">" << label << "</text>\n";
+    x += 40 + static_cast<int>(label.size()) * 6;
+  }
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+constexpr char kStyle[] = R"(<style>
+@page { size: A4; margin: 14mm 14mm 16mm 14mm; }
+* { box-sizing: border-box; }
+body { font-family: "DejaVu Sans", Arial, Helvetica, sans-serif; font-size: 10pt; color: #111;
+       margin: 0 auto; max-width: 182mm; }
+h1 { font-size: 16pt; margin: 0 0 3mm 0; border-bottom: 2px solid #1a3a6e; padding-bottom: 2mm; }
+h2 { font-size: 11.5pt; margin: 5mm 0 2mm 0; color: #1a3a6e; }
+table { border-collapse: collapse; }
+th, td { text-align: left; padding: 1mm 2.5mm 1mm 0; vertical-align: top; }
+table.id th { font-weight: normal; color: #555; padding-right: 6mm; }
+table.p th { font-weight: normal; color: #555; padding-right: 4mm; }
+.w { color: #555; }
+.cols { display: flex; gap: 10mm; }
+.cols > div { flex: 1; }
+.chart { width: 100%; height: auto; break-inside: avoid; }
+.chart .ax { font-size: 10px; fill: #333; font-family: inherit; }
+.chart .grid { stroke: #e2e2e2; stroke-width: 1; }
+.chart .lvl { fill: none; stroke: #285ac8; stroke-width: 1.4; }
+.chart .peak { fill: none; stroke: #e67800; stroke-width: 1; }
+.chart .det { fill: #ffc8c8; }
+.chart .gap { fill: url(#gap); }
+table.log { width: 100%; font-size: 8.5pt; }
+table.log th { border-bottom: 1px solid #888; }
+table.log td { border-bottom: 1px solid #ddd; }
+tr { break-inside: avoid; }
+.ok { color: #007a00; font-weight: bold; }
+.bad { color: #c00000; font-weight: bold; }
+ul.notes { margin: 0; padding-left: 5mm; }
+footer { margin-top: 6mm; font-size: 8pt; color: #777; }
+</style>
+)";
+
+std::string Page(const std::string& lang, const std::string& title, const std::string& body) {
+  return "<!DOCTYPE html>\n<html lang=\"" + lang + "\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+         title + "</title>\n" + kStyle + "</head>\n<body>\n<h1>" + title + "</h1>\n" + body +
+         "<footer>zeltoctl</footer>\n</body>\n</html>\n";
+}
+
+}  // namespace
+
+WalkSummary SummarizeWalk(const SignalHistory& history, std::int64_t from_ms,
+                          std::int64_t to_ms) {
+  WalkSummary s;
+  std::int64_t previous = from_ms;
+  bool was_detected = false;
+  std::int64_t detected_since = 0;
+  for (int i = 0; i < history.SampleCount(); ++i) {
+    const HistorySample& sample = history.Sample(i);
+    if (sample.at_ms < from_ms || sample.at_ms > to_ms) continue;
+    ++s.reports;
+    s.peak_level = std::max(s.peak_level, sample.level);
+    if (sample.at_ms - previous > SignalHistory::kGapMs)
+      s.without_reports_ms += sample.at_ms - previous;
+    if (sample.detected && !was_detected) {
+      ++s.detections;
+      detected_since = sample.at_ms;
+    }
+    if (was_detected)
+      s.longest_detection_ms = std::max(s.longest_detection_ms, sample.at_ms - detected_since);
+    was_detected = sample.detected;
+    previous = sample.at_ms;
+  }
+  if (to_ms - previous > SignalHistory::kGapMs) s.without_reports_ms += to_ms - previous;
+  if (was_detected)
+    s.longest_detection_ms = std::max(s.longest_detection_ms, previous - detected_since);
+  return s;
+}
+
+std::string SummaryLine(const WalkSummary& s) {
+  return std::to_string(s.detections) + " detection(s), longest " +
+         Fixed(s.longest_detection_ms / 1000.0, 1) + " s, peak level " +
+         std::to_string(s.peak_level) + ", " + Fixed(s.without_reports_ms / 1000.0, 1) +
+         " s without reports";
+}
+
+std::string WalkReportHtml(const WalkRecord& walk, const Strings& strings,
+                           const std::string& lang) {
+  const bool has_height = HasHeight(walk.fw);
+  std::string b;
+  b += "<table class=\"id\">\n";
+  auto row = [&](int entry, const char* english, const std::string& value) {
+    b += "<tr><th>" + T(strings, entry, english) + "</th><td>" + value + "</td></tr>\n";
+  };
+  row(152, "Serial number", "<b>" + Escape(Cp1252ToUtf8(walk.serial)) + "</b>");
+  row(153, "Hardware version", Escape(FormatVersion(walk.hw)));
+  row(154, "Firmware version", Escape(FormatVersion(walk.fw)));
+  row(156, "Date and time (UTC)", FormatTime(walk.started, true));
+  row(157, "Local time", Escape(FormatTime(walk.started, false)));
+  row(158, "Duration", Fixed((walk.to_ms - walk.from_ms) / 1000.0, 1) + " s");
+  b += "</table>\n<div class=\"cols\">\n<div><h2>" + T(strings, 159, "Parameters at the start") +
+       "</h2>\n" + ParamsTable(walk.before, has_height, strings) + "</div>\n<div><h2>" +
+       T(strings, 160, "Parameters at the end") + "</h2>\n" +
+       ParamsTable(walk.after, has_height, strings) + "</div>\n</div>\n";
+  if (walk.before && walk.after && !(*walk.before == *walk.after))
+    b += "<p class=\"bad\">" + T(strings, 180, "Parameters changed during the test") + "</p>\n";
+  if (!walk.notes.empty()) {
+    b += "<h2>" + T(strings, 163, "Notes") + "</h2>\n<ul class=\"notes\">\n";
+    for (const auto& [key, value] : walk.notes)
+      b += "<li><b>" + Escape(key) + ":</b> " + Escape(value) + "</li>\n";
+    b += "</ul>\n";
+  }
+  b += "<h2>" + T(strings, 164, "Signal over time") + "</h2>\n" + Chart(walk, strings);
+  const WalkSummary& s = walk.summary;
+  b += "<h2>" + T(strings, 165, "Summary") + "</h2>\n<table class=\"id\">\n";
+  row(166, "Detections", std::to_string(s.detections));
+  row(167, "Longest detection", Fixed(s.longest_detection_ms / 1000.0, 1) + " s");
+  row(168, "Peak level", std::to_string(s.peak_level));
+  row(169, "Time without reports",
+      "<span class=\"" + std::string(s.without_reports_ms > 0 ? "bad" : "ok") + "\">" +
+          Fixed(s.without_reports_ms / 1000.0, 1) + " s</span>");
+  b += "</table>\n";
+  return Page(lang, T(strings, 150, "Walk test report"), b);
+}
+
+namespace {
+
+// One CSV line split into its fields ("" doubles a quote inside a quoted field).
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        fields.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else if (c != '\r') {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// An object's members as "key=value key=value".
+std::string JsonParams(const nlohmann::ordered_json& params) {
+  if (!params.is_object()) return {};
+  std::string out;
+  for (const auto& [name, value] : params.items()) {
+    if (!out.empty()) out += ' ';
+    out += name + "=" + (value.is_string() ? value.get<std::string>() : value.dump());
+  }
+  return out;
+}
+
+// "sensitivity=5 relay=1.5" with the captions and words of the chosen language.
+std::string ParamsCell(const std::string& pairs, const Strings& strings) {
+  std::istringstream in(pairs);
+  std::string out;
+  for (std::string pair; in >> pair;) {
+    const auto eq = pair.find('=');
+    const ParamField* f = eq == std::string::npos ? nullptr : FindParamField(pair.substr(0, eq));
+    const auto wire = f ? ParseParamValue(f->list, pair.substr(eq + 1)) : std::nullopt;
+    if (!out.empty()) out += "<br>";
+    out += wire ? T(strings, 57 + f->list, kParamEnglish[f->list]) + ": " +
+                      ValueCell(f->list, *wire, strings)
+                : Escape(pair);
+  }
+  return out.empty() ? "&mdash;" : out;
+}
+
+}  // namespace
+
+std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& path, int& skipped) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  skipped = 0;
+  std::vector<LogEntry> entries;
+  std::vector<std::string> header;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line == "\r") continue;
+    LogEntry e;
+    if (line[0] == '{') {
+      const nlohmann::ordered_json j = nlohmann::ordered_json::parse(line, nullptr, false);
+      if (j.is_discarded() || !j.is_object()) {
+        ++skipped;
+        continue;
+      }
+      auto text = [&](const char* key) {
+        const auto it = j.find(key);
+        return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+      };
+      e.time_utc = text("time");
+      e.command = text("command");
+      e.adapter = text("adapter");
+      e.serial = text("serial");
+      e.hw = text("hw");
+      e.fw = text("fw");
+      e.before = JsonParams(j.value("before", nlohmann::ordered_json()));
+      e.after = JsonParams(j.value("after", nlohmann::ordered_json()));
+      e.verified = j.value("verified", false);
+      e.result = text("result");
+      // --note KEY=VALUE pairs, as the CSV form writes them.
+      e.notes = JsonParams(j.value("notes", nlohmann::ordered_json()));
+    } else {
+      std::vector<std::string> fields = CsvFields(line);
+      if (fields.size() >= 2 && fields[0] == "time" && fields[1] == "command") {
+        header = fields;
+        continue;
+      }
+      if (header.empty() || fields.size() != header.size()) {
+        ++skipped;
+        continue;
+      }
+      for (std::size_t i = 0; i < header.size(); ++i) {
+        const std::string& h = header[i];
+        const std::string& v = fields[i];
+        if (h == "time") e.time_utc = v;
+        else if (h == "command") e.command = v;
+        else if (h == "adapter") e.adapter = v;
+        else if (h == "serial") e.serial = v;
+        else if (h == "hw") e.hw = v;
+        else if (h == "fw") e.fw = v;
+        else if (h == "before") e.before = v;
+        else if (h == "after") e.after = v;
+        else if (h == "verified") e.verified = v == "yes";
+        else if (h == "result") e.result = v;
+        else if (h == "notes") e.notes = v;
+      }
+    }
+    entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+std::string BatchReportHtml(const std::vector<LogEntry>& entries, const std::string& log_name,
+                            const Strings& strings, const std::string& lang) {
+  std::string b = "<p>" + Escape(log_name) + "</p>\n<h2>" +
+                  T(strings, 171, "Sensors provisioned") + "</h2>\n";
+  b += "<table class=\"log\">\n<tr><th>" + T(strings, 152, "Serial number") + "</th><th>" +
+       T(strings, 154, "Firmware version") + "</th><th>" + T(strings, 64, "Parameters") +
+       "</th><th>" + T(strings, 172, "Verified") + "</th><th>" + T(strings, 176, "Time (UTC)") +
+       "</th><th>" + T(strings, 163, "Notes") + "</th></tr>\n";
+  int provisioned = 0;
+  for (const LogEntry& e : entries) {
+    if (e.command == "walk") continue;
+    ++provisioned;
+    b += "<tr><td><b>" + Escape(e.serial) + "</b></td><td>" + Escape(e.fw) + "</td><td>" +
+         ParamsCell(e.after.empty() ? e.before : e.after, strings) + "</td><td class=\"" +
+         (e.verified ? "ok\">" + T(strings, 173, "Yes") : "bad\">" + T(strings, 174, "No")) +
+         (e.verified ? "" : "<br><span class=\"w\">" + Escape(e.result) + "</span>") +
+         "</td><td>" + Escape(e.time_utc) + "</td><td>" + Escape(e.notes) + "</td></tr>\n";
+  }
+  b += "</table>\n<h2>" + T(strings, 175, "Walk tests") + "</h2>\n";
+  std::string walks;
+  for (const LogEntry& e : entries) {
+    if (e.command != "walk") continue;
+    walks += "<tr><td><b>" + Escape(e.serial) + "</b></td><td>" + Escape(e.time_utc) +
+             "</td><td>" + ParamsCell(e.before, strings) + "</td><td>" + Escape(e.result) +
+             "</td><td>" + Escape(e.notes) + "</td></tr>\n";
+  }
+  if (walks.empty())
+    b += "<p>" + T(strings, 179, "No walk test recorded") + "</p>\n";
+  else
+    b += "<table class=\"log\">\n<tr><th>" + T(strings, 152, "Serial number") + "</th><th>" +
+         T(strings, 176, "Time (UTC)") + "</th><th>" + T(strings, 64, "Parameters") +
+         "</th><th>" + T(strings, 177, "Result") + "</th><th>" + T(strings, 163, "Notes") +
+         "</th></tr>\n" + walks + "</table>\n";
+  b += "<p>" + T(strings, 171, "Sensors provisioned") + ": " + std::to_string(provisioned) + "</p>\n";
+  return Page(lang, T(strings, 170, "Commissioning report"), b);
+}
+
+}  // namespace zelto::cli
