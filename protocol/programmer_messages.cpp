@@ -17,7 +17,10 @@ Identification StoreIdentity(AppState& state, const FrameBytes& frame, std::int1
   state.LastDuroz740FwVersion = state.DeviceFwVersion;
   // Ten characters stay in the string's own buffer: no allocation in the receive poll.
   state.LastDuroz740Serial = state.DeviceSerial;
-  return same ? Identification::kSameDuroz740 : Identification::kNewDuroz740;
+  if (same) return Identification::kSameDuroz740;
+  // Picks not yet written were made for the sensor seen before.
+  state.ParamPicked.fill(false);
+  return Identification::kNewDuroz740;
 }
 
 void HandleProgrammerFrame(AppState& state, const FrameBytes& frame, std::int16_t length) {

@@ -4,11 +4,13 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -68,6 +70,11 @@ QWidget* MakeLine(QWidget* parent, const char* name, QRect geometry, QPalette::C
 }
 }  // namespace
 
+bool ParamCombo::IsUsersFocus(Qt::FocusReason reason) {
+  return reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+         reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
 void ParamCombo::showPopup() {
   // Reported before the list opens, so the program knows the user is choosing before any
   // choice can arrive.
@@ -75,8 +82,27 @@ void ParamCombo::showPopup() {
   QComboBox::showPopup();
 }
 
+void ParamCombo::focusInEvent(QFocusEvent* event) {
+  // Not the window's own focus when it opens, nor focus coming back to the window.
+  if (IsUsersFocus(event->reason())) focused_by_user_ = true;
+  QComboBox::focusInEvent(event);
+}
+
+void ParamCombo::mousePressEvent(QMouseEvent* event) {
+  // A click on the list the window had already focused brings no new focus event.
+  focused_by_user_ = true;
+  QComboBox::mousePressEvent(event);
+}
+
+void ParamCombo::focusOutEvent(QFocusEvent* event) {
+  // The user moving on to another control takes the focus away; another window, or this
+  // list's own popup, holding it for a while does not.
+  if (IsUsersFocus(event->reason())) focused_by_user_ = false;
+  QComboBox::focusOutEvent(event);
+}
+
 void ParamCombo::wheelEvent(QWheelEvent* event) {
-  if (!hasFocus() && !view()->isVisible()) {
+  if (!(hasFocus() && focused_by_user_) && !view()->isVisible()) {
     event->ignore();  // left to the parent, as if the list were not there
     return;
   }

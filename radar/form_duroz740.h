@@ -23,8 +23,10 @@ class LedIndicator;
 class SignalBar;
 
 // A drop-down list that tells when its list drops open (the user's DropDown). The mouse
-// wheel changes it only while it has the keyboard focus or its list is open: a wheel turned
-// over the frame on the way elsewhere must not become a choice that is written to the sensor.
+// wheel changes it only while its list is open or once the user has put the focus on it
+// (click, Tab, Shift+Tab, access key): a wheel turned over the frame on the way elsewhere,
+// or over the list the window focused by itself when it opened, must not become a choice
+// that is written to the sensor.
 class ParamCombo : public QComboBox {
  public:
   using QComboBox::QComboBox;
@@ -33,6 +35,13 @@ class ParamCombo : public QComboBox {
 
  protected:
   void wheelEvent(QWheelEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  static bool IsUsersFocus(Qt::FocusReason reason);
+  bool focused_by_user_ = false;
 };
 
 class FormDuroz740 : public QMainWindow, public RadarView {

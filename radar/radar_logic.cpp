@@ -27,6 +27,10 @@ std::int32_t TextToLevel(const std::string& text) {
 const char* const kHeightSuffix[] = {":  2.30 m", ":  2.90 m", ":  3.50 m"};
 constexpr std::size_t kHeightSuffixLength = 9;
 
+// A streaming sensor reports every 100 ms or so; this long without a report, while nothing
+// else is amiss, means it has probably restarted and dropped its report mode.
+constexpr int kSignalStallMs = 3000;
+
 }  // namespace
 
 std::vector<std::string> RelayTimeItems(const std::string& decimal_separator) {
@@ -83,13 +87,24 @@ void RadarWindowLogic::Load() {
   FillList(FlagHighTrafficDuroz740, {table[1], table[0]}, 0);
   FillList(SelHeightDuroz740, {table[54], table[55], table[56]}, 0);
   height_text_.reserve(table[62].size() + kHeightSuffixLength);
+  // Picks still waiting for this sensor (the window was lost before they were written) are
+  // shown again, and written after the read.
+  for (int i = 0; i < kParamCount; ++i) {
+    const auto list = static_cast<ParamList>(i);
+    if (state_.ParamPicked[i]) SetListIndex(list, PositionFromWire(list, state_.PickedParams[i]));
+  }
 
   timer_gest_conn_->SetInterval(kConnTickMs);
   timer_gest_conn_->SetEnabled(true);
   if (const Clock* clock = program_.HistoryClock())
     program_.History().BeginSensor(state_.LastDuroz740Serial, clock->NowMs());
   ReadSensorAgain(state_);
+  loading_ = true;
   RadarConnTick();
+  loading_ = false;
+  // The identity that made the main window open us is trusted, whichever link the load
+  // run's requests went out on.
+  state_.LinkReopened = false;
   // A load run that already lost the sensor has handed back to the main window; the window
   // is gone and must not turn into one whose closing ends the program.
   if (!unloaded_) state_.ExitOnRadarClose = true;
@@ -123,12 +138,20 @@ void RadarWindowLogic::SetListIndex(ParamList list, int index) {
   view_->SetListIndex(list, index);
 }
 
-std::uint8_t RadarWindowLogic::ListByte(ParamList list) const {
-  return WireFromPosition(list, index_[list]);
+std::uint8_t RadarWindowLogic::WriteByte(ParamList list) const {
+  return state_.ParamPicked[list] ? state_.PickedParams[list] : state_.SensorParams[list];
 }
 
-std::uint8_t RadarWindowLogic::WriteByte(ParamList list) const {
-  return state_.ParamPicked[list] ? ListByte(list) : state_.SensorParams[list];
+bool RadarWindowLogic::SensorKnown() {
+  AppState& s = state_;
+  // A link that failed and is (or is about to be) opened again may lead to a sensor that
+  // restarted, or to another adapter with another sensor: until an identification reply has
+  // come over the new link, the identity from before counts for nothing.
+  if (!loading_ && (!s.LinkOpen || s.LinkReopened)) {
+    if (s.DeviceId != 0) program_.ResetDeviceIdentity();
+    return false;
+  }
+  return s.DeviceId == kDuroz740Id;
 }
 
 bool RadarWindowLogic::RadarParamsChanged() const {
@@ -145,24 +168,34 @@ bool RadarWindowLogic::RadarParamsChanged() const {
 void RadarWindowLogic::RadarConnTick() {
   AppState& s = state_;
   std::uint8_t payload[11] = {};
-  if (s.DeviceId == kDuroz740Id) {
+  if (SensorKnown()) {
     if (s.ReadParamsPending) {
       Send(ReadParamsRequest, payload, 0);
     } else if (RadarParamsChanged()) {
       RadarParams params;
       for (int i = 0; i < kParamCount; ++i) params.wire[i] = WriteByte(static_cast<ParamList>(i));
-      std::array<std::uint8_t, kParamCount> write{};
-      const int count = EncodeParamsWrite(params, HasHeight(s.DeviceFwVersion), write);
+      const int count = EncodeParamsWrite(params, HasHeight(s.DeviceFwVersion), s.WrittenParams);
+      s.WrittenCount = static_cast<std::int16_t>(count);
       last_write_ = params;
-      Send(WriteParamsRequest, write.data(), static_cast<std::int16_t>(count));
+      Send(WriteParamsRequest, s.WrittenParams.data(), s.WrittenCount);
     }
   }
-  if (s.DeviceId == kDuroz740Id && s.ReportModePending) {
+  // Asked again: a failed send above closed the link, and this one would open a new one.
+  if (SensorKnown() && s.ReportModePending) {
     payload[0] = kReportModeSignal;
     Send(ReportModeRequest, payload, 1);
   }
 
   const int interval = timer_gest_conn_->Interval();
+  // The signal is expected only from a sensor the last check found, over the link it was
+  // found on, with its report mode acknowledged.
+  if (s.ReportModePending || s.IdMissCount != 0 || !s.LinkOpen || s.LinkReopened) {
+    s.SignalQuietRuns = 0;
+  } else if (s.SignalQuietRuns < 32767 &&
+             ++s.SignalQuietRuns >= kSignalStallMs / (interval > 0 ? interval : 1)) {
+    // Read and asked for its signal as a sensor found again; a pick waiting for it stays.
+    ReadSensorAgain(s);
+  }
   const int q = interval > 0 ? 500 / interval : 0;
   if (s.IdCheckTicks < q) {
     ++s.IdCheckTicks;
@@ -193,7 +226,7 @@ void RadarWindowLogic::RadarConnTick() {
 void ReadSensorAgain(AppState& state) {
   state.ReadParamsPending = true;
   state.ReportModePending = true;
-  state.ParamPicked.fill(false);
+  state.SignalQuietRuns = 0;
   state.SensorMissed = false;
   state.LinkReopened = false;
 }
@@ -218,23 +251,31 @@ void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameByte
       // bytes an earlier frame left behind.
       const bool has_height = state.LastDuroz740FwVersion >= kHeightFirmware;
       if (length < (has_height ? kParamsReplyLength6 : kParamsReplyLength5)) break;
-      for (int i = 0; i < (has_height ? kParamCount : kParamCount - 1); ++i)
+      for (int i = 0; i < (has_height ? kParamCount : kParamCount - 1); ++i) {
         state.SensorParams[i] = frame[3 + i];
+        // The sensor already holds what was picked: nothing is left to write.
+        if (state.ParamPicked[i] && state.PickedParams[i] == state.SensorParams[i])
+          state.ParamPicked[i] = false;
+      }
       if (window != nullptr) window->RadarApplyParams(frame, length);
       state.ReadParamsPending = false;
       break;
     }
     case WriteParamsAck:
-      // The sensor has answered the picks the write carried; the read that follows shows
-      // what it kept.
+      // The sensor has answered the picks the last write carried; the read that follows
+      // shows what it kept. A pick made after that write went out is still to be written.
       if (window != nullptr) window->OnWriteAcked();
-      state.ParamPicked.fill(false);
+      for (int i = 0; i < state.WrittenCount && i < kParamCount; ++i)
+        if (state.ParamPicked[i] && state.PickedParams[i] == state.WrittenParams[i])
+          state.ParamPicked[i] = false;
       state.ReadParamsPending = true;
       break;
     case ReportModeAck:
       state.ReportModePending = false;
+      state.SignalQuietRuns = 0;
       break;
     case SignalReport:
+      state.SignalQuietRuns = 0;
       if (length >= kSignalReportLength && window != nullptr) window->DisplaySignal(frame);
       break;
     default:
@@ -256,22 +297,24 @@ void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*
   const ParamsDecode reply =
       DecodeParamsReply(&frame[3], HasHeight(s.LastDuroz740FwVersion), entries);
   // The fields apply in payload order up to the first one out of range.
+  // A list whose pick is still to be written keeps showing the pick; what the sensor holds
+  // is remembered all the same.
+  const auto apply = [&](ParamList list) {
+    const int sensor = PositionFromWire(list, reply.params.wire[list]);
+    SetListIndex(list, s.ParamPicked[list] ? PositionFromWire(list, s.PickedParams[list]) : sensor);
+    s.LastParams[list] = static_cast<std::int16_t>(sensor);
+  };
   for (int i = 0; i < SelHeightDuroz740; ++i) {
     if (i >= reply.first_invalid) return;
     const auto list = static_cast<ParamList>(i);
-    SetListIndex(list, PositionFromWire(list, reply.params.wire[list]));
-    s.LastParams[list] = static_cast<std::int16_t>(ListIndex(list));
-    s.ParamPicked[list] = false;
+    apply(list);
     if (list == TreshDuroz740) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
   }
   if (!reply.valid[SelHeightDuroz740]) {
     SetListIndex(SelHeightDuroz740, 0);
     return;
   }
-  SetListIndex(SelHeightDuroz740,
-               PositionFromWire(SelHeightDuroz740, reply.params.wire[SelHeightDuroz740]));
-  s.LastParams[SelHeightDuroz740] = static_cast<std::int16_t>(ListIndex(SelHeightDuroz740));
-  s.ParamPicked[SelHeightDuroz740] = false;
+  apply(SelHeightDuroz740);
   DisplayHeight();
 }
 
@@ -344,6 +387,7 @@ void RadarWindowLogic::OnListClick(ParamList list, int index) {
   if (index >= 0 && index < ListCount(list)) {
     index_[list] = index;
     state_.ParamPicked[list] = true;
+    state_.PickedParams[list] = WireFromPosition(list, index);
   }
   state_.ListOpen[list] = false;
 }

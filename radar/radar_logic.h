@@ -70,10 +70,10 @@ class RadarWindowLogic {
 
  private:
   void FillList(ParamList list, std::vector<std::string> items, int selected);
-  // A list's position as the byte a parameter message carries.
-  std::uint8_t ListByte(ParamList list) const;
   // What a write carries for the list: the user's pick, else the sensor's own byte.
   std::uint8_t WriteByte(ParamList list) const;
+  // The Duroz740 answered the latest identification request over the link still open.
+  bool SensorKnown();
   void SetListIndex(ParamList list, int index);
   void Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count);
   void RecordSignal(std::int32_t level, bool detected);
@@ -92,12 +92,13 @@ class RadarWindowLogic {
   std::string peak_text_ = "0";
   std::string height_text_;
   bool unloaded_ = false;
+  bool loading_ = false;
   // What the last write carried, for the history's marker when the sensor acknowledges it.
   RadarParams last_write_;
 };
 
 // Sets up reading the sensor's parameters and asking for its signal, before anything can be
-// written to it, and forgets picks meant for the sensor as it was before.
+// written to it; picks waiting for it are written after the read.
 void ReadSensorAgain(AppState& state);
 
 // The radar-mode frame handler. Without an open window only the identity and the flags can

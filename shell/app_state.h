@@ -81,8 +81,20 @@ struct AppState {
   // for every list the user has not picked in, so a field the lists could not take, or did
   // not look at, goes back to the sensor as it was.
   std::array<std::uint8_t, kParamCount> SensorParams{};
-  // Per list: the user picked an entry that no acknowledged write has carried yet.
+  // Per list: the user picked an entry that no acknowledged write has carried yet, and the
+  // byte that pick stands for. A pick belongs to the sensor it was made for: it waits out a
+  // lost link, missed checks or a closed window, and is dropped only for another sensor.
   std::array<bool, kParamCount> ParamPicked{};
+  std::array<std::uint8_t, kParamCount> PickedParams{};
+  // The bytes of the last WriteParamsRequest sent (WrittenCount of them; 0: none yet). The
+  // sensor's acknowledgement does not say which write it answers, so it is taken for this
+  // one, and clears only the picks this one carried.
+  std::array<std::uint8_t, kParamCount> WrittenParams{};
+  std::int16_t WrittenCount = 0;
+  // Connection runs since the sensor last showed it was streaming (a SignalReport, or the
+  // acknowledgement of its report mode). A sensor that restarted without losing the link
+  // or a check stops streaming and says nothing else.
+  std::int16_t SignalQuietRuns = 0;
   // An identification check missed since the parameters were last asked for: the sensor
   // may have been pulled, swapped or restarted meanwhile.
   bool SensorMissed = false;

@@ -388,6 +388,14 @@ void ProgramTest::wheelAcrossTheFrameWritesNothing() {
   QCOMPARE(world.Sensor().Params(), before);
   QCOMPARE(world.Sensor().counters().writes, std::uint64_t{0});
 
+  // The focus the window put on its first list when it opened by itself is not the user's.
+  wheel(sensitivity);
+  world.clock.AdvanceBy(1000);
+  QCOMPARE(world.Sensor().Params(), before);
+  // Once the user has tabbed through to it, the wheel is a choice.
+  QTest::keyClick(sensitivity, Qt::Key_Tab);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(sensitivity));
   wheel(sensitivity);
   QVERIFY(world.clock.AdvanceUntil(
       [&] { return world.Sensor().ParamValue(sim::Duroz740::kSensitivity) == before[0] + 1; },

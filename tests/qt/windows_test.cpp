@@ -77,6 +77,7 @@ class WindowsTest : public QObject {
   void radarTabOrderRunsDownTheVisibleLists();
   void radarListEvents();
   void radarListIndexNeverRaisesAClick();
+  void radarWheelChangesOnlyTheFocusedList_data();
   void radarWheelChangesOnlyTheFocusedList();
   void radarCloseGoesThroughTheProgram();
   void radarStatusPanelAndWidth();
@@ -393,7 +394,23 @@ void WindowsTest::radarListIndexNeverRaisesAClick() {
   QVERIFY(events.log.empty());
 }
 
+// How the sensitivity list got the focus, and whether the wheel over it is then a choice.
+// "window" is the focus the window puts on its first list when it opens by itself.
+void WindowsTest::radarWheelChangesOnlyTheFocusedList_data() {
+  QTest::addColumn<QString>("how");
+  QTest::addColumn<bool>("takes_wheel");
+  QTest::newRow("WindowOpening") << "window" << false;
+  QTest::newRow("SetByTheProgram") << "program" << false;
+  QTest::newRow("Click") << "mouse" << true;
+  QTest::newRow("Tab") << "tab" << true;
+  QTest::newRow("ShiftTab") << "backtab" << true;
+  QTest::newRow("AccessKey") << "shortcut" << true;
+  QTest::newRow("ClickThenAnotherWindow") << "mouse+away" << true;
+}
+
 void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
+  QFETCH(QString, how);
+  QFETCH(bool, takes_wheel);
   RecordingEvents events;
   FormDuroz740 form(events);
   for (ParamList list : {TreshDuroz740, ValueTonRele740}) {
@@ -403,8 +420,38 @@ void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
   form.ShowWindow();
   QApplication::setActiveWindow(&form);
   QVERIFY(QTest::qWaitForWindowActive(&form));
-  form.List(TreshDuroz740)->setFocus();
-  QTRY_VERIFY(form.List(TreshDuroz740)->hasFocus());
+  ParamCombo* sensitivity = form.List(TreshDuroz740);
+  if (how == "program") sensitivity->setFocus();
+  if (how.startsWith("mouse")) {
+    // The click drops the list open; the user closes it again without picking.
+    QTest::mouseClick(sensitivity, Qt::LeftButton);
+    sensitivity->hidePopup();
+    events.log.clear();
+  }
+  if (how == "shortcut") {
+    form.List(ValueTonRele740)->setFocus();
+    sensitivity->setFocus(Qt::ShortcutFocusReason);
+  }
+  if (how == "tab") {
+    form.List(FlagHighTrafficDuroz740)->setFocus();
+    QTest::keyClick(form.List(FlagHighTrafficDuroz740), Qt::Key_Tab);
+  }
+  if (how == "backtab") {
+    form.List(ValueTonRele740)->setFocus();
+    QTest::keyClick(form.List(ValueTonRele740), Qt::Key_Backtab, Qt::ShiftModifier);
+  }
+  QTRY_VERIFY(sensitivity->hasFocus());
+  if (how.endsWith("+away")) {
+    // Another window comes and goes: the focus comes back to the list the user chose.
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    other.hide();
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTRY_VERIFY(sensitivity->hasFocus());
+  }
   const auto wheel = [](QWidget* list) {
     const QPointF at = list->rect().center();
     QWheelEvent notch(at, list->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
@@ -415,10 +462,14 @@ void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
   wheel(form.List(ValueTonRele740));
   QCOMPARE(form.List(ValueTonRele740)->currentIndex(), 2);
   QVERIFY(events.log.empty());
-  // The list with the focus takes the wheel as the user's choice.
-  wheel(form.List(TreshDuroz740));
-  QCOMPARE(form.List(TreshDuroz740)->currentIndex(), 3);
-  QCOMPARE(events.log, std::vector<std::string>{"click 0 3"});
+  wheel(sensitivity);
+  if (takes_wheel) {
+    QCOMPARE(sensitivity->currentIndex(), 3);
+    QCOMPARE(events.log, std::vector<std::string>{"click 0 3"});
+  } else {
+    QCOMPARE(sensitivity->currentIndex(), 2);
+    QVERIFY(events.log.empty());
+  }
 }
 
 void WindowsTest::radarCloseGoesThroughTheProgram() {
