@@ -256,7 +256,7 @@ class SoakWorld {
   // Signal reports are due from this moment (the last report, or the last moment they
   // could not be expected).
   std::int64_t signal_watched_from_ = 0;
-  std::int64_t restarted_in_place_at_ = -1;
+  std::int64_t restarted_at_ = -1;
   std::int64_t last_mode_request_at_ = -1;
   // A check missed since the last good one; a good one after it must bring the signal back.
   bool missed_since_good_ = false;
