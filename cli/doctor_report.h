@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "usb/d2xx_port.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto::cli {
 

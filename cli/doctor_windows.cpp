@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "cli/doctor_report.h"
-#include "usb/d2xx_dynamic.h"
-#include "usb/driver_select.h"
+#include "drivers/d2xx_dynamic.h"
+#include "drivers/driver_select.h"
 
 namespace zelto::cli {
 

@@ -9,7 +9,7 @@
 #include "cli/platform.h"
 #include "cli/walk_report.h"
 #include "core/history/signal_history.h"
-#include "shell/cp1252.h"
+#include "core/text/cp1252.h"
 
 namespace zelto::cli {
 

@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "cli/platform.h"
-#include "tests/text/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
 namespace {

@@ -21,8 +21,8 @@
 #include <string>
 
 #include "cli/sim_setup.h"
+#include "core/ports/d2xx_port.h"
 #include "sim/virtual_clock.h"
-#include "usb/d2xx_port.h"
 
 #define STANDIN_EXPORT extern "C" __declspec(dllexport)
 
