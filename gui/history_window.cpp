@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/qt_common.h"
+#include "gui/qt_common.h"
 
 namespace zelto::qt {
 

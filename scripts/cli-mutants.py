@@ -81,11 +81,11 @@ MUTANTS = [
         '"/lib/udev/rules.d", "/usr/local/lib/udev/rules.d"}', '"/lib/udev/rules.d"}')]),
     ("doctor_no_programmer_always_a_problem", "cli/doctor.cpp", [(
         "else if (programmers == 0 && !devices.empty())", "else if (programmers == 0)")]),
-    ("v_is_version", "cli/main.cpp", [(
+    ("v_is_version", "apps/zeltoctl_main.cpp", [(
         'app.set_version_flag("--version"', 'app.set_version_flag("-v,--version"')]),
-    ("seconds_unchecked", "cli/main.cpp", [(
+    ("seconds_unchecked", "apps/zeltoctl_main.cpp", [(
         '      ->option_text("N")\n      ->check(CLI::Range(0.0, 31536000.0));', '      ->option_text("N");')]),
-    ("signal_exit_code_not_mapped", "cli/main.cpp", [(
+    ("signal_exit_code_not_mapped", "apps/zeltoctl_main.cpp", [(
         "  if (code == kExitInterrupted) code = stop.ExitCode(code);\n", "")]),
     ("sighup_not_handled", "cli/stop.cpp", [(
         "  std::signal(SIGHUP, OnStopSignal);", "  std::signal(SIGHUP, SIG_DFL);")]),

@@ -12,13 +12,13 @@
 
 #include "cli/walk.h"
 #include "cli/walk_report.h"
-#include "protocol/programmer_messages.h"
+#include "core/protocol/programmer_messages.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
 #include "sim/wire_frame.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/text/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
 namespace {

@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "tests/text/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
 namespace {

@@ -3,15 +3,15 @@
 // the programmer, identification, the radar window's life and the shutdown paths.
 #include <gtest/gtest.h>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
-#include "shell/program.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace zelto {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
 #include "sim/other_device.h"
 
 namespace zelto::soak {
@@ -176,6 +176,7 @@ void SoakWorld::PutSensorIn(std::unique_ptr<sim::Device> device) {
   // A sensor pulled and put back between two identification requests cannot be told from
   // one that restarted in place.
   unread_since_put_in_ = asked_while_out_;
+  if (!asked_while_out_) restarted_at_ = Now();
   asked_while_out_ = false;
   reads_at_put_in_ = sensor_->counters().reads;
 }
@@ -186,6 +187,7 @@ void SoakWorld::HoldPulledSensor(std::int64_t shortest_ms) {
 
 void SoakWorld::PullSensor(std::int64_t ms, bool swap) {
   std::unique_ptr<sim::Device> out = adapter_->Detach();
+  asked_while_out_ = false;
   Log(swap ? "sensor swapped" : "sensor pulled");
   Advance(ms);
   if (swap) {
@@ -382,10 +384,11 @@ void SoakWorld::CheckTick() {
 
   if (state_.IdMissCount > 0) missed_since_good_ = true;
   if (!WindowOpen()) signal_due_by_ = -1;
-  // A restart in place after the sensor was last asked for its signal is not undone by
-  // finding it again; the 4 s rule below judges that one.
+  // A restart after the sensor was last asked for its signal (one in the same millisecond
+  // comes after that millisecond's ticks), in place or by a pull too short to be seen, is not
+  // undone by finding it again; the 4 s rule below judges that one.
   if (signal_due_by_ >= 0 && Now() > signal_due_by_) {
-    if (restarted_in_place_at_ <= last_mode_request_at_)
+    if (restarted_at_ < last_mode_request_at_)
       Violation("no signal report " + Ms(kSignalBackMs) +
                 " after an identification check found the sensor again");
     signal_due_by_ = -1;
@@ -539,7 +542,7 @@ void SoakWorld::StartFault(FaultKind kind) {
       // A power dip: no pull, no link lost, only the report mode gone.
       if (adapter_->AttachedDevice() == sensor_) {
         sensor_->Restart();
-        restarted_in_place_at_ = Now();
+        restarted_at_ = Now();
       }
       break;
     case kSwap:
@@ -553,6 +556,7 @@ void SoakWorld::StartFault(FaultKind kind) {
         sensor_->Restart();
       } else {
         parked_sensor_ = adapter_->Detach();
+        asked_while_out_ = false;
       }
       active_[kind] = pulled_until;
       break;

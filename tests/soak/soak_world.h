@@ -45,13 +45,13 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
-#include "shell/program.h"
+#include "core/ports/app_state.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace zelto::soak {
 
@@ -256,7 +256,7 @@ class SoakWorld {
   // Signal reports are due from this moment (the last report, or the last moment they
   // could not be expected).
   std::int64_t signal_watched_from_ = 0;
-  std::int64_t restarted_in_place_at_ = -1;
+  std::int64_t restarted_at_ = -1;
   std::int64_t last_mode_request_at_ = -1;
   // A check missed since the last good one; a good one after it must bring the signal back.
   bool missed_since_good_ = false;

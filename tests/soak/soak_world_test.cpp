@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "radar/radar_logic.h"
+#include "core/radar/radar_logic.h"
 
 namespace zelto::soak {
 namespace {

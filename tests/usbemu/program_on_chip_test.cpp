@@ -9,13 +9,13 @@
 #include <memory>
 #include <thread>
 
-#include "shell/program.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 #include "tests/usbemu/ftdi_emulator.h"
-#include "usb/libftdi_driver.h"
+#include "drivers/libftdi_driver.h"
 
 namespace zelto {
 namespace {
