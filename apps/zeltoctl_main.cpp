@@ -218,6 +218,13 @@ int main(int argc, char** argv) {
   report->add_option("LOG", report_log, "The commissioning log (CSV or JSON lines)")->required();
   report->add_option("--html", report_html, "The page to write")->required();
 
+  // "commands: list, info, ...; see zeltoctl --help", for a command missing or mistyped.
+  auto commands = [&app] {
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+      names += (names.empty() ? "" : ", ") + command->get_name();
+    return "commands: " + names + "; see zeltoctl --help";
+  };
   try {
     // As UTF-8 on every platform, so that file names with any characters get through.
     const std::vector<std::string> args = Utf8Arguments(argc, argv);
@@ -234,9 +241,8 @@ int main(int argc, char** argv) {
     // A word left over where a command belongs is the command the user meant.
     const auto extras = app.remaining();
     if (!extras.empty() && extras.front().rfind('-', 0) != 0) {
-      std::cerr << "zeltoctl: unknown command \"" << extras.front()
-                << "\" (commands: list, info, get, set, save, apply, verify, monitor, doctor; "
-                   "see zeltoctl --help)\n";
+      std::cerr << "zeltoctl: unknown command \"" << extras.front() << "\" (" << commands()
+                << ")\n";
     } else {
       std::cerr << "zeltoctl: " << e.what() << " (see zeltoctl --help)\n";
     }
@@ -246,8 +252,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (app.get_subcommands().empty()) {
-    std::cerr << "zeltoctl: no command given (commands: list, info, get, set, save, apply, "
-                 "verify, monitor, doctor; see zeltoctl --help)\n";
+    std::cerr << "zeltoctl: no command given (" << commands() << ")\n";
     return kExitUsage;
   }
 
