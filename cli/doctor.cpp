@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli/doctor.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +11,6 @@
 #include "cli/commands.h"
 #include "cli/doctor_report.h"
 #include "drivers/d2xx_dynamic.h"
-#include "drivers/driver_select.h"
-#include "drivers/libftdi_driver.h"
 
 namespace zelto::cli {
 
@@ -68,22 +64,6 @@ std::vector<fs::path> UdevRuleLocations() {
                              "/lib/udev/rules.d", "/usr/local/lib/udev/rules.d"})
     files.push_back(fs::path(folder) / kUdevRuleName);
   return files;
-}
-
-DoctorEnvironment DoctorEnvironment::System() {
-  DoctorEnvironment env;
-  env.load_vendor = [] {
-    D2xxDynamic vendor;
-    return vendor.Loaded() ? std::string() : vendor.LoadError();
-  };
-  env.start_libftdi = [] { return CreateLibftdiBus() != nullptr; };
-  env.can_open = [](const fs::path& node) { return ::access(node.c_str(), R_OK | W_OK) == 0; };
-  env.list_bus = [](std::ostream& out) {
-    std::string name;
-    auto driver = CreateSystemDriver(&name);
-    return ListIndented(*driver, name, out);
-  };
-  return env;
 }
 
 int RunDoctor(const DoctorEnvironment& env, std::ostream& out_stream, bool json) {

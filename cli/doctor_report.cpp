@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cli/doctor_report.h"
 
-#include <cstdlib>
-
 #include "cli/commands.h"
 #include "cli/event_loop.h"
+#include "core/link/adapter_list.h"
 
 namespace zelto::cli {
 
@@ -42,13 +41,12 @@ int ListIndented(D2xxPort& driver, const std::string& driver_name, std::ostream&
   RealTimeLoop loop;
   std::ostringstream listing, errors;
   Context ctx(driver, driver_name, loop, listing, errors);
-  const int code = CmdList(ctx);
+  // The count comes from the listing itself, not from the text printed about it.
+  const AdapterListing adapters = ListAdapters(driver);
+  const int code = PrintAdapters(ctx, adapters);
   std::istringstream lines(listing.str() + errors.str());
   for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
-  if (code != kExitOk) return -1;
-  const std::string text = listing.str();
-  const auto tail = text.rfind("adapter(s), ");
-  return tail == std::string::npos ? 0 : std::atoi(text.c_str() + tail + 12);
+  return code == kExitOk ? adapters.Programmers() : -1;
 }
 
 }  // namespace zelto::cli

@@ -5,28 +5,8 @@
 
 #include "cli/doctor_report.h"
 #include "drivers/d2xx_dynamic.h"
-#include "drivers/driver_select.h"
 
 namespace zelto::cli {
-
-WindowsDoctorEnvironment WindowsDoctorEnvironment::System() {
-  WindowsDoctorEnvironment env;
-  env.load_vendor = [] {
-    D2xxDynamic vendor;
-    VendorLibraryReport r;
-    r.loaded = vendor.Loaded();
-    r.file = vendor.LibraryFile();
-    r.version = vendor.LibraryVersion();
-    r.error = vendor.LoadError();
-    return r;
-  };
-  env.list_bus = [](std::ostream& out) {
-    std::string name;
-    auto driver = CreateSystemDriver(&name);
-    return ListIndented(*driver, name, out);
-  };
-  return env;
-}
 
 std::string VendorVersionText(std::uint32_t version) {
   char text[16];

@@ -6,10 +6,8 @@
 
 #include "core/ports/diagnostics.h"
 #include "drivers/d2xx_dynamic.h"
-#include "drivers/null_driver.h"
-#if !defined(ZELTO_WITHOUT_LIBFTDI)
 #include "drivers/libftdi_driver.h"
-#endif
+#include "drivers/null_driver.h"
 
 namespace zelto {
 namespace {
@@ -23,10 +21,11 @@ bool NotInstalled(const std::string& load_error) {
 }  // namespace
 
 DriverSources DefaultDriverSources() {
-#if defined(ZELTO_WITHOUT_LIBFTDI)
-  return DriverSources{DefaultD2xxLibraryName(), nullptr};
-#else
+#ifdef ZELTO_HAVE_LIBFTDI_BUS
   return DriverSources{DefaultD2xxLibraryName(), &CreateLibftdiBus};
+#else
+  // Built without libftdi1: the vendor library or nothing.
+  return DriverSources{DefaultD2xxLibraryName(), nullptr};
 #endif
 }
 
@@ -49,7 +48,6 @@ std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string
                   "the vendor's D2XX library cannot be used: " + vendor->LoadError());
     }
   }
-#if !defined(ZELTO_WITHOUT_LIBFTDI)
   if (sources.open_libftdi) {
     if (std::unique_ptr<FtdiBus> bus = sources.open_libftdi()) {
       DiagInfo(kDriverCategory, "using libftdi1");
@@ -58,7 +56,6 @@ std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string
     }
     DiagWarning(kDriverCategory, "libftdi1 cannot be used: libusb did not start");
   }
-#endif
   DiagWarning(kDriverCategory, "no USB driver could be loaded: the adapter cannot be reached");
   report(kDriverNameNone);
   return std::make_unique<NullDriver>();
