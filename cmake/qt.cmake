@@ -20,6 +20,7 @@ add_library(zelto_qt STATIC
   radar/signal_bar.cpp
   radar/area_canvas.cpp
   gui/history_window.cpp
+  gui/level_label.cpp
   data/zeltosoft.qrc
 )
 set_target_properties(zelto_qt PROPERTIES AUTOMOC ON AUTORCC ON)

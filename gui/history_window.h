@@ -5,6 +5,7 @@
 // history holds and keeps running while it is open.
 #pragma once
 
+#include <QMargins>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -50,6 +51,8 @@ class HistoryChart : public QWidget {
   std::vector<HistorySpan> columns_;
   const StringTableTexts* table_ = nullptr;
   QString level_text_, peak_text_, detection_text_, gap_text_;
+  mutable QString margins_font_;
+  mutable QMargins margins_;
   std::uint64_t painted_revision_ = ~0ULL;
   std::int64_t painted_to_ms_ = -1;
 };

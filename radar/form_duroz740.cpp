@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 
 #include "app/qt_common.h"
+#include "gui/level_label.h"
 #include "radar/area_canvas.h"
 #include "radar/led_indicator.h"
 #include "radar/signal_bar.h"
@@ -48,7 +49,10 @@ constexpr ListRow kRows[] = {
 };
 
 QLabel* MakeValueLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-  QLabel* label = MakePlainLabel(parent, name, text);
+  auto* label = new LevelLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  label->setTextInteractionFlags(Qt::NoTextInteraction);
   label->setGeometry(geometry);
   label->setAlignment(Qt::AlignCenter);
   label->setFont(MakeFont(SansSerifFamilies(), 12, true));
