@@ -14,13 +14,13 @@
 #include <unistd.h>
 
 #include "bench/memory_driver.h"
-#include "protocol/gest_msg.h"
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
-#include "shell/program.h"
-#include "shell/string_table.h"
+#include "core/protocol/gest_msg.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
+#include "core/program/program.h"
+#include "core/text/string_table.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
+#include "tests/support/fakes.h"
 
 namespace zelto::bench {
 namespace {

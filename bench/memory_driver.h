@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "usb/d2xx_port.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto::bench {
 

@@ -15,8 +15,8 @@
 #include "cli/records.h"
 #include "cli/session.h"
 #include "cli/stop.h"
-#include "shell/app_state.h"
-#include "usb/d2xx_port.h"
+#include "core/ports/app_state.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto::cli {
 

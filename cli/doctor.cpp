@@ -12,9 +12,9 @@
 
 #include "cli/commands.h"
 #include "cli/event_loop.h"
-#include "usb/d2xx_dynamic.h"
-#include "usb/driver_select.h"
-#include "usb/libftdi_driver.h"
+#include "drivers/d2xx_dynamic.h"
+#include "drivers/driver_select.h"
+#include "drivers/libftdi_driver.h"
 
 namespace zelto::cli {
 

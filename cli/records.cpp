@@ -13,8 +13,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "protocol/programmer_messages.h"
-#include "shell/cp1252.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/text/cp1252.h"
 
 namespace zelto::cli {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 
 namespace zelto::cli {
 

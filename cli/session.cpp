@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "protocol/programmer_messages.h"
+#include "core/protocol/programmer_messages.h"
 
 namespace zelto::cli {
 

@@ -11,10 +11,10 @@
 #include <string>
 
 #include "cli/event_loop.h"
-#include "protocol/gest_msg.h"
-#include "radar/radar_params.h"
-#include "shell/app_state.h"
-#include "usb/comm_usb.h"
+#include "core/protocol/gest_msg.h"
+#include "core/protocol/radar_params.h"
+#include "core/ports/app_state.h"
+#include "core/link/comm_usb.h"
 
 namespace zelto::cli {
 

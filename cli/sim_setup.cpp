@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/sim_setup.h"
 
-#include "radar/radar_params.h"
+#include "core/protocol/radar_params.h"
 #include "sim/duroz740.h"
 
 namespace zelto::cli {

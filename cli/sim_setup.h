@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/timer_port.h"
+#include "core/ports/timer_port.h"
 #include "sim/usb_bus.h"
 
 namespace zelto::cli {

@@ -8,7 +8,7 @@
 
 #include "cli/walk_report.h"
 #include "core/history/signal_history.h"
-#include "shell/cp1252.h"
+#include "core/text/cp1252.h"
 
 namespace zelto::cli {
 

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "protocol/programmer_messages.h"
-#include "shell/cp1252.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/text/cp1252.h"
 
 namespace zelto::cli {
 

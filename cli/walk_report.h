@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "core/history/signal_history.h"
-#include "radar/radar_params.h"
-#include "shell/app_state.h"
+#include "core/protocol/radar_params.h"
+#include "core/ports/app_state.h"
 
 namespace zelto::cli {
 

@@ -41,3 +41,10 @@ if(_zelto_version STREQUAL "")
 endif()
 set(ZELTO_VERSION_STRING "${_zelto_version}")
 message(STATUS "ZeltoSoft package version: ${ZELTO_VERSION_STRING}")
+
+# The version as numbers for the programs (their windows and --version): a header made from
+# version.h.in, used through the target zelto_version.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in
+               ${CMAKE_BINARY_DIR}/generated/zelto_version.h @ONLY)
+add_library(zelto_version INTERFACE)
+target_include_directories(zelto_version INTERFACE ${CMAKE_BINARY_DIR}/generated)

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "shell/parameter_file.h"
+#include "core/text/parameter_file.h"
 
 namespace {
 

@@ -36,11 +36,11 @@
 #include <fstream>
 #include <string>
 
-#include "radar/radar_logic.h"
-#include "shell/program.h"
+#include "core/radar/radar_logic.h"
+#include "core/program/program.h"
 #include "sim/virtual_clock.h"
 #include "sim/wire_frame.h"
-#include "tests/core/fakes.h"
+#include "tests/support/fakes.h"
 
 namespace {
 

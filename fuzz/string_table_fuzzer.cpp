@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/string_table.h"
+#include "core/text/string_table.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/qt_common.h"
+#include "gui/qt_common.h"
 
 namespace zelto::qt {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "core/history/signal_history.h"
-#include "shell/app_state.h"
-#include "shell/timer_port.h"
+#include "core/ports/app_state.h"
+#include "core/ports/timer_port.h"
 
 class QComboBox;
 class QLabel;

@@ -19,7 +19,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELTO_WERROR
 cmake --build "$build" --target core_tests text_tests sim_tests
 
 failed=0
-for test in tests/core_tests tests/text/text_tests sim_tests; do
+for test in tests/core/core_tests tests/core/text/text_tests tests/sim/sim_tests; do
   echo "== valgrind $test =="
   started=$SECONDS
   if valgrind -q --error-exitcode=1 --leak-check=full "$build/$test" --gtest_brief=1; then

@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "shell/timer_port.h"
+#include "core/ports/timer_port.h"
 #include "sim/device.h"
 #include "sim/wire_frame.h"
-#include "usb/d2xx_port.h"
+#include "core/ports/d2xx_port.h"
 
 namespace zelto::sim {
 

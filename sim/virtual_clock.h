@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "shell/timer_port.h"
+#include "core/ports/timer_port.h"
 
 namespace zelto::sim {
 

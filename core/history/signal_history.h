@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "radar/radar_params.h"
-#include "shell/app_state.h"
+#include "core/protocol/radar_params.h"
+#include "core/ports/app_state.h"
 
 namespace zelto {
 

@@ -12,12 +12,13 @@
 
 #include "cli/walk.h"
 #include "cli/walk_report.h"
-#include "protocol/programmer_messages.h"
+#include "core/protocol/programmer_messages.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
+#include "sim/wire_frame.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/text/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
 namespace {
@@ -673,6 +674,22 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  [](CommandFaults& t) { return CmdGet(t.ctx_, false); }, kExitSensor,
                  [](CommandFaults& t) { EXPECT_EQ(t.out_.str(), ""); }},
+        // A signal report of another report mode is not a reading of this walk test.
+        FaultRow{"report_of_another_mode",
+                 [](CommandFaults& t) {
+                   t.When([&t] { return t.sensor_->ReportMode() == 2; },
+                          [&t] {
+                            const std::uint8_t payload[] = {1, 0xFF, 0xFE, 1};
+                            sim::WireFrame frame;
+                            sim::EncodeFrame(SignalReport, payload, sizeof(payload), frame);
+                            t.adapter_->InsertNoise(frame.bytes.data(), frame.size);
+                          });
+                 },
+                 [](CommandFaults& t) { return CmdMonitor(t.ctx_, MonitorFormat::kCsv, 1); },
+                 kExitOk,
+                 [](CommandFaults& t) {
+                   EXPECT_EQ(t.out_.str().find("65534"), std::string::npos) << t.out_.str();
+                 }},
         // A value the sensor reports out of range is replaced by the one the user names.
         FaultRow{"named_value_replaces_out_of_range",
                  [](CommandFaults& t) { t.sensor_->SetParam(sim::Duroz740::kSpeed, 7); },

@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "tests/text/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
 namespace {
@@ -125,6 +125,11 @@ TEST_F(Doctor, FindsThePackagedRuleInEveryFolderUdevReads) {
     std::ofstream(folder_.path() / "root" / file.relative_path()) << "# rule\n";
     EXPECT_EQ(Run(), 0) << file << out_.str();
   }
+  // No adapter plugged in is no obstacle of this machine.
+  programmers_ = 0;
+  fs::rename(env_.sysfs_usb / "1-1.2", folder_.path() / "unplugged");
+  EXPECT_EQ(Run(), 0) << out_.str();
+  fs::rename(folder_.path() / "unplugged", env_.sysfs_usb / "1-1.2");
   // The same findings as one JSON object; no programmer while an FTDI device is present is a
   // problem.
   programmers_ = 0;

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "tests/text/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
 namespace {

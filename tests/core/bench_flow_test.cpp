@@ -3,15 +3,15 @@
 // the programmer, identification, the radar window's life and the shutdown paths.
 #include <gtest/gtest.h>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
-#include "shell/program.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace zelto {
 namespace {
@@ -427,11 +427,12 @@ TEST_F(RadarOnTheBench, UnpluggedProgrammerLosesTheSensorToo) {
   ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(3600);
   bus_.Unplug(*adapter_);
-  // The answer to the 3.5 s request came before the unplug: the check at 4.1 s still finds
-  // the sensor, the six after it miss.
-  AdvanceTo(7699);
+  // The answer to the 3.5 s request came before the unplug, over the link that failed at the
+  // next receive poll: it counts for nothing, so the check at 4.1 s is the first of six that
+  // miss.
+  AdvanceTo(7099);
   EXPECT_FALSE(view_->unloaded);
-  AdvanceTo(7700);
+  AdvanceTo(7100);
   EXPECT_TRUE(view_->unloaded);
   EXPECT_TRUE(ui_.main.rec.shown);
   AdvanceTo(8000);
@@ -441,41 +442,67 @@ TEST_F(RadarOnTheBench, UnpluggedProgrammerLosesTheSensorToo) {
   EXPECT_EQ(ui_.radars.size(), 2u);
 }
 
-// The programmer unplugged for a moment, or the sensor pulled and put back, within the loss
-// window: the sensor restarts without its report mode. The window reads it again and the
-// signal comes back; the sensor's parameters are not touched.
+// The programmer unplugged for a moment, the sensor pulled and put back within the loss
+// window or between two identification requests, or a sensor restarting in its socket: it
+// comes back without its report mode. The window reads it again and the signal comes back,
+// the sensor's parameters untouched; once it streams, nothing is asked again.
+struct RestartRow {
+  const char* name;
+  std::int64_t out_at;   // unplugged or pulled at, ms
+  std::int64_t back_at;  // plugged or put back at; equal to out_at: restarted in place
+  bool unplug;
+};
+void PrintTo(const RestartRow& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class SensorBackAfterARestart : public RadarOnTheBench,
-                                public ::testing::WithParamInterface<const char*> {};
+                                public ::testing::WithParamInterface<RestartRow> {};
 
 TEST_P(SensorBackAfterARestart, SignalComesBackWithoutAWrite) {
-  const std::string how = GetParam();
+  const RestartRow& row = GetParam();
   ASSERT_NO_FATAL_FAILURE(OpenAt3s());
-  AdvanceTo(4000);
+  AdvanceTo(row.out_at);
   ASSERT_EQ(sensor_->ReportMode(), 2);
   std::unique_ptr<sim::Device> pulled;
-  if (how == "unplug")
-    bus_.Unplug(*adapter_);
-  else
-    pulled = adapter_->Detach();
+  if (row.back_at > row.out_at) {
+    if (row.unplug)
+      bus_.Unplug(*adapter_);
+    else
+      pulled = adapter_->Detach();
+  }
   sensor_->Restart();
-  AdvanceTo(5500);
-  if (how == "unplug")
-    bus_.Replug(*adapter_);
-  else
-    adapter_->Attach(std::move(pulled));
-  AdvanceTo(7000);
+  AdvanceTo(row.back_at);
+  if (row.back_at > row.out_at) {
+    if (row.unplug)
+      bus_.Replug(*adapter_);
+    else
+      adapter_->Attach(std::move(pulled));
+  }
+  // Noticed at the latest 3 s after the last report, then read and asked again.
+  AdvanceTo(std::max<std::int64_t>(row.back_at, row.out_at + 3000) + 500);
   ASSERT_EQ(ui_.radars.size(), 1u) << "the window stayed open";
   EXPECT_FALSE(view_->unloaded);
   EXPECT_EQ(sensor_->ReportMode(), 2);
   const std::uint64_t reports = sensor_->counters().reports;
+  const std::size_t mark = adapter_->HostFrames().size();
   view_->bar = -1;
-  AdvanceTo(7500);
+  AdvanceTo(clock_.NowMs() + 500);
   EXPECT_GE(sensor_->counters().reports, reports + 4);
   EXPECT_NE(view_->bar, -1) << "the bar moves again";
   EXPECT_EQ(sensor_->counters().writes, 0u);
+  AdvanceTo(clock_.NowMs() + 20000);
+  EXPECT_EQ(CountHost(ReportModeRequest, mark), 0) << "a streaming sensor is not asked again";
+  EXPECT_EQ(CountHost(ReadParamsRequest, mark), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, SensorBackAfterARestart, ::testing::Values("unplug", "pull"));
+INSTANTIATE_TEST_SUITE_P(
+    Ways, SensorBackAfterARestart,
+    ::testing::Values(RestartRow{"Unplug", 4000, 5500, true}, RestartRow{"Pull", 4000, 5500, false},
+                      // Between the requests of 4.1 s and 4.7 s: no check misses.
+                      RestartRow{"ShortPull", 4200, 4400, false},
+                      RestartRow{"InPlace", 4000, 4000, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A bench operator swaps one Duroz740 for another within the loss window: the window shows
 // the new sensor's values, starts its signal, and a later pick changes only what was picked.

@@ -3,8 +3,8 @@
 // the ring's free-space rule.
 #include <gtest/gtest.h>
 
-#include "tests/core/fakes.h"
-#include "usb/comm_usb.h"
+#include "tests/support/fakes.h"
+#include "core/link/comm_usb.h"
 
 namespace zelto {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <numeric>
 
-#include "protocol/gest_msg.h"
-#include "protocol/programmer_messages.h"
-#include "tests/core/fakes.h"
+#include "core/protocol/gest_msg.h"
+#include "core/protocol/programmer_messages.h"
+#include "tests/support/fakes.h"
 
 namespace zelto {
 namespace {

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
-#include "shell/program.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
+#include "core/program/program.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace zelto {
 namespace {
@@ -271,11 +271,19 @@ TEST_F(RadarLogicTest, WriteBackCycle) {
   EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 4, 1, 0, 0, 2}}}));
   Run();
   EXPECT_EQ(Sent().size(), 1u) << "repeated until the sensor answers";
+  // A pick made after that write went out is not settled by its acknowledgement: the list
+  // keeps showing it across the read, and it is written next.
+  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
 
   Receive(WriteParamsAck, {});
   Run();
   EXPECT_EQ(Sent(), (std::vector<Msg>{{ReadParamsRequest, {}}}));
   Receive(ParamsReply, {5, 4, 1, 0, 0, 2});
+  EXPECT_EQ(radar_->ListIndex(FilterLineDuroz740), 2);
+  Run();
+  EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 4, 1, 2, 0, 2}}}));
+  Receive(WriteParamsAck, {});
+  Receive(ParamsReply, {5, 4, 1, 2, 0, 2});
   Run();
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(state_.LastParams[ValueTonRele740], 3);
@@ -415,9 +423,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The identification of another Duroz740 (a sensor swapped on the bench), of the same one
-// with other firmware, or of the same one after missed checks (it may have restarted) makes
-// the window read the parameters and ask for signal reports again before anything is
-// written, and drops a pick that was meant for the sensor before.
+// with other firmware, or of the same one after missed checks or over a reopened link (it may
+// have restarted) makes the window read the parameters and ask for signal reports again
+// before anything is written. A pick not yet written belongs to the sensor it was made for:
+// it is written to the same sensor after the read, and dropped for another one. Over a
+// reopened link nothing but identification goes out until the sensor has answered over it.
 struct RefoundRow {
   const char* name;
   const char* serial;
@@ -425,6 +435,7 @@ struct RefoundRow {
   int missed_checks;
   bool link_lost;  // the link failed and was opened again, no check missed
   bool reread;
+  bool same_sensor;
 };
 void PrintTo(const RefoundRow& c, std::ostream* os) {
   *os << c.name;
@@ -446,10 +457,15 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   // A pick the old sensor never answered: the write is due at the next run.
   program_->RadarWindowEvents().OnListClick(VelSenseDuroz740, 2);
   if (row.link_lost) {
+    // The answer to the last check came over the link that now fails.
+    Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
     driver_.queue_status = FT_IO_ERROR;
     program_->PollTick();
     ASSERT_FALSE(state_.LinkOpen);
     driver_.queue_status = FT_OK;
+    Sent();
+    clock_.AdvanceBy(100);
+    for (const Msg& m : Sent()) EXPECT_EQ(m.code, IdentificationRequest) << m;
   }
   Sent();
   Receive(IdentificationReply, IdPayload(257, row.serial, 0x0102, row.fw));
@@ -460,6 +476,15 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
     return;
   }
   EXPECT_EQ(sent, (std::vector<Msg>{{ReadParamsRequest, {}}, {ReportModeRequest, {2}}}));
+  if (row.same_sensor) {
+    // The read does not take the pick off its list, and the pick is written after it.
+    Receive(ParamsReply, {5, 2, 1, 0, 0, 2});
+    Receive(ReportModeAck, {});
+    EXPECT_EQ(radar_->ListIndex(VelSenseDuroz740), 2);
+    clock_.AdvanceBy(100);
+    EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 2, 2, 0, 0, 2}}}));
+    return;
+  }
   // The new sensor's relay time is out of the list's range, so the speed list keeps showing
   // the old pick; neither reaches the new sensor.
   Receive(ParamsReply, {3, 10, 0, 2, 1, 1});
@@ -472,13 +497,14 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Identifications, SensorRefound,
-    ::testing::Values(RefoundRow{"SameSensorNoMiss", "0000000001", 0x0200, 0, false, false},
-                      RefoundRow{"OtherSerial", "0000000002", 0x0200, 0, false, true},
-                      RefoundRow{"OtherFirmware", "0000000001", 0x0201, 0, false, true},
-                      RefoundRow{"SameSensorAfterOneMiss", "0000000001", 0x0200, 1, false, true},
-                      RefoundRow{"SameSensorAfterFourMisses", "0000000001", 0x0200, 4, false, true},
-                      RefoundRow{"SameSensorOverAReopenedLink", "0000000001", 0x0200, 0, true,
-                                 true}),
+    ::testing::Values(
+        RefoundRow{"SameSensorNoMiss", "0000000001", 0x0200, 0, false, false, true},
+        RefoundRow{"OtherSerial", "0000000002", 0x0200, 0, false, true, false},
+        RefoundRow{"OtherFirmware", "0000000001", 0x0201, 0, false, true, false},
+        RefoundRow{"SameSensorAfterOneMiss", "0000000001", 0x0200, 1, false, true, true},
+        RefoundRow{"SameSensorAfterFourMisses", "0000000001", 0x0200, 4, false, true, true},
+        RefoundRow{"SameSensorOverAReopenedLink", "0000000001", 0x0200, 0, true, true, true},
+        RefoundRow{"OtherSensorOverAReopenedLink", "0000000002", 0x0200, 0, true, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A firmware that appends a byte to its identification is still identified; a reply too short

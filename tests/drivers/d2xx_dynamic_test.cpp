@@ -2,7 +2,7 @@
 // The vendor-library backend, loaded for real through the dynamic loader: the stand-in
 // libftd2xx.so built beside these tests takes the place of the vendor's library, and the USB
 // link runs its cases through it.
-#include "usb/d2xx_dynamic.h"
+#include "drivers/d2xx_dynamic.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
-#include "usb/comm_usb.h"
-#include "usb/driver_select.h"
+#include "core/ports/app_state.h"
+#include "core/link/comm_usb.h"
+#include "drivers/driver_select.h"
 
 namespace zelto {
 namespace {

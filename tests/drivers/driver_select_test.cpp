@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Which driver the program ends up with when the vendor library or libftdi1 is missing.
-#include "usb/driver_select.h"
+#include "drivers/driver_select.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
+#include "core/ports/app_state.h"
 #include "sim/virtual_clock.h"
-#include "tests/diag_capture.h"
+#include "tests/support/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
 #include "tests/drivers/link_expectations.h"
-#include "usb/comm_usb.h"
+#include "core/link/comm_usb.h"
 
 namespace zelto {
 namespace {

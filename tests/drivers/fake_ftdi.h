@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "sim/virtual_clock.h"
-#include "usb/libftdi_driver.h"
+#include "drivers/libftdi_driver.h"
 
 namespace zelto::testing {
 

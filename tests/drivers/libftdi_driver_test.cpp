@@ -2,7 +2,7 @@
 // The libftdi1 backend's own logic over scripted libftdi calls, on a virtual clock: the
 // receive queue it keeps, purge and reset, read timeouts, enumeration that survives
 // unreadable adapters, opening, handles and the mapping of libftdi/libusb errors.
-#include "usb/libftdi_driver.h"
+#include "drivers/libftdi_driver.h"
 
 #include <gtest/gtest.h>
 #include <libusb.h>
@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
+#include "core/ports/app_state.h"
 #include "sim/virtual_clock.h"
-#include "tests/diag_capture.h"
+#include "tests/support/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
-#include "usb/comm_usb.h"
+#include "core/link/comm_usb.h"
 
 namespace zelto {
 namespace {

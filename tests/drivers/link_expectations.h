@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "usb/comm_usb.h"
+#include "core/link/comm_usb.h"
 
 namespace zelto::testing {
 

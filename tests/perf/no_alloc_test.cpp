@@ -16,16 +16,16 @@
 #include <ostream>
 #include <string>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
-#include "shell/program.h"
-#include "shell/string_table.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
+#include "core/program/program.h"
+#include "core/text/string_table.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

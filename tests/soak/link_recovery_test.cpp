@@ -7,12 +7,12 @@
 
 #include <memory>
 
-#include "shell/program.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace zelto {
 namespace {

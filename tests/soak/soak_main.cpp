@@ -92,6 +92,14 @@ int main(int argc, char** argv) {
       "sensor found again:        %llu times followed by its signal (%llu sensor restarts)\n",
       static_cast<unsigned long long>(f.refinds_watched),
       static_cast<unsigned long long>(f.sensor_restarts));
+  std::printf(
+      "picks:                     %llu made while a write was unanswered, %llu carried "
+      "to their sensor, %llu dropped for another sensor\n",
+      static_cast<unsigned long long>(f.picks_during_write),
+      static_cast<unsigned long long>(f.picks_reached),
+      static_cast<unsigned long long>(f.picks_for_other));
+  std::printf("longest signal gap:        %lld ms while reports were expected\n",
+              static_cast<long long>(f.longest_signal_gap_ms));
   std::printf("quiet silences:            %llu closed the window\n",
               static_cast<unsigned long long>(f.silences));
   std::printf(

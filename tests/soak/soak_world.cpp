@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "protocol/programmer_messages.h"
-#include "radar/radar_logic.h"
+#include "core/protocol/programmer_messages.h"
+#include "core/radar/radar_logic.h"
 #include "sim/other_device.h"
 
 namespace zelto::soak {
@@ -40,12 +40,18 @@ constexpr std::array<std::uint8_t, kParamCount> kSecondValues = {3, 7, 0, 1, 0, 
 // Values the lists cannot take, per field, as a later firmware might report.
 constexpr std::array<std::uint8_t, kParamCount> kFirstOutOfRange = {10, 10, 3, 3, 2, 3};
 
-// A sensor pulled and put back, or swapped, takes a person a moment: at least one
-// identification request goes unanswered, and the window is not lost meanwhile.
-constexpr std::int64_t kShortestPullMs = 700;
+// A sensor pulled and put back, or a programmer unplugged: from a brief loose contact to a
+// few seconds, short enough not to lose the window.
+constexpr std::int64_t kShortestPullMs = 100;
 constexpr std::int64_t kLongestPullMs = 2500;
+// A sensor swapped for another takes a person a moment: at least one identification request
+// goes unanswered. A swap quicker than that could not be told from the first sensor.
+constexpr std::int64_t kShortestSwapMs = 700;
 // From a check that found the sensor again to the signal shown again.
 constexpr std::int64_t kSignalBackMs = 1200;
+// From the last signal report to the next one while the sensor is identified, its report
+// mode acknowledged and nothing is in the way.
+constexpr std::int64_t kSignalResumeMs = 4000;
 
 // The lists the user can change; the installation height list is never shown.
 constexpr int kUserLists = 5;
@@ -60,10 +66,22 @@ std::string Ms(std::int64_t ms) {
 
 }  // namespace
 
-const char* const kFaultKindNames[kSoakFaultKinds] = {
-    "unplug",       "second adapter",  "call failure",       "short write",   "description failure",
-    "noise",        "corrupt replies", "read limit",         "merge replies", "silence",
-    "other device", "refused value",   "out-of-range field", "sensor swap",   "sensor restart"};
+const char* const kFaultKindNames[kSoakFaultKinds] = {"unplug",
+                                                      "second adapter",
+                                                      "call failure",
+                                                      "short write",
+                                                      "description failure",
+                                                      "noise",
+                                                      "corrupt replies",
+                                                      "read limit",
+                                                      "merge replies",
+                                                      "silence",
+                                                      "other device",
+                                                      "refused value",
+                                                      "out-of-range field",
+                                                      "sensor swap",
+                                                      "sensor restart",
+                                                      "restart in place"};
 
 // A radar window view that also tells the soak when the window shows, goes, and shows the
 // sensor's identification (a good check) in its status panel.
@@ -105,11 +123,11 @@ SoakWorld::SoakWorld(const SoakOptions& options) : options_(options), rng_(optio
   sensor_ = &adapter_->Attach<sim::Duroz740>("0000000001", 0x0102, options.firmware,
                                              options.seed ^ 0x740u);
   for (int p = 0; p < kParamCount; ++p) ConfigureOnDevice(*sensor_, p, kInitialValues[p]);
-  // The second sensor: another serial number and another firmware version, with or without
-  // the height parameter like the first.
-  auto second = std::make_unique<sim::Duroz740>("0000000002", 0x0102,
-                                                static_cast<std::uint16_t>(options.firmware ^ 1u),
-                                                options.seed ^ 0x742u);
+  // The second sensor: another serial number, and a firmware on the other side of the height
+  // parameter's first version.
+  const std::uint16_t second_fw = options.firmware >= kHeightFirmware ? 0x01FF : 0x0200;
+  auto second =
+      std::make_unique<sim::Duroz740>("0000000002", 0x0102, second_fw, options.seed ^ 0x742u);
   for (int p = 0; p < kParamCount; ++p) ConfigureOnDevice(*second, p, kSecondValues[p]);
   spare_sensor_ = std::move(second);
   last_seen_ = sensor_->Params();
@@ -155,18 +173,21 @@ void SoakWorld::PutSensorIn(std::unique_ptr<sim::Device> device) {
   adapter_->Attach(std::move(device));
   sensor_ = sensor;
   last_seen_ = sensor_->Params();
-  unread_since_put_in_ = true;
+  // A sensor pulled and put back between two identification requests cannot be told from
+  // one that restarted in place.
+  unread_since_put_in_ = asked_while_out_;
+  if (!asked_while_out_) restarted_at_ = Now();
+  asked_while_out_ = false;
   reads_at_put_in_ = sensor_->counters().reads;
 }
 
-void SoakWorld::HoldPulledSensor() {
-  // A programmer unplugged for a moment is caught by its reopened link; a sensor pulled and
-  // put back between two identification requests could not be told from one left in place.
-  if (Now() < pulled_at_ + kShortestPullMs) Advance(pulled_at_ + kShortestPullMs - Now());
+void SoakWorld::HoldPulledSensor(std::int64_t shortest_ms) {
+  if (Now() < pulled_at_ + shortest_ms) Advance(pulled_at_ + shortest_ms - Now());
 }
 
 void SoakWorld::PullSensor(std::int64_t ms, bool swap) {
   std::unique_ptr<sim::Device> out = adapter_->Detach();
+  asked_while_out_ = false;
   Log(swap ? "sensor swapped" : "sensor pulled");
   Advance(ms);
   if (swap) {
@@ -201,7 +222,7 @@ int SoakWorld::SensorIndex(ParamList list) const {
 
 int SoakWorld::VisibleParams() const {
   // The height is read back only from sensors that have it.
-  return options_.firmware >= kHeightFirmware ? kParamCount : kParamCount - 1;
+  return sensor_->ParamCount();
 }
 
 // The user never picks what a freshly opened window selects before the sensor's values have
@@ -231,6 +252,8 @@ void SoakWorld::Choose(ParamList list, int index, bool drop_down_first) {
   events.OnListClick(list, index);
   allowed_values_[list].insert(ValueOf(list, index));
   last_choice_[list] = index;
+  picks_[list] = {true, ValueOf(list, index), state_.LastDuroz740Serial,
+                  state_.LastDuroz740FwVersion};
   ++figures_.user_choices;
   Log(std::string("user chooses entry ") + std::to_string(index) + " in " + kParamNames[list]);
 }
@@ -272,6 +295,9 @@ void SoakWorld::OnStatusPanel(const std::string& text) {
 }
 
 void SoakWorld::OnSignalShown() {
+  figures_.longest_signal_gap_ms =
+      std::max(figures_.longest_signal_gap_ms, Now() - signal_watched_from_);
+  signal_watched_from_ = Now();
   if (signal_due_by_ < 0) return;
   signal_due_by_ = -1;
   ++figures_.refinds_watched;
@@ -297,9 +323,35 @@ void SoakWorld::CheckTick() {
   const bool in_socket = adapter_->AttachedDevice() == sensor_;
   if (unread_since_put_in_ && sensor_->counters().reads > reads_at_put_in_)
     unread_since_put_in_ = false;
+  // The sensor the program found last; a pick made for another one no longer waits.
+  const bool found_in_socket =
+      in_socket &&
+      std::string(sensor_->Identity().serial.data(), 10) == state_.LastDuroz740Serial &&
+      sensor_->Identity().fw == state_.LastDuroz740FwVersion;
+  for (int p = 0; p < kParamCount; ++p) {
+    Pick& pick = picks_[p];
+    if (!pick.waiting) continue;
+    if (pick.serial != state_.LastDuroz740Serial || pick.fw != state_.LastDuroz740FwVersion) {
+      pick.waiting = false;
+      ++figures_.picks_for_other;
+    } else if (found_in_socket && sensor_->ParamValue(p) == pick.value) {
+      pick.waiting = false;
+      ++figures_.picks_reached;
+    }
+  }
+  bool write_unanswered = false;
   for (const sim::HostFrame& f : adapter_->HostFrames()) {
+    if (f.frame.code == IdentificationRequest && !in_socket) asked_while_out_ = true;
+    if (f.frame.code == ReportModeRequest && in_socket) last_mode_request_at_ = Now();
     if (f.frame.code != WriteParamsRequest) continue;
     ++figures_.writes_sent;
+    write_unanswered = true;
+    for (int p = 0; p < kParamCount; ++p)
+      if (found_in_socket && picks_[p].waiting && static_cast<std::size_t>(p) < f.frame.count &&
+          f.frame.payload[p] == picks_[p].value) {
+        picks_[p].waiting = false;
+        ++figures_.picks_reached;
+      }
     if (in_socket && unread_since_put_in_)
       Violation(
           "a parameter write reached a sensor whose parameters had not been read since "
@@ -310,12 +362,35 @@ void SoakWorld::CheckTick() {
                   std::to_string(f.frame.payload[i]) + ", a value the user never chose");
   }
   adapter_->ClearLog();
+  // The user picks again while the write just sent is still unanswered.
+  if (write_unanswered && in_fault_phase_ && WindowOpen() && Between(0, 2) == 0) {
+    const auto list = static_cast<ParamList>(Between(0, kUserLists - 1));
+    const std::vector<int> choices = Choices(list);
+    Choose(list, choices[static_cast<std::size_t>(Between(0, choices.size() - 1))], false);
+    ++figures_.picks_during_write;
+  }
+
+  const bool signal_expected = WindowOpen() && active_.empty() && state_.IdMissCount == 0 &&
+                               !state_.ReportModePending && in_socket;
+  if (!signal_expected) {
+    figures_.longest_signal_gap_ms =
+        std::max(figures_.longest_signal_gap_ms, Now() - signal_watched_from_);
+    signal_watched_from_ = Now();
+  } else if (Now() - signal_watched_from_ > kSignalResumeMs) {
+    Violation("no signal report for " + Ms(Now() - signal_watched_from_) +
+              " from a sensor identified with its report mode acknowledged");
+    signal_watched_from_ = Now();
+  }
 
   if (state_.IdMissCount > 0) missed_since_good_ = true;
   if (!WindowOpen()) signal_due_by_ = -1;
+  // A restart after the sensor was last asked for its signal (one in the same millisecond
+  // comes after that millisecond's ticks), in place or by a pull too short to be seen, is not
+  // undone by finding it again; the 4 s rule below judges that one.
   if (signal_due_by_ >= 0 && Now() > signal_due_by_) {
-    Violation("no signal report " + Ms(kSignalBackMs) +
-              " after an identification check found the sensor again");
+    if (restarted_at_ < last_mode_request_at_)
+      Violation("no signal report " + Ms(kSignalBackMs) +
+                " after an identification check found the sensor again");
     signal_due_by_ = -1;
   }
 
@@ -374,7 +449,7 @@ void SoakWorld::StartFault(FaultKind kind) {
   switch (kind) {
     case kUnplug:
       bus_.Unplug(*adapter_);
-      active_[kind] = until;
+      active_[kind] = std::max(until, Now() + kShortestPullMs);
       break;
     case kSecondAdapter: {
       // A few spare adapters plugged in again and again: every adapter ever plugged stays on
@@ -463,9 +538,17 @@ void SoakWorld::StartFault(FaultKind kind) {
                                         : kFirstOutOfRange[out_of_range_param_] + Between(0, 2));
       break;
     }
+    case kRestartInPlace:
+      // A power dip: no pull, no link lost, only the report mode gone.
+      if (adapter_->AttachedDevice() == sensor_) {
+        sensor_->Restart();
+        restarted_at_ = Now();
+      }
+      break;
     case kSwap:
     case kRestart: {
-      const std::int64_t pulled_until = Now() + Between(kShortestPullMs, kLongestPullMs);
+      const std::int64_t pulled_until =
+          Now() + Between(kind == kSwap ? kShortestSwapMs : kShortestPullMs, kLongestPullMs);
       restart_by_unplug_ = kind == kRestart && Between(0, 1) == 0;
       pulled_at_ = Now();
       if (restart_by_unplug_) {
@@ -473,6 +556,7 @@ void SoakWorld::StartFault(FaultKind kind) {
         sensor_->Restart();
       } else {
         parked_sensor_ = adapter_->Detach();
+        asked_while_out_ = false;
       }
       active_[kind] = pulled_until;
       break;
@@ -496,6 +580,9 @@ void SoakWorld::EndFault(FaultKind kind) {
   switch (kind) {
     case kUnplug:
       bus_.Replug(*adapter_);
+      // The link was lost: the program has to read the sensor before writing to it.
+      unread_since_put_in_ = true;
+      reads_at_put_in_ = sensor_->counters().reads;
       break;
     case kSecondAdapter:
       for (sim::Adapter* a : second_adapters_) bus_.Unplug(*a);
@@ -533,7 +620,7 @@ void SoakWorld::EndFault(FaultKind kind) {
           ConfigureOnDevice(incoming, p,
                             static_cast<std::uint8_t>(Between(lowest, kFirstOutOfRange[p] - 1)));
       }
-      HoldPulledSensor();
+      HoldPulledSensor(kShortestSwapMs);
       PutSensorIn(std::move(spare_sensor_));
       spare_sensor_ = std::move(parked_sensor_);
       break;
@@ -544,7 +631,7 @@ void SoakWorld::EndFault(FaultKind kind) {
         unread_since_put_in_ = true;
         reads_at_put_in_ = sensor_->counters().reads;
       } else {
-        HoldPulledSensor();
+        HoldPulledSensor(kShortestPullMs);
         PutSensorIn(std::move(parked_sensor_));
       }
       break;
@@ -581,8 +668,9 @@ void SoakWorld::ScheduleUserAction() {
 }
 
 void SoakWorld::FaultPhase(std::int64_t ms) {
-  static constexpr int kWeights[kFaultKindCount] = {3, 2, 6, 3, 2, 8, 5, 3, 3, 3, 2, 2, 2, 2, 2};
+  static constexpr int kWeights[kFaultKindCount] = {3, 2, 6, 3, 2, 8, 5, 3, 3, 3, 2, 2, 2, 2, 2, 2};
   std::discrete_distribution<int> pick(std::begin(kWeights), std::end(kWeights));
+  in_fault_phase_ = true;
   const std::int64_t end = Now() + ms;
   std::int64_t next_fault = Now() + Between(200, 8000);
   std::int64_t next_user = Now() + Between(500, 8000);
@@ -608,6 +696,7 @@ void SoakWorld::FaultPhase(std::int64_t ms) {
       next_user = Now() + Between(1000, 12000);
     }
   }
+  in_fault_phase_ = false;
 }
 
 bool SoakWorld::Settle() {
@@ -647,6 +736,7 @@ bool SoakWorld::Settle() {
     return false;
   }
   figures_.longest_recovery_ms = std::max(figures_.longest_recovery_ms, Now() - began);
+  CheckPicksReached();
 
   // Fields from one the lists cannot take on are not read, and keep what the lists showed.
   for (int p = 0; p < FirstUnreadable(); ++p) {
@@ -698,6 +788,15 @@ bool SoakWorld::Settle() {
   }
   last_choice_.fill(-1);
   return true;
+}
+
+void SoakWorld::CheckPicksReached() {
+  for (int p = 0; p < kParamCount; ++p) {
+    if (!picks_[p].waiting) continue;
+    Violation(std::string("the pick of ") + kParamNames[p] + " = " +
+              std::to_string(picks_[p].value) + " never reached its sensor");
+    picks_[p].waiting = false;
+  }
 }
 
 void SoakWorld::QuietSilence(std::int64_t ms) {

@@ -15,15 +15,21 @@
 //     hold-off of 3000 ms has been counted down;
 //   - the program never ends by itself, and the receive ring's positions stay in the ring;
 //   - no parameter write reaches a sensor put into the socket (another one, or the same one
-//     restarted) before its parameters have been read;
+//     restarted) before its parameters have been read, once the program could know: an
+//     identification request went unanswered meanwhile, or the link was lost;
 //   - after an identification check that found the sensor again (after missed checks, or
-//     another one), a signal report is shown within 1.2 s unless another fault starts.
+//     another one), a signal report is shown within 1.2 s unless another fault starts;
+//   - while the sensor is identified with its report mode acknowledged and no fault runs,
+//     signal reports resume within 4 s of stopping (a sensor may restart in its socket
+//     without anything else to show for it).
 // Checked in the quiet periods:
 //   - the window is lost at most once more, at the first check (which judges a request
 //     sent while the faults ran), comes back, and its lists and remembered parameters show
 //     the sensor's stored values (so each choice the user made was stored, or is shown back
 //     as refused);
 //   - new choices made then are stored in the sensor;
+//   - every pick has reached its sensor in a write (or the sensor holds it), unless the
+//     program found a different sensor first or the user picked again in that list;
 //   - a sensor that goes silent loses its window exactly at the sixth missed check, and
 //     gets it back by the first supervision tick after the hold-off once it answers again.
 #pragma once
@@ -39,13 +45,13 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
-#include "shell/program.h"
+#include "core/ports/app_state.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace zelto::soak {
 
@@ -57,7 +63,7 @@ struct SoakOptions {
 };
 
 // Kinds of fault the soak injects, by the names of the episodes it counts.
-constexpr int kSoakFaultKinds = 15;
+constexpr int kSoakFaultKinds = 16;
 extern const char* const kFaultKindNames[kSoakFaultKinds];
 
 struct SoakFigures {
@@ -79,6 +85,10 @@ struct SoakFigures {
   std::uint64_t refinds_watched = 0;      // re-finding checks followed by a signal report
   std::uint64_t sensor_restarts = 0;      // of both sensors
   std::int64_t reopen_min_ms = -1, reopen_max_ms = -1;  // window closed -> open again
+  std::uint64_t picks_during_write = 0;    // user choices made while a write was unanswered
+  std::uint64_t picks_reached = 0;         // picks a write carried to their own sensor
+  std::uint64_t picks_for_other = 0;       // picks dropped: another sensor was found first
+  std::int64_t longest_signal_gap_ms = 0;  // while reports were expected
   std::uint64_t violations = 0;
   std::vector<std::string> first_violations;
   // What happened just before the first violation: faults, window, user.
@@ -143,6 +153,8 @@ class SoakWorld {
   // The sensor in the socket is pulled and, `ms` later, put back restarted; with `swap`,
   // the other sensor goes in instead.
   void PullSensor(std::int64_t ms, bool swap);
+  // Checks that every pick still waiting has reached its sensor.
+  void CheckPicksReached();
 
  private:
   friend class SoakRadarView;
@@ -162,6 +174,7 @@ class SoakWorld {
     kOutOfRange,
     kSwap,
     kRestart,
+    kRestartInPlace,
     kFaultKindCount,
   };
   static_assert(kFaultKindCount == kSoakFaultKinds);
@@ -207,7 +220,7 @@ class SoakWorld {
   std::int64_t pulled_at_ = 0;
   // A pulled sensor goes back no sooner than a person could do it, even when a settle ends
   // the fault early.
-  void HoldPulledSensor();
+  void HoldPulledSensor(std::int64_t shortest_ms);
   std::vector<sim::Adapter*> spare_adapters_;   // every second adapter ever plugged
   std::vector<sim::Adapter*> second_adapters_;  // those plugged now
   AppState state_;
@@ -228,6 +241,23 @@ class SoakWorld {
   // The sensor went into the socket (or restarted) and has not answered a read since.
   bool unread_since_put_in_ = false;
   std::uint64_t reads_at_put_in_ = 0;
+  // An identification request reached the socket while the sensor was out of it.
+  bool asked_while_out_ = false;
+  // The user's picks not yet seen to reach their sensor, per list, with the identity of the
+  // Duroz740 the program had found when the pick was made.
+  struct Pick {
+    bool waiting = false;
+    int value = 0;
+    std::string serial;
+    std::int32_t fw = 0;
+  };
+  std::array<Pick, kParamCount> picks_{};
+  bool in_fault_phase_ = false;
+  // Signal reports are due from this moment (the last report, or the last moment they
+  // could not be expected).
+  std::int64_t signal_watched_from_ = 0;
+  std::int64_t restarted_at_ = -1;
+  std::int64_t last_mode_request_at_ = -1;
   // A check missed since the last good one; a good one after it must bring the signal back.
   bool missed_since_good_ = false;
   std::string last_good_text_;

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "radar/radar_logic.h"
+#include "core/radar/radar_logic.h"
 
 namespace zelto::soak {
 namespace {
@@ -185,19 +185,48 @@ TEST(SoakChecks, SwappedAndRestartedSensorsPass) {
   EXPECT_EQ(world.Watch().closings, 0u);
 }
 
-TEST(SoakChecks, SignalNotBackAfterTheSensorRestartedIsReported) {
+// A sensor restarted by a pull, with a program that never asks it for its signal again, or
+// in its socket, with a program that never notices the signal stop.
+struct Stall {
+  const char* name;
+  bool in_place;
+  const char* reported;
+};
+
+class SoakSignalStall : public ::testing::TestWithParam<Stall> {};
+
+TEST_P(SoakSignalStall, IsReported) {
   SoakWorld world(Options());
   world.Start();
   world.Advance(1000);
-  world.PullSensor(1500, false);
-  // A program that never asks a restarted sensor for its signal again.
+  if (GetParam().in_place)
+    world.Sensor().Restart();
+  else
+    world.PullSensor(1500, false);
   world.AdvanceUntil(
       [&] {
         world.State().ReportModePending = false;
+        world.State().SignalQuietRuns = 0;
         return false;
       },
-      3000);
-  EXPECT_TRUE(Mentions(world.Figures(), "no signal report 1200 ms after"));
+      GetParam().in_place ? 4500 : 3000);
+  EXPECT_TRUE(Mentions(world.Figures(), GetParam().reported));
+}
+
+INSTANTIATE_TEST_SUITE_P(Restarts, SoakSignalStall,
+                         ::testing::Values(Stall{"Pulled", false, "no signal report 1200 ms after"},
+                                           Stall{"InPlace", true, "no signal report for 4050 ms"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A program that forgets a pick before writing it.
+TEST(SoakChecks, PickThatNeverReachesTheSensorIsReported) {
+  SoakWorld world(Options());
+  world.Start();
+  world.Advance(1000);
+  world.Choose(FilterLineDuroz740, 1, true);
+  world.State().ParamPicked.fill(false);
+  world.Settle();
+  EXPECT_TRUE(Mentions(world.Figures(), "the pick of FilterLineDuroz740 = 1 never reached"));
 }
 
 TEST(SoakChecks, WriteToASwappedSensorBeforeItWasReadIsReported) {

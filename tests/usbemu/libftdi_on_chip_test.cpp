@@ -14,7 +14,7 @@
 #include "sim/duroz740.h"
 #include "sim/wire_frame.h"
 #include "tests/usbemu/ftdi_emulator.h"
-#include "usb/libftdi_driver.h"
+#include "drivers/libftdi_driver.h"
 
 namespace zelto {
 namespace {

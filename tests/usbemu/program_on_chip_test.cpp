@@ -4,17 +4,18 @@
 // the sensor, and comes back in the next read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
 
-#include "shell/program.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 #include "tests/usbemu/ftdi_emulator.h"
-#include "usb/libftdi_driver.h"
+#include "drivers/libftdi_driver.h"
 
 namespace zelto {
 namespace {
@@ -77,6 +78,48 @@ TEST_F(ProgramOnChip, ParameterChoiceReachesTheSensorAndIsReadBack) {
   EXPECT_TRUE(RunUntil([&] { return state_.LastParams[FlagHighTrafficDuroz740] == 1; }, 1500))
       << "the sensor's answer comes back as the last value read";
   EXPECT_EQ(SensorValue(chip, sim::Duroz740::kSensitivity), 7) << "the other values unchanged";
+  EXPECT_TRUE(ui_.RadarOpen());
+}
+
+// The adapter pulled just after an identification check and back before the next one: the
+// sensor restarted, no check missed, and a pick made meanwhile waits. Over the reopened link
+// the window asks who is there and reads the sensor before the pick is written.
+TEST_F(ProgramOnChip, ShortUnplugWithAPickPendingReadsBeforeWriting) {
+  const int chip =
+      emu_.Plug(usbemu::ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
+  Start();
+  ASSERT_TRUE(RunUntil([&] { return ui_.RadarOpen() && !state_.ReadParamsPending; }, 6000));
+  std::size_t checks = 0;
+  const auto count_checks = [&] {
+    std::size_t n = 0;
+    emu_.WithModel(chip, [&](sim::Adapter& a) {
+      for (const sim::HostFrame& f : a.HostFrames())
+        n += f.frame.code == sim::kIdentificationRequest;
+    });
+    return n;
+  };
+  checks = count_checks();
+  ASSERT_TRUE(
+      RunUntil([&] { return count_checks() > checks && state_.DeviceId == kDuroz740Id; }, 1500));
+  emu_.Unplug(chip);
+  program_->RadarWindowEvents().OnListDropDown(FlagHighTrafficDuroz740);
+  program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
+  RunUntil([] { return false; }, 300);
+  const std::int64_t replugged = emu_.NowMs();
+  emu_.Replug(chip);
+  ASSERT_TRUE(RunUntil([&] { return SensorValue(chip, sim::Duroz740::kHighTraffic) == 1; }, 3000))
+      << "the pick reaches the sensor it was made for";
+  std::vector<std::uint8_t> codes;
+  emu_.WithModel(chip, [&](sim::Adapter& a) {
+    EXPECT_EQ(a.Sensor()->Restarts(), 1u);
+    for (const sim::HostFrame& f : a.HostFrames())
+      if (f.at_ms >= replugged) codes.push_back(f.frame.code);
+  });
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.front(), sim::kIdentificationRequest) << "nothing else before the sensor answers";
+  const auto read = std::find(codes.begin(), codes.end(), sim::kReadParamsRequest);
+  const auto write = std::find(codes.begin(), codes.end(), sim::kWriteParamsRequest);
+  EXPECT_LT(read - codes.begin(), write - codes.begin()) << "the read comes before any write";
   EXPECT_TRUE(ui_.RadarOpen());
 }
 

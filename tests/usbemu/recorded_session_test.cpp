@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "sim/wire_frame.h"
-#include "tests/core/test_support.h"
+#include "tests/support/test_support.h"
 #include "tests/usbemu/ftdi_emulator.h"
-#include "usb/libftdi_driver.h"
+#include "drivers/libftdi_driver.h"
 
 namespace zelto::usbemu {
 namespace {

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "core/history/signal_history.h"
-#include "shell/program.h"
+#include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
-#include "tests/core/fakes.h"
-#include "tests/core/test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 
 namespace zelto {
 namespace {

@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: MIT
+#include "core/link/comm_usb.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace zelto {
+
+int CommUsb::UsbOpen() {
+  if (state_.LinkOpen) return kLinkOk;
+
+  std::uint32_t count = 0;
+  char unused[1] = {0};
+  last_open_status_ = driver_.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY);
+  if (last_open_status_ != FT_OK) return kLinkDriverFailure;
+
+  int matches = 0;
+  // One byte more than the driver may use, so that a driver that fills the whole buffer
+  // without a terminator still leaves us a bounded string.
+  char description[kDescriptionBufferSize + 1];
+  for (std::uint32_t index = 0; index < count; ++index) {
+    std::memset(description, ' ', kDescriptionBufferSize);
+    description[kDescriptionBufferSize] = '\0';
+    void* by_value = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
+    if (driver_.ListDevices(by_value, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) !=
+        FT_OK)
+      continue;  // an unreadable device neither counts nor stops the scan
+    // The driver leaves "<text>\0" followed by the blanks we filled in: drop the blanks, then
+    // the terminator.
+    int len = kDescriptionBufferSize;
+    while (len > 0 && description[len - 1] == ' ') --len;
+    if (len == 0) continue;
+    --len;
+    if (len == 0) continue;
+    if (static_cast<std::size_t>(len) == sizeof(kProgrammerDescription) - 1 &&
+        std::memcmp(description, kProgrammerDescription, len) == 0 && SerialMatches(index))
+      ++matches;
+  }
+  if (matches == 0) return kLinkNoProgrammer;
+  if (matches > 1) return kLinkManyProgrammers;
+
+  CloseUnclosed();
+  char wanted[] = "ZeltoProg";
+  FT_HANDLE handle = nullptr;
+  if (serial_.empty())
+    last_open_status_ = driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle);
+  else
+    last_open_status_ = driver_.OpenEx(serial_.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
+  if (last_open_status_ != FT_OK) return kLinkDriverFailure;
+  // A value the driver hands out again no longer names an old, unclosed handle.
+  ForgetUnclosed(handle);
+  state_.DeviceHandle = handle;
+  UsbReset();  // a failed reset leaves a usable link
+  state_.LinkOpen = true;
+  state_.LinkReopened = true;
+  return kLinkOk;
+}
+
+bool CommUsb::SerialMatches(std::uint32_t index) {
+  if (serial_.empty()) return true;
+  char serial[kDescriptionBufferSize + 1] = {};
+  void* by_value = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
+  if (driver_.ListDevices(by_value, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) != FT_OK)
+    return false;
+  return serial_ == serial;
+}
+
+int CommUsb::UsbClose() {
+  const bool was_open = state_.LinkOpen;
+  state_.LinkOpen = false;
+  const FT_STATUS status = driver_.Close(state_.DeviceHandle);
+  if (status == FT_OK)
+    ForgetUnclosed(state_.DeviceHandle);
+  else if (was_open)
+    RememberUnclosed(state_.DeviceHandle);  // whatever the driver says, it may still be open
+  return status == FT_OK ? kLinkOk : kLinkDriverFailure;
+}
+
+void CommUsb::RememberUnclosed(FT_HANDLE handle) {
+  for (FT_HANDLE h : unclosed_)
+    if (h == handle) return;
+  for (FT_HANDLE& h : unclosed_)
+    if (h == nullptr) {
+      h = handle;
+      return;
+    }
+  // All slots taken: the first is given up.
+  std::move(unclosed_.begin() + 1, unclosed_.end(), unclosed_.begin());
+  unclosed_.back() = handle;
+}
+
+void CommUsb::ForgetUnclosed(FT_HANDLE handle) {
+  for (FT_HANDLE& h : unclosed_)
+    if (h == handle) h = nullptr;
+}
+
+void CommUsb::CloseUnclosed() {
+  for (FT_HANDLE& h : unclosed_) {
+    if (h == nullptr) continue;
+    // Kept until a close succeeds: a driver that fails a call may not have done anything.
+    if (driver_.Close(h) == FT_OK) h = nullptr;
+  }
+}
+
+int CommUsb::UsbReset() {
+  return driver_.ResetDevice(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
+}
+
+int CommUsb::UsbWrite(const std::uint8_t* data, std::int16_t length) {
+  if (driver_.Purge(state_.DeviceHandle, FT_PURGE_RX | FT_PURGE_TX) != FT_OK)
+    return kLinkDriverFailure;
+  std::uint32_t written = 0;
+  // The length is sign-extended to 32 bits, as the driver sees it.
+  const auto count = static_cast<std::uint32_t>(static_cast<std::int32_t>(length));
+  if (driver_.Write(state_.DeviceHandle, const_cast<std::uint8_t*>(data), count, &written) != FT_OK)
+    return kLinkDriverFailure;
+  return written == count ? kLinkOk : kLinkDriverFailure;
+}
+
+int CommUsb::UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
+  std::uint32_t waiting = 0;
+  if (driver_.GetQueueStatus(state_.DeviceHandle, &waiting) != FT_OK) return kLinkDriverFailure;
+  if (driver_.SetTimeouts(state_.DeviceHandle, 5000, 0) != FT_OK) return kLinkDriverFailure;
+  if (waiting == 0) return kLinkOk;
+
+  std::uint32_t request = waiting > kStagingBufferSize ? kStagingBufferSize : waiting;
+  const int free_space = r > w ? r - w - 1 : size - (w - r) - 1;
+  if (free_space < 0) return kLinkOk;  // positions outside the ring: take nothing
+  if (request > static_cast<std::uint32_t>(free_space))
+    request = static_cast<std::uint32_t>(free_space);
+
+  std::uint32_t got = 0;
+  if (driver_.Read(state_.DeviceHandle, staging_.data(), request, &got) != FT_OK)
+    return kLinkDriverFailure;
+  // Never trust the driver's count beyond what was asked.
+  if (got > request) got = request;
+  int pos = w;
+  for (std::uint32_t i = 0; i < got; ++i) {
+    if (pos < 0 || pos >= size) pos = 0;
+    ring[pos] = staging_[i];
+    ++pos;
+    if (pos >= size) pos = 0;
+  }
+  w = static_cast<std::int16_t>(pos);
+  return kLinkOk;
+}
+
+}  // namespace zelto

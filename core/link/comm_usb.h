@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+// CommUsb: the byte pipe to the ZeltoProg programmer through the D2XX driver port.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "core/ports/app_state.h"
+#include "core/ports/d2xx_port.h"
+
+namespace zelto {
+
+// Result of every link operation.
+enum LinkResult : int {
+  kLinkOk = 1,
+  kLinkDriverFailure = 2,  // a driver status other than FT_OK, or a short write
+  kLinkNoProgrammer = 3,   // UsbOpen only
+  kLinkManyProgrammers = 4,  // UsbOpen only
+};
+
+inline constexpr char kProgrammerDescription[] = "ZeltoProg";
+constexpr int kDescriptionBufferSize = 100;
+constexpr int kStagingBufferSize = 5000;
+
+class CommUsb {
+ public:
+  CommUsb(AppState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
+
+  int UsbOpen();
+  int UsbClose();
+  int UsbReset();
+  int UsbWrite(const std::uint8_t* data, std::int16_t length);
+  // Moves what the driver holds into the free part of the ring [0, size); r is the read
+  // position, w the write position (updated).
+  int UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
+
+  // With a serial number selected, only the programmer that carries it counts, and it is
+  // opened by that serial number, so one of several adapters can be used. Empty: any.
+  void SelectSerial(std::string serial) { serial_ = std::move(serial); }
+  const std::string& SelectedSerial() const { return serial_; }
+  // The driver's status from the last listing or opening UsbOpen made (FT_OK after a
+  // successful open): tells a busy adapter from a missing driver.
+  FT_STATUS LastOpenStatus() const { return last_open_status_; }
+
+ private:
+  bool SerialMatches(std::uint32_t index);
+  void RememberUnclosed(FT_HANDLE handle);
+  void ForgetUnclosed(FT_HANDLE handle);
+  void CloseUnclosed();
+
+  AppState& state_;
+  D2xxPort& driver_;
+  std::array<std::uint8_t, kStagingBufferSize> staging_{};
+  // Handles that were open and whose close failed. The driver may still hold the programmer
+  // open through one of them, and then no open by description succeeds; each is closed again
+  // before every open until a close succeeds. A few slots suffice: one is added per failed
+  // close of an open link.
+  std::array<FT_HANDLE, 4> unclosed_{};
+  std::string serial_;
+  FT_STATUS last_open_status_ = FT_OK;
+};
+
+}  // namespace zelto

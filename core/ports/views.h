@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: MIT
+// The window ports: what the program logic needs of its windows. The Qt windows implement
+// them; the tests use plain recording fakes. Texts cross these ports as 8-bit Windows-1252;
+// the windows convert them at their own boundary and show them as plain text.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/ports/app_state.h"
+
+namespace zelto {
+
+struct Rgb {
+  std::uint8_t r = 0, g = 0, b = 0;
+  friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+constexpr Rgb kGreen{0, 128, 0};
+constexpr Rgb kDarkRed{192, 0, 0};
+
+enum class MainMenu { MnuExit, MnuLanguage, MnuLanguageIt, MnuLanguageEng };
+
+// FormStart, the main window.
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void SetLabelVer(const std::string& text) = 0;
+  virtual void SetMenuCaption(MainMenu menu, const std::string& text) = 0;
+  virtual void SetStatusProg(const std::string& text) = 0;
+  virtual void SetStatusProgColour(Rgb colour) = 0;
+  virtual void SetStatusDevice(const std::string& text) = 0;
+  virtual void SetStatusDeviceColour(Rgb colour) = 0;
+  virtual void ShowWindow() = 0;
+  virtual void HideWindow() = 0;
+  // The window goes away for good; no event comes back from it afterwards.
+  virtual void Unload() = 0;
+  // FormAbout: shown modally; returns when the user has closed it. The timers keep running
+  // meanwhile.
+  virtual void ShowAbout() = 0;
+  virtual bool AboutShown() const = 0;
+  // The one message box of the program: error icon, a single OK, returns after OK.
+  virtual void ShowFatalMessage(const std::string& text, const std::string& title) = 0;
+};
+
+enum class RadarLabel {
+  PrmSensitivity,
+  ParTonRele,
+  ParVel,
+  ParFilter,
+  ParHighTrafic,
+  ParHeight,
+  FrameParam740,
+  LabelSignal,
+  ValueAlarmDuroz740,
+  ValueAlarmDuroz740Peak,
+  LabelHeightDuroz740,
+};
+
+// Events the radar window reports to the logic.
+class RadarEvents {
+ public:
+  virtual ~RadarEvents() = default;
+  // MenuFileExit or the close box.
+  virtual void OnRadarCloseRequested() = 0;
+  // The list's popup opens.
+  virtual void OnListDropDown(ParamList list) = 0;
+  // The user chose an item (mouse or keyboard); never raised for a change the program made.
+  virtual void OnListClick(ParamList list, int index) = 0;
+};
+
+// FormDuroz740, the radar window.
+class RadarView {
+ public:
+  virtual ~RadarView() = default;
+  virtual void SetWidthTwips(int twips) = 0;
+  virtual void SetCaption(const std::string& text) = 0;
+  virtual void SetMenuFileExitCaption(const std::string& text) = 0;
+  virtual void SetLabelText(RadarLabel label, const std::string& text) = 0;
+  virtual void SetListItems(ParamList list, const std::vector<std::string>& items) = 0;
+  // Sets the selection without raising OnListClick.
+  virtual void SetListIndex(ParamList list, int index) = 0;
+  virtual void SetStatusPanel(const std::string& key, const std::string& text) = 0;
+  virtual void SetBarValue(std::int32_t value) = 0;
+  virtual void SetLed(bool lit) = 0;
+  // In canvas units: 400 across, 300 down.
+  virtual void SetAreaGeometry(int left, int top, int width, int height) = 0;
+  virtual void DrawGrid() = 0;
+  virtual void ShowWindow() = 0;
+  // The window goes away for good; no event comes back from it afterwards.
+  virtual void Unload() = 0;
+};
+
+// What the logic needs of the windowing system as a whole.
+class Ui {
+ public:
+  virtual ~Ui() = default;
+  virtual MainView& Main() = 0;
+  virtual std::unique_ptr<RadarView> CreateRadarView(RadarEvents& events) = 0;
+  // The user's decimal separator, for the relay-time items ("," or ".").
+  virtual std::string DecimalSeparator() const = 0;
+  // The main window is gone: the program ends once the current handler returns.
+  virtual void Quit() = 0;
+};
+
+}  // namespace zelto

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#include <cstdint>
+
+#include "core/protocol/gest_msg.h"
+
+namespace zelto {
+
+std::uint32_t ComputeChecksum(const std::uint8_t* bytes, std::int16_t length,
+                              std::int16_t received) {
+  const int first = received != 0 ? 2 : 0;
+  const int last = received != 0 ? length - 5 : length - 1;
+  std::uint32_t sum = 0;
+  for (int i = first; i <= last; ++i) sum += bytes[i];
+  return sum;
+}
+
+int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
+                   std::array<std::uint8_t, kMaxWireFrame>& wire) {
+  // A longer payload would run past the end of the body; such a message is not sent at all.
+  if (count < 0 || count > kMaxPayload) return 0;
+  std::uint8_t body[kFrameBufferSize];
+  body[0] = code;
+  for (int i = 0; i < count; ++i) body[1 + i] = payload[i];
+  int n = count + 1;
+  const std::uint32_t sum = ComputeChecksum(body, static_cast<std::int16_t>(n), 0);
+  body[n] = static_cast<std::uint8_t>(sum / 256);
+  body[n + 1] = static_cast<std::uint8_t>(sum % 256);
+  n = count + 3;
+
+  int out = 0;
+  wire[out++] = 0x01;
+  wire[out++] = 0x02;
+  for (int i = 0; i < n; ++i) {
+    wire[out++] = body[i];
+    if (body[i] == 0x01) wire[out++] = 0x01;
+  }
+  wire[out++] = 0x01;
+  wire[out++] = 0x03;
+  return out;
+}
+
+bool FrameCheck(const FrameBytes& frame, std::int16_t length) {
+  if (length < 4 || length > kFrameBufferSize) return false;
+  const std::uint32_t computed = ComputeChecksum(frame.data(), length, 1);
+  const std::uint32_t carried = frame[length - 4] * 256u + frame[length - 3];
+  return computed == carried;
+}
+
+}  // namespace zelto

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// The message catalogue, the identification reply and version texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/protocol/gest_msg.h"
+#include "core/ports/app_state.h"
+
+namespace zelto {
+
+// Message codes: the first body byte of every frame.
+enum MessageCode : std::uint8_t {
+  IdentificationRequest = 0x00,
+  IdentificationReply = 0x01,
+  ReadParamsRequest = 0x02,
+  ParamsReply = 0x03,
+  WriteParamsRequest = 0x04,
+  WriteParamsAck = 0x05,
+  ReportModeRequest = 0x14,
+  ReportModeAck = 0x15,
+  SignalReport = 0x17,
+};
+
+// Report modes carried by ReportModeRequest.
+constexpr std::uint8_t kReportModeStop = 0;
+constexpr std::uint8_t kReportModeSignal = 2;
+
+// Stored length of an IdentificationReply: framing, code, 16 payload bytes, checksum.
+constexpr std::int16_t kIdentificationReplyLength = 23;
+
+// What an identification reply told, measured against the Duroz740 seen last.
+enum class Identification {
+  kIgnored,       // too short to hold the fields: nothing was stored
+  kOtherDevice,   // a device that is not a Duroz740
+  kSameDuroz740,  // the Duroz740 seen last: same serial number and firmware
+  kNewDuroz740,   // a Duroz740 with another serial number or firmware than the last one
+};
+
+// Copies the identity fields of an IdentificationReply into the device identity and
+// remembers a Duroz740's serial number and firmware. A reply shorter than the fields is
+// ignored, so nothing is ever read from bytes an earlier frame left in the buffer; a longer
+// one (a firmware that appends a byte) keeps the fields at their places.
+Identification StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length);
+
+// The programmer-mode frame handler: only the identification reply matters here.
+void HandleProgrammerFrame(AppState& state, const FrameBytes& frame, std::int16_t length);
+
+// High byte in hexadecimal without leading zeros, then the low byte as two hex digits:
+// 0x0102 -> "102", 0x0200 -> "200", 0 -> "000".
+std::string FormatVersion(const std::int32_t& version);
+
+}  // namespace zelto

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+#include "core/protocol/radar_params.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace zelto {
+
+namespace {
+
+constexpr std::array<ParamField, kParamCount> kFields{{
+    {TreshDuroz740, "sensitivity", 1, 9, 1, 9},
+    {ValueTonRele740, "relay", 1, 9, 1, 9},
+    {VelSenseDuroz740, "speed", 0, 2, 0, 3},
+    {FilterLineDuroz740, "filter", 0, 2, 0, 3},
+    {FlagHighTrafficDuroz740, "traffic", 0, 1, 0, 2},
+    {SelHeightDuroz740, "height", 0, 2, 0, 3},
+}};
+
+constexpr std::array<int, kParamCount> kWindowEntries{9, 9, 3, 3, 2, 3};
+
+constexpr double kFilterHz[] = {0, 50, 60};
+constexpr double kHeightM[] = {2.3, 2.9, 3.5};
+
+}  // namespace
+
+const std::array<ParamField, kParamCount>& ParamFields() {
+  return kFields;
+}
+
+const ParamField* FindParamField(std::string_view name) {
+  for (const ParamField& f : kFields)
+    if (name == f.name) return &f;
+  return nullptr;
+}
+
+std::uint8_t WireFromPosition(ParamList list, int position) {
+  return static_cast<std::uint8_t>(position + kFields[list].first);
+}
+
+int PositionFromWire(ParamList list, std::uint8_t wire) {
+  return static_cast<int>(wire) - kFields[list].first;
+}
+
+int EncodeParamsWrite(const RadarParams& params, bool has_height,
+                      std::array<std::uint8_t, kParamCount>& payload) {
+  payload = params.wire;
+  return has_height ? kParamCount : kParamCount - 1;
+}
+
+ParamsDecode DecodeParamsReply(const std::uint8_t* payload, bool has_height,
+                               const std::array<int, kParamCount>& entries) {
+  ParamsDecode d;
+  for (const ParamField& f : kFields) {
+    const std::uint8_t value = payload[f.list];
+    d.raw[f.list] = value;
+    const int position = PositionFromWire(f.list, value);
+    bool ok = position >= 0 && position < entries[f.list];
+    std::uint8_t taken = value;
+    if (f.list == SelHeightDuroz740 && !has_height) {
+      // Older firmware has no height: byte 5 is not the sensor's to give.
+      ok = true;
+      taken = 0;
+    }
+    d.valid[f.list] = ok;
+    d.params.wire[f.list] = ok ? taken : d.params.wire[f.list];
+    if (!ok && d.first_invalid == kParamCount) d.first_invalid = f.list;
+  }
+  return d;
+}
+
+ParamsDecode DecodeParamsReply(const std::uint8_t* payload, bool has_height) {
+  return DecodeParamsReply(payload, has_height, kWindowEntries);
+}
+
+double ParamNumber(ParamList list, std::uint8_t wire) {
+  switch (list) {
+    case ValueTonRele740:
+      return wire * 0.5;
+    case FilterLineDuroz740:
+      return wire < 3 ? kFilterHz[wire] : wire;
+    case SelHeightDuroz740:
+      return wire < 3 ? kHeightM[wire] : wire;
+    default:
+      return wire;
+  }
+}
+
+std::string FormatParamValue(ParamList list, std::uint8_t wire) {
+  const double number = ParamNumber(list, wire);
+  // Shortest text that reads back as the same number; always '.' whatever the locale.
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof(text), number);
+  return std::string(text, result.ptr);
+}
+
+std::optional<std::uint8_t> WireFromNumber(ParamList list, double number) {
+  if (!std::isfinite(number)) return std::nullopt;
+  const ParamField& f = kFields[list];
+  for (int w = f.min; w <= f.max; ++w)
+    if (std::fabs(ParamNumber(list, static_cast<std::uint8_t>(w)) - number) < 1e-6)
+      return static_cast<std::uint8_t>(w);
+  return std::nullopt;
+}
+
+std::optional<std::uint8_t> ParseParamValue(ParamList list, std::string_view text) {
+  double number = 0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, number);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end) return std::nullopt;
+  return WireFromNumber(list, number);
+}
+
+std::string ParamValueText(ParamList list, std::uint8_t wire,
+                           const std::array<std::string, kStringTableSize>& table) {
+  switch (list) {
+    case VelSenseDuroz740:
+      return wire <= 2 ? table[51 + wire] : std::string();
+    case FilterLineDuroz740:
+      return wire == 0 ? table[50] : std::string();
+    case FlagHighTrafficDuroz740:
+      return wire == 0 ? table[1] : (wire == 1 ? table[0] : std::string());
+    case SelHeightDuroz740:
+      return wire <= 2 ? table[54 + wire] : std::string();
+    default:
+      return std::string();
+  }
+}
+
+}  // namespace zelto

@@ -1,0 +1,394 @@
+// SPDX-License-Identifier: MIT
+#include "core/radar/radar_logic.h"
+
+#include <string>
+#include <utility>
+
+#include "core/protocol/programmer_messages.h"
+#include "core/protocol/radar_params.h"
+
+namespace zelto {
+
+namespace {
+
+// The level texts hold decimal digits once a report has been shown; the peak text can be
+// empty when a peak tick came before any report, which counts as 0.
+std::int32_t TextToLevel(const std::string& text) {
+  std::int32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > 65535) break;
+  }
+  return value;
+}
+
+const char* const kHeightSuffix[] = {":  2.30 m", ":  2.90 m", ":  3.50 m"};
+constexpr std::size_t kHeightSuffixLength = 9;
+
+// A streaming sensor reports every 100 ms or so; this long without a report, while nothing
+// else is amiss, means it has probably restarted and dropped its report mode.
+constexpr int kSignalStallMs = 3000;
+
+}  // namespace
+
+std::vector<std::string> RelayTimeItems(const std::string& decimal_separator) {
+  std::vector<std::string> items;
+  for (int i = 1; i <= 9; ++i) {
+    std::string text = std::to_string(i / 2);
+    if (i % 2 != 0) text += decimal_separator + "5";
+    items.push_back(std::move(text));
+  }
+  return items;
+}
+
+RadarWindowLogic::RadarWindowLogic(RadarHost& program, AppState& state, GestMsg& msg,
+                                   TimerFactory& timers, std::unique_ptr<RadarView> view,
+                                   std::string decimal_separator)
+    : program_(program),
+      state_(state),
+      msg_(msg),
+      view_(std::move(view)),
+      decimal_separator_(std::move(decimal_separator)),
+      timer_gest_conn_(timers.CreateTimer()),
+      timer_display_peak_(timers.CreateTimer()) {
+  timer_gest_conn_->SetInterval(kDesignPeakIntervalMs);
+  timer_gest_conn_->SetOnTick([this] { RadarConnTick(); });
+  // The peak hold runs from the moment the window exists.
+  timer_display_peak_->SetOnTick([this] { PeakTick(); });
+  timer_display_peak_->SetInterval(kDesignPeakIntervalMs);
+  timer_display_peak_->SetEnabled(true);
+}
+
+RadarWindowLogic::~RadarWindowLogic() = default;
+
+void RadarWindowLogic::Load() {
+  const auto& table = state_.StringTable;
+  view_->SetWidthTwips(kFrameParamWidth + kFrameParamLeft + 100);
+  view_->SetCaption(table[33]);
+  view_->SetMenuFileExitCaption(table[11]);
+  state_.DispatchMode = 1;
+  view_->SetLabelText(RadarLabel::PrmSensitivity, table[57]);
+  view_->SetLabelText(RadarLabel::ParTonRele, table[58]);
+  view_->SetLabelText(RadarLabel::ParVel, table[59]);
+  view_->SetLabelText(RadarLabel::ParFilter, table[60]);
+  view_->SetLabelText(RadarLabel::ParHighTrafic, table[61]);
+  view_->SetLabelText(RadarLabel::ParHeight, table[62]);
+  view_->SetLabelText(RadarLabel::FrameParam740, table[64]);
+  view_->SetLabelText(RadarLabel::LabelSignal, table[63]);
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+
+  FillList(TreshDuroz740, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, 4);
+  FillList(ValueTonRele740, RelayTimeItems(decimal_separator_), 0);
+  FillList(VelSenseDuroz740, {table[51], table[52], table[53]}, 1);
+  FillList(FilterLineDuroz740, {table[50], "50 Hz", "60 Hz"}, 0);
+  FillList(FlagHighTrafficDuroz740, {table[1], table[0]}, 0);
+  FillList(SelHeightDuroz740, {table[54], table[55], table[56]}, 0);
+  height_text_.reserve(table[62].size() + kHeightSuffixLength);
+  // Picks still waiting for this sensor (the window was lost before they were written) are
+  // shown again, and written after the read.
+  for (int i = 0; i < kParamCount; ++i) {
+    const auto list = static_cast<ParamList>(i);
+    if (state_.ParamPicked[i]) SetListIndex(list, PositionFromWire(list, state_.PickedParams[i]));
+  }
+
+  timer_gest_conn_->SetInterval(kConnTickMs);
+  timer_gest_conn_->SetEnabled(true);
+  std::int64_t now = 0;
+  if (SignalHistory* history = program_.RecordingHistory(now))
+    history->BeginSensor(state_.LastDuroz740Serial, now);
+  ReadSensorAgain(state_);
+  loading_ = true;
+  RadarConnTick();
+  loading_ = false;
+  // The identity that made the main window open us is trusted, whichever link the load
+  // run's requests went out on.
+  state_.LinkReopened = false;
+  // A load run that already lost the sensor has handed back to the main window; the window
+  // is gone and must not turn into one whose closing ends the program.
+  if (!unloaded_) state_.ExitOnRadarClose = true;
+}
+
+void RadarWindowLogic::Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  timer_gest_conn_->SetEnabled(false);
+  timer_display_peak_->SetEnabled(false);
+  const std::uint8_t stop[1] = {kReportModeStop};
+  Send(ReportModeRequest, stop, 1);
+  view_->Unload();
+  // Last: this may end the program, and it retires this object (kept alive until the
+  // current event has returned).
+  program_.RadarWindowUnloaded();
+}
+
+void RadarWindowLogic::Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count) {
+  msg_.SendMessage(code, payload, count);
+}
+
+void RadarWindowLogic::FillList(ParamList list, std::vector<std::string> items, int selected) {
+  items_[list] = std::move(items);
+  view_->SetListItems(list, items_[list]);
+  SetListIndex(list, selected);
+}
+
+void RadarWindowLogic::SetListIndex(ParamList list, int index) {
+  index_[list] = index;
+  view_->SetListIndex(list, index);
+}
+
+std::uint8_t RadarWindowLogic::WriteByte(ParamList list) const {
+  return state_.ParamPicked[list] ? state_.PickedParams[list] : state_.SensorParams[list];
+}
+
+bool RadarWindowLogic::SensorKnown() {
+  AppState& s = state_;
+  // A link that failed and is (or is about to be) opened again may lead to a sensor that
+  // restarted, or to another adapter with another sensor: until an identification reply has
+  // come over the new link, the identity from before counts for nothing.
+  if (!loading_ && (!s.LinkOpen || s.LinkReopened)) {
+    if (s.DeviceId != 0) program_.ResetDeviceIdentity();
+    return false;
+  }
+  return s.DeviceId == kDuroz740Id;
+}
+
+bool RadarWindowLogic::RadarParamsChanged() const {
+  // Only a pick of the user's can differ from the sensor: whatever else the lists show (the
+  // window's first selections, a field the last reply could not fill) is never written.
+  bool changed = false;
+  for (int i = 0; i < kParamCount; ++i) {
+    const auto list = static_cast<ParamList>(i);
+    if (WriteByte(list) != state_.SensorParams[i] && !state_.ListOpen[i]) changed = true;
+  }
+  return changed;
+}
+
+void RadarWindowLogic::RadarConnTick() {
+  AppState& s = state_;
+  std::uint8_t payload[11] = {};
+  if (SensorKnown()) {
+    if (s.ReadParamsPending) {
+      Send(ReadParamsRequest, payload, 0);
+    } else if (RadarParamsChanged()) {
+      RadarParams params;
+      for (int i = 0; i < kParamCount; ++i) params.wire[i] = WriteByte(static_cast<ParamList>(i));
+      const int count = EncodeParamsWrite(params, HasHeight(s.DeviceFwVersion), s.WrittenParams);
+      s.WrittenCount = static_cast<std::int16_t>(count);
+      last_write_ = params;
+      Send(WriteParamsRequest, s.WrittenParams.data(), s.WrittenCount);
+    }
+  }
+  // Asked again: a failed send above closed the link, and this one would open a new one.
+  if (SensorKnown() && s.ReportModePending) {
+    payload[0] = kReportModeSignal;
+    Send(ReportModeRequest, payload, 1);
+  }
+
+  const int interval = timer_gest_conn_->Interval();
+  // The signal is expected only from a sensor the last check found, over the link it was
+  // found on, with its report mode acknowledged.
+  if (s.ReportModePending || s.IdMissCount != 0 || !s.LinkOpen || s.LinkReopened) {
+    s.SignalQuietRuns = 0;
+  } else if (s.SignalQuietRuns < 32767 &&
+             ++s.SignalQuietRuns >= kSignalStallMs / (interval > 0 ? interval : 1)) {
+    // Read and asked for its signal as a sensor found again; a pick waiting for it stays.
+    ReadSensorAgain(s);
+  }
+  const int q = interval > 0 ? 500 / interval : 0;
+  if (s.IdCheckTicks < q) {
+    ++s.IdCheckTicks;
+    return;
+  }
+
+  if (s.DeviceId == kDuroz740Id) {
+    s.IdMissCount = 0;
+    view_->SetStatusPanel(kStatusPanelKey, s.DeviceSerial + " - " +
+                                               "HW: " + FormatVersion(s.DeviceHwVersion) + " - " +
+                                               "FW: " + FormatVersion(s.DeviceFwVersion));
+  } else {
+    if (s.IdMissCount < 32767) ++s.IdMissCount;
+    s.SensorMissed = true;
+    if (s.IdMissCount >= 3) view_->SetStatusPanel(kStatusPanelKey, s.StringTable[30]);
+  }
+  if (s.IdMissCount >= 6 && !unloaded_) {
+    s.ExitOnRadarClose = false;
+    Unload();
+  }
+
+  // Runs even when the window has just gone: the answer then reaches the main window.
+  program_.ResetDeviceIdentity();
+  Send(IdentificationRequest, payload, 0);
+  s.IdCheckTicks = 0;
+}
+
+void ReadSensorAgain(AppState& state) {
+  state.ReadParamsPending = true;
+  state.ReportModePending = true;
+  state.SignalQuietRuns = 0;
+  state.SensorMissed = false;
+  state.LinkReopened = false;
+}
+
+void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
+                      std::int16_t length) {
+  if (!FrameCheck(frame, length)) return;
+  switch (frame[2]) {
+    case IdentificationReply: {
+      // Another sensor in the socket, or ours back after missed checks or over a reopened
+      // link (pulled and put back, or the programmer unplugged: either way it may have
+      // restarted without its report mode). Its parameters are read and its signal asked for
+      // before the next run can write.
+      const Identification found = StoreIdentity(state, frame, length);
+      if (found == Identification::kNewDuroz740 ||
+          (found == Identification::kSameDuroz740 && (state.SensorMissed || state.LinkReopened)))
+        ReadSensorAgain(state);
+      break;
+    }
+    case ParamsReply: {
+      // A reply too short for this sensor's fields is ignored whole rather than read from
+      // bytes an earlier frame left behind.
+      const bool has_height = state.LastDuroz740FwVersion >= kHeightFirmware;
+      if (length < (has_height ? kParamsReplyLength6 : kParamsReplyLength5)) break;
+      for (int i = 0; i < (has_height ? kParamCount : kParamCount - 1); ++i) {
+        state.SensorParams[i] = frame[3 + i];
+        // The sensor already holds what was picked: nothing is left to write.
+        if (state.ParamPicked[i] && state.PickedParams[i] == state.SensorParams[i])
+          state.ParamPicked[i] = false;
+      }
+      if (window != nullptr) window->RadarApplyParams(frame, length);
+      state.ReadParamsPending = false;
+      break;
+    }
+    case WriteParamsAck:
+      // The sensor has answered the picks the last write carried; the read that follows
+      // shows what it kept. A pick made after that write went out is still to be written.
+      if (window != nullptr) window->OnWriteAcked();
+      for (int i = 0; i < state.WrittenCount && i < kParamCount; ++i)
+        if (state.ParamPicked[i] && state.PickedParams[i] == state.WrittenParams[i])
+          state.ParamPicked[i] = false;
+      state.ReadParamsPending = true;
+      break;
+    case ReportModeAck:
+      state.ReportModePending = false;
+      state.SignalQuietRuns = 0;
+      break;
+    case SignalReport:
+      state.SignalQuietRuns = 0;
+      if (length >= kSignalReportLength && window != nullptr) window->DisplaySignal(frame);
+      break;
+    default:
+      break;
+  }
+}
+
+void RadarWindowLogic::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
+  zelto::RadarHandleFrame(state_, this, frame, length);
+}
+
+void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*length*/) {
+  AppState& s = state_;
+  // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
+  // last: the identity itself is cleared before every identification request, and a reply
+  // arriving in that gap must not reset a height the user never touched.
+  std::array<int, kParamCount> entries{};
+  for (int i = 0; i < kParamCount; ++i) entries[i] = ListCount(static_cast<ParamList>(i));
+  const ParamsDecode reply =
+      DecodeParamsReply(&frame[3], HasHeight(s.LastDuroz740FwVersion), entries);
+  // The fields apply in payload order up to the first one out of range.
+  // A list whose pick is still to be written keeps showing the pick; what the sensor holds
+  // is remembered all the same.
+  const auto apply = [&](ParamList list) {
+    const int sensor = PositionFromWire(list, reply.params.wire[list]);
+    SetListIndex(list, s.ParamPicked[list] ? PositionFromWire(list, s.PickedParams[list]) : sensor);
+    s.LastParams[list] = static_cast<std::int16_t>(sensor);
+  };
+  for (int i = 0; i < SelHeightDuroz740; ++i) {
+    if (i >= reply.first_invalid) return;
+    const auto list = static_cast<ParamList>(i);
+    apply(list);
+    if (list == TreshDuroz740) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
+  }
+  if (!reply.valid[SelHeightDuroz740]) {
+    SetListIndex(SelHeightDuroz740, 0);
+    return;
+  }
+  apply(SelHeightDuroz740);
+  DisplayHeight();
+}
+
+void RadarWindowLogic::DisplaySignal(const FrameBytes& frame) {
+  if (frame[3] != 2) return;
+  const std::int32_t level = frame[4] * 256 + frame[5];
+  level_text_ = std::to_string(level);
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
+  if (TextToLevel(level_text_) > TextToLevel(peak_text_)) {
+    peak_text_ = level_text_;
+    view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+    timer_display_peak_->SetEnabled(false);
+    timer_display_peak_->SetInterval(kNewPeakIntervalMs);
+    timer_display_peak_->SetEnabled(true);
+  }
+  view_->SetBarValue(level);
+  view_->SetLed(frame[6] != 0);
+  RecordSignal(level, frame[6] != 0);
+}
+
+void RadarWindowLogic::RecordSignal(std::int32_t level, bool detected) {
+  std::int64_t now = 0;
+  SignalHistory* history = program_.RecordingHistory(now);
+  if (history == nullptr) return;
+  // Another sensor put in while the window stayed open has a history of its own.
+  if (history->Serial() != state_.LastDuroz740Serial)
+    history->BeginSensor(state_.LastDuroz740Serial, now);
+  history->AddReport(now, static_cast<std::uint16_t>(level),
+                    static_cast<std::uint16_t>(TextToLevel(peak_text_)), detected);
+}
+
+void RadarWindowLogic::OnWriteAcked() {
+  std::int64_t now = 0;
+  SignalHistory* history = program_.RecordingHistory(now);
+  if (history == nullptr) return;
+  RadarParams before;
+  before.wire = state_.SensorParams;
+  history->AddMarker(now, before, last_write_, ParamCountFor(state_.LastDuroz740FwVersion));
+}
+
+void RadarWindowLogic::PeakTick() {
+  peak_text_ = level_text_;
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+}
+
+void RadarWindowLogic::DisplayArea(std::int16_t sensitivity) {
+  const int width = sensitivity * 30 + 120;
+  const int height = sensitivity * 20 + 100;
+  const int top = (300 - height) / 2;
+  const int left = (400 - width) / 2;
+  view_->SetAreaGeometry(left, top, width, height);
+  view_->DrawGrid();
+}
+
+void RadarWindowLogic::DisplayHeight() {
+  // Runs inside the receive poll for every parameter reply: the text is put together in the
+  // buffer that Load sized for it, not in a new string.
+  height_text_ = state_.StringTable[62];
+  const int position = index_[SelHeightDuroz740];
+  if (position >= 0 && position <= 2) height_text_ += kHeightSuffix[position];
+  view_->SetLabelText(RadarLabel::LabelHeightDuroz740, height_text_);
+}
+
+void RadarWindowLogic::OnListDropDown(ParamList list) {
+  state_.ListOpen[list] = true;
+}
+
+void RadarWindowLogic::OnListClick(ParamList list, int index) {
+  if (index >= 0 && index < ListCount(list)) {
+    index_[list] = index;
+    state_.ParamPicked[list] = true;
+    state_.PickedParams[list] = WireFromPosition(list, index);
+  }
+  state_.ListOpen[list] = false;
+}
+
+}  // namespace zelto

@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: MIT
+// The radar window's logic: its load and unload, the connection procedure that reads,
+// writes and watches the Duroz740, the decoding of the sensor's frames and the displays.
+// One object per opening of the window; the connection state itself lives in AppState for
+// the whole run.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/protocol/gest_msg.h"
+#include "core/radar/radar_host.h"
+#include "core/protocol/radar_params.h"
+#include "core/ports/app_state.h"
+#include "core/ports/timer_port.h"
+#include "core/ports/views.h"
+
+namespace zelto {
+
+// Design values of the radar window, in twips.
+constexpr int kFrameParamLeft = 1200;
+constexpr int kFrameParamWidth = 3672;
+constexpr int kDesignPeakIntervalMs = 4980;
+constexpr int kNewPeakIntervalMs = 2000;
+constexpr int kConnTickMs = 100;
+inline constexpr char kStatusPanelKey[] = "DevMatr";
+
+// The relay-time items: i x 0.5 s for i = 1..9 with the user's decimal separator, without
+// trailing zeros ("0,5", "1", "1,5" ...).
+std::vector<std::string> RelayTimeItems(const std::string& decimal_separator);
+
+class RadarWindowLogic {
+ public:
+  RadarWindowLogic(RadarHost& program, AppState& state, GestMsg& msg, TimerFactory& timers,
+                   std::unique_ptr<RadarView> view, std::string decimal_separator);
+  ~RadarWindowLogic();
+
+  void Load();
+  // Sends the stop request and hands back to the main window (or ends the program).
+  void Unload();
+  bool Unloaded() const { return unloaded_; }
+
+  void RadarConnTick();
+  bool RadarParamsChanged() const;
+  void RadarHandleFrame(const FrameBytes& frame, std::int16_t length);
+  void RadarApplyParams(const FrameBytes& frame, std::int16_t length);
+  void DisplaySignal(const FrameBytes& frame);
+  void PeakTick();
+  void DisplayArea(std::int16_t sensitivity);
+  void DisplayHeight();
+
+  // The sensor acknowledged the last write: a marker in the signal history.
+  void OnWriteAcked();
+
+  void OnListDropDown(ParamList list);
+  void OnListClick(ParamList list, int index);
+
+  int ListIndex(ParamList list) const { return index_[list]; }
+  int ListCount(ParamList list) const { return static_cast<int>(items_[list].size()); }
+  const std::vector<std::string>& ListItems(ParamList list) const { return items_[list]; }
+  const std::string& LevelText() const { return level_text_; }
+  const std::string& PeakText() const { return peak_text_; }
+  Timer& TimerGestConn() { return *timer_gest_conn_; }
+  Timer& TimerDisplayPeak() { return *timer_display_peak_; }
+  RadarView& View() { return *view_; }
+
+ private:
+  void FillList(ParamList list, std::vector<std::string> items, int selected);
+  // What a write carries for the list: the user's pick, else the sensor's own byte.
+  std::uint8_t WriteByte(ParamList list) const;
+  // The Duroz740 answered the latest identification request over the link still open.
+  bool SensorKnown();
+  void SetListIndex(ParamList list, int index);
+  void Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count);
+  void RecordSignal(std::int32_t level, bool detected);
+
+  RadarHost& program_;
+  AppState& state_;
+  GestMsg& msg_;
+  std::unique_ptr<RadarView> view_;
+  std::string decimal_separator_;
+  std::unique_ptr<Timer> timer_gest_conn_;
+  std::unique_ptr<Timer> timer_display_peak_;
+  // What the window's lists hold and show; the window itself only mirrors it.
+  std::array<std::vector<std::string>, kParamCount> items_;
+  std::array<int, kParamCount> index_{};
+  std::string level_text_;
+  std::string peak_text_ = "0";
+  std::string height_text_;
+  bool unloaded_ = false;
+  bool loading_ = false;
+  // What the last write carried, for the history's marker when the sensor acknowledges it.
+  RadarParams last_write_;
+};
+
+// Sets up reading the sensor's parameters and asking for its signal, before anything can be
+// written to it; picks waiting for it are written after the read.
+void ReadSensorAgain(AppState& state);
+
+// The radar-mode frame handler. Without an open window only the identity and the flags can
+// change.
+void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
+                      std::int16_t length);
+
+}  // namespace zelto

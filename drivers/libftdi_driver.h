@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: MIT
+// The open-source libftdi1 behind the driver port, so that Linux users need no vendor
+// driver. libftdi has no receive queue of its own to ask about, so the driver keeps one per
+// open device and fills it from the chip whenever the link asks how much is waiting.
+//
+// The few libftdi calls the driver makes go through FtdiBus / FtdiLink; the real ones wrap
+// libftdi (CreateLibftdiBus), the tests put a scripted fake in their place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/ports/timer_port.h"
+#include "core/ports/d2xx_port.h"
+
+namespace zelto {
+
+// One opened adapter. Results are libftdi's own: >= 0 success (a byte count for reads and
+// writes), < 0 the library's error code for that call.
+class FtdiLink {
+ public:
+  virtual ~FtdiLink() = default;
+  // ftdi_usb_close: releases the interface; the kernel's serial driver stays detached until
+  // the bus ends. The destructor closes too when this was not called.
+  virtual int Close() = 0;
+  virtual int Reset() = 0;        // ftdi_usb_reset
+  virtual int FlushInput() = 0;   // ftdi_tciflush: what the chip received, not yet read
+  virtual int FlushOutput() = 0;  // ftdi_tcoflush: what the chip has not yet sent
+  virtual int SetLatencyTimer(int ms) = 0;
+  virtual int SetBaudRate(int baud) = 0;
+  virtual int SetLine8N1() = 0;
+  // ftdi_read_data: returns after at most one latency period when nothing arrives; error
+  // codes are libusb's.
+  virtual int Read(std::uint8_t* buffer, int size) = 0;
+  // ftdi_write_data with the given limit per transfer; 0 keeps libftdi's default.
+  virtual int Write(const std::uint8_t* buffer, int size, int timeout_ms) = 0;
+};
+
+// The adapters on the bus: enumeration and opening.
+class FtdiBus {
+ public:
+  virtual ~FtdiBus() = default;
+  // Lists the devices of FTDI's vendor ID afresh, whatever their product ID; returns how
+  // many, or < 0 (libftdi's codes: -3 out of memory, -5 no device list). Indices below
+  // refer to the latest scan.
+  virtual int Scan() = 0;
+  // The adapter's product string (ftdi_usb_get_strings2 on a context with no device open);
+  // < 0 when it cannot be read, typically for lack of permission.
+  virtual int ReadDescription(int index, std::string& description) = 0;
+  // The adapter's serial number string, the same way; < 0 when it cannot be read or the
+  // adapter has none.
+  virtual int ReadSerial(int index, std::string& serial) {
+    (void)index;
+    (void)serial;
+    return -1;
+  }
+  // Where the adapter sits: the bus number in bits 8 and up, the port numbers from the root
+  // hub down in the nibbles below (as the vendor library numbers locations); < 0 when
+  // unknown.
+  virtual int ReadLocation(int index, std::uint32_t& location) {
+    (void)index;
+    (void)location;
+    return -1;
+  }
+  // Opens the adapter with the kernel's serial driver detached (ftdi_usb_open_dev); the real
+  // bus gives the serial driver back when it ends. On failure returns null and sets error to
+  // libftdi's code.
+  virtual std::unique_ptr<FtdiLink> Open(int index, int& error) = 0;
+  // Where the adapter sits, for messages ("bus 1 device 5"): the same text for the same
+  // adapter until it is unplugged.
+  virtual std::string Location(int index) { return "#" + std::to_string(index); }
+  // The adapter's device node when our user may not read and write it, else empty.
+  virtual std::string DeniedNode(int /*index*/) { return {}; }
+};
+
+// The diagnostics category of the USB backends' warnings.
+inline constexpr char kUsbCategory[] = "zelto.usb";
+
+// The real bus over libftdi1, or null when libusb cannot be started at all.
+std::unique_ptr<FtdiBus> CreateLibftdiBus();
+
+// D2XX status for a libusb error code, as ftdi_read_data hands them on.
+FT_STATUS StatusFromLibusb(int code);
+
+// The milliseconds of std::chrono::steady_clock.
+class SteadyClock : public Clock {
+ public:
+  std::int64_t NowMs() const override;
+};
+
+// A bounded byte queue over a buffer allocated once, so the poll path allocates nothing.
+class ByteFifo {
+ public:
+  explicit ByteFifo(std::size_t capacity) : buffer_(capacity) {}
+  std::size_t Size() const { return size_; }
+  std::size_t Free() const { return buffer_.size() - size_; }
+  // Appends as much as fits; returns how much that was.
+  std::size_t Push(const std::uint8_t* data, std::size_t count);
+  // Removes up to count bytes from the front into out; returns how many.
+  std::size_t Pop(std::uint8_t* out, std::size_t count);
+  void Clear() { head_ = size_ = 0; }
+
+ private:
+  std::vector<std::uint8_t> buffer_;
+  std::size_t head_ = 0;
+  std::size_t size_ = 0;
+};
+
+class LibftdiDriver : public D2xxPort {
+ public:
+  // Latency timer set at open: an empty poll then costs about this long instead of the
+  // chip's default 16 ms.
+  static constexpr int kLatencyMs = 2;
+  static constexpr int kBaudRate = 9600;
+  // Received bytes held per device before the driver stops draining the chip (the chip
+  // and the USB host then hold the rest).
+  static constexpr std::size_t kFifoCapacity = 65536;
+  // Longest a queue-status call keeps draining a chip that keeps receiving.
+  static constexpr int kDrainBudgetMs = 3;
+  // Longest description handed out, as the vendor library does.
+  static constexpr std::size_t kMaxDescription = 64;
+  static constexpr std::size_t kMaxSerial = 16;
+
+  // clock: what read timeouts are measured with; null uses the steady clock.
+  explicit LibftdiDriver(std::unique_ptr<FtdiBus> bus, const Clock* clock = nullptr);
+  ~LibftdiDriver() override;
+  LibftdiDriver(const LibftdiDriver&) = delete;
+  LibftdiDriver& operator=(const LibftdiDriver&) = delete;
+
+  // FT_LIST_NUMBER_ONLY scans the bus and keeps the list of adapters whose description could
+  // be read; FT_LIST_BY_INDEX with FT_OPEN_BY_DESCRIPTION, FT_OPEN_BY_SERIAL_NUMBER or
+  // FT_OPEN_BY_LOCATION reads from that list.
+  FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+  // FT_OPEN_BY_DESCRIPTION or FT_OPEN_BY_SERIAL_NUMBER: scans afresh and opens the first
+  // adapter with that description or serial number that can be opened, then sets latency
+  // timer and line settings.
+  FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override;
+  FT_STATUS ResetDevice(FT_HANDLE handle) override;
+  FT_STATUS Purge(FT_HANDLE handle, std::uint32_t mask) override;
+  FT_STATUS Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
+                  std::uint32_t* bytes_written) override;
+  FT_STATUS GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
+  FT_STATUS SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
+                        std::uint32_t write_timeout_ms) override;
+  FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
+                 std::uint32_t* bytes_returned) override;
+  FT_STATUS Close(FT_HANDLE handle) override;
+
+ private:
+  struct Device;
+  struct Listed {
+    int index;  // in the bus's latest scan
+    std::string description;
+  };
+
+  FT_STATUS Enumerate();
+  // Says once per adapter and reason why an adapter was passed over: the scan runs twenty
+  // times a second.
+  void WarnSkipped(int index, const char* what, int code);
+  Device* Find(FT_HANDLE handle);
+  FT_STATUS Drain(Device& device);
+
+  std::unique_ptr<FtdiBus> bus_;
+  SteadyClock steady_;
+  const Clock& clock_;
+  std::vector<Listed> listed_;
+  bool listed_valid_ = false;
+  // Handles are numbers that are never reused, so a stale handle held by the link after a
+  // close can never reach a device opened later.
+  std::map<std::uintptr_t, std::unique_ptr<Device>> devices_;
+  std::uintptr_t next_handle_ = 1;
+};
+
+}  // namespace zelto

@@ -1,0 +1,386 @@
+// SPDX-License-Identifier: MIT
+#include "gui/form_duroz740.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCloseEvent>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QWheelEvent>
+
+#include "gui/qt_common.h"
+#include "gui/area_canvas.h"
+#include "gui/level_label.h"
+#include "gui/led_indicator.h"
+#include "gui/signal_bar.h"
+
+namespace zelto::qt {
+
+namespace {
+// The client area above the status bar, in twips; the status bar takes the rest of the
+// design height (4665).
+constexpr int kClientWidthTwips = 7800;
+constexpr int kClientHeightTwips = 4356;
+
+// Every list row: the list at 1860 and its caption label 60 twips lower at 180.
+struct ListRow {
+  ParamList list;
+  const char* list_name;
+  int top;
+  const char* caption_name;
+  const char* caption_text;
+  int caption_width;
+};
+
+// Top to bottom as they stand in the frame; this is also the keyboard order.
+constexpr ListRow kRows[] = {
+    {TreshDuroz740, "TreshDuroz740", 2400, "PrmSensitivity", "Sensibilit\xc3\xa0", 1632},
+    {ValueTonRele740, "ValueTonRele740", 2700, "ParTonRele", "Tempo ON Rele [sec]", 1572},
+    {VelSenseDuroz740, "VelSenseDuroz740", 3000, "ParVel", "Velocit\xc3\xa0 di reazione", 1632},
+    {FilterLineDuroz740, "FilterLineDuroz740", 3300, "ParFilter", "Filtro disturbi di Rete", 1632},
+    {FlagHighTrafficDuroz740, "FlagHighTrafficDuroz740", 3600, "ParHighTrafic",
+     "Modalit\xc3\xa0 Alto Traffico", 1632},
+    {SelHeightDuroz740, "SelHeightDuroz740", 3900, "ParHeight", "Altezza Installazione", 1632},
+};
+
+QLabel* MakeValueLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* label = new LevelLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  label->setTextInteractionFlags(Qt::NoTextInteraction);
+  label->setGeometry(geometry);
+  label->setAlignment(Qt::AlignCenter);
+  label->setFont(MakeFont(SansSerifFamilies(), 12, true));
+  label->setFrameStyle(QFrame::Box | QFrame::Plain);
+  label->setLineWidth(1);
+  SetBackgroundColour(label, Qt::white);
+  SetTextColour(label, Qt::black);
+  return label;
+}
+
+QWidget* MakeLine(QWidget* parent, const char* name, QRect geometry, QPalette::ColorRole role) {
+  auto* line = new QWidget(parent);
+  line->setObjectName(name);
+  line->setGeometry(geometry);
+  SetBackgroundColour(line, parent->palette().color(role));
+  return line;
+}
+}  // namespace
+
+bool ParamCombo::IsUsersFocus(Qt::FocusReason reason) {
+  return reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+         reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
+void ParamCombo::showPopup() {
+  // Reported before the list opens, so the program knows the user is choosing before any
+  // choice can arrive.
+  if (on_drop_down) on_drop_down();
+  QComboBox::showPopup();
+}
+
+void ParamCombo::focusInEvent(QFocusEvent* event) {
+  // Not the window's own focus when it opens, nor focus coming back to the window.
+  if (IsUsersFocus(event->reason())) focused_by_user_ = true;
+  QComboBox::focusInEvent(event);
+}
+
+void ParamCombo::mousePressEvent(QMouseEvent* event) {
+  // A click on the list the window had already focused brings no new focus event.
+  focused_by_user_ = true;
+  QComboBox::mousePressEvent(event);
+}
+
+void ParamCombo::focusOutEvent(QFocusEvent* event) {
+  // The user moving on to another control takes the focus away; another window, or this
+  // list's own popup, holding it for a while does not.
+  if (IsUsersFocus(event->reason())) focused_by_user_ = false;
+  QComboBox::focusOutEvent(event);
+}
+
+void ParamCombo::wheelEvent(QWheelEvent* event) {
+  if (!(hasFocus() && focused_by_user_) && !view()->isVisible()) {
+    event->ignore();  // left to the parent, as if the list were not there
+    return;
+  }
+  QComboBox::wheelEvent(event);
+}
+
+FormDuroz740::FormDuroz740(RadarEvents& events, QWidget* parent)
+    : QMainWindow(parent), events_(events) {
+  InitResources();
+  setObjectName("FormDuroz740");
+  setWindowTitle("Form1");
+  setWindowIcon(WindowIcon());
+
+  client_ = new QWidget(this);
+  client_->setObjectName("FormDuroz740Client");
+  client_->setFixedSize(Twips(kClientWidthTwips), Twips(kClientHeightTwips));
+  setCentralWidget(client_);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  led_ = new LedIndicator(client_);
+  led_->setObjectName("LedStatusDuroz740");
+  led_->setGeometry(TwipsRect(120, 360, 1032, 372));
+
+  BuildFrame();
+  BuildSignalColumn(client_);
+
+  MakeLine(client_, "Line1", QRect(0, 0, Twips(9855) + 1, 1), QPalette::Dark);
+  MakeLine(client_, "Line2", QRect(0, Twips(15), Twips(9810) + 1, 1), QPalette::Light);
+
+  status_bar_ = new QStatusBar(this);
+  status_bar_->setObjectName("StatusBar");
+  status_bar_->setSizeGripEnabled(false);
+  dev_matr_ = MakePlainLabel(status_bar_, "DevMatr", QString());
+  dev_matr_->setFont(MakeFont(SansSerifFamilies(), 8.25, true));
+  status_bar_->addWidget(dev_matr_, 1);
+  setStatusBar(status_bar_);
+
+  menu_file_exit_ = menuBar()->addAction("&Esci");
+  menu_file_exit_->setObjectName("MenuFileExit");
+  connect(menu_file_exit_, &QAction::triggered, this, [this] {
+    if (!unloaded_) events_.OnRadarCloseRequested();
+  });
+}
+
+FormDuroz740::~FormDuroz740() = default;
+
+void FormDuroz740::BuildFrame() {
+  frame_param_ = new QGroupBox("Parametri", client_);
+  frame_param_->setObjectName("FrameParam740");
+  frame_param_->setGeometry(TwipsRect(1200, 60, 3672, 4272));
+  frame_param_->setFont(MakeFont(SansSerifFamilies(), 9.75, false, true));
+  // The children keep the plain dialog font, not the frame's italic caption font.
+  const QFont plain = MakeFont(SansSerifFamilies(), 8.25);
+
+  for (const ListRow& row : kRows) {
+    auto* combo = new ParamCombo(frame_param_);
+    combo->setObjectName(row.list_name);
+    combo->setEditable(false);
+    combo->setFont(plain);
+    combo->setGeometry(TwipsRect(1860, row.top, 1635, 288));
+    combo->setFocusPolicy(Qt::StrongFocus);
+    const ParamList list = row.list;
+    combo->on_drop_down = [this, list] {
+      if (!unloaded_) events_.OnListDropDown(list);
+    };
+    // activated: the user's choice by mouse or keyboard, never a change made by the program.
+    connect(combo, &QComboBox::activated, this, [this, list](int index) {
+      if (!unloaded_) events_.OnListClick(list, index);
+    });
+    lists_[list] = combo;
+
+    QLabel* caption =
+        MakePlainLabel(frame_param_, row.caption_name, QString::fromUtf8(row.caption_text));
+    caption->setFont(plain);
+    caption->setGeometry(TwipsRect(180, row.top + 60, row.caption_width, 192));
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    switch (list) {
+      case TreshDuroz740:
+        prm_sensitivity_ = caption;
+        break;
+      case ValueTonRele740:
+        par_ton_rele_ = caption;
+        break;
+      case VelSenseDuroz740:
+        par_vel_ = caption;
+        break;
+      case FilterLineDuroz740:
+        par_filter_ = caption;
+        break;
+      case FlagHighTrafficDuroz740:
+        par_high_trafic_ = caption;
+        break;
+      case SelHeightDuroz740:
+        par_height_ = caption;
+        break;
+    }
+  }
+  // The height parameter travels with the others but is never offered to the user.
+  lists_[SelHeightDuroz740]->setVisible(false);
+  par_height_->setVisible(false);
+
+  for (int i = 0; i + 1 < kParamCount - 1; ++i)
+    QWidget::setTabOrder(lists_[kRows[i].list], lists_[kRows[i + 1].list]);
+
+  picture_area_ = new AreaCanvas(frame_param_);
+  picture_area_->setObjectName("PictureAreaDuroz740");
+  picture_area_->setGeometry(TwipsRect(180, 540, 3315, 1800));
+
+  label_height_ = MakePlainLabel(frame_param_, "LabelHeightDuroz740", QString());
+  label_height_->setFont(MakeFont(SansSerifFamilies(), 8.25, true));
+  label_height_->setGeometry(TwipsRect(240, 300, 3192, 252));
+  label_height_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label_height_->setVisible(false);
+}
+
+void FormDuroz740::BuildSignalColumn(QWidget* client) {
+  bar_ = new SignalBar(client);
+  bar_->setObjectName("BarSign740");
+  bar_->setGeometry(TwipsRect(120, 720, 1032, 2892));
+
+  value_alarm_ =
+      MakeValueLabel(client, "ValueAlarmDuroz740", QString(), TwipsRect(120, 3660, 1032, 312));
+
+  label_signal_ = MakePlainLabel(client, "LabelSignal", "SEGNALE");
+  label_signal_->setGeometry(TwipsRect(180, 120, 912, 252));
+  label_signal_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label_signal_->setFont(MakeFont(SansSerifFamilies(), 9.75));
+
+  value_alarm_peak_ =
+      MakeValueLabel(client, "ValueAlarmDuroz740Peak", "0", TwipsRect(120, 4020, 1032, 312));
+}
+
+QLabel* FormDuroz740::Label(RadarLabel label) const {
+  switch (label) {
+    case RadarLabel::PrmSensitivity:
+      return prm_sensitivity_;
+    case RadarLabel::ParTonRele:
+      return par_ton_rele_;
+    case RadarLabel::ParVel:
+      return par_vel_;
+    case RadarLabel::ParFilter:
+      return par_filter_;
+    case RadarLabel::ParHighTrafic:
+      return par_high_trafic_;
+    case RadarLabel::ParHeight:
+      return par_height_;
+    case RadarLabel::LabelSignal:
+      return label_signal_;
+    case RadarLabel::ValueAlarmDuroz740:
+      return value_alarm_;
+    case RadarLabel::ValueAlarmDuroz740Peak:
+      return value_alarm_peak_;
+    case RadarLabel::LabelHeightDuroz740:
+      return label_height_;
+    case RadarLabel::FrameParam740:
+      return nullptr;  // a frame caption, not a label
+  }
+  return nullptr;
+}
+
+void FormDuroz740::SetWidthTwips(int twips) {
+  client_->setFixedWidth(Twips(twips));
+}
+
+void FormDuroz740::SetCaption(const std::string& text) {
+  setWindowTitle(FromCp1252(text));
+}
+
+void FormDuroz740::SetMenuFileExitCaption(const std::string& text) {
+  menu_file_exit_->setText(FromCp1252(text));
+}
+
+void FormDuroz740::SetLabelText(RadarLabel label, const std::string& text) {
+  if (label == RadarLabel::FrameParam740) {
+    frame_param_->setTitle(FromCp1252(text));
+    return;
+  }
+  QLabel* target = Label(label);
+  if (target == nullptr) return;
+  target->setText(FromCp1252(text));
+  // A list is named after its caption, for screen readers.
+  for (const ListRow& row : kRows)
+    if (target->objectName() == QLatin1String(row.caption_name)) {
+      lists_[row.list]->setAccessibleName(target->text());
+      target->setBuddy(lists_[row.list]);
+    }
+}
+
+void FormDuroz740::AddHistoryItem(const QString& caption, std::function<void()> open) {
+  if (menu_history_ != nullptr) return;
+  menu_history_ = menuBar()->addAction(caption);
+  menu_history_->setObjectName("MenuHistory");
+  menu_history_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+  menu_history_->setShortcutContext(Qt::WindowShortcut);
+  addAction(menu_history_);
+  connect(menu_history_, &QAction::triggered, this, [this, open = std::move(open)] {
+    if (!unloaded_ && open) open();
+  });
+}
+
+void FormDuroz740::SetAccessibleNames(const QString& led, const QString& bar,
+                                      const QString& level, const QString& peak,
+                                      const QString& area, const QString& status) {
+  led_->setAccessibleName(led);
+  bar_->setAccessibleName(bar);
+  // The two level labels and the status panel keep their text as their name (the number, the
+  // identification); what they are goes into the description.
+  value_alarm_->setAccessibleDescription(level);
+  value_alarm_peak_->setAccessibleDescription(peak);
+  picture_area_->setAccessibleName(area);
+  status_bar_->setAccessibleName(status);
+  dev_matr_->setAccessibleDescription(status);
+}
+
+void FormDuroz740::SetListItems(ParamList list, const std::vector<std::string>& items) {
+  ParamCombo* combo = lists_[list];
+  const QSignalBlocker blocker(combo);
+  combo->clear();
+  for (const std::string& item : items) combo->addItem(FromCp1252(item));
+  // Nothing is selected until the program says which item is.
+  combo->setCurrentIndex(-1);
+}
+
+void FormDuroz740::SetListIndex(ParamList list, int index) {
+  ParamCombo* combo = lists_[list];
+  const QSignalBlocker blocker(combo);
+  combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+}
+
+void FormDuroz740::SetStatusPanel(const std::string& key, const std::string& text) {
+  // The status bar has one panel.
+  if (QString::fromStdString(key) == dev_matr_->objectName()) dev_matr_->setText(FromCp1252(text));
+}
+
+void FormDuroz740::SetBarValue(std::int32_t value) {
+  bar_->SetValue(value);
+}
+
+void FormDuroz740::SetLed(bool lit) {
+  led_->SetLit(lit);
+}
+
+void FormDuroz740::SetAreaGeometry(int left, int top, int width, int height) {
+  picture_area_->SetArea(QRectF(left, top, width, height));
+}
+
+void FormDuroz740::DrawGrid() {
+  picture_area_->DrawGrid();
+}
+
+void FormDuroz740::ShowWindow() {
+  if (unloaded_) return;
+  layout()->activate();
+  move(CentredOnScreen(sizeHint().expandedTo(minimumSize()), this));
+  show();
+  raise();
+  activateWindow();
+}
+
+void FormDuroz740::Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  for (ParamCombo* combo : lists_) combo->hidePopup();
+  hide();
+}
+
+void FormDuroz740::closeEvent(QCloseEvent* event) {
+  if (unloaded_) {
+    event->accept();
+    return;
+  }
+  // Closing is the program's decision: it sends the stop request and then unloads us.
+  event->ignore();
+  events_.OnRadarCloseRequested();
+}
+
+}  // namespace zelto::qt

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include "gui/qt_ui.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QMetaObject>
+
+#include "gui/qt_common.h"
+#include "gui/form_duroz740.h"
+#include "core/text/cp1252.h"
+#include "core/program/program.h"
+#include "gui/history_window.h"
+
+namespace zelto::qt {
+
+QtUi::QtUi() {
+  InitResources();
+  QApplication::setWindowIcon(WindowIcon());
+  // The radar window closes while the main window is hidden when the sensor is lost; the
+  // program goes on until the main window is unloaded, never because no window is visible.
+  QApplication::setQuitOnLastWindowClosed(false);
+}
+
+QtUi::~QtUi() = default;
+
+void QtUi::Connect(Program& program) {
+  program_ = &program;
+  main_.SetHandlers(FormStart::Handlers{
+      .mnu_exit = [&program] { program.OnMnuExit(); },
+      .close_box = [&program] { program.OnMainCloseBox(); },
+      .mnu_about = [&program] { program.OnMnuAbout(); },
+      .mnu_language_it = [&program] { program.OnMnuLanguageIt(); },
+      .mnu_language_eng = [&program] { program.OnMnuLanguageEng(); },
+  });
+}
+
+std::unique_ptr<RadarView> QtUi::CreateRadarView(RadarEvents& events) {
+  auto form = std::make_unique<FormDuroz740>(events);
+  if (program_ != nullptr) {
+    const auto& table = program_->State().StringTable;
+    if (program_->HistoryClock() != nullptr)
+      form->AddHistoryItem(FromCp1252(table[120]), [this] { ShowHistory(); });
+    form->SetAccessibleNames(FromCp1252(table[137]), FromCp1252(table[138]),
+                             FromCp1252(table[138]), FromCp1252(table[139]),
+                             FromCp1252(table[140]), FromCp1252(table[141]));
+  }
+  return form;
+}
+
+void QtUi::ShowHistory() {
+  if (program_ == nullptr || program_->HistoryClock() == nullptr) return;
+  if (!history_)
+    history_ = std::make_unique<HistoryWindow>(program_->History(), *program_->HistoryClock());
+  history_->ApplyTexts(program_->State().StringTable);
+  history_->show();
+  history_->raise();
+  history_->activateWindow();
+}
+
+std::string QtUi::DecimalSeparator() const {
+  // The relay-time items are 8-bit text: a separator Windows-1252 cannot write falls back
+  // to the point.
+  const std::string separator = Utf8ToCp1252(QLocale().decimalPoint().toStdString());
+  if (separator.empty() || separator.find('?') != std::string::npos) return ".";
+  return separator;
+}
+
+void QtUi::Quit() {
+  quit_requested_ = true;
+  if (history_) history_->hide();
+  // Queued: the handler that ended the program runs to its end first, and a quit asked for
+  // before the event loop started still ends it as soon as it runs.
+  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+}  // namespace zelto::qt

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+#include "gui/run_program.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <system_error>
+
+#include "gui/qt_timer.h"
+#include "gui/qt_ui.h"
+#include "zelto_version.h"
+
+namespace zelto::qt {
+
+bool RunsFromInstallFolder(const std::filesystem::path& program_folder) {
+#ifdef ZELTO_INSTALL_FOLDER
+  // Compared as files, not as text: links and "/usr/lib/../lib" name the same folder.
+  std::error_code ec;
+  return std::filesystem::equivalent(program_folder, std::filesystem::path(ZELTO_INSTALL_FOLDER),
+                                     ec) &&
+         !ec;
+#else
+  (void)program_folder;
+  return false;
+#endif
+}
+
+ProgramConfig ConfigForThisExecutable() {
+  ProgramConfig config;
+  config.folder = std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String());
+  config.version = ProgramVersion{ZELTO_VERSION_MAJOR, ZELTO_VERSION_MINOR, ZELTO_VERSION_PATCH};
+  config.parameter_file = LocateParameterFile(config.folder, RunsFromInstallFolder(config.folder),
+                                              std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  return config;
+}
+
+int RunProgram(D2xxPort& driver, const std::function<void(QtUi&, Program&)>& started) {
+  // Declared in this order so the program goes first: it still owns timers and perhaps a
+  // radar window when it is destroyed.
+  AppState state;
+  QtTimerFactory timers;
+  QtUi ui;
+  QtClock clock;
+  Program program(state, driver, timers, ui, ConfigForThisExecutable());
+  program.SetHistoryClock(&clock);
+  ui.Connect(program);
+  program.Load();
+  // A missing string table ends the program inside Load, before any event loop.
+  if (program.Ended()) return 0;
+  if (started) started(ui, program);
+  return QApplication::exec();
+}
+
+}  // namespace zelto::qt
