@@ -218,6 +218,13 @@ int main(int argc, char** argv) {
   report->add_option("LOG", report_log, "The commissioning log (CSV or JSON lines)")->required();
   report->add_option("--html", report_html, "The page to write")->required();
 
+  // "commands: list, info, ...; see zeltoctl --help", for a command missing or mistyped.
+  auto commands = [&app] {
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+      names += (names.empty() ? "" : ", ") + command->get_name();
+    return "commands: " + names + "; see zeltoctl --help";
+  };
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -230,9 +237,8 @@ int main(int argc, char** argv) {
     // A word left over where a command belongs is the command the user meant.
     const auto extras = app.remaining();
     if (!extras.empty() && extras.front().rfind('-', 0) != 0) {
-      std::cerr << "zeltoctl: unknown command \"" << extras.front()
-                << "\" (commands: list, info, get, set, save, apply, verify, monitor, doctor; "
-                   "see zeltoctl --help)\n";
+      std::cerr << "zeltoctl: unknown command \"" << extras.front() << "\" (" << commands()
+                << ")\n";
     } else {
       std::cerr << "zeltoctl: " << e.what() << " (see zeltoctl --help)\n";
     }
@@ -242,8 +248,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (app.get_subcommands().empty()) {
-    std::cerr << "zeltoctl: no command given (commands: list, info, get, set, save, apply, "
-                 "verify, monitor, doctor; see zeltoctl --help)\n";
+    std::cerr << "zeltoctl: no command given (" << commands() << ")\n";
     return kExitUsage;
   }
 

@@ -72,6 +72,16 @@ void PrintParams(Context& ctx, const ParamsDecode& d, bool has_height) {
   }
 }
 
+// A line of data for a reader at the other end of a pipe: written at once, and a reader
+// that has gone away ends the command the way a signal would.
+bool EmitLine(Context& ctx, const std::string& line) {
+  ctx.out << line;
+  ctx.out.flush();
+  if (ctx.out) return true;
+  if (ctx.stop != nullptr) ctx.stop->Request(kStopPipe);
+  return false;
+}
+
 using Changes = std::array<std::optional<std::uint8_t>, kParamCount>;
 
 enum class Job { kSet, kApply, kVerify };
@@ -125,9 +135,8 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
     if (code != kExitOk)
       ctx.err << "zeltoctl: " << serial << ": " << result << "\n";
     else if (!ctx.quiet)
-      ctx.out << serial << ": " << result
-              << (rec.after ? " (" + ParamsText(*rec.after, has_height) + ")" : std::string())
-              << "\n";
+      EmitLine(ctx, serial + ": " + result +
+                        (rec.after ? " (" + ParamsText(*rec.after, has_height) + ")" : "") + "\n");
     if (!ctx.log_path.empty()) {
       std::string error;
       if (!AppendRecord(ctx.log_path, rec, ctx.log_format, error)) {
@@ -233,16 +242,6 @@ std::optional<Profile> LoadProfile(Context& ctx, const std::string& file, int& c
     code = kExitUsage;
   }
   return profile;
-}
-
-// A line of data for a reader at the other end of a pipe: written at once, and a reader
-// that has gone away ends the command the way a signal would.
-bool EmitLine(Context& ctx, const std::string& line) {
-  ctx.out << line;
-  ctx.out.flush();
-  if (ctx.out) return true;
-  if (ctx.stop != nullptr) ctx.stop->Request(kStopPipe);
-  return false;
 }
 
 }  // namespace
@@ -522,9 +521,10 @@ int CmdApply(Context& ctx, const std::string& file, bool each, int count) {
   for (;;) {
     if (count > 0 && results.size() >= static_cast<std::size_t>(count)) return summary(batch_code());
     if (!waiting_said && !ctx.quiet) {
-      ctx.out << "waiting for " << (results.empty() ? "a sensor" : "the next sensor")
-              << (count > 0 ? "" : " (Ctrl-C to stop)") << "\n";
-      ctx.out.flush();
+      // A reader gone away (`| head`) ends the batch at the next wait, as a signal would.
+      EmitLine(ctx, std::string("waiting for ") +
+                        (results.empty() ? "a sensor" : "the next sensor") +
+                        (count > 0 ? "" : " (Ctrl-C to stop)") + "\n");
     }
     waiting_said = true;
     o = s.IdentifyOnce(std::min(ctx.session.reply_timeout_ms, ctx.each_look_ms));

@@ -143,7 +143,8 @@ TEST(ManualPage, ListsEveryOption) {
   page << in.rdbuf();
   std::set<std::string> options;
   for (const char* command :
-       {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "doctor"}) {
+       {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "walk", "report",
+        "doctor"}) {
     std::vector<std::string> args;
     if (*command != '\0') args.push_back(command);
     args.push_back("--help");
