@@ -81,11 +81,11 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
 
   // Paints as often as the window would: after every receive poll, as the event loop does
-  // after each timer; the history window refreshes on its own 250 ms timer.
+  // after each timer; the history window refreshes on its own 500 ms timer.
   auto run = [&](std::int64_t ms, std::int64_t step_ms) {
     for (std::int64_t t = 0; t < ms; t += step_ms) {
       clock.AdvanceBy(step_ms);
-      if (history && clock.NowMs() % 250 < step_ms) ui.History()->Chart()->Refresh();
+      if (history && clock.NowMs() % 500 < step_ms) ui.History()->Chart()->Refresh();
       QCoreApplication::processEvents();
     }
   };

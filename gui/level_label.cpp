@@ -26,14 +26,15 @@ void LevelLabel::paintEvent(QPaintEvent* event) {
       QLabel::paintEvent(event);
       return;
     }
-  QFrame::paintEvent(event);
+  // One painter for the frame and the digits: beginning a paint costs more than either.
+  QPainter painter(this);
+  drawFrame(&painter);
   if (shown.isEmpty()) return;
   if (laid_out_for_ != font().key()) LayOutDigits();
   qreal width = 0;
   for (const QChar c : shown) width += advances_[c.unicode() - '0'];
   const QRectF box = contentsRect();
   QPointF at(box.left() + (box.width() - width) / 2, box.top() + (box.height() - height_) / 2);
-  QPainter painter(this);
   painter.setFont(font());
   painter.setPen(palette().color(foregroundRole()));
   for (const QChar c : shown) {
