@@ -13,6 +13,7 @@
 #include "gui/run_program.h"
 #include "apps/startup_probe.h"
 #include "core/ports/d2xx_port.h"
+#include "drivers/null_driver.h"
 #include "zelto_version.h"
 
 #ifdef ZELTO_HAVE_SYSTEM_DRIVER
@@ -21,37 +22,12 @@
 
 namespace {
 
-#ifndef ZELTO_HAVE_SYSTEM_DRIVER
-// Built without driver backends: every call fails, so the main window reports a driver
-// failure and the rest of the program still works.
-class NoDriver : public zelto::D2xxPort {
- public:
-  zelto::FT_STATUS ListDevices(void*, void*, std::uint32_t) override { return kFail; }
-  zelto::FT_STATUS OpenEx(void*, std::uint32_t, zelto::FT_HANDLE*) override { return kFail; }
-  zelto::FT_STATUS ResetDevice(zelto::FT_HANDLE) override { return kFail; }
-  zelto::FT_STATUS Purge(zelto::FT_HANDLE, std::uint32_t) override { return kFail; }
-  zelto::FT_STATUS Write(zelto::FT_HANDLE, void*, std::uint32_t, std::uint32_t*) override {
-    return kFail;
-  }
-  zelto::FT_STATUS GetQueueStatus(zelto::FT_HANDLE, std::uint32_t*) override { return kFail; }
-  zelto::FT_STATUS SetTimeouts(zelto::FT_HANDLE, std::uint32_t, std::uint32_t) override {
-    return kFail;
-  }
-  zelto::FT_STATUS Read(zelto::FT_HANDLE, void*, std::uint32_t, std::uint32_t*) override {
-    return kFail;
-  }
-  zelto::FT_STATUS Close(zelto::FT_HANDLE) override { return kFail; }
-
- private:
-  static constexpr zelto::FT_STATUS kFail = zelto::FT_OTHER_ERROR;
-};
-#endif
 
 std::unique_ptr<zelto::D2xxPort> MakeDriver() {
 #ifdef ZELTO_HAVE_SYSTEM_DRIVER
   return zelto::CreateSystemDriver();
 #else
-  return std::make_unique<NoDriver>();
+  return std::make_unique<zelto::NullDriver>();
 #endif
 }
 

@@ -267,52 +267,39 @@ int ExitFor(Outcome outcome) {
   return kExitFailure;
 }
 
-int CmdList(Context& ctx, bool json) {
-  std::uint32_t count = 0;
-  char unused[1] = {0};
-  const FT_STATUS status = ctx.driver.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY);
+int PrintAdapters(Context& ctx, const AdapterListing& listing, bool json) {
   if (!json) ctx.out << "driver: " << ctx.driver_name << "\n";
-  if (status != FT_OK) {
-    ctx.err << "zeltoctl: USB driver failure (status " << status << ")\n";
+  if (listing.status != FT_OK) {
+    ctx.err << "zeltoctl: USB driver failure (status " << listing.status << ")\n";
     return kExitAdapter;
   }
-  nlohmann::ordered_json adapters = nlohmann::ordered_json::array();
-  int programmers = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    void* index = reinterpret_cast<void*>(static_cast<std::uintptr_t>(i));
-    char description[kDescriptionBufferSize + 1] = {};
-    char serial[kDescriptionBufferSize + 1] = {};
-    std::uint32_t location = 0;
-    const bool has_description =
-        ctx.driver.ListDevices(index, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) ==
-        FT_OK;
-    const bool has_serial =
-        ctx.driver.ListDevices(index, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) == FT_OK;
-    const bool has_location =
-        ctx.driver.ListDevices(index, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION) == FT_OK;
-    const bool programmer = has_description && std::string(description) == kProgrammerDescription;
-    programmers += programmer ? 1 : 0;
-    if (json) {
-      adapters.push_back({{"index", i},
-                          {"description", has_description ? description : nullptr},
-                          {"serial", has_serial ? serial : nullptr},
-                          {"location", has_location ? nlohmann::ordered_json(location) : nullptr},
-                          {"programmer", programmer}});
-      continue;
-    }
-    ctx.out << i << ": description \"" << (has_description ? description : "?") << "\", serial "
-            << (has_serial ? serial : "?") << ", location "
-            << (has_location ? Hex4(location) : std::string("?"))
-            << (programmer ? "  <- programmer" : "") << "\n";
-  }
   if (json) {
-    const nlohmann::ordered_json j = {
-        {"driver", ctx.driver_name}, {"adapters", adapters}, {"programmers", programmers}};
+    nlohmann::ordered_json adapters = nlohmann::ordered_json::array();
+    for (const ListedAdapter& a : listing.adapters)
+      adapters.push_back(
+          {{"index", a.index},
+           {"description", a.has_description ? nlohmann::ordered_json(a.description) : nullptr},
+           {"serial", a.has_serial ? nlohmann::ordered_json(a.serial) : nullptr},
+           {"location", a.has_location ? nlohmann::ordered_json(a.location) : nullptr},
+           {"programmer", a.Programmer()}});
+    const nlohmann::ordered_json j = {{"driver", ctx.driver_name},
+                                      {"adapters", adapters},
+                                      {"programmers", listing.Programmers()}};
     ctx.out << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     return kExitOk;
   }
-  ctx.out << count << " adapter(s), " << programmers << " \"" << kProgrammerDescription << "\"\n";
+  for (const ListedAdapter& a : listing.adapters)
+    ctx.out << a.index << ": description \"" << (a.has_description ? a.description : "?")
+            << "\", serial " << (a.has_serial ? a.serial : "?") << ", location "
+            << (a.has_location ? Hex4(a.location) : std::string("?"))
+            << (a.Programmer() ? "  <- programmer" : "") << "\n";
+  ctx.out << listing.adapters.size() << " adapter(s), " << listing.Programmers() << " \""
+          << kProgrammerDescription << "\"\n";
   return kExitOk;
+}
+
+int CmdList(Context& ctx, bool json) {
+  return PrintAdapters(ctx, ListAdapters(ctx.driver), json);
 }
 
 int CmdInfo(Context& ctx, bool json) {

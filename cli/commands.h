@@ -15,6 +15,7 @@
 #include "cli/records.h"
 #include "cli/session.h"
 #include "cli/stop.h"
+#include "core/link/adapter_list.h"
 #include "core/ports/app_state.h"
 #include "core/ports/d2xx_port.h"
 
@@ -64,6 +65,8 @@ struct Context {
 };
 
 int CmdList(Context& ctx, bool json = false);
+// What `list` prints, from a listing already made (the doctor counts from the same one).
+int PrintAdapters(Context& ctx, const AdapterListing& listing, bool json = false);
 int CmdInfo(Context& ctx, bool json = false);
 int CmdGet(Context& ctx, bool json);
 // assignments: "name=value" texts.

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli/doctor.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +9,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
-#include "cli/event_loop.h"
 #include "drivers/d2xx_dynamic.h"
-#include "drivers/driver_select.h"
-#include "drivers/libftdi_driver.h"
 
 namespace zelto::cli {
 
@@ -68,31 +63,6 @@ std::vector<fs::path> UdevRuleLocations() {
                              "/lib/udev/rules.d", "/usr/local/lib/udev/rules.d"})
     files.push_back(fs::path(folder) / kUdevRuleName);
   return files;
-}
-
-DoctorEnvironment DoctorEnvironment::System() {
-  DoctorEnvironment env;
-  env.load_vendor = [] {
-    D2xxDynamic vendor;
-    return vendor.Loaded() ? std::string() : vendor.LoadError();
-  };
-  env.start_libftdi = [] { return CreateLibftdiBus() != nullptr; };
-  env.can_open = [](const fs::path& node) { return ::access(node.c_str(), R_OK | W_OK) == 0; };
-  env.list_bus = [](std::ostream& out) {
-    std::string name;
-    auto driver = CreateSystemDriver(&name);
-    RealTimeLoop loop;
-    std::ostringstream listing, errors;
-    Context ctx(*driver, name, loop, listing, errors);
-    const int code = CmdList(ctx);
-    std::istringstream lines(listing.str() + errors.str());
-    for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
-    if (code != kExitOk) return -1;
-    const std::string text = listing.str();
-    const auto tail = text.rfind("adapter(s), ");
-    return tail == std::string::npos ? 0 : std::atoi(text.c_str() + tail + 12);
-  };
-  return env;
 }
 
 int RunDoctor(const DoctorEnvironment& env, std::ostream& out_stream, bool json) {

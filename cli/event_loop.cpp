@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/ports/steady_clock.h"
 #include "sim/virtual_clock.h"
 
 namespace zelto::cli {
@@ -12,8 +13,8 @@ namespace zelto::cli {
 namespace {
 
 std::int64_t SteadyMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  static const SteadyClock clock;
+  return clock.NowMs();
 }
 
 // Longest sleep between looks at the interrupt flag.

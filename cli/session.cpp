@@ -2,9 +2,10 @@
 #include "cli/session.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "core/link/adapter_list.h"
 #include "core/protocol/programmer_messages.h"
+#include "core/protocol/radar_decoder.h"
 
 namespace zelto::cli {
 
@@ -54,27 +55,12 @@ Session::~Session() {
 }
 
 void Session::NoteAdapter() {
-  std::uint32_t count = 0;
-  char unused[1] = {0};
-  if (driver_.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY) != FT_OK) return;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    void* index = reinterpret_cast<void*>(static_cast<std::uintptr_t>(i));
-    char description[kDescriptionBufferSize + 1] = {};
-    char serial[kDescriptionBufferSize + 1] = {};
-    if (driver_.ListDevices(index, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) !=
-            FT_OK ||
-        std::strcmp(description, kProgrammerDescription) != 0)
-      continue;
-    driver_.ListDevices(index, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
-    if (!options_.adapter_serial.empty() && options_.adapter_serial != serial) continue;
-    std::uint32_t location = 0;
-    if (driver_.ListDevices(index, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION) != FT_OK)
-      location = 0;
-    adapter_description_ = description;
-    adapter_serial_ = serial;
-    adapter_location_ = location;
-    return;
-  }
+  const AdapterListing listing = ListAdapters(driver_);
+  const ListedAdapter* programmer = listing.FindProgrammer(options_.adapter_serial);
+  if (programmer == nullptr) return;
+  adapter_description_ = programmer->description;
+  adapter_serial_ = programmer->serial;
+  adapter_location_ = programmer->location;
 }
 
 Outcome Session::Open() {
@@ -115,30 +101,27 @@ void Session::HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length
 }
 
 void Session::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
-  if (!FrameCheck(frame, length)) return;
-  switch (frame[2]) {
-    case IdentificationReply:
-      if (StoreIdentity(state_, frame, length) != Identification::kIgnored) identified_ = true;
+  const RadarMessage m = DecodeRadarFrame(frame, length, HasHeight());
+  switch (m.kind) {
+    case RadarMessageKind::kIdentification:
+      StoreIdentity(state_, m.identity);
+      identified_ = true;
       break;
-    case ParamsReply: {
-      const bool height = HasHeight();
-      if (length < (height ? kParamsReplyLength6 : kParamsReplyLength5)) break;
-      last_reply_ = DecodeParamsReply(&frame[3], height);
+    case RadarMessageKind::kParameters:
+      last_reply_ = m.params;
       params_received_ = true;
       break;
-    }
-    case WriteParamsAck:
+    case RadarMessageKind::kWriteAck:
       write_acked_ = true;
       break;
-    case ReportModeAck:
+    case RadarMessageKind::kReportModeAck:
       mode_acked_ = true;
       break;
-    case SignalReport:
-      if (length >= kSignalReportLength && frame[3] == 2 && on_signal_)
-        on_signal_(SignalSample{
-            loop_.NowMs(), static_cast<std::uint16_t>(frame[4] * 256 + frame[5]), frame[6] != 0});
+    case RadarMessageKind::kSignal:
+      if (m.signal.is_reading && on_signal_)
+        on_signal_(SignalSample{loop_.NowMs(), m.signal.level, m.signal.detected});
       break;
-    default:
+    case RadarMessageKind::kNone:
       break;
   }
 }

@@ -21,7 +21,12 @@ bool NotInstalled(const std::string& load_error) {
 }  // namespace
 
 DriverSources DefaultDriverSources() {
+#ifdef ZELTO_HAVE_LIBFTDI_BUS
   return DriverSources{DefaultD2xxLibraryName(), &CreateLibftdiBus};
+#else
+  // Built without libftdi1: the vendor library or nothing.
+  return DriverSources{DefaultD2xxLibraryName(), nullptr};
+#endif
 }
 
 std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string* chosen_name) {

@@ -14,10 +14,32 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/timer_port.h"
 #include "core/ports/d2xx_port.h"
+#include "core/ports/steady_clock.h"
+#include "core/ports/timer_port.h"
 
 namespace zelto {
+
+// libusb's error codes as the seam hands them on (LIBUSB_ERROR_* of libusb.h, checked
+// against it where the real bus is built), so that the D2XX logic builds without libusb.
+enum LibusbError : int {
+  kLibusbIo = -1,
+  kLibusbInvalidParam = -2,
+  kLibusbAccess = -3,
+  kLibusbNoDevice = -4,
+  kLibusbNotFound = -5,
+  kLibusbBusy = -6,
+  kLibusbTimeout = -7,
+  kLibusbOverflow = -8,
+  kLibusbPipe = -9,
+  kLibusbInterrupted = -10,
+  kLibusbNoMem = -11,
+  kLibusbNotSupported = -12,
+};
+// libftdi's answer from read and write calls when the context has no device open.
+constexpr int kFtdiDeviceUnavailable = -666;
+// FtdiBus::Scan: out of memory (ftdi_usb_find_all's code).
+constexpr int kFtdiFindAllNoMemory = -3;
 
 // One opened adapter. Results are libftdi's own: >= 0 success (a byte count for reads and
 // writes), < 0 the library's error code for that call.
@@ -80,17 +102,12 @@ class FtdiBus {
 // The diagnostics category of the USB backends' warnings.
 inline constexpr char kUsbCategory[] = "zelto.usb";
 
-// The real bus over libftdi1, or null when libusb cannot be started at all.
+// The real bus over libftdi1, or null when libusb cannot be started at all. Defined in
+// libftdi_bus.cpp (target zelto_libftdi_bus, built with ZELTO_LIBFTDI).
 std::unique_ptr<FtdiBus> CreateLibftdiBus();
 
 // D2XX status for a libusb error code, as ftdi_read_data hands them on.
 FT_STATUS StatusFromLibusb(int code);
-
-// The milliseconds of std::chrono::steady_clock.
-class SteadyClock : public Clock {
- public:
-  std::int64_t NowMs() const override;
-};
 
 // A bounded byte queue over a buffer allocated once, so the poll path allocates nothing.
 class ByteFifo {

@@ -31,12 +31,13 @@ MUTANTS = [
         "  if (state_.LinkOpen) link_.UsbClose();", "  link_.UsbClose();")]),
     ("silent_sensor_asked_to_stop_full_tries", "cli/session.cpp", [(
         "SendReportMode(0, 1, std::min(options_.reply_timeout_ms, 1000));", "SetReportMode(0);")]),
-    ("short_params_reply_accepted", "cli/session.cpp", [(
-        "if (length < (height ? kParamsReplyLength6 : kParamsReplyLength5)) break;",
+    # The session reads its frames through the core's decoder, shared with the radar window.
+    ("short_params_reply_accepted", "core/protocol/radar_decoder.cpp", [(
+        "if (length < (has_height ? kParamsReplyLength6 : kParamsReplyLength5)) break;",
         "if (length < kParamsReplyLength5) break;")]),
-    ("signal_report_mode_byte_ignored", "cli/session.cpp", [(
-        "length >= kSignalReportLength && frame[3] == 2 && on_signal_",
-        "length >= kSignalReportLength && on_signal_")]),
+    ("signal_report_mode_byte_ignored", "core/protocol/radar_decoder.cpp", [(
+        "m.signal.is_reading = length >= kSignalReportLength && frame[3] == 2;",
+        "m.signal.is_reading = length >= kSignalReportLength;")]),
     ("other_device_is_adapter_fault", "cli/commands.cpp", [
         ("    case Outcome::kNoAnswer:\n    case Outcome::kNotDuroz740:", "    case Outcome::kNoAnswer:"),
         ("    case Outcome::kDriverFailure:\n      return kExitAdapter;",

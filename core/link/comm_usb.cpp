@@ -11,31 +11,18 @@ int CommUsb::UsbOpen() {
   if (state_.LinkOpen) return kLinkOk;
 
   std::uint32_t count = 0;
-  char unused[1] = {0};
-  last_open_status_ = driver_.ListDevices(&count, unused, FT_LIST_NUMBER_ONLY);
+  last_open_status_ = CountAdapters(driver_, count);
   if (last_open_status_ != FT_OK) return kLinkDriverFailure;
 
   int matches = 0;
   // One byte more than the driver may use, so that a driver that fills the whole buffer
   // without a terminator still leaves us a bounded string.
-  char description[kDescriptionBufferSize + 1];
+  char text[kDescriptionBufferSize + 1];
   for (std::uint32_t index = 0; index < count; ++index) {
-    std::memset(description, ' ', kDescriptionBufferSize);
-    description[kDescriptionBufferSize] = '\0';
-    void* by_value = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
-    if (driver_.ListDevices(by_value, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) !=
-        FT_OK)
-      continue;  // an unreadable device neither counts nor stops the scan
-    // The driver leaves "<text>\0" followed by the blanks we filled in: drop the blanks, then
-    // the terminator.
-    int len = kDescriptionBufferSize;
-    while (len > 0 && description[len - 1] == ' ') --len;
-    if (len == 0) continue;
-    --len;
-    if (len == 0) continue;
-    if (static_cast<std::size_t>(len) == sizeof(kProgrammerDescription) - 1 &&
-        std::memcmp(description, kProgrammerDescription, len) == 0 && SerialMatches(index))
-      ++matches;
+    std::string_view description;
+    // An unreadable device neither counts nor stops the scan.
+    if (!ReadAdapterDescription(driver_, index, text, description)) continue;
+    if (IsProgrammer(description) && SerialMatches(index)) ++matches;
   }
   if (matches == 0) return kLinkNoProgrammer;
   if (matches > 1) return kLinkManyProgrammers;
@@ -59,11 +46,8 @@ int CommUsb::UsbOpen() {
 
 bool CommUsb::SerialMatches(std::uint32_t index) {
   if (serial_.empty()) return true;
-  char serial[kDescriptionBufferSize + 1] = {};
-  void* by_value = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
-  if (driver_.ListDevices(by_value, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) != FT_OK)
-    return false;
-  return serial_ == serial;
+  char serial[kDescriptionBufferSize + 1];
+  return ReadAdapterSerial(driver_, index, serial) && serial_ == serial;
 }
 
 int CommUsb::UsbClose() {

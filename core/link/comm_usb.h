@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/ports/app_state.h"
+#include "core/link/adapter_list.h"
 #include "core/ports/d2xx_port.h"
 
 namespace zelto {
@@ -20,8 +21,6 @@ enum LinkResult : int {
   kLinkManyProgrammers = 4,  // UsbOpen only
 };
 
-inline constexpr char kProgrammerDescription[] = "ZeltoProg";
-constexpr int kDescriptionBufferSize = 100;
 constexpr int kStagingBufferSize = 5000;
 
 class CommUsb {

@@ -5,12 +5,27 @@
 
 namespace zelto {
 
+bool DecodeIdentity(const FrameBytes& frame, std::int16_t length, DeviceIdentity& identity) {
+  if (length < kIdentificationReplyLength) return false;
+  identity.id = frame[3] * 256 + frame[4];
+  for (std::size_t i = 0; i < identity.serial.size(); ++i)
+    identity.serial[i] = static_cast<char>(frame[5 + i]);
+  identity.hw_version = frame[15] * 256 + frame[16];
+  identity.fw_version = frame[17] * 256 + frame[18];
+  return true;
+}
+
 Identification StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length) {
-  if (length < kIdentificationReplyLength) return Identification::kIgnored;
-  state.DeviceId = frame[3] * 256 + frame[4];
-  state.DeviceSerial.assign(reinterpret_cast<const char*>(&frame[5]), 10);
-  state.DeviceHwVersion = frame[15] * 256 + frame[16];
-  state.DeviceFwVersion = frame[17] * 256 + frame[18];
+  DeviceIdentity identity;
+  if (!DecodeIdentity(frame, length, identity)) return Identification::kIgnored;
+  return StoreIdentity(state, identity);
+}
+
+Identification StoreIdentity(AppState& state, const DeviceIdentity& identity) {
+  state.DeviceId = identity.id;
+  state.DeviceSerial.assign(identity.serial.data(), identity.serial.size());
+  state.DeviceHwVersion = identity.hw_version;
+  state.DeviceFwVersion = identity.fw_version;
   if (state.DeviceId != kDuroz740Id) return Identification::kOtherDevice;
   const bool same = state.LastDuroz740Serial == state.DeviceSerial &&
                     state.LastDuroz740FwVersion == state.DeviceFwVersion;

@@ -2,6 +2,7 @@
 // The message catalogue, the identification reply and version texts.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,19 @@ enum class Identification {
   kSameDuroz740,  // the Duroz740 seen last: same serial number and firmware
   kNewDuroz740,   // a Duroz740 with another serial number or firmware than the last one
 };
+
+// The identity fields of an IdentificationReply.
+struct DeviceIdentity {
+  std::int32_t id = 0;
+  std::array<char, 10> serial{};
+  std::int32_t hw_version = 0;
+  std::int32_t fw_version = 0;
+};
+// Reads the fields; false for a reply too short to hold them.
+bool DecodeIdentity(const FrameBytes& frame, std::int16_t length, DeviceIdentity& identity);
+// Copies a decoded identity into the device identity and remembers a Duroz740's serial
+// number and firmware.
+Identification StoreIdentity(AppState& state, const DeviceIdentity& identity);
 
 // Copies the identity fields of an IdentificationReply into the device identity and
 // remembers a Duroz740's serial number and firmware. A reply shorter than the fields is

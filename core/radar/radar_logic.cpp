@@ -233,35 +233,34 @@ void ReadSensorAgain(AppState& state) {
 
 void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
                       std::int16_t length) {
-  if (!FrameCheck(frame, length)) return;
-  switch (frame[2]) {
-    case IdentificationReply: {
+  // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
+  // last: the identity itself is cleared before every identification request, and a reply
+  // arriving in that gap must not reset a height the user never touched.
+  const RadarMessage m = DecodeRadarFrame(frame, length, HasHeight(state.LastDuroz740FwVersion));
+  switch (m.kind) {
+    case RadarMessageKind::kIdentification: {
       // Another sensor in the socket, or ours back after missed checks or over a reopened
       // link (pulled and put back, or the programmer unplugged: either way it may have
       // restarted without its report mode). Its parameters are read and its signal asked for
       // before the next run can write.
-      const Identification found = StoreIdentity(state, frame, length);
+      const Identification found = StoreIdentity(state, m.identity);
       if (found == Identification::kNewDuroz740 ||
           (found == Identification::kSameDuroz740 && (state.SensorMissed || state.LinkReopened)))
         ReadSensorAgain(state);
       break;
     }
-    case ParamsReply: {
-      // A reply too short for this sensor's fields is ignored whole rather than read from
-      // bytes an earlier frame left behind.
-      const bool has_height = state.LastDuroz740FwVersion >= kHeightFirmware;
-      if (length < (has_height ? kParamsReplyLength6 : kParamsReplyLength5)) break;
-      for (int i = 0; i < (has_height ? kParamCount : kParamCount - 1); ++i) {
-        state.SensorParams[i] = frame[3 + i];
+    case RadarMessageKind::kParameters: {
+      for (int i = 0; i < m.param_count; ++i) {
+        state.SensorParams[i] = m.params.raw[i];
         // The sensor already holds what was picked: nothing is left to write.
         if (state.ParamPicked[i] && state.PickedParams[i] == state.SensorParams[i])
           state.ParamPicked[i] = false;
       }
-      if (window != nullptr) window->RadarApplyParams(frame, length);
+      if (window != nullptr) window->RadarApplyParams(m.params);
       state.ReadParamsPending = false;
       break;
     }
-    case WriteParamsAck:
+    case RadarMessageKind::kWriteAck:
       // The sensor has answered the picks the last write carried; the read that follows
       // shows what it kept. A pick made after that write went out is still to be written.
       if (window != nullptr) window->OnWriteAcked();
@@ -270,15 +269,15 @@ void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameByte
           state.ParamPicked[i] = false;
       state.ReadParamsPending = true;
       break;
-    case ReportModeAck:
+    case RadarMessageKind::kReportModeAck:
       state.ReportModePending = false;
       state.SignalQuietRuns = 0;
       break;
-    case SignalReport:
+    case RadarMessageKind::kSignal:
       state.SignalQuietRuns = 0;
-      if (length >= kSignalReportLength && window != nullptr) window->DisplaySignal(frame);
+      if (m.signal.is_reading && window != nullptr) window->DisplaySignal(m.signal);
       break;
-    default:
+    case RadarMessageKind::kNone:
       break;
   }
 }
@@ -287,15 +286,8 @@ void RadarWindowLogic::RadarHandleFrame(const FrameBytes& frame, std::int16_t le
   zelto::RadarHandleFrame(state_, this, frame, length);
 }
 
-void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*length*/) {
+void RadarWindowLogic::RadarApplyParams(const ParamsDecode& reply) {
   AppState& s = state_;
-  // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
-  // last: the identity itself is cleared before every identification request, and a reply
-  // arriving in that gap must not reset a height the user never touched.
-  std::array<int, kParamCount> entries{};
-  for (int i = 0; i < kParamCount; ++i) entries[i] = ListCount(static_cast<ParamList>(i));
-  const ParamsDecode reply =
-      DecodeParamsReply(&frame[3], HasHeight(s.LastDuroz740FwVersion), entries);
   // The fields apply in payload order up to the first one out of range.
   // A list whose pick is still to be written keeps showing the pick; what the sensor holds
   // is remembered all the same.
@@ -318,9 +310,8 @@ void RadarWindowLogic::RadarApplyParams(const FrameBytes& frame, std::int16_t /*
   DisplayHeight();
 }
 
-void RadarWindowLogic::DisplaySignal(const FrameBytes& frame) {
-  if (frame[3] != 2) return;
-  const std::int32_t level = frame[4] * 256 + frame[5];
+void RadarWindowLogic::DisplaySignal(const SignalReading& signal) {
+  const std::int32_t level = signal.level;
   level_text_ = std::to_string(level);
   view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
   if (TextToLevel(level_text_) > TextToLevel(peak_text_)) {
@@ -331,8 +322,8 @@ void RadarWindowLogic::DisplaySignal(const FrameBytes& frame) {
     timer_display_peak_->SetEnabled(true);
   }
   view_->SetBarValue(level);
-  view_->SetLed(frame[6] != 0);
-  RecordSignal(level, frame[6] != 0);
+  view_->SetLed(signal.detected);
+  RecordSignal(level, signal.detected);
 }
 
 void RadarWindowLogic::RecordSignal(std::int32_t level, bool detected) {
@@ -343,7 +334,7 @@ void RadarWindowLogic::RecordSignal(std::int32_t level, bool detected) {
   if (history->Serial() != state_.LastDuroz740Serial)
     history->BeginSensor(state_.LastDuroz740Serial, now);
   history->AddReport(now, static_cast<std::uint16_t>(level),
-                    static_cast<std::uint16_t>(TextToLevel(peak_text_)), detected);
+                     static_cast<std::uint16_t>(TextToLevel(peak_text_)), detected);
 }
 
 void RadarWindowLogic::OnWriteAcked() {

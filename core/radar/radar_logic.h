@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/protocol/gest_msg.h"
+#include "core/protocol/radar_decoder.h"
 #include "core/radar/radar_host.h"
 #include "core/protocol/radar_params.h"
 #include "core/ports/app_state.h"
@@ -46,8 +47,8 @@ class RadarWindowLogic {
   void RadarConnTick();
   bool RadarParamsChanged() const;
   void RadarHandleFrame(const FrameBytes& frame, std::int16_t length);
-  void RadarApplyParams(const FrameBytes& frame, std::int16_t length);
-  void DisplaySignal(const FrameBytes& frame);
+  void RadarApplyParams(const ParamsDecode& reply);
+  void DisplaySignal(const SignalReading& signal);
   void PeakTick();
   void DisplayArea(std::int16_t sensitivity);
   void DisplayHeight();
