@@ -9,8 +9,8 @@
 
 #include "cli/commands.h"
 #include "cli/doctor.h"
-#include "cli/doctor_report.h"
 #include "cli/event_loop.h"
+#include "cli/system_listing.h"
 #include "core/link/adapter_list.h"
 #include "drivers/d2xx_dynamic.h"
 #include "drivers/driver_select.h"
@@ -30,11 +30,7 @@ DoctorEnvironment DoctorEnvironment::System() {
     return open && open() != nullptr;
   };
   env.can_open = [](const fs::path& node) { return ::access(node.c_str(), R_OK | W_OK) == 0; };
-  env.list_bus = [](std::ostream& out) {
-    std::string name;
-    auto driver = CreateSystemDriver(&name);
-    return ListIndented(*driver, name, out);
-  };
+  env.list_bus = &ListSystemBus;
   return env;
 }
 

@@ -2,10 +2,9 @@
 // The Windows doctor's environment on the real system: the vendor library as the system's
 // loader finds it, and what the chosen driver lists. Apart from doctor_windows.cpp for the
 // same reason as doctor_system.cpp: only zeltoctl links the driver backends.
-#include "cli/doctor_report.h"
 #include "cli/doctor_windows.h"
+#include "cli/system_listing.h"
 #include "drivers/d2xx_dynamic.h"
-#include "drivers/driver_select.h"
 
 namespace zelto::cli {
 
@@ -20,11 +19,7 @@ WindowsDoctorEnvironment WindowsDoctorEnvironment::System() {
     r.error = vendor.LoadError();
     return r;
   };
-  env.list_bus = [](std::ostream& out) {
-    std::string name;
-    auto driver = CreateSystemDriver(&name);
-    return ListIndented(*driver, name, out);
-  };
+  env.list_bus = &ListSystemBus;
   return env;
 }
 
