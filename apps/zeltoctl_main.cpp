@@ -11,7 +11,9 @@
 
 #include "cli/commands.h"
 #include "cli/doctor.h"
+#include "cli/doctor_windows.h"
 #include "cli/event_loop.h"
+#include "cli/platform.h"
 #include "cli/sim_setup.h"
 #include "cli/stop.h"
 #include "cli/walk.h"
@@ -21,11 +23,8 @@
 
 namespace {
 
-std::filesystem::path ExecutableFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : exe.parent_path();
-}
+using zelto::cli::ExecutableFolder;
+using zelto::cli::PathFromUtf8;
 
 // The string table beside the executable (a build or a copied folder), else in the package's
 // data folder; none is fine. Only a file that is there is read, so an installed program says
@@ -34,7 +33,7 @@ void LoadStrings(const std::string& given, int language,
                  std::array<std::string, zelto::kStringTableSize>& table) {
   std::vector<std::filesystem::path> candidates;
   if (!given.empty()) {
-    candidates.push_back(given);
+    candidates.push_back(PathFromUtf8(given));
   } else {
     const auto folder = ExecutableFolder();
     candidates.push_back(folder / zelto::kStringTableFile);
@@ -57,6 +56,7 @@ void LoadStrings(const std::string& given, int language,
 
 int main(int argc, char** argv) {
   using namespace zelto::cli;
+  UseUtf8Console();
   CLI::App app{
       "zeltoctl: configure, verify and watch Duroz740 sensors through the ZeltoProg programmer.\n"
       "Exit codes: 0 ok, 1 file or log failure, 2 usage, 3 no/several programmers or driver "
@@ -226,7 +226,11 @@ int main(int argc, char** argv) {
     return "commands: " + names + "; see zeltoctl --help";
   };
   try {
-    app.parse(argc, argv);
+    // As UTF-8 on every platform, so that file names with any characters get through.
+    const std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char*> arg_pointers;
+    for (const std::string& a : args) arg_pointers.push_back(const_cast<char*>(a.c_str()));
+    app.parse(static_cast<int>(arg_pointers.size()), arg_pointers.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -289,7 +293,11 @@ int main(int argc, char** argv) {
     driver = &bench->Bus();
     driver_name = "simulated bench";
   } else if (*doctor) {
+#if defined(_WIN32)
+    return RunWindowsDoctor(WindowsDoctorEnvironment::System(), std::cout, json);
+#else
     return RunDoctor(DoctorEnvironment::System(), std::cout, json);
+#endif
   } else {
     real_driver = zelto::CreateSystemDriver(&driver_name);
     driver = real_driver.get();

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // zeltosoft: the tool on the real USB drivers.
+#if !defined(_WIN32)
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -31,6 +33,7 @@ std::unique_ptr<zelto::D2xxPort> MakeDriver() {
 #endif
 }
 
+#if !defined(_WIN32)
 // A session that ends (logout, shutdown, Ctrl+C in a terminal) ends the program through its
 // event loop, so that it unwinds normally: the driver then hands the adapters back, with
 // their serial ports, instead of the process simply vanishing. The handler only writes a
@@ -56,6 +59,11 @@ void QuitOnTerminationSignals(QApplication& app) {
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
+#else
+// A windowed program on Windows has no console and is sent no signals to route: the end of
+// the session comes as window messages, which are Qt's own business (session management).
+void QuitOnTerminationSignals(QApplication&) {}
+#endif
 
 }  // namespace
 

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli/commands.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/platform.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/text/cp1252.h"
 
@@ -213,7 +211,7 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
 // The file's text, or false with the reason in `error`.
 bool ReadFile(const std::string& path, std::string& text, std::string& error) {
   errno = 0;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
     error = errno != 0 ? std::strerror(errno) : "cannot be opened";
     return false;
@@ -428,7 +426,7 @@ int CmdSave(Context& ctx, const std::string& file) {
   Profile profile;
   for (const ParamField& f : ParamFields())
     if (f.list != SelHeightDuroz740 || s.HasHeight()) profile.wire[f.list] = d.params.wire[f.list];
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathFromUtf8(file), std::ios::binary | std::ios::trunc);
   out << ProfileToJson(profile);
   out.close();
   if (!out) {
@@ -441,12 +439,9 @@ int CmdSave(Context& ctx, const std::string& file) {
 
 bool LogReady(Context& ctx) {
   if (ctx.log_path.empty()) return true;
-  const int fd = ::open(ctx.log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    ::close(fd);
-    return true;
-  }
-  ctx.err << "zeltoctl: cannot open the log " << ctx.log_path << ": " << std::strerror(errno)
+  std::string error;
+  if (CanAppend(ctx.log_path, error)) return true;
+  ctx.err << "zeltoctl: cannot open the log " << ctx.log_path << ": " << error
           << "; nothing was sent to the sensor\n";
   return false;
 }

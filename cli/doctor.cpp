@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/doctor_report.h"
 #include "drivers/d2xx_dynamic.h"
 
 namespace zelto::cli {
@@ -67,15 +68,10 @@ std::vector<fs::path> UdevRuleLocations() {
 
 int RunDoctor(const DoctorEnvironment& env, std::ostream& out_stream, bool json) {
   // The text goes here first; with `json` the same findings go out as one object instead.
-  std::ostringstream out;
-  nlohmann::ordered_json report;
-  report["problems"] = nlohmann::ordered_json::array();
-  int problems = 0;
-  auto problem = [&](const std::string& text) {
-    ++problems;
-    out << "  PROBLEM: " << text << "\n";
-    report["problems"].push_back(text);
-  };
+  DoctorReport r;
+  std::ostream& out = r.Text();
+  nlohmann::ordered_json& report = r.Json();
+  auto problem = [&](const std::string& text) { r.Problem(text); };
 
   out << "Driver libraries:\n";
   const std::string vendor_error = env.load_vendor ? env.load_vendor() : "not checked";
@@ -143,27 +139,11 @@ int RunDoctor(const DoctorEnvironment& env, std::ostream& out_stream, bool json)
     }
   }
 
-  out << "What the driver shows:\n";
-  const int programmers = env.list_bus ? env.list_bus(out) : -1;
-  report["programmers"] =
-      programmers < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(programmers);
-  if (programmers < 0)
-    problem("the driver cannot list the USB devices");
-  else if (programmers == 0 && !devices.empty())
-    problem(
-        "FTDI devices are present but the driver sees no \"ZeltoProg\" (permissions, or "
-        "another description)");
-  else if (programmers > 1)
-    out << "  more than one programmer: choose one with --adapter SERIAL\n";
-
-  out << (problems == 0 ? "No problem found.\n"
-                        : std::to_string(problems) + " problem(s) found.\n");
-  if (json)
-    out_stream << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-               << "\n";
-  else
-    out_stream << out.str();
-  return problems == 0 ? kExitOk : kExitAdapter;
+  r.Listing(env.list_bus,
+            devices.empty() ? std::string()
+                            : "FTDI devices are present but the driver sees no \"ZeltoProg\" "
+                              "(permissions, or another description)");
+  return r.Finish(out_stream, json);
 }
 
 }  // namespace zelto::cli

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/doctor.h"
 #include "cli/event_loop.h"
+#include "cli/system_listing.h"
 #include "core/link/adapter_list.h"
 #include "drivers/d2xx_dynamic.h"
 #include "drivers/driver_select.h"
@@ -29,19 +30,7 @@ DoctorEnvironment DoctorEnvironment::System() {
     return open && open() != nullptr;
   };
   env.can_open = [](const fs::path& node) { return ::access(node.c_str(), R_OK | W_OK) == 0; };
-  env.list_bus = [](std::ostream& out) {
-    std::string name;
-    auto driver = CreateSystemDriver(&name);
-    RealTimeLoop loop;
-    std::ostringstream listing, errors;
-    Context ctx(*driver, name, loop, listing, errors);
-    // The count comes from the listing itself, not from the text printed about it.
-    const AdapterListing adapters = ListAdapters(*driver);
-    const int code = PrintAdapters(ctx, adapters);
-    std::istringstream lines(listing.str() + errors.str());
-    for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
-    return code == kExitOk ? adapters.Programmers() : -1;
-  };
+  env.list_bus = &ListSystemBus;
   return env;
 }
 

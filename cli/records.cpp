@@ -1,18 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "cli/records.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "cli/platform.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/text/cp1252.h"
 
@@ -203,31 +198,19 @@ std::string FormatRecord(const CommissionRecord& r, LogFormat format, bool heade
 
 bool AppendRecord(const std::string& path, const CommissionRecord& record, LogFormat format,
                   std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  const bool empty = ::fstat(fd, &st) == 0 && st.st_size == 0;
-  const std::string text = FormatRecord(record, format, format == LogFormat::kCsv && empty);
-  const ssize_t written = ::write(fd, text.data(), text.size());
-  bool ok = written == static_cast<ssize_t>(text.size());
-  if (!ok) error = written < 0 ? std::strerror(errno) : "short write";
-  if (ok && ::fsync(fd) != 0) {
-    error = std::strerror(errno);
-    ok = false;
-  }
-  ::close(fd);
-  return ok;
+  return AppendDurably(
+      path,
+      [&](bool was_empty) {
+        return FormatRecord(record, format, format == LogFormat::kCsv && was_empty);
+      },
+      error);
 }
 
 std::string UtcNow() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  std::tm tm{};
-  gmtime_r(&t, &tm);
+  const std::tm tm = CalendarTime(t, true);
   char text[32];
   std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", &tm);
   char with_ms[40];

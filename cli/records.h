@@ -51,9 +51,10 @@ enum class LogFormat { kCsv, kJsonl };
 // converted from Windows-1252 to UTF-8. `header` prefixes the CSV column names.
 std::string FormatRecord(const CommissionRecord& record, LogFormat format, bool header);
 
-// Appends the record with one write and an fsync, so it is in the file whole or not at all.
-// A new or empty CSV file gets the header in the same write. False (with errno's text in
-// `error`) when the file cannot be opened or written.
+// Appends the record with one write, flushed to the disk, so it is in the file whole or not
+// at all.
+// A new or empty CSV file gets the header in the same write. False (with the system's reason
+// in `error`) when the file cannot be opened or written. `path` is UTF-8.
 bool AppendRecord(const std::string& path, const CommissionRecord& record, LogFormat format,
                   std::string& error);
 

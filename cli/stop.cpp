@@ -3,6 +3,8 @@
 
 #include <csignal>
 
+#include "cli/platform.h"
+
 namespace zelto::cli {
 
 namespace {
@@ -12,6 +14,11 @@ constinit StopRequest g_stop;
 
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the stop request is raised inside signal handlers");
+
+// Windows' console events, on a thread of their own.
+void OnConsoleStop(int signo) {
+  g_stop.Request(signo);
+}
 
 extern "C" void OnStopSignal(int signo) {
   g_stop.Request(signo);
@@ -34,6 +41,8 @@ void InstallStopHandlers() {
 #ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+  // Ctrl-C, Ctrl-Break and closing the console on Windows; nothing on POSIX.
+  RouteConsoleEvents(&OnConsoleStop);
 }
 
 }  // namespace zelto::cli

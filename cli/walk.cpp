@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 
+#include "cli/platform.h"
 #include "cli/walk_report.h"
 #include "core/history/signal_history.h"
 #include "core/text/cp1252.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr std::int64_t kPeakHoldMs = 2000;
 
 bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   if (out) out << text;
   if (out) out.flush();
   if (!out) error = "cannot write " + path;

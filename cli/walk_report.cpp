@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/platform.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/text/cp1252.h"
 
@@ -51,9 +52,7 @@ std::string Fixed(double value, int decimals) {
 }
 
 std::string FormatTime(std::time_t t, bool utc) {
-  std::tm tm{};
-  if (utc) gmtime_r(&t, &tm);
-  else localtime_r(&t, &tm);
+  const std::tm tm = CalendarTime(t, utc);
   char text[64];
   std::strftime(text, sizeof(text), utc ? "%Y-%m-%d %H:%M:%S UTC" : "%Y-%m-%d %H:%M:%S %Z", &tm);
   return text;
@@ -359,7 +358,7 @@ std::string ParamsCell(const std::string& pairs, const Strings& strings) {
 }  // namespace
 
 std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& path, int& skipped) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) return std::nullopt;
   skipped = 0;
   std::vector<LogEntry> entries;

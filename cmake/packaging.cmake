@@ -1,6 +1,10 @@
 # SPDX-License-Identifier: MIT
 # What a distribution expects beside the programs: the udev rule, the desktop entry with its
-# icons and AppStream metadata, the licence, and a .deb built by CPack.
+# icons and AppStream metadata, the licence, and a .deb built by CPack. Windows has its own.
+if(WIN32)
+  include(cmake/windows_package.cmake)
+  return()
+endif()
 
 # The udev rule goes where udev reads packaged rules: pkg-config's udevdir for a /usr
 # install, else <prefix>/lib/udev/rules.d (a user's own prefix; udev does not read it, the

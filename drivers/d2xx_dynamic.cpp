@@ -5,7 +5,11 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 #endif
+
+#include <cerrno>
+#include <cstring>
 
 namespace zelto {
 
@@ -26,6 +30,7 @@ using PurgeFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t);
 using TransferFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, void*, std::uint32_t, std::uint32_t*);
 using QueueStatusFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t*);
 using SetTimeoutsFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t, std::uint32_t);
+using LibraryVersionFn = FT_STATUS(ZELTO_D2XX_API*)(std::uint32_t*);
 using SetBaudRateFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t);
 using SetDataCharacteristicsFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, unsigned char, unsigned char,
                                                             unsigned char);
@@ -55,6 +60,7 @@ struct D2xxDynamic::Entries {
   // Optional: older or stripped-down builds of the library may lack them.
   SetBaudRateFn set_baud_rate = nullptr;
   SetDataCharacteristicsFn set_data_characteristics = nullptr;
+  LibraryVersionFn library_version = nullptr;
 };
 
 const char* DefaultD2xxLibraryName() {
@@ -82,9 +88,28 @@ D2xxDynamic::~D2xxDynamic() {
 namespace {
 
 #if defined(_WIN32)
+std::wstring Widen(const std::string& utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 1u, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
+  return wide;
+}
+std::string Narrow(const wchar_t* wide, int length) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string utf8(n > 0 ? static_cast<std::size_t>(n) : 0u, '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
 void* OpenLibrary(const std::string& name, std::string& error) {
-  HMODULE module = LoadLibraryA(name.c_str());
-  if (module == nullptr) error = "cannot load " + name;
+  // The name is UTF-8, like every text inside the program; the wide call takes any folder.
+  HMODULE module = LoadLibraryW(Widen(name).c_str());
+  if (module == nullptr) {
+    const DWORD code = GetLastError();
+    // Said the way the POSIX loader says it, so that "not installed" reads the same.
+    error = name + ": " +
+            (code == ERROR_MOD_NOT_FOUND ? std::string(std::strerror(ENOENT))
+                                         : "Windows error " + std::to_string(code));
+  }
   return reinterpret_cast<void*>(module);
 }
 void CloseLibrary(void* library) {
@@ -94,6 +119,16 @@ template <typename Fn>
 Fn Lookup(void* library, const char* name) {
   FARPROC p = GetProcAddress(reinterpret_cast<HMODULE>(library), name);
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
+}
+std::string FileOf(void* library) {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(reinterpret_cast<HMODULE>(library), name.data(),
+                                       static_cast<DWORD>(name.size()));
+    if (n == 0) return {};
+    if (n < name.size()) return Narrow(name.data(), static_cast<int>(n));
+    name.resize(name.size() * 2);
+  }
 }
 #else
 void* OpenLibrary(const std::string& name, std::string& error) {
@@ -112,6 +147,12 @@ void CloseLibrary(void* library) {
 template <typename Fn>
 Fn Lookup(void* library, const char* name) {
   return reinterpret_cast<Fn>(dlsym(library, name));
+}
+std::string FileOf(void* library) {
+  link_map* map = nullptr;
+  if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
+    return {};
+  return map->l_name;
 }
 #endif
 
@@ -133,6 +174,7 @@ void D2xxDynamic::Load(const std::string& library) {
   e->close = Lookup<HandleFn>(lib, "FT_Close");
   e->set_baud_rate = Lookup<SetBaudRateFn>(lib, "FT_SetBaudRate");
   e->set_data_characteristics = Lookup<SetDataCharacteristicsFn>(lib, "FT_SetDataCharacteristics");
+  e->library_version = Lookup<LibraryVersionFn>(lib, "FT_GetLibraryVersion");
 
   const bool complete = e->list_devices && e->open_ex && e->reset_device && e->purge && e->write &&
                         e->get_queue_status && e->set_timeouts && e->read && e->close;
@@ -151,6 +193,17 @@ void D2xxDynamic::Unload() {
   if (library_ != nullptr) CloseLibrary(library_);
   library_ = nullptr;
   entries_.reset();
+}
+
+std::string D2xxDynamic::LibraryFile() const {
+  return Loaded() ? FileOf(library_) : std::string();
+}
+
+std::optional<std::uint32_t> D2xxDynamic::LibraryVersion() const {
+  if (!Loaded() || entries_->library_version == nullptr) return std::nullopt;
+  std::uint32_t version = 0;
+  if (entries_->library_version(&version) != FT_OK) return std::nullopt;
+  return version;
 }
 
 FT_STATUS D2xxDynamic::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/ports/d2xx_port.h"
@@ -32,6 +33,12 @@ class D2xxDynamic : public D2xxPort {
   bool Loaded() const { return library_ != nullptr; }
   // Why loading failed (empty when it did not).
   const std::string& LoadError() const { return load_error_; }
+  // The file the loader took the library from (UTF-8), so that a user can tell which of
+  // several copies is in use; empty when nothing loaded.
+  std::string LibraryFile() const;
+  // The library's own version word (FT_GetLibraryVersion: 0x00MMmmbb, e.g. 0x00030215 for
+  // 3.02.15), when the library offers the call.
+  std::optional<std::uint32_t> LibraryVersion() const;
 
   FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
   // Opens, then sets the line to 9600 baud, 8 data bits, no parity, 1 stop bit when the

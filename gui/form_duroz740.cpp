@@ -17,6 +17,7 @@
 
 #include "gui/qt_common.h"
 #include "gui/area_canvas.h"
+#include "gui/level_label.h"
 #include "gui/led_indicator.h"
 #include "gui/signal_bar.h"
 
@@ -50,7 +51,10 @@ constexpr ListRow kRows[] = {
 };
 
 QLabel* MakeValueLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-  QLabel* label = MakePlainLabel(parent, name, text);
+  auto* label = new LevelLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  label->setTextInteractionFlags(Qt::NoTextInteraction);
   label->setGeometry(geometry);
   label->setAlignment(Qt::AlignCenter);
   label->setFont(MakeFont(SansSerifFamilies(), 12, true));

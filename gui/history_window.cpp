@@ -9,8 +9,11 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMargins>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPixmap>
+#include <QStaticText>
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -25,7 +28,9 @@ namespace {
 // The bar's scale, so the chart and the bar read alike.
 constexpr int kScaleMaximum = 20000;
 constexpr int kScaleStep = 5000;
-constexpr int kRefreshMs = 250;
+// Twice a second: at 60 s the chart moves a pixel every 86 ms, and each refresh repaints
+// the whole chart, which costs more than all the radar window's own painting.
+constexpr int kRefreshMs = 500;
 
 // The four ranges in the order of the list; 0 is the whole session.
 constexpr std::int64_t kRangesMs[] = {30'000, 60'000, 300'000, 0};
@@ -71,6 +76,7 @@ void HistoryChart::SetRangeMs(std::int64_t range_ms) {
 
 void HistoryChart::ApplyTexts(const StringTableTexts& table) {
   table_ = &table;
+  ++texts_generation_;
   level_text_ = Entry(table_, 129, "Level");
   peak_text_ = Entry(table_, 130, "Peak");
   detection_text_ = Entry(table_, 131, "Detection");
@@ -100,12 +106,50 @@ void HistoryChart::Refresh() {
 }
 
 QRect HistoryChart::PlotRect() const {
+  // Measured once per font: the chart repaints several times a second.
+  if (margins_font_ != font().key()) {
+    const QFontMetrics metrics(font());
+    margins_ = QMargins(metrics.horizontalAdvance(QStringLiteral("20000")) + 10,
+                        metrics.height() * 2 + 8,  // legend, then marker labels
+                        10, metrics.height() + 8);  // time labels
+    margins_font_ = font().key();
+  }
+  return QRect(margins_.left(), margins_.top(),
+               std::max(10, width() - margins_.left() - margins_.right()),
+               std::max(10, height() - margins_.top() - margins_.bottom()));
+}
+
+void HistoryChart::PaintStaticLayer(QPainter& p, const QRect& plot) {
+  p.fillRect(rect(), palette().color(QPalette::Window));
+  p.fillRect(plot, Qt::white);
   const QFontMetrics metrics(font());
-  const int left = metrics.horizontalAdvance(QStringLiteral("20000")) + 10;
-  const int top = metrics.height() * 2 + 8;  // legend, then marker labels
-  const int bottom = metrics.height() + 8;   // time labels
-  return QRect(left, top, std::max(10, width() - left - 10),
-               std::max(10, height() - top - bottom));
+  const QColor text = palette().color(QPalette::WindowText);
+  time_label_width_ = metrics.horizontalAdvance(QStringLiteral("00:00:00"));
+  p.setPen(text);
+  for (int mark = 0; mark <= kScaleMaximum; mark += kScaleStep) {
+    const int y = plot.bottom() - static_cast<int>(static_cast<std::int64_t>(plot.height() - 1) *
+                                                   mark / kScaleMaximum);
+    p.drawText(QRect(0, y - metrics.height() / 2, plot.left() - 6, metrics.height()),
+               Qt::AlignRight | Qt::AlignVCenter, QString::number(mark));
+  }
+  // Legend.
+  int x = plot.left();
+  const int y = 4 + metrics.ascent();
+  auto legend = [&](const QString& label, auto&& swatch) {
+    swatch(QRect(x, 4 + metrics.height() / 2 - 5, 18, 10));
+    x += 24;
+    p.setPen(text);
+    p.drawText(x, y, label);
+    x += metrics.horizontalAdvance(label) + 16;
+  };
+  legend(level_text_, [&](QRect r) { p.fillRect(r.adjusted(0, 4, 0, -4), kLevelColour); });
+  legend(peak_text_, [&](QRect r) { p.fillRect(r.adjusted(0, 4, 0, -5), kPeakColour); });
+  legend(detection_text_, [&](QRect r) { p.fillRect(r, kDetectionColour); });
+  legend(gap_text_, [&](QRect r) {
+    p.fillRect(r, QBrush(kGapColour, Qt::BDiagPattern));
+    p.setPen(kGapColour);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+  });
 }
 
 void HistoryChart::paintEvent(QPaintEvent*) {
@@ -114,12 +158,22 @@ void HistoryChart::paintEvent(QPaintEvent*) {
   painted_revision_ = history_.Revision();
   painted_to_ms_ = to;
 
-  QPainter p(this);
-  p.fillRect(rect(), palette().color(QPalette::Window));
   const QRect plot = PlotRect();
-  p.fillRect(plot, Qt::white);
   const QFontMetrics metrics(font());
   const QColor text = palette().color(QPalette::WindowText);
+  // What does not move (background, scale, legend) is drawn once per size and language.
+  if (static_layer_.deviceIndependentSize().toSize() != size() ||
+      static_generation_ != texts_generation_ || static_font_ != font().key()) {
+    const qreal ratio = devicePixelRatioF();
+    static_layer_ = QPixmap(size() * ratio);
+    static_layer_.setDevicePixelRatio(ratio);
+    QPainter layer(&static_layer_);
+    PaintStaticLayer(layer, plot);
+    static_generation_ = texts_generation_;
+    static_font_ = font().key();
+  }
+  QPainter p(this);
+  p.drawPixmap(0, 0, static_layer_);
 
   columns_.resize(static_cast<std::size_t>(plot.width()));
   history_.Columns(from, to, columns_);
@@ -152,18 +206,13 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     c = end;
   }
 
-  // Scale: the bar's marks.
+  // The bar's marks, over the spans.
   p.setPen(QColor(225, 225, 225));
   for (int mark = kScaleStep; mark < kScaleMaximum; mark += kScaleStep)
     p.drawLine(plot.left(), y_of(mark), plot.right(), y_of(mark));
-  p.setPen(text);
-  for (int mark = 0; mark <= kScaleMaximum; mark += kScaleStep)
-    p.drawText(QRect(0, y_of(mark) - metrics.height() / 2, plot.left() - 6, metrics.height()),
-               Qt::AlignRight | Qt::AlignVCenter, QString::number(mark));
 
   // Time labels at the wall-clock time of their moment.
-  const std::int64_t step = NiceStep((to - from) * (metrics.horizontalAdvance("00:00:00") + 20) /
-                                     std::max(1, n));
+  const std::int64_t step = NiceStep((to - from) * (time_label_width_ + 20) / std::max(1, n));
   const QDateTime wall_now = QDateTime::currentDateTime();
   const std::int64_t now = clock_.NowMs();
   const qint64 now_epoch = wall_now.toMSecsSinceEpoch();
@@ -175,8 +224,12 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     p.setPen(text);
     const QString label = wall_now.addMSecs(t - now).toString(
         step >= 60'000 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
-    const int w = metrics.horizontalAdvance(label);
-    p.drawText(x - w / 2, plot.bottom() + 4 + metrics.ascent(), label);
+    // A label moves across the chart for a while: laid out once, not at every paint.
+    if (time_labels_.size() > 64) time_labels_.clear();
+    auto [it, added] = time_labels_.try_emplace(label, label);
+    if (added) it->second.prepare(QTransform(), font());
+    p.drawStaticText(QPointF(x - it->second.size().width() / 2, plot.bottom() + 4),
+                     it->second);
   }
 
   // Level and peak: a line through each run of covered columns; a column with several
@@ -187,12 +240,17 @@ void HistoryChart::paintEvent(QPaintEvent*) {
   peak_line.reserve(n);
   auto flush = [&] {
     if (!peak_line.isEmpty()) {
-      p.setPen(QPen(kPeakColour, 1));
+      p.setPen(QPen(kPeakColour, 0));
       p.drawPolyline(peak_line);
     }
     if (!level_line.isEmpty()) {
-      p.setPen(QPen(kLevelColour, 2));
+      // Two pixels wide as two one-pixel lines: a wide pen goes through the stroker, which
+      // cost more than the rest of the chart together.
+      p.setPen(QPen(kLevelColour, 0));
       p.drawPolyline(level_line);
+      p.translate(0, -1);
+      p.drawPolyline(level_line);
+      p.translate(0, 1);
     }
     level_line.clear();
     peak_line.clear();
@@ -205,7 +263,7 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     }
     const int x = plot.left() + c;
     if (span.level_min != span.level_max) {
-      p.setPen(QPen(kLevelColour, 1));
+      p.setPen(QPen(kLevelColour, 0));
       p.drawLine(x, y_of(span.level_min), x, y_of(span.level_max));
     }
     level_line << QPoint(x, y_of(span.level_max));
@@ -236,25 +294,6 @@ void HistoryChart::paintEvent(QPaintEvent*) {
 
   p.setPen(QColor(160, 160, 160));
   p.drawRect(plot.adjusted(0, 0, -1, -1));
-
-  // Legend.
-  int x = plot.left();
-  const int y = 4 + metrics.ascent();
-  auto legend = [&](const QString& label, auto&& swatch) {
-    swatch(QRect(x, 4 + metrics.height() / 2 - 5, 18, 10));
-    x += 24;
-    p.setPen(text);
-    p.drawText(x, y, label);
-    x += metrics.horizontalAdvance(label) + 16;
-  };
-  legend(level_text_, [&](QRect r) { p.fillRect(r.adjusted(0, 4, 0, -4), kLevelColour); });
-  legend(peak_text_, [&](QRect r) { p.fillRect(r.adjusted(0, 4, 0, -5), kPeakColour); });
-  legend(detection_text_, [&](QRect r) { p.fillRect(r, kDetectionColour); });
-  legend(gap_text_, [&](QRect r) {
-    p.fillRect(r, QBrush(kGapColour, Qt::BDiagPattern));
-    p.setPen(kGapColour);
-    p.drawRect(r.adjusted(0, 0, -1, -1));
-  });
 }
 
 HistoryWindow::HistoryWindow(const SignalHistory& history, const Clock& clock, QWidget* parent)

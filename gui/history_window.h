@@ -5,10 +5,14 @@
 // history holds and keeps running while it is open.
 #pragma once
 
+#include <QMargins>
+#include <QPixmap>
+#include <QStaticText>
 #include <QTimer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +46,7 @@ class HistoryChart : public QWidget {
 
  private:
   QRect PlotRect() const;
+  void PaintStaticLayer(QPainter& p, const QRect& plot);
 
   const SignalHistory& history_;
   const Clock& clock_;
@@ -50,6 +55,14 @@ class HistoryChart : public QWidget {
   std::vector<HistorySpan> columns_;
   const StringTableTexts* table_ = nullptr;
   QString level_text_, peak_text_, detection_text_, gap_text_;
+  QPixmap static_layer_;
+  int texts_generation_ = 0;
+  int static_generation_ = -1;
+  QString static_font_;
+  int time_label_width_ = 60;
+  std::map<QString, QStaticText> time_labels_;
+  mutable QString margins_font_;
+  mutable QMargins margins_;
   std::uint64_t painted_revision_ = ~0ULL;
   std::int64_t painted_to_ms_ = -1;
 };

@@ -28,8 +28,16 @@ ProgramConfig ConfigForThisExecutable() {
   ProgramConfig config;
   config.folder = std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String());
   config.version = ProgramVersion{ZELTO_VERSION_MAJOR, ZELTO_VERSION_MINOR, ZELTO_VERSION_PATCH};
+#if defined(_WIN32)
+  // Windows keeps a user's settings under %APPDATA%; read through Qt, which hands over the
+  // wide value, so a user name in any script survives.
+  config.parameter_file = LocateParameterFileIn(
+      config.folder, RunsFromInstallFolder(config.folder),
+      std::filesystem::path(qEnvironmentVariable("APPDATA").toStdU16String()));
+#else
   config.parameter_file = LocateParameterFile(config.folder, RunsFromInstallFolder(config.folder),
                                               std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+#endif
   return config;
 }
 

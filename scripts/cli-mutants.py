@@ -88,6 +88,30 @@ MUTANTS = [
         '      ->option_text("N")\n      ->check(CLI::Range(0.0, 31536000.0));', '      ->option_text("N");')]),
     ("signal_exit_code_not_mapped", "apps/zeltoctl_main.cpp", [(
         "  if (code == kExitInterrupted) code = stop.ExitCode(code);\n", "")]),
+    # A second sample, planted after the tests for the first were written.
+    ("csv_quote_not_doubled", "cli/records.cpp", [(
+        "    if (c == '\"') out += '\"';\n", "")]),
+    ("skipped_left_out_of_jsonl", "cli/records.cpp", [(
+        '    if (!r.skipped.empty()) j["skipped"] = r.skipped;\n', "")]),
+    ("skipped_height_not_recorded", "cli/commands.cpp", [(
+        '    rec.skipped = "height";\n', "")]),
+    ("get_json_keeps_out_of_range_values", "cli/commands.cpp", [(
+        "      if (d.valid[f.list])\n        profile.wire", "      if (d.valid[f.list] || true)\n        profile.wire")]),
+    ("bad_profile_is_a_file_failure", "cli/commands.cpp", [(
+        "    ctx.err << \"zeltoctl: \" << file << \": \" << error << \"\\n\";\n    code = kExitUsage;",
+        "    ctx.err << \"zeltoctl: \" << file << \": \" << error << \"\\n\";\n    code = kExitFailure;")]),
+    ("mode_0_sent_over_a_lost_link", "cli/session.cpp", [(
+        "  if (report_mode_on_ && !link_lost_) {", "  if (report_mode_on_) {")]),
+    ("last_signal_names_the_exit", "cli/stop.h", [(
+        "    int none = 0;\n    signo_.compare_exchange_strong(none, signo);", "    signo_.store(signo);")]),
+    ("list_json_ignored", "apps/zeltoctl_main.cpp", [(
+        "if (*list) code = CmdList(ctx, json);", "if (*list) code = CmdList(ctx, false);")]),
+    ("jsonl_detected_inverted", "cli/commands.cpp", [(
+        'sample.level, sample.detected ? "true" : "false");', 'sample.level, sample.detected ? "false" : "true");')]),
+    ("each_waiting_line_unchecked", "cli/commands.cpp", [(
+        "      EmitLine(ctx, std::string(\"waiting for \") +", "      ctx.out << (std::string(\"waiting for \") +")]),
+    ("doctor_json_without_rule", "cli/doctor.cpp", [(
+        '      report["udev_rule"] = file.string();\n', "")]),
     ("sighup_not_handled", "cli/stop.cpp", [(
         "  std::signal(SIGHUP, OnStopSignal);", "  std::signal(SIGHUP, SIG_DFL);")]),
 ]

@@ -12,7 +12,7 @@ demo_packages=(
   xvfb xauth fonts-dejavu-core
 )
 # The tests, the sanitizer and fuzz builds, the benchmarks, the manual pages, the package and
-# its checks.
+# its checks, the Windows cross build and Wine to run it.
 test_packages=(
   clang libclang-rt-14-dev
   umockdev libumockdev-dev gir1.2-umockdev-1.0
@@ -20,6 +20,7 @@ test_packages=(
   xdotool imagemagick valgrind time
   help2man dpkg-dev desktop-file-utils appstream lintian bash-completion
   chromium poppler-utils
+  g++-mingw-w64-x86-64-posix googletest wine wine64 unzip
 )
 packages=("${demo_packages[@]}")
 [[ "${1:-}" == demo ]] || packages+=("${test_packages[@]}")

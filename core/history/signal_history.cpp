@@ -190,8 +190,12 @@ std::string MarkerText(const HistoryMarker& marker,
     if (!text.empty()) text += ", ";
     const std::string& caption = table[57 + change.list];
     text += caption.empty() ? ParamFields()[change.list].name : caption;
-    text += " " + FormatParamValue(change.list, change.from) + "->" +
-            FormatParamValue(change.list, change.to);
+    // Appended piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy
+    // (-Wrestrict) and fails the optimised builds with warnings as errors.
+    text += ' ';
+    text += FormatParamValue(change.list, change.from);
+    text += "->";
+    text += FormatParamValue(change.list, change.to);
   }
   return text;
 }

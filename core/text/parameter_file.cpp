@@ -144,17 +144,21 @@ void WriteParameterFile(const std::filesystem::path& file, std::int16_t language
 ParameterFileLocation LocateParameterFile(const std::filesystem::path& program_folder,
                                           bool installed, const char* xdg_config_home,
                                           const char* home) {
-  const std::filesystem::path beside = program_folder / kParameterFile;
-  if (!installed) return {beside, beside};
   std::filesystem::path config_home;
   // A relative XDG_CONFIG_HOME is invalid and must be ignored.
   if (xdg_config_home != nullptr && std::filesystem::path(xdg_config_home).is_absolute()) {
     config_home = xdg_config_home;
   } else if (home != nullptr && std::filesystem::path(home).is_absolute()) {
     config_home = std::filesystem::path(home) / ".config";
-  } else {
-    return {beside, beside};
   }
+  return LocateParameterFileIn(program_folder, installed, config_home);
+}
+
+ParameterFileLocation LocateParameterFileIn(const std::filesystem::path& program_folder,
+                                            bool installed,
+                                            const std::filesystem::path& config_home) {
+  const std::filesystem::path beside = program_folder / kParameterFile;
+  if (!installed || config_home.empty() || !config_home.is_absolute()) return {beside, beside};
   const std::filesystem::path own = config_home / "zeltosoft" / kParameterFile;
   std::error_code ec;
   const bool have_own = std::filesystem::exists(own, ec);

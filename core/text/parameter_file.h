@@ -50,5 +50,10 @@ struct ParameterFileLocation {
 ParameterFileLocation LocateParameterFile(const std::filesystem::path& program_folder,
                                           bool installed, const char* xdg_config_home,
                                           const char* home);
+// The same choice with the config home given as a folder: on Windows, %APPDATA% (the user's
+// roaming application data). Empty or relative: none.
+ParameterFileLocation LocateParameterFileIn(const std::filesystem::path& program_folder,
+                                            bool installed,
+                                            const std::filesystem::path& config_home);
 
 }  // namespace zelto

@@ -123,6 +123,12 @@ TEST_F(Commands, GetReportsAnOutOfRangeValueAsASensorFault) {
   EXPECT_EQ(CmdGet(ctx_, false), kExitSensor);
   EXPECT_NE(out_.str().find("speed=? (the sensor sent 7"), std::string::npos) << out_.str();
   EXPECT_NE(out_.str().find("filter=0"), std::string::npos);
+  // As JSON the value is named apart, so that the profile it makes stays one apply takes.
+  out_.str("");
+  EXPECT_EQ(CmdGet(ctx_, true), kExitSensor);
+  const json j = json::parse(out_.str());
+  EXPECT_FALSE(j["parameters"].contains("speed"));
+  EXPECT_EQ(j["out_of_range"]["speed"], 7);
 }
 
 TEST_F(Commands, InfoNamesProgrammerAndDevice) {
@@ -579,7 +585,23 @@ TEST_F(Commands, MonitorLinesGoOutOneByOneAndAClosedOutputEndsIt) {
       EXPECT_TRUE(json::parse(first)["level"].is_number()) << first;
     else
       EXPECT_NE(first.find(" s  level "), std::string::npos) << first;
+    // Nobody walks past at the start: the first report is no detection.
+    EXPECT_NE(first.find(format == MonitorFormat::kJsonl ? "\"detected\":false" : "  -"),
+              std::string::npos) << first;
   }
+  // The same for a batch: a reader gone away ends it at the next wait, as SIGPIPE would.
+  ClosingBuf buf(0);
+  std::ostream closing(&buf);
+  StopRequest stop;
+  loop_.SetInterruptFlag(&stop.Flag());
+  Context ctx{bus_, "simulated bench", loop_, closing, err_};
+  ctx.stop = &stop;
+  const auto profile = WriteProfile(R"({"zeltoctl_profile": 1, "parameters": {"speed": 2}})");
+  EXPECT_EQ(CmdApply(ctx, profile, true), kExitInterrupted);
+  EXPECT_EQ(s.ParamValue(sim::Duroz740::kSpeed), 1);  // ended before the sensor was written
+  // The first signal names the exit, whatever comes after it.
+  stop.Request(kStopTerminate);
+  EXPECT_EQ(stop.ExitCode(0), 141);
 }
 
 TEST_F(Commands, ListAndInfoAsJson) {

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "cli/platform.h"
 #include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
@@ -107,16 +108,20 @@ TEST(CommissionLog, SensorTextIsConvertedAndQuoted) {
 
 TEST(CommissionLog, HeaderOnceThenWholeRecordsAppended) {
   zelto::test::TempFolder folder;
-  const std::string path = (folder.path() / "log.csv").string();
+  // A name outside ASCII and outside any ANSI code page: it must reach the file system whole.
+  const std::filesystem::path name = PathFromUtf8("r\xC3\xA9" "cord \xE2\x82\xAC \xCE\xA9.csv");
+  const std::string path = PathToUtf8(folder.path() / name);
   std::string error;
   CommissionRecord r = SampleRecord();
   r.notes.clear();
   ASSERT_TRUE(AppendRecord(path, r, LogFormat::kCsv, error)) << error;
   ASSERT_TRUE(AppendRecord(path, r, LogFormat::kCsv, error)) << error;
-  std::ifstream in(path);
+  ASSERT_EQ(std::filesystem::directory_iterator(folder.path())->path().filename(), name);
+  std::ifstream in(folder.path() / name, std::ios::binary);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 3u);
+  // Byte for byte the same on every system: no CR before the LF.
   EXPECT_EQ(lines[0],
             "time,command,adapter,serial,hw,fw,before,after,verified,result,skipped,notes");
   EXPECT_EQ(lines[1], lines[2]);

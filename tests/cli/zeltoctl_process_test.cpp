@@ -132,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"--sim", "--log", "/no/such/folder/x.csv", "set", "sensitivity=7"}, 0, 1, "",
              "zeltoctl: cannot open the log /no/such/folder/x.csv: No such file"},
         Case{"quiet_set", {"--sim", "-q", "set", "sensitivity=7"}, 0, 0, "", ""},
+        Case{"list_json", {"--sim", "list", "--json"}, 0, 0, "\"programmers\": 1", ""},
         Case{"help_placeholders", {"--help"}, 0, 0, "--adapter SERIAL", ""},
         Case{"help_log_file", {"--help"}, 0, 0, "--log FILE", ""}),
     [](const auto& info) { return std::string(info.param.name); });

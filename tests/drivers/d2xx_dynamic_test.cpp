@@ -4,8 +4,13 @@
 // link runs its cases through it.
 #include "drivers/d2xx_dynamic.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include "tests/drivers/link_expectations.h"
 
@@ -21,11 +26,36 @@
 namespace zelto {
 namespace {
 
+#if defined(_WIN32)
+void* OpenShared(const char* library) {
+  return reinterpret_cast<void*>(LoadLibraryA(library));
+}
+void* Symbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void CloseShared(void* library) {
+  FreeLibrary(static_cast<HMODULE>(library));
+}
+// A missing file, and a library that loads but is not the D2XX library.
+const char* const kUnusableLibraries[] = {"C:\\nonexistent\\ftd2xx.dll", "kernel32.dll"};
+#else
+void* OpenShared(const char* library) {
+  return dlopen(library, RTLD_NOW | RTLD_LOCAL);
+}
+void* Symbol(void* library, const char* name) {
+  return dlsym(library, name);
+}
+void CloseShared(void* library) {
+  dlclose(library);
+}
+const char* const kUnusableLibraries[] = {"/nonexistent/libftd2xx.so", "libc.so.6"};
+#endif
+
 // The stand-in's scripting calls, looked up in the very copy of the library the driver uses
 // (the loader hands out one copy per file).
 class StandIn {
  public:
-  explicit StandIn(const char* library) : handle_(dlopen(library, RTLD_NOW | RTLD_LOCAL)) {
+  explicit StandIn(const char* library) : handle_(OpenShared(library)) {
     if (handle_ == nullptr) return;
     Get(reset, "standin_reset");
     Get(add_device, "standin_add_device");
@@ -39,7 +69,7 @@ class StandIn {
     Get(settings_fn, "standin_settings");
   }
   ~StandIn() {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr) CloseShared(handle_);
   }
   bool Ready() const { return handle_ != nullptr && reset != nullptr && settings_fn != nullptr; }
 
@@ -69,7 +99,7 @@ class StandIn {
  private:
   template <typename Fn>
   void Get(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(dlsym(handle_, name));
+    fn = reinterpret_cast<Fn>(Symbol(handle_, name));
   }
   void* handle_;
   std::uint32_t (*written_fn)(unsigned char*, std::uint32_t) = nullptr;
@@ -129,6 +159,16 @@ TEST_F(VendorLibraryTest, OpenResultFollowsTheAttachedDevices) {
   }
 }
 
+TEST_F(VendorLibraryTest, NamesTheFileItLoadedAndItsVersion) {
+  // Found by plain name: the file is the stand-in's, wherever the loader found it.
+  const std::string file = driver.LibraryFile();
+  EXPECT_NE(file.find("standin-ftd2xx"), std::string::npos) << file;
+  EXPECT_EQ(file.substr(file.size() - std::string(DefaultD2xxLibraryName()).size()),
+            DefaultD2xxLibraryName());
+  EXPECT_EQ(driver.LibraryVersion(), 0x00000917u);
+  EXPECT_EQ(standin.calls("FT_GetLibraryVersion"), 1u);
+}
+
 TEST_F(VendorLibraryTest, OpenSetsLineTo9600Baud8N1AndResets) {
   standin.add_device("ZeltoProg");
   ASSERT_EQ(link.UsbOpen(), kLinkOk);
@@ -184,12 +224,13 @@ TEST_F(VendorLibraryTest, LibraryWithoutLineSettingCallsStillOpens) {
 }
 
 TEST(VendorLibrary, UnusableLibraryReadsAsDriverFailure) {
-  // A missing file, and a library that loads but is not the D2XX library.
-  for (const char* library : {"/nonexistent/libftd2xx.so", "libc.so.6"}) {
+  for (const char* library : kUnusableLibraries) {
     SCOPED_TRACE(library);
     D2xxDynamic driver{std::string(library)};
     EXPECT_FALSE(driver.Loaded());
     EXPECT_FALSE(driver.LoadError().empty());
+    EXPECT_EQ(driver.LibraryFile(), "");
+    EXPECT_FALSE(driver.LibraryVersion().has_value());
     testing::ExpectEveryLinkOperationFails(driver);
   }
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A stand-in for the vendor's D2XX library, built as libftd2xx.so so that the tests load it
-// through the dynamic loader exactly as the program loads the real one. It exports the
-// driver calls with the vendor's argument shapes and a few standin_* calls that script it.
+// A stand-in for the vendor's D2XX library, built as libftd2xx.so (ftd2xx.dll on Windows) so
+// that the tests load it through the dynamic loader exactly as the program loads the real
+// one. It exports the driver calls with the vendor's argument shapes and calling convention
+// and a few standin_* calls that script it.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -10,7 +11,13 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+#define FT_CALL __stdcall
+#else
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#define FT_CALL
+#endif
 
 namespace {
 
@@ -108,7 +115,7 @@ STANDIN_EXPORT void standin_settings(std::uint32_t* purge, std::uint32_t* read_t
 
 // --- the driver calls -------------------------------------------------------------------
 
-STANDIN_EXPORT Status FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+STANDIN_EXPORT Status FT_CALL FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
   if (Status s = Enter("FT_ListDevices"); s != kOk) return s;
   if (flags == kListNumberOnly) {
     *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(world.devices.size());
@@ -127,7 +134,7 @@ STANDIN_EXPORT Status FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags
   return kInvalidParameter;
 }
 
-STANDIN_EXPORT Status FT_OpenEx(void* arg, std::uint32_t flags, void** handle) {
+STANDIN_EXPORT Status FT_CALL FT_OpenEx(void* arg, std::uint32_t flags, void** handle) {
   if (Status s = Enter("FT_OpenEx"); s != kOk) return s;
   if (flags != kOpenByDescription) return kInvalidParameter;
   for (Device& d : world.devices) {
@@ -140,7 +147,7 @@ STANDIN_EXPORT Status FT_OpenEx(void* arg, std::uint32_t flags, void** handle) {
   return kDeviceNotFound;
 }
 
-STANDIN_EXPORT Status FT_Close(void* handle) {
+STANDIN_EXPORT Status FT_CALL FT_Close(void* handle) {
   if (Status s = Enter("FT_Close"); s != kOk) return s;
   Device* d = FromHandle(handle);
   if (d == nullptr) return kInvalidHandle;
@@ -148,12 +155,12 @@ STANDIN_EXPORT Status FT_Close(void* handle) {
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_ResetDevice(void* handle) {
+STANDIN_EXPORT Status FT_CALL FT_ResetDevice(void* handle) {
   if (Status s = Enter("FT_ResetDevice"); s != kOk) return s;
   return FromHandle(handle) != nullptr ? kOk : kInvalidHandle;
 }
 
-STANDIN_EXPORT Status FT_Purge(void* handle, std::uint32_t mask) {
+STANDIN_EXPORT Status FT_CALL FT_Purge(void* handle, std::uint32_t mask) {
   if (Status s = Enter("FT_Purge"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   world.last_purge = mask;
@@ -161,7 +168,7 @@ STANDIN_EXPORT Status FT_Purge(void* handle, std::uint32_t mask) {
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_Write(void* handle, void* buffer, std::uint32_t n,
+STANDIN_EXPORT Status FT_CALL FT_Write(void* handle, void* buffer, std::uint32_t n,
                                std::uint32_t* written) {
   if (Status s = Enter("FT_Write"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
@@ -172,14 +179,14 @@ STANDIN_EXPORT Status FT_Write(void* handle, void* buffer, std::uint32_t n,
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_GetQueueStatus(void* handle, std::uint32_t* rx_bytes) {
+STANDIN_EXPORT Status FT_CALL FT_GetQueueStatus(void* handle, std::uint32_t* rx_bytes) {
   if (Status s = Enter("FT_GetQueueStatus"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   *rx_bytes = static_cast<std::uint32_t>(world.rx.size());
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_SetTimeouts(void* handle, std::uint32_t read_ms, std::uint32_t write_ms) {
+STANDIN_EXPORT Status FT_CALL FT_SetTimeouts(void* handle, std::uint32_t read_ms, std::uint32_t write_ms) {
   if (Status s = Enter("FT_SetTimeouts"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   world.read_timeout = read_ms;
@@ -187,7 +194,7 @@ STANDIN_EXPORT Status FT_SetTimeouts(void* handle, std::uint32_t read_ms, std::u
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_Read(void* handle, void* buffer, std::uint32_t n,
+STANDIN_EXPORT Status FT_CALL FT_Read(void* handle, void* buffer, std::uint32_t n,
                               std::uint32_t* returned) {
   if (Status s = Enter("FT_Read"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
@@ -202,14 +209,14 @@ STANDIN_EXPORT Status FT_Read(void* handle, void* buffer, std::uint32_t n,
 }
 
 #ifndef STANDIN_WITHOUT_LINE_SETTINGS
-STANDIN_EXPORT Status FT_SetBaudRate(void* handle, std::uint32_t baud) {
+STANDIN_EXPORT Status FT_CALL FT_SetBaudRate(void* handle, std::uint32_t baud) {
   if (Status s = Enter("FT_SetBaudRate"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   world.baud = baud;
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_SetDataCharacteristics(void* handle, unsigned char bits,
+STANDIN_EXPORT Status FT_CALL FT_SetDataCharacteristics(void* handle, unsigned char bits,
                                                 unsigned char stop, unsigned char parity) {
   if (Status s = Enter("FT_SetDataCharacteristics"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
@@ -219,3 +226,12 @@ STANDIN_EXPORT Status FT_SetDataCharacteristics(void* handle, unsigned char bits
   return kOk;
 }
 #endif
+
+// Not one of the calls the link makes: `zeltoctl doctor` shows it. A made-up release number
+// of our own, which no vendor library has.
+constexpr std::uint32_t kStandinVersion = 0x00000917;
+STANDIN_EXPORT Status FT_CALL FT_GetLibraryVersion(std::uint32_t* version) {
+  if (Status s = Enter("FT_GetLibraryVersion"); s != kOk) return s;
+  *version = kStandinVersion;
+  return kOk;
+}

@@ -1,0 +1,29 @@
+# SPDX-License-Identifier: MIT
+# Cross build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64-posix): the
+# "posix" thread model, which std::thread and std::mutex need. Programs and tests run here
+# under Wine, so CTest and the test discovery start them through it.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(_zelto_mingw x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${_zelto_mingw}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${_zelto_mingw}-g++-posix)
+set(CMAKE_RC_COMPILER ${_zelto_mingw}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${_zelto_mingw})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The compiler's own runtime (libstdc++, libgcc, winpthread) linked in, so that an .exe or
+# .dll needs nothing beside it but what Windows itself has.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+
+find_program(ZELTO_WINE NAMES wine wine64)
+if(ZELTO_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wine-run)
+  cmake_path(NORMAL_PATH CMAKE_CROSSCOMPILING_EMULATOR)
+endif()

@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: MIT
+// A stand-in for the vendor's ftd2xx.dll with a whole bench behind it: the simulated bus with
+// its ZeltoProg programmer and a Duroz740, the same bench `zeltoctl --sim` runs on, so that
+// zeltoctl.exe can be tried under Wine through the vendor backend exactly as on a real
+// machine. The bench keeps the real time: every driver call first moves its clock to the
+// time since the library was loaded.
+//
+// Set up from the environment, with the names of zeltoctl's --sim-* options:
+//   ZELTO_STANDIN_BENCH="params=7,3,2,1,1,2 refuse=sensitivity=9 fw=0x01FF serial=ZS1
+//                        adapters=1 held silent-after-ms=0 swap-ms=1500"
+//   ZELTO_STANDIN_TRACE=FILE  every frame the host writes, one line each: the message code
+//                             and the payload in hex ("14 00" is report mode 0).
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cli/sim_setup.h"
+#include "core/ports/d2xx_port.h"
+#include "sim/virtual_clock.h"
+
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+
+namespace {
+
+using zelto::FT_HANDLE;
+using zelto::FT_STATUS;
+
+struct Bench {
+  zelto::sim::VirtualClock clock;
+  std::unique_ptr<zelto::cli::SimBench> bench;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::FILE* trace = nullptr;
+  std::size_t traced = 0;
+};
+
+bool ParseOptions(const std::string& text, zelto::cli::SimOptions& options, std::string& error) {
+  std::istringstream words(text);
+  bool serials_given = false;
+  for (std::string word; words >> word;) {
+    const auto eq = word.find('=');
+    const std::string key = word.substr(0, eq);
+    const std::string value = eq == std::string::npos ? std::string() : word.substr(eq + 1);
+    try {
+      if (key == "params") {
+        std::istringstream numbers(value);
+        for (std::string n; std::getline(numbers, n, ',');)
+          options.params.push_back(static_cast<std::uint8_t>(std::stoi(n)));
+      } else if (key == "refuse") {
+        options.refuse.push_back(value);
+      } else if (key == "fw") {
+        options.firmware = static_cast<std::uint16_t>(std::stoul(value, nullptr, 0));
+      } else if (key == "serial") {
+        if (!serials_given) options.serials.clear();
+        serials_given = true;
+        options.serials.push_back(value);
+      } else if (key == "adapters") {
+        options.adapters = std::stoi(value);
+      } else if (key == "held") {
+        options.held_elsewhere = true;
+      } else if (key == "silent-after-ms") {
+        options.silent_after_ms = std::stoi(value);
+      } else if (key == "swap-ms") {
+        options.swap_ms = std::stoi(value);
+      } else {
+        error = "unknown setting \"" + word + "\"";
+        return false;
+      }
+    } catch (const std::exception&) {
+      error = "bad value in \"" + word + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+Bench* MakeBench() {
+  auto* b = new Bench;  // lives as long as the process: the host may call until its end
+  zelto::cli::SimOptions options;
+  const char* settings = std::getenv("ZELTO_STANDIN_BENCH");
+  std::string error;
+  if (ParseOptions(settings != nullptr ? settings : "", options, error))
+    b->bench = zelto::cli::SimBench::Create(options, b->clock, b->clock, error);
+  if (!b->bench) std::fprintf(stderr, "ftd2xx stand-in: ZELTO_STANDIN_BENCH: %s\n", error.c_str());
+  if (const char* trace = std::getenv("ZELTO_STANDIN_TRACE")) b->trace = std::fopen(trace, "ab");
+  return b;
+}
+
+Bench& TheBench() {
+  static Bench* bench = MakeBench();
+  return *bench;
+}
+
+// The bus, caught up with the time that has passed; null when the settings were unusable.
+zelto::sim::UsbBus* Bus() {
+  Bench& b = TheBench();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - b.start);
+  b.clock.AdvanceTo(elapsed.count());
+  return b.bench ? &b.bench->Bus() : nullptr;
+}
+
+void TraceHostFrames() {
+  Bench& b = TheBench();
+  if (b.trace == nullptr || !b.bench || b.bench->Bus().AdapterCount() == 0) return;
+  const auto& frames = b.bench->Bus().adapter(0).HostFrames();
+  for (; b.traced < frames.size(); ++b.traced) {
+    const auto& f = frames[b.traced].frame;
+    std::fprintf(b.trace, "%02X", f.code);
+    for (std::size_t i = 0; i < f.count; ++i) std::fprintf(b.trace, " %02X", f.payload[i]);
+    std::fprintf(b.trace, "\n");
+  }
+  std::fflush(b.trace);
+}
+
+constexpr FT_STATUS kNoBench = zelto::FT_OTHER_ERROR;
+
+}  // namespace
+
+STANDIN_EXPORT FT_STATUS __stdcall FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  auto* bus = Bus();
+  return bus ? bus->ListDevices(arg1, arg2, flags) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
+  auto* bus = Bus();
+  return bus ? bus->OpenEx(arg, flags, handle) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_ResetDevice(FT_HANDLE handle) {
+  auto* bus = Bus();
+  return bus ? bus->ResetDevice(handle) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
+  auto* bus = Bus();
+  return bus ? bus->Purge(handle, mask) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_Write(FT_HANDLE handle, void* buffer, std::uint32_t n,
+                                            std::uint32_t* written) {
+  auto* bus = Bus();
+  if (bus == nullptr) return kNoBench;
+  const FT_STATUS status = bus->Write(handle, buffer, n, written);
+  // The adapter decodes what it was given at once; the trace shows it before the host
+  // can go on.
+  TraceHostFrames();
+  return status;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
+  auto* bus = Bus();
+  return bus ? bus->GetQueueStatus(handle, rx_bytes) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
+                                                  std::uint32_t write_ms) {
+  auto* bus = Bus();
+  return bus ? bus->SetTimeouts(handle, read_ms, write_ms) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t n,
+                                           std::uint32_t* returned) {
+  auto* bus = Bus();
+  return bus ? bus->Read(handle, buffer, n, returned) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_Close(FT_HANDLE handle) {
+  auto* bus = Bus();
+  return bus ? bus->Close(handle) : kNoBench;
+}
+STANDIN_EXPORT FT_STATUS __stdcall FT_GetLibraryVersion(std::uint32_t* version) {
+  *version = 0x00000917;  // the scripted stand-in's made-up number
+  return zelto::FT_OK;
+}
