@@ -103,6 +103,11 @@ struct LossCase {
   const char* serial_back;
   bool kept;
 };
+// Printed by its name: GoogleTest would otherwise dump the struct's bytes, padding included
+// (uninitialised to valgrind, and a test name that changes from run to run).
+void PrintTo(const LossCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class HistoryAcrossLoss : public HistoryOnTheBench,
                           public ::testing::WithParamInterface<LossCase> {};
