@@ -90,6 +90,11 @@ struct Case {
   const char* err_has;  // "" : stderr must be empty
 };
 
+// Named by its row: printed as raw bytes, the pointers would make the name differ every build.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ExitCodes : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ExitCodes, AsAShellSeesThem) {
