@@ -51,11 +51,35 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+std::int64_t MinutesOf(const std::tm& tm) {
+  return DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 1440 + tm.tm_hour * 60 +
+         tm.tm_min;
+}
+
+// The local time with its offset from UTC ("2026-12-09 03:04:05 +01:00"), or UTC. The
+// offset, not the zone's name: %Z gives the name in the system's code page on Windows
+// ("Mitteleuropäische Zeit" in Windows-1252), which is not UTF-8 in the page.
 std::string FormatTime(std::time_t t, bool utc) {
   const std::tm tm = CalendarTime(t, utc);
   char text[64];
-  std::strftime(text, sizeof(text), utc ? "%Y-%m-%d %H:%M:%S UTC" : "%Y-%m-%d %H:%M:%S %Z", &tm);
-  return text;
+  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &tm);
+  if (utc) return std::string(text) + " UTC";
+  const std::int64_t offset = MinutesOf(tm) - MinutesOf(CalendarTime(t, true));
+  const std::int64_t size = offset < 0 ? -offset : offset;
+  char zone[16];
+  std::snprintf(zone, sizeof(zone), " %c%02d:%02d", offset < 0 ? '-' : '+',
+                static_cast<int>(size / 60 % 100), static_cast<int>(size % 60));
+  return text + std::string(zone);
 }
 
 const char* const kParamEnglish[] = {"Sensitivity",       "Relay ON time [s]",
@@ -334,7 +358,10 @@ std::string JsonParams(const nlohmann::ordered_json& params) {
   std::string out;
   for (const auto& [name, value] : params.items()) {
     if (!out.empty()) out += ' ';
-    out += name + "=" + (value.is_string() ? value.get<std::string>() : value.dump());
+    // Replacement characters for bytes that are not UTF-8, so printing cannot throw.
+    out += name + "=" +
+           (value.is_string() ? value.get<std::string>()
+                              : value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
   }
   return out;
 }
@@ -360,15 +387,51 @@ std::string ParamsCell(const std::string& pairs, const Strings& strings) {
 std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& path, int& skipped) {
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) return std::nullopt;
+  return ReadCommissioningLog(in, skipped);
+}
+
+std::vector<LogEntry> ReadCommissioningLog(std::istream& in, int& skipped) {
   skipped = 0;
   std::vector<LogEntry> entries;
   std::vector<std::string> header;
-  for (std::string line; std::getline(in, line);) {
+  std::streambuf* const buffer = in.rdbuf();
+  std::string line;
+  bool too_long = false;
+  bool at_end = buffer == nullptr;
+  while (!at_end) {
+    // One line at a time, never more than kMaxLogLineBytes of it held: a file that is not a
+    // log (one long line) costs no more memory than a log does.
+    line.clear();
+    too_long = false;
+    for (;;) {
+      const int c = buffer->sbumpc();
+      if (c == std::char_traits<char>::eof()) {
+        at_end = true;
+        break;
+      }
+      if (c == '\n') break;
+      if (line.size() < kMaxLogLineBytes)
+        line += static_cast<char>(c);
+      else
+        too_long = true;
+    }
     if (line.empty() || line == "\r") continue;
+    if (too_long) {
+      ++skipped;
+      continue;
+    }
     LogEntry e;
     if (line[0] == '{') {
-      const nlohmann::ordered_json j = nlohmann::ordered_json::parse(line, nullptr, false);
-      if (j.is_discarded() || !j.is_object()) {
+      // Values nested deeper than a record's are dropped and the line skipped: printing
+      // them would recurse as deep as the line goes.
+      bool too_deep = false;
+      const nlohmann::ordered_json::parser_callback_t depth =
+          [&too_deep](int level, nlohmann::ordered_json::parse_event_t, nlohmann::ordered_json&) {
+            if (level > kMaxLogJsonDepth) too_deep = true;
+            return level <= kMaxLogJsonDepth;
+          };
+      const nlohmann::ordered_json j = nlohmann::ordered_json::parse(line, depth, false);
+      if (too_deep || j.is_discarded() || !j.is_object()) {
         ++skipped;
         continue;
       }
@@ -376,18 +439,24 @@ std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& pat
         const auto it = j.find(key);
         return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
       };
+      auto member = [&](const char* key) {
+        const auto it = j.find(key);
+        return it != j.end() ? *it : nlohmann::ordered_json();
+      };
       e.time_utc = text("time");
       e.command = text("command");
       e.adapter = text("adapter");
       e.serial = text("serial");
       e.hw = text("hw");
       e.fw = text("fw");
-      e.before = JsonParams(j.value("before", nlohmann::ordered_json()));
-      e.after = JsonParams(j.value("after", nlohmann::ordered_json()));
-      e.verified = j.value("verified", false);
+      e.before = JsonParams(member("before"));
+      e.after = JsonParams(member("after"));
+      // Only JSON's true is verified; "verified": 1 from a script is not.
+      const auto verified = j.find("verified");
+      e.verified = verified != j.end() && verified->is_boolean() && verified->get<bool>();
       e.result = text("result");
       // --note KEY=VALUE pairs, as the CSV form writes them.
-      e.notes = JsonParams(j.value("notes", nlohmann::ordered_json()));
+      e.notes = JsonParams(member("notes"));
     } else {
       std::vector<std::string> fields = CsvFields(line);
       if (fields.size() >= 2 && fields[0] == "time" && fields[1] == "command") {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <istream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -57,9 +58,13 @@ struct LogEntry {
   std::string time_utc, command, adapter, serial, hw, fw, before, after, result, notes;
   bool verified = false;
 };
-// Reads a log in CSV (with its header) or JSON lines; rows it cannot read are skipped and
+// Reads a log in CSV (with its header) or JSON lines; rows it cannot read (also a line
+// longer than kMaxLogLineBytes, or JSON nested deeper than kMaxLogJsonDepth) are skipped and
 // counted in `skipped`. Nothing when the file cannot be read.
+constexpr std::size_t kMaxLogLineBytes = 64 * 1024;
+constexpr int kMaxLogJsonDepth = 16;
 std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& path, int& skipped);
+std::vector<LogEntry> ReadCommissioningLog(std::istream& in, int& skipped);
 std::string BatchReportHtml(const std::vector<LogEntry>& entries, const std::string& log_name,
                             const Strings& strings, const std::string& lang);
 

@@ -61,6 +61,24 @@ std::int64_t NiceStep(std::int64_t min_ms) {
 
 }  // namespace
 
+std::vector<TimeLabelSpot> PlaceTimeLabels(const QRect& plot, int chart_width,
+                                           std::int64_t from, std::int64_t to,
+                                           std::int64_t wall_offset_ms, int label_width,
+                                           std::int64_t* step_ms) {
+  (void)chart_width;
+  const int n = plot.width();
+  const std::int64_t step = NiceStep((to - from) * (label_width + 20) / std::max(1, n));
+  if (step_ms != nullptr) *step_ms = step;
+  std::vector<TimeLabelSpot> spots;
+  for (std::int64_t t = ((from + wall_offset_ms) / step + 1) * step - wall_offset_ms; t <= to;
+       t += step) {
+    const int x =
+        plot.left() + static_cast<int>((t - from) * n / std::max<std::int64_t>(1, to - from));
+    spots.push_back({t, x, x - label_width / 2});
+  }
+  return spots;
+}
+
 HistoryChart::HistoryChart(const SignalHistory& history, const Clock& clock, QWidget* parent)
     : QWidget(parent), history_(history), clock_(clock) {
   setObjectName("HistoryChart");
@@ -212,24 +230,24 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     p.drawLine(plot.left(), y_of(mark), plot.right(), y_of(mark));
 
   // Time labels at the wall-clock time of their moment.
-  const std::int64_t step = NiceStep((to - from) * (time_label_width_ + 20) / std::max(1, n));
   const QDateTime wall_now = QDateTime::currentDateTime();
   const std::int64_t now = clock_.NowMs();
-  const qint64 now_epoch = wall_now.toMSecsSinceEpoch();
-  for (std::int64_t t = ((from + now_epoch - now) / step + 1) * step - (now_epoch - now); t <= to;
-       t += step) {
-    const int x = x_of_ms(t);
+  std::int64_t step = 0;
+  for (const TimeLabelSpot& spot : PlaceTimeLabels(plot, width(), from, to,
+                                                   wall_now.toMSecsSinceEpoch() - now,
+                                                   time_label_width_, &step)) {
     p.setPen(QColor(225, 225, 225));
-    p.drawLine(x, plot.top(), x, plot.bottom());
+    p.drawLine(spot.x, plot.top(), spot.x, plot.bottom());
     p.setPen(text);
-    const QString label = wall_now.addMSecs(t - now).toString(
+    const QString label = wall_now.addMSecs(spot.t - now).toString(
         step >= 60'000 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
     // A label moves across the chart for a while: laid out once, not at every paint.
     if (time_labels_.size() > 64) time_labels_.clear();
     auto [it, added] = time_labels_.try_emplace(label, label);
     if (added) it->second.prepare(QTransform(), font());
-    p.drawStaticText(QPointF(x - it->second.size().width() / 2, plot.bottom() + 4),
-                     it->second);
+    p.drawStaticText(
+        QPointF(spot.left + (time_label_width_ - it->second.size().width()) / 2, plot.bottom() + 4),
+        it->second);
   }
 
   // Level and peak: a line through each run of covered columns; a column with several

@@ -28,6 +28,21 @@ namespace zelto::qt {
 
 using StringTableTexts = std::array<std::string, kStringTableSize>;
 
+// A time label of the chart: its moment on the chart's clock, the x of that moment, and
+// the left edge of its box.
+struct TimeLabelSpot {
+  std::int64_t t = 0;
+  int x = 0;
+  int left = 0;
+};
+// The time labels of a chart `chart_width` wide whose plot is `plot`, showing from_ms to
+// to_ms: one at each whole step of the wall clock (the chart's clock plus wall_offset_ms),
+// the step chosen so that boxes `label_width` wide stay apart.
+std::vector<TimeLabelSpot> PlaceTimeLabels(const QRect& plot, int chart_width,
+                                           std::int64_t from_ms, std::int64_t to_ms,
+                                           std::int64_t wall_offset_ms, int label_width,
+                                           std::int64_t* step_ms = nullptr);
+
 class HistoryChart : public QWidget {
  public:
   HistoryChart(const SignalHistory& history, const Clock& clock, QWidget* parent = nullptr);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -421,11 +422,26 @@ TEST_F(Commands, SaveThenApplyCopiesOneSensorToAnother) {
   EXPECT_EQ(b.Params(), a.Params());
 }
 
+// Whatever the JSON reader finds wrong with a profile (its version, a number too large for
+// it, nesting, bytes that are not UTF-8), apply and verify say so and never open the adapter.
 TEST_F(Commands, ApplyRejectsABadProfileBeforeOpening) {
   Sensor();
-  EXPECT_EQ(CmdApply(ctx_, WriteProfile(R"({"parameters": {"sensitivity": 3}})"), false),
-            kExitUsage);
-  EXPECT_NE(err_.str().find("format version"), std::string::npos);
+  const std::pair<std::string, const char*> bad[] = {
+      {R"({"parameters": {"sensitivity": 3}})", "format version"},
+      {R"({"zeltoctl_profile": 1, "device": "Duroz740", "parameters": {"sensitivity": 1e309}})",
+       "1e309"},
+      {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": )" + std::string(5000, '[') +
+           std::string(5000, ']') + "}}",
+       "deeper"},
+      {"{\"zeltoctl_profile\": 1, \"parameters\": {\"sensitivity\xE0\": 3}}", "UTF-8"}};
+  for (const auto& [text, why] : bad) {
+    for (const bool apply : {true, false}) {
+      err_.str("");
+      const std::string path = WriteProfile(text);
+      EXPECT_EQ(apply ? CmdApply(ctx_, path, false) : CmdVerify(ctx_, path), kExitUsage) << why;
+      EXPECT_NE(err_.str().find(why), std::string::npos) << err_.str();
+    }
+  }
   EXPECT_EQ(CmdApply(ctx_, (folder_.path() / "missing.json").string(), false), kExitFailure);
   EXPECT_EQ(adapter_->Opens(), 0u);
 }
@@ -773,6 +789,8 @@ TEST_F(Commands, WalkRecordsDetectionsAndSilenceThenReportsAndLogsThem) {
   EXPECT_NE(html.find("ZS74000001"), std::string::npos);
   EXPECT_NE(html.find("door:</b> &lt;left&gt; open"), std::string::npos);
   EXPECT_EQ(html.find("<script"), std::string::npos);
+  // The local time carries its offset from UTC, plain ASCII on every system.
+  EXPECT_TRUE(std::regex_search(html, std::regex(R"(\d\d:\d\d:\d\d [+-]\d\d:\d\d<)"))) << html;
 
   // The batch page from the log has the walk, in either log format.
   int skipped = -1;
@@ -817,6 +835,26 @@ TEST(CommissioningLog, CsvAndJsonLinesReadAlike) {
     EXPECT_TRUE(entries[1].verified);
     EXPECT_EQ(entries[1].after, read[0][1].after);
   }
+}
+
+// Lines scripts and spreadsheets leave behind: read as far as they are records, skipped
+// when not, never thrown at the caller.
+TEST(CommissioningLog, OddLinesAreReadOrSkipped) {
+  const std::string deep = std::string(40, '[') + std::string(40, ']');
+  std::istringstream in("{\"serial\": \"A\", \"verified\": 1, \"before\": {\"relay\": [1]}}\n"
+                        "{\"serial\": \"B\", \"notes\": {\"k\": " + deep + "}}\n"
+                        "{\"serial\": \"C\", \"verified\": true, \"hw\": 1e309}\n" +
+                        std::string(kMaxLogLineBytes + 1, 'x') + "\n\r\n"
+                        "{\"serial\": \"D\", \"verified\": true}");
+  int skipped = 0;
+  const std::vector<LogEntry> entries = ReadCommissioningLog(in, skipped);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(skipped, 3);  // too deep, a number out of range, too long
+  EXPECT_EQ(entries[0].serial, "A");
+  EXPECT_FALSE(entries[0].verified);
+  EXPECT_EQ(entries[0].before, "relay=[1]");
+  EXPECT_EQ(entries[1].serial, "D");
+  EXPECT_TRUE(entries[1].verified);
 }
 
 }  // namespace

@@ -57,6 +57,15 @@ TEST(Profile, RejectsWhatItCannotApplyExactly) {
       {R"({"zeltoctl_profile": 1, "parameters": {"relay": 1.25}})", "relay"},
       {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": "5"}})", "sensitivity"},
       {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 0}})", "sensitivity"},
+      // What the JSON reader itself refuses.
+      {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 1e309}})", "out of range"},
+      {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": -1e309}})", "-1e309"},
+      {R"({"zeltoctl_profile": 4294967297, "parameters": {"relay": 2}})", "not supported"},
+      {R"({"zeltoctl_profile": 18446744073709551617, "parameters": {"relay": 2}})", "not supported"},
+      {"{\"zeltoctl_profile\": 1, \"parameters\": {\"relay\": \"\xC3\"}}", "UTF-8"},
+      {"{\"zeltoctl_profile\": 1, \"parameters\": {\"relay\": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
+       "]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]}}",
+       "deeper"},
   };
   for (const auto& [text, why] : bad) {
     std::string error;

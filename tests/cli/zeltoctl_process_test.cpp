@@ -131,6 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"bad_sim_fw", {"--sim", "--sim-fw", "0x2g", "get"}, 0, 2, "", "--sim-fw"},
         Case{"count_needs_each", {"--sim", "apply", "p.json", "--count", "2"}, 0, 2, "", "--each"},
         Case{"v_is_not_version", {"-v"}, 0, 2, "", "-v"},
+        Case{"unknown_option_before_command", {"--sim", "--frobnicate", "get"}, 0, 2, "",
+             "--frobnicate"},
+        Case{"unknown_option_after_command", {"--sim", "get", "--frobnicate"}, 0, 2, "",
+             "--frobnicate"},
+        Case{"word_after_command", {"--sim", "get", "extra"}, 0, 2, "", "extra"},
+        Case{"log_after_command", {"--sim", "apply", "/no/such/p.json", "--log", "/no/such/l.csv"},
+             0, 1, "", "cannot read /no/such/p.json"},
         Case{"missing_profile", {"--sim", "apply", "/no/such/p.json"}, 0, 1, "",
              "zeltoctl: cannot read /no/such/p.json: No such file"},
         Case{"log_folder_missing",
@@ -141,6 +148,54 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"help_placeholders", {"--help"}, 0, 0, "--adapter SERIAL", ""},
         Case{"help_log_file", {"--help"}, 0, 0, "--log FILE", ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Every option of the program is taken before the command and after it, for every command,
+// and both orders do the same. With no programmer on the simulated bus each command ends
+// at once after its options were read (3), the doctor without --sim, the report on a
+// missing log (1).
+TEST(OptionOrder, BeforeAndAfterEveryCommand) {
+  const std::vector<std::vector<std::string>> options = {
+      {"--adapter", "ZP1"},         {"--timeout-ms", "50"},    {"--tries", "2"},
+      {"--log-format", "jsonl"},    {"--note", "site=hall"},   {"--strings", "/no/such"},
+      {"--lang", "it"},             {"--verbose"},             {"-q"},
+      {"--quiet"},                  {"--sim-fw", "0x01FF"},    {"--sim-serial", "ZS1"},
+      {"--sim-swap-ms", "100"},     {"--sim-params", "5,2,1,0,0"},
+      {"--sim-refuse", "relay=2"},  {"--sim-held"},            {"--sim-silent-after-ms", "5"},
+      {"--sim-silent-for-ms", "5"}, {"--sim-walk-every-ms", "500"}, {"--log", "/no/such/l.csv"}};
+  struct Command {
+    std::vector<std::string> args;
+    bool sim;
+  };
+  const std::vector<Command> commands = {
+      {{"list"}, true},          {{"info", "--json"}, true},
+      {{"get"}, true},           {{"set", "sensitivity=5"}, true},
+      {{"save", "/no/such/p.json"}, true},
+      {{"apply", "/no/such/p.json"}, true},
+      {{"verify", "/no/such/p.json"}, true},
+      {{"monitor", "--seconds", "1"}, true},
+      {{"walk", "--seconds", "1"}, true},
+      {{"report", "/no/such/log.csv", "--html", "/no/such/r.html"}, true},
+      {{"doctor", "--json"}, false}};
+  for (const Command& command : commands) {
+    for (const auto& option : options) {
+      if (!command.sim && option[0].rfind("--sim", 0) == 0) continue;
+      // The bench's own options go last too.
+      const std::vector<std::string> bench =
+          command.sim ? std::vector<std::string>{"--sim", "--sim-adapters", "0"}
+                      : std::vector<std::string>{};
+      std::vector<std::string> first = bench, last = command.args;
+      first.insert(first.end(), option.begin(), option.end());
+      first.insert(first.end(), command.args.begin(), command.args.end());
+      last.insert(last.end(), option.begin(), option.end());
+      last.insert(last.end(), bench.begin(), bench.end());
+      const Ran before = RunZeltoctl(first), after = RunZeltoctl(last);
+      const std::string what = command.args[0] + " " + option[0];
+      EXPECT_NE(before.code, 2) << what << ": " << before.err;
+      EXPECT_EQ(after.code, before.code) << what << ": " << after.err;
+      EXPECT_EQ(after.err, before.err) << what;
+    }
+  }
+}
 
 // Every option --help shows, the simulated bench's included, is in the manual page.
 TEST(ManualPage, ListsEveryOption) {

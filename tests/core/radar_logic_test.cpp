@@ -428,6 +428,7 @@ INSTANTIATE_TEST_SUITE_P(
 // before anything is written. A pick not yet written belongs to the sensor it was made for:
 // it is written to the same sensor after the read, and dropped for another one. Over a
 // reopened link nothing but identification goes out until the sensor has answered over it.
+// The held peak stays only for the same sensor.
 struct RefoundRow {
   const char* name;
   const char* serial;
@@ -450,6 +451,7 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
   Receive(ParamsReply, {5, 2, 1, 0, 0, 2});
   Receive(ReportModeAck, {});
+  Receive(SignalReport, {2, 0x12, 0x34, 1});  // this sensor's peak: 4660
   clock_.AdvanceBy(500);  // the first check finds the sensor
   ASSERT_EQ(state_.IdMissCount, 0);
   for (int miss = 0; miss < row.missed_checks; ++miss) clock_.AdvanceBy(600);
@@ -471,6 +473,9 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   Receive(IdentificationReply, IdPayload(257, row.serial, 0x0102, row.fw));
   clock_.AdvanceBy(100);
   const std::vector<Msg> sent = Sent();
+  // The held peak is the sensor's own: another one starts afresh.
+  Receive(SignalReport, {2, 0x01, 0x00, 0});
+  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], row.same_sensor ? "4660" : "256");
   if (!row.reread) {
     EXPECT_EQ(sent, (std::vector<Msg>{{WriteParamsRequest, {5, 2, 2, 0, 0, 2}}}));
     return;

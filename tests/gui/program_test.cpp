@@ -116,6 +116,8 @@ class ProgramTest : public QObject {
   void closingTheRadarWindowEndsTheProgram();
   void historyByKeyboardDrawsAndSaves_data();
   void historyByKeyboardDrawsAndSaves();
+  void timeLabelsStayInsideTheChart_data();
+  void timeLabelsStayInsideTheChart();
   void everyControlHasAnAccessibleName();
 };
 
@@ -218,6 +220,38 @@ void ProgramTest::historyByKeyboardDrawsAndSaves() {
   QCOMPARE(rows.first(), QByteArray("time_s,level,detected"));
   QVERIFY(rows.size() > 300);  // ten reports a second, less the silence
   QCOMPARE(QImage(png_path).size(), history->Chart()->size());
+}
+
+void ProgramTest::timeLabelsStayInsideTheChart_data() {
+  QTest::addColumn<qint64>("range_ms");
+  QTest::newRow("30 s") << qint64{30'000};
+  QTest::newRow("60 s") << qint64{60'000};
+  QTest::newRow("5 min") << qint64{300'000};
+  QTest::newRow("2 h session") << qint64{7'200'000};
+  QTest::newRow("40 h session") << qint64{144'000'000};
+}
+
+// At every width, and wherever the wall clock's whole steps fall, each label is whole inside
+// the chart and clear of its neighbours; the chart keeps at least two.
+void ProgramTest::timeLabelsStayInsideTheChart() {
+  QFETCH(qint64, range_ms);
+  const int label_width = 52;
+  for (int width = 560; width <= 1900; width += 29) {
+    const QRect plot(45, 40, width - 45 - 10, 200);
+    for (std::int64_t phase = 0; phase < 120'000; phase += 1'250) {
+      const std::int64_t to = 1'000'000'000;
+      const auto spots = PlaceTimeLabels(plot, width, to - range_ms, to, phase, label_width);
+      QVERIFY2(spots.size() >= 2, qPrintable(QString::number(width)));
+      int right = -1000;
+      for (const TimeLabelSpot& s : spots) {
+        const QString where = QStringLiteral("width %1, phase %2, label at x %3")
+                                  .arg(width).arg(phase).arg(s.x);
+        QVERIFY2(s.left >= 0 && s.left + label_width <= width, qPrintable(where));
+        QVERIFY2(s.left >= right + 4, qPrintable(where));
+        right = s.left + label_width;
+      }
+    }
+  }
 }
 
 void ProgramTest::everyControlHasAnAccessibleName() {

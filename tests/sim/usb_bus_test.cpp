@@ -141,6 +141,25 @@ TEST_F(UsbBusTest, ProgrammerLogsHostFramesAndIgnoresBrokenOnes) {
   EXPECT_EQ(s.counters().mode_requests, 1u);
 }
 
+// A bench left running (the demo on a showroom screen) keeps a bounded log: the frames of
+// twelve hours take no more memory than a few thousand, and the latest ones are still there.
+TEST_F(UsbBusTest, FrameLogStaysBoundedAndKeepsTheLatestFrames) {
+  SensorBench();
+  const Adapter& a = bus.adapter(0);
+  for (int i = 0; i < 30000; ++i) {
+    clock.AdvanceBy(1);
+    ASSERT_EQ(Send(kReportModeRequest, {static_cast<std::uint8_t>(i % 3)}), FT_OK);
+  }
+  ASSERT_EQ(Send(kReadParamsRequest), FT_OK);
+  EXPECT_LE(a.HostFrames().capacity() * sizeof(HostFrame), std::size_t{1} << 20);
+  EXPECT_LE(a.RawWritten().capacity(), std::size_t{1} << 20);
+  ASSERT_GE(a.HostFrames().size(), 1000u);
+  EXPECT_EQ(a.HostFrames().back().frame.code, kReadParamsRequest);
+  const HostFrame& before = a.HostFrames()[a.HostFrames().size() - 2];
+  EXPECT_EQ(before.frame.code, kReportModeRequest);
+  EXPECT_EQ(PayloadOf(before.frame), Bytes{29999 % 3});
+}
+
 TEST_F(UsbBusTest, QueuesHandOutWhatArrivedAndPurgeDropsOnlyThat) {
   SensorBench();
   ASSERT_EQ(bus.SetTimeouts(handle, 5000, 0), FT_OK);
