@@ -54,7 +54,9 @@ void LoadStrings(const std::string& given, int language,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   using namespace zelto::cli;
   UseUtf8Console();
   CLI::App app{
@@ -66,6 +68,11 @@ int main(int argc, char** argv) {
       "zeltoctl"};
   app.set_version_flag("--version", std::string("zeltoctl ") + ZELTO_VERSION);
   app.require_subcommand(0, 1);
+  // The program's options are taken after the command too (`zeltoctl apply p.json --log
+  // x.csv`), as scripts written for earlier releases and most command lines' habits expect:
+  // what a command does not know falls through to the program. Set before the commands are
+  // added, which inherit it.
+  app.fallthrough();
 
   SessionOptions session;
   std::string log_path, log_format = "csv", strings_file, lang = "en";
@@ -240,7 +247,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::ExtrasError& e) {
     // A word left over where a command belongs is the command the user meant.
     const auto extras = app.remaining();
-    if (!extras.empty() && extras.front().rfind('-', 0) != 0) {
+    const auto given = app.get_subcommands();
+    if (!given.empty() && !extras.empty() && extras.front().rfind('-', 0) != 0) {
+      std::cerr << "zeltoctl: " << given.front()->get_name() << ": unexpected argument \""
+                << extras.front() << "\" (see zeltoctl " << given.front()->get_name()
+                << " --help)\n";
+    } else if (!extras.empty() && extras.front().rfind('-', 0) != 0) {
       std::cerr << "zeltoctl: unknown command \"" << extras.front() << "\" (" << commands()
                 << ")\n";
     } else {
@@ -333,4 +345,20 @@ int main(int argc, char** argv) {
   // Ended by a signal: the exit code names it.
   if (code == kExitInterrupted) code = stop.ExitCode(code);
   return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The commands report what they expect to go wrong themselves; anything thrown past them
+  // (memory exhausted, a fault in a library) still ends with a message and an exit code
+  // rather than a terminate.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "zeltoctl: error: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "zeltoctl: error: unexpected failure\n";
+  }
+  return zelto::cli::kExitFailure;
 }

@@ -76,9 +76,14 @@ std::optional<Profile> ProfileFromJson(const std::string& text, std::string& err
   // last silently, and a hand-edited profile would apply a value its author did not see).
   std::vector<std::vector<std::string>> open_objects;
   std::string duplicate;
+  // A profile is two levels deep; far deeper values are refused while parsing, before
+  // anything would walk them (printing one in a message recurses as deep as it goes).
+  constexpr int kMaxDepth = 32;
+  struct TooDeep {};
   const ordered_json::parser_callback_t check =
-      [&](int, ordered_json::parse_event_t event, ordered_json& parsed) {
+      [&](int depth, ordered_json::parse_event_t event, ordered_json& parsed) {
         using E = ordered_json::parse_event_t;
+        if (depth > kMaxDepth) throw TooDeep{};
         if (event == E::object_start) open_objects.emplace_back();
         if (event == E::object_end && !open_objects.empty()) open_objects.pop_back();
         if (event == E::key && !open_objects.empty() && duplicate.empty()) {
@@ -103,10 +108,27 @@ std::optional<Profile> ProfileFromJson(const std::string& text, std::string& err
         ++column;
       }
     }
+    // What the parser says after its own position, without the bytes it last read (they
+    // may be anything, not UTF-8 among them).
     std::string what = e.what();
-    if (const auto colon = what.rfind(": "); colon != std::string::npos) what.erase(0, colon + 2);
+    if (const auto at = what.find(", column "); at != std::string::npos)
+      if (const auto colon = what.find(": ", at); colon != std::string::npos)
+        what.erase(0, colon + 2);
+    if (const auto last = what.find("; last read"); last != std::string::npos) what.erase(last);
     error = "not valid JSON at line " + std::to_string(line) + ", column " +
             std::to_string(column) + ": " + what;
+    return std::nullopt;
+  } catch (const TooDeep&) {
+    error = "values nested deeper than " + std::to_string(kMaxDepth) + " levels";
+    return std::nullopt;
+  } catch (const ordered_json::exception& e) {
+    // Whatever else the reader refuses: a number out of a double's range (1e309) above all.
+    std::string what = e.what();
+    if (const auto end = what.find("] "); end != std::string::npos) what.erase(0, end + 2);
+    error = (dynamic_cast<const ordered_json::out_of_range*>(&e) != nullptr
+                 ? "a number out of range: "
+                 : "not readable as JSON: ") +
+            what;
     return std::nullopt;
   }
   if (!duplicate.empty()) {
@@ -122,7 +144,8 @@ std::optional<Profile> ProfileFromJson(const std::string& text, std::string& err
     error = std::string("no \"") + kProfileVersionKey + "\" format version";
     return std::nullopt;
   }
-  if (version->get<int>() != kProfileFormatVersion) {
+  // Compared as numbers: 4294967297 is not 1, whatever it would become as an int.
+  if (*version != ordered_json(kProfileFormatVersion)) {
     error = "profile format version " + version->dump() +
             " is not supported (this zeltoctl reads " + std::to_string(kProfileFormatVersion) + ")";
     return std::nullopt;

@@ -48,6 +48,9 @@ QString Entry(const StringTableTexts* table, int n, const char* fallback) {
   return FromCp1252((*table)[n]);
 }
 
+// Pixels at least between two time labels.
+constexpr int kTimeLabelGap = 4;
+
 // A step for time labels that leaves at least `min_ms` between them.
 std::int64_t NiceStep(std::int64_t min_ms) {
   static constexpr std::int64_t kSteps[] = {5'000,     10'000,    15'000,    30'000,
@@ -65,7 +68,6 @@ std::vector<TimeLabelSpot> PlaceTimeLabels(const QRect& plot, int chart_width,
                                            std::int64_t from, std::int64_t to,
                                            std::int64_t wall_offset_ms, int label_width,
                                            std::int64_t* step_ms) {
-  (void)chart_width;
   const int n = plot.width();
   const std::int64_t step = NiceStep((to - from) * (label_width + 20) / std::max(1, n));
   if (step_ms != nullptr) *step_ms = step;
@@ -74,7 +76,11 @@ std::vector<TimeLabelSpot> PlaceTimeLabels(const QRect& plot, int chart_width,
        t += step) {
     const int x =
         plot.left() + static_cast<int>((t - from) * n / std::max<std::int64_t>(1, to - from));
-    spots.push_back({t, x, x - label_width / 2});
+    // Centred on its moment, moved inward where the chart's edge would cut it ("00:09:4"),
+    // and left out when that would bring it against the label before it.
+    const int left = std::clamp(x - label_width / 2, 0, std::max(0, chart_width - label_width));
+    if (!spots.empty() && left < spots.back().left + label_width + kTimeLabelGap) continue;
+    spots.push_back({t, x, left});
   }
   return spots;
 }

@@ -14,13 +14,18 @@ namespace {
 constexpr std::size_t kRxCapacity = 65536;
 // Descriptions are listed with at most this many characters, then a NUL.
 constexpr std::size_t kMaxDescription = 64;
-// Logs are cut back by half when they reach this, so a long run stays bounded.
-constexpr std::size_t kMaxLoggedFrames = 100000;
+// Logs are cut back by half when they reach this, so a long run stays bounded: a demo left
+// running for days keeps the last few minutes of host frames (about 400 KB) and bytes, which
+// is all any reader of the log looks at.
+constexpr std::size_t kMaxLoggedFrames = 4096;
 constexpr std::size_t kMaxLoggedBytes = 1 << 20;
 
+// Makes room for `incoming` more entries without the log passing `limit`.
 template <class T>
-void KeepBounded(std::vector<T>& log, std::size_t limit) {
-  if (log.size() >= limit) log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(limit / 2));
+void KeepBounded(std::vector<T>& log, std::size_t limit, std::size_t incoming = 1) {
+  if (log.size() + incoming <= limit) return;
+  const std::size_t keep = std::min(log.size(), incoming >= limit / 2 ? 0 : limit / 2);
+  log.erase(log.begin(), log.end() - static_cast<std::ptrdiff_t>(keep));
 }
 
 }  // namespace
@@ -114,7 +119,7 @@ void Adapter::DropStreams() {
 }
 
 void Adapter::HostBytes(std::int64_t now_ms, const std::uint8_t* bytes, std::size_t count) {
-  KeepBounded(raw_written_, kMaxLoggedBytes);
+  KeepBounded(raw_written_, kMaxLoggedBytes, count);
   raw_written_.insert(raw_written_.end(), bytes, bytes + count);
   for (std::size_t i = 0; i < count; ++i) {
     switch (decoder_.Feed(bytes[i])) {

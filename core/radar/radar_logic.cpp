@@ -244,6 +244,7 @@ void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameByte
       // restarted without its report mode). Its parameters are read and its signal asked for
       // before the next run can write.
       const Identification found = StoreIdentity(state, m.identity);
+      if (found == Identification::kNewDuroz740 && window != nullptr) window->StartPeakAfresh();
       if (found == Identification::kNewDuroz740 ||
           (found == Identification::kSameDuroz740 && (state.SensorMissed || state.LinkReopened)))
         ReadSensorAgain(state);
@@ -344,6 +345,18 @@ void RadarWindowLogic::OnWriteAcked() {
   RadarParams before;
   before.wire = state_.SensorParams;
   history->AddMarker(now, before, last_write_, ParamCountFor(state_.LastDuroz740FwVersion));
+}
+
+void RadarWindowLogic::StartPeakAfresh() {
+  // As a window just opened shows them; the hold starts over with the new sensor's first
+  // report. Short texts: no allocation on the receive path.
+  level_text_.clear();
+  peak_text_ = "0";
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
+  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+  timer_display_peak_->SetEnabled(false);
+  timer_display_peak_->SetInterval(kDesignPeakIntervalMs);
+  timer_display_peak_->SetEnabled(true);
 }
 
 void RadarWindowLogic::PeakTick() {

@@ -55,6 +55,9 @@ class RadarWindowLogic {
 
   // The sensor acknowledged the last write: a marker in the signal history.
   void OnWriteAcked();
+  // Another sensor (serial number or firmware) identified itself while the window stayed
+  // open: the level and the held peak shown were the last sensor's.
+  void StartPeakAfresh();
 
   void OnListDropDown(ParamList list);
   void OnListClick(ParamList list, int index);

@@ -61,7 +61,7 @@ TEST(Profile, RejectsWhatItCannotApplyExactly) {
       {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 1e309}})", "out of range"},
       {R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": -1e309}})", "-1e309"},
       {R"({"zeltoctl_profile": 4294967297, "parameters": {"relay": 2}})", "not supported"},
-      {R"({"zeltoctl_profile": 18446744073709551617, "parameters": {"relay": 2}})", "not supported"},
+      {R"({"zeltoctl_profile": 18446744073709551617, "parameters": {"relay": 2}})", "format version"},
       {"{\"zeltoctl_profile\": 1, \"parameters\": {\"relay\": \"\xC3\"}}", "UTF-8"},
       {"{\"zeltoctl_profile\": 1, \"parameters\": {\"relay\": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
        "]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]}}",
