@@ -8,10 +8,18 @@ window open with replies arriving, the window opened by the supervision itself, 
 byte by byte, the ring's wrap point, broken framing, driver faults, a lost sensor). Frames are
 built here with their own checksum and stuffing, independent of the program's code.
 
-Run it again after changing the operation format; the output is deterministic.
+The profile, commissioning-log and batch-page seeds are files zeltoctl itself writes on the
+simulated bench (saved profiles, CSV and JSON-lines logs of set, apply, verify and walk),
+with a few hand-made neighbours; they need a built zeltoctl (ZELTOCTL, default
+build-test/bin/zeltoctl) and are left as they are without one. Their time stamps differ from
+run to run; the rest of the output is deterministic.
+
+Run it again after changing the operation format.
 """
 import os
 import shutil
+import subprocess
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
@@ -197,6 +205,65 @@ def parameter_file_seeds():
     }
 
 
+def zeltoctl_files():
+    """Profiles and logs written by zeltoctl on the simulated bench: (profiles, logs)."""
+    exe = os.environ.get("ZELTOCTL", os.path.join(HERE, "..", "build-test", "bin", "zeltoctl"))
+    if not os.access(exe, os.X_OK):
+        return None
+    profiles, logs = {}, {}
+    with tempfile.TemporaryDirectory() as work:
+        def run(*args):
+            subprocess.run([exe, "--sim", "-q", *args], cwd=work, check=False,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+        def read(name):
+            with open(os.path.join(work, name), "rb") as f:
+                return f.read()
+
+        run("save", "saved.json")
+        run("--sim-fw", "0x01FF", "--sim-params", "2,4,0,2,1", "save", "old_firmware.json")
+        profiles["saved"] = read("saved.json")
+        profiles["old_firmware"] = read("old_firmware.json")
+        get = subprocess.run([exe, "--sim", "get", "--json"], capture_output=True, timeout=60)
+        profiles["get_json"] = get.stdout
+        for fmt in ("csv", "jsonl"):
+            log = "log." + fmt
+            common = ["--log", log, "--log-format", fmt, "--note", "site=Hall <3>",
+                      "--note", "operator=Zo\u00eb \"Z\", jr"]
+            run(*common, "set", "sensitivity=7", "relay=1.5")
+            run(*common, "--sim-serial", "ZS74000002", "apply", "saved.json")
+            run(*common, "--sim-fw", "0x01FF", "apply", "saved.json")
+            run(*common, "--sim-refuse", "relay=2", "set", "relay=2")
+            run(*common, "verify", "old_firmware.json")
+            run(*common, "--sim-walk-every-ms", "500", "walk", "--seconds", "1.5")
+            logs[fmt] = read(log)
+    return profiles, logs
+
+
+def profile_seeds(written):
+    seeds = dict(written)
+    seeds["hand_edited"] = (b'\xef\xbb\xbf{\r\n  "parameters": {"height": 2.90, "relay": 2, "filter": 60},'
+                            b'\r\n  "zeltoctl_profile": 1\r\n}\r\n')
+    seeds["number_overflow"] = (b'{"zeltoctl_profile": 1, "device": "Duroz740", '
+                                b'"parameters": {"sensitivity": 1e309}}')
+    seeds["twice"] = b'{"zeltoctl_profile": 1, "parameters": {"relay": 2, "relay": 3}}'
+    seeds["nested"] = b'{"zeltoctl_profile": 1, "parameters": {"relay": [[[{"a": [1]}]]]}}'
+    seeds["escapes"] = b'{"zeltoctl_profile": 1, "device": "D\\u00fcroz\\ud83d\\ude00", "parameters": {"speed": 2}}'
+    return seeds
+
+
+def log_seeds(written):
+    seeds = {"written_" + fmt: data for fmt, data in written.items()}
+    csv = written["csv"]
+    seeds["spreadsheet_crlf"] = csv.replace(b"\n", b"\r\n") + b",,,,\r\n"
+    seeds["markup"] = (b'{"time": "<b>", "command": "walk", "serial": "</td><script>x</script>", '
+                       b'"before": {"sensitivity": 5, "<i>": "\\"&amp;"}, "verified": true, '
+                       b'"result": "<!--", "notes": {"k": "v\'\\"<"}}\n'
+                       b'{"command": "apply", "verified": 1, "after": [1, {"a": null}]}\n')
+    seeds["mixed"] = written["jsonl"].splitlines(True)[0] + csv
+    return seeds
+
+
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
     shutil.rmtree(folder, ignore_errors=True)
@@ -210,3 +277,9 @@ if __name__ == "__main__":
     write("receive_path", receive_path_seeds())
     write("string_table", string_table_seeds())
     write("parameter_file", parameter_file_seeds())
+    files = zeltoctl_files()
+    if files is not None:
+        profiles, logs = files
+        write("profile", profile_seeds(profiles))
+        write("commissioning_log", log_seeds(logs))
+        write("batch_page", log_seeds(logs))
