@@ -351,7 +351,9 @@ void RadarWindowLogic::StartPeakAfresh() {
   // As a window just opened shows them; the hold starts over with the new sensor's first
   // report. Short texts: no allocation on the receive path.
   level_text_.clear();
-  peak_text_ = "0";
+  // (assign(1, '0') rather than = "0": GCC 12 at -O3 takes the copy of a literal here for an
+  // overlapping memcpy.)
+  peak_text_.assign(1, '0');
   view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
   view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
   timer_display_peak_->SetEnabled(false);
