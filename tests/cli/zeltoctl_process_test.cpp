@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -196,6 +197,22 @@ TEST(OptionOrder, BeforeAndAfterEveryCommand) {
       EXPECT_EQ(after.err, before.err) << what;
     }
   }
+}
+
+// The profile that ended zeltoctl with an uncaught exception (exit 134): a usage error now,
+// for apply and verify alike.
+TEST(UnreadableProfile, IsAUsageErrorNotACrash) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("zeltoctl-1e309-" + std::to_string(::getpid()) + ".json"))
+                               .string();
+  std::ofstream(path) << R"({"zeltoctl_profile": 1, "device": "Duroz740", )"
+                      << R"("parameters": {"sensitivity": 1e309}})";
+  for (const char* command : {"apply", "verify"}) {
+    const Ran r = RunZeltoctl({"--sim", command, path});
+    EXPECT_EQ(r.code, 2) << command << ": " << r.err;
+    EXPECT_NE(r.err.find("number overflow parsing '1e309'"), std::string::npos) << r.err;
+  }
+  std::filesystem::remove(path);
 }
 
 // Every option --help shows, the simulated bench's included, is in the manual page.
