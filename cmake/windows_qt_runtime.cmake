@@ -8,7 +8,9 @@
 #
 #   zelto_copy_qt_runtime(<target> <folder> [TESTING])
 #       copies them into <folder> of the build tree when <target> is built, so the programs
-#       and tests run there under Wine; TESTING adds Qt Test and the offscreen platform.
+#       and tests run there under Wine; TESTING adds Qt Test and the offscreen platform with
+#       fonts for it: on Windows that platform reads fonts only from <folder>/lib/fonts (the
+#       DejaVu fonts of the build machine, Debian's fonts-dejavu-core).
 # The install step (component "gui") puts the same files beside the installed programs.
 get_target_property(_zelto_qtcore_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
 if(NOT _zelto_qtcore_dll)
@@ -60,6 +62,14 @@ function(zelto_copy_qt_runtime target folder)
       COMMAND ${CMAKE_COMMAND} -E copy_if_different ${ZELTO_QT_WINDOWS_PREFIX}/plugins/${plugin}
               ${folder}/${sub}/)
   endforeach()
+  if(A_TESTING)
+    file(GLOB fonts /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf)
+    if(NOT fonts)
+      message(FATAL_ERROR "No DejaVu fonts for the offscreen tests (install fonts-dejavu-core)")
+    endif()
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/lib/fonts
+                         COMMAND ${CMAKE_COMMAND} -E copy_if_different ${fonts} ${folder}/lib/fonts/)
+  endif()
   add_custom_command(TARGET ${target} POST_BUILD ${commands} VERBATIM)
 endfunction()
 

@@ -40,10 +40,6 @@ first=$pid
 for _ in $(seq 300); do streaming "$work/first.txt" && break; sleep 0.1; done
 check "zeltosoft.exe: programmer found through ftd2xx.dll, radar window open and streaming" \
   streaming "$work/first.txt"
-sleep 1.5
-if window=$(xdotool search --onlyvisible --name 'Duroz740' 2>/dev/null | head -n 1) && [ -n "$window" ]; then
-  import -window "$window" "$shots/wine-zeltosoft-radar.png" 2>/dev/null || true
-fi
 start_program "$work/second.txt"
 second=$pid
 before=$(wc -l <"$work/first.txt")
@@ -51,8 +47,13 @@ sleep 6
 check "a second start while one runs: the second gets no programmer, the first streams on" \
   eval '! streaming "$work/second.txt" && kill -0 $second && kill -0 $first &&
         [ "$(wc -l <"$work/first.txt")" -gt "$before" ]'
-kill "$first" "$second" 2>/dev/null || true
-wait "$first" "$second" 2>/dev/null || true
+# The first one ends: the second finds the programmer free at its next look.
+kill "$first" 2>/dev/null || true
+wait "$first" 2>/dev/null || true
+for _ in $(seq 300); do streaming "$work/second.txt" && break; sleep 0.1; done
+check "the first one ended: the second takes the programmer and streams" streaming "$work/second.txt"
+kill "$second" 2>/dev/null || true
+wait "$second" 2>/dev/null || true
 
 echo "$failures failed"
 [ "$failures" = 0 ]
