@@ -6,12 +6,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMetaObject>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextStream>
 #include <QWidget>
 #include <cstdio>
 #include <utility>
@@ -225,6 +228,20 @@ void DemoWalk::Shoot(const char* name, const QWidget* window) {
     Fail("cannot write " + path);
     return;
   }
+  // Beside the picture, the texts it shows (title, the menu bar's menus, then every visible
+  // label, the status bar's among them, in UTF-8): a script checks what a screenshot says
+  // without reading pixels.
+  QFile text(folder_.absoluteFilePath(QLatin1String(name) + ".txt"));
+  if (!text.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    Fail("cannot write " + text.fileName());
+    return;
+  }
+  QTextStream out(&text);
+  out << window->windowTitle() << '\n';
+  if (const auto* bar = window->findChild<QMenuBar*>())
+    for (const QAction* menu : bar->actions()) out << menu->text() << '\n';
+  for (const QLabel* label : window->findChildren<QLabel*>())
+    if (label->isVisible() && !label->text().isEmpty()) out << label->text() << '\n';
   shots_.append(path);
   std::printf("%s\n", qPrintable(path));
   std::fflush(stdout);

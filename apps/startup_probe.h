@@ -4,21 +4,30 @@
 // time, n being the milliseconds since the process started, and then quits.
 //
 // The variable holds the launch instant in nanoseconds on the realtime clock (the script
-// passes `date +%s%N`), or any small value such as 1 to take the process start time from
-// /proc, which is only as fine as the kernel's clock tick (10 ms).
+// passes `date +%s%N`), or any small value such as 1 to take the process start time from the
+// system: on Linux from /proc, which is only as fine as the kernel's clock tick (10 ms); on
+// Windows from the process's creation time.
 #pragma once
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMetaObject>
 #include <QWidget>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <string>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace zelto::qt {
 
@@ -55,11 +64,21 @@ class StartupProbe : public QObject {
   explicit StartupProbe(long long launch_ns) : launch_ns_(launch_ns) {}
 
   double MsSinceStart() const {
-    timespec now{};
     if (launch_ns_ > 1'000'000'000LL) {
-      clock_gettime(CLOCK_REALTIME, &now);
-      return (now.tv_sec * 1e9 + now.tv_nsec - static_cast<double>(launch_ns_)) / 1e6;
+      const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::system_clock::now().time_since_epoch());
+      return static_cast<double>(now.count() - launch_ns_) / 1e6;
     }
+#ifdef _WIN32
+    // Both in 100 ns units since 1601, on the same (system) clock.
+    FILETIME created{}, exited{}, kernel{}, user{}, now{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    GetSystemTimePreciseAsFileTime(&now);
+    const auto ticks = [](const FILETIME& t) {
+      return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(now) - ticks(created)) / 1e4;
+#else
     // Field 22 of /proc/self/stat: start time in clock ticks after boot. The command name
     // in field 2 may hold blanks, so counting starts after its closing parenthesis.
     std::ifstream stat("/proc/self/stat");
@@ -73,8 +92,10 @@ class StartupProbe : public QObject {
       if (*p == ' ') ++p;
     }
     const double start_s = std::strtod(p, nullptr) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    timespec now{};
     clock_gettime(CLOCK_BOOTTIME, &now);
     return (now.tv_sec + now.tv_nsec / 1e9 - start_s) * 1e3;
+#endif
   }
 
   long long launch_ns_;

@@ -12,9 +12,14 @@
 namespace zelto::qt {
 
 bool RunsFromInstallFolder(const std::filesystem::path& program_folder) {
+  std::error_code ec;
+#ifdef _WIN32
+  // The installer lets the user choose the folder, and leaves its uninstaller there: such a
+  // folder (Program Files, written by administrators only) is an installed one.
+  if (std::filesystem::is_regular_file(program_folder / kWindowsUninstaller, ec)) return true;
+#endif
 #ifdef ZELTO_INSTALL_FOLDER
   // Compared as files, not as text: links and "/usr/lib/../lib" name the same folder.
-  std::error_code ec;
   return std::filesystem::equivalent(program_folder, std::filesystem::path(ZELTO_INSTALL_FOLDER),
                                      ec) &&
          !ec;

@@ -21,7 +21,11 @@ inline constexpr char kDemoDisplayName[] = "Simulated demo";
 // when the program runs from the folder it was installed to.
 ProgramConfig ConfigForThisExecutable();
 
-// Whether program_folder is the folder this build installs the programs to.
+// What the Windows installer leaves beside the programs it installed.
+inline constexpr char kWindowsUninstaller[] = "Uninstall.exe";
+
+// Whether program_folder is the folder this build installs the programs to, or (on Windows)
+// one the installer installed them to.
 bool RunsFromInstallFolder(const std::filesystem::path& program_folder);
 
 // Needs a QApplication. `started` runs after the program's load, before the event loop, when

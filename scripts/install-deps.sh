@@ -20,7 +20,7 @@ test_packages=(
   xdotool imagemagick valgrind time
   help2man dpkg-dev desktop-file-utils appstream lintian bash-completion
   chromium poppler-utils
-  g++-mingw-w64-x86-64-posix googletest wine wine64 unzip
+  g++-mingw-w64-x86-64-posix googletest wine wine64 unzip nsis
 )
 packages=("${demo_packages[@]}")
 [[ "${1:-}" == demo ]] || packages+=("${test_packages[@]}")

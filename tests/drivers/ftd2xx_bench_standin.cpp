@@ -10,6 +10,13 @@
 //                        adapters=1 held silent-after-ms=0 swap-ms=1500"
 //   ZELTO_STANDIN_TRACE=FILE  every frame the host writes, one line each: the message code
 //                             and the payload in hex ("14 00" is report mode 0).
+//
+// As with the vendor's driver, one process at a time has the programmer open: each process
+// has a bench of its own, so a named mutex, taken by a process's first open handle and given
+// back with its last close (or by Windows when the process ends), stands for the device
+// between processes. An open while
+// another process holds it fails with FT_DEVICE_NOT_OPENED (a second program started while
+// one runs).
 #include <windows.h>
 
 #include <chrono>
@@ -120,6 +127,22 @@ void TraceHostFrames() {
 
 constexpr FT_STATUS kNoBench = zelto::FT_OTHER_ERROR;
 
+// The programmer between processes (see the top). A mutex is let go by Windows when its
+// process ends, killed or not; taken and given back on the thread that opens and closes.
+HANDLE Device() {
+  static HANDLE device = CreateMutexW(nullptr, FALSE, L"Local\\ZeltoStandinProgrammer");
+  return device;
+}
+bool TakeDevice() {
+  if (Device() == nullptr) return true;
+  const DWORD got = WaitForSingleObject(Device(), 0);
+  return got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+}
+void GiveDeviceBack() {
+  if (Device() != nullptr) ReleaseMutex(Device());
+}
+int open_handles = 0;
+
 }  // namespace
 
 STANDIN_EXPORT FT_STATUS __stdcall FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
@@ -128,7 +151,14 @@ STANDIN_EXPORT FT_STATUS __stdcall FT_ListDevices(void* arg1, void* arg2, std::u
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   auto* bus = Bus();
-  return bus ? bus->OpenEx(arg, flags, handle) : kNoBench;
+  if (bus == nullptr) return kNoBench;
+  if (open_handles == 0 && !TakeDevice()) return zelto::FT_DEVICE_NOT_OPENED;
+  const FT_STATUS status = bus->OpenEx(arg, flags, handle);
+  if (status == zelto::FT_OK)
+    ++open_handles;
+  else if (open_handles == 0)
+    GiveDeviceBack();
+  return status;
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_ResetDevice(FT_HANDLE handle) {
   auto* bus = Bus();
@@ -164,7 +194,10 @@ STANDIN_EXPORT FT_STATUS __stdcall FT_Read(FT_HANDLE handle, void* buffer, std::
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_Close(FT_HANDLE handle) {
   auto* bus = Bus();
-  return bus ? bus->Close(handle) : kNoBench;
+  if (bus == nullptr) return kNoBench;
+  const FT_STATUS status = bus->Close(handle);
+  if (status == zelto::FT_OK && open_handles > 0 && --open_handles == 0) GiveDeviceBack();
+  return status;
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_GetLibraryVersion(std::uint32_t* version) {
   *version = 0x00000917;  // the scripted stand-in's made-up number
