@@ -244,6 +244,10 @@ std::optional<Profile> LoadProfile(Context& ctx, const std::string& file, int& c
 
 }  // namespace
 
+std::optional<Profile> ReadProfileFile(Context& ctx, const std::string& file, int& code) {
+  return LoadProfile(ctx, file, code);
+}
+
 int ExitFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::kOk:

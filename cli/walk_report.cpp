@@ -358,6 +358,8 @@ std::string ParamsCell(const std::string& pairs, const Strings& strings) {
 }  // namespace
 
 std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& path, int& skipped) {
+  // time ... notes: the columns every record has had.
+  constexpr std::size_t kOlderColumns = 12;
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) return std::nullopt;
   skipped = 0;
@@ -388,16 +390,21 @@ std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& pat
       e.result = text("result");
       // --note KEY=VALUE pairs, as the CSV form writes them.
       e.notes = JsonParams(j.value("notes", nlohmann::ordered_json()));
+      e.outcome = text("outcome");
     } else {
       std::vector<std::string> fields = CsvFields(line);
       if (fields.size() >= 2 && fields[0] == "time" && fields[1] == "command") {
         header = fields;
         continue;
       }
-      if (header.empty() || fields.size() != header.size()) {
+      // A set or apply record in a station's log has the older columns only: the station's
+      // columns come last and are then empty.
+      if (header.empty() || fields.size() > header.size() ||
+          fields.size() < std::min(header.size(), kOlderColumns)) {
         ++skipped;
         continue;
       }
+      fields.resize(header.size());
       for (std::size_t i = 0; i < header.size(); ++i) {
         const std::string& h = header[i];
         const std::string& v = fields[i];
@@ -412,6 +419,7 @@ std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& pat
         else if (h == "verified") e.verified = v == "yes";
         else if (h == "result") e.result = v;
         else if (h == "notes") e.notes = v;
+        else if (h == "outcome") e.outcome = v;
       }
     }
     entries.push_back(std::move(e));

@@ -134,6 +134,7 @@ void Adapter::HostBytes(std::int64_t now_ms, const std::uint8_t* bytes, std::siz
 void Adapter::OnHostFrame(std::int64_t now_ms, const DecodedFrame& frame) {
   KeepBounded(host_frames_, kMaxLoggedFrames);
   host_frames_.push_back(HostFrame{now_ms, frame});
+  if (on_host_frame_) on_host_frame_(frame.code);
   if (device_ == nullptr) return;
   if (device_->Silent()) {
     bus_.Count(Fault::kSilence);
@@ -319,14 +320,20 @@ FT_STATUS UsbBus::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   FT_STATUS status = FT_OK;
   if (Begin(Call::kOpenEx, status)) return status;
   if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
-  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER)
+  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER &&
+      flags != FT_OPEN_BY_LOCATION)
     return FT_INVALID_PARAMETER;
-  // Nothing longer than a description can name a device; never read past that.
+  // By location the value travels in the pointer; otherwise it points at a name, and
+  // nothing longer than a description can name a device: never read past that.
+  const bool by_location = flags == FT_OPEN_BY_LOCATION;
+  const auto location = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg));
   const char* text = static_cast<const char*>(arg);
-  const std::string_view wanted(text, strnlen(text, kMaxDescription + 1));
+  const std::string_view wanted =
+      by_location ? std::string_view() : std::string_view(text, strnlen(text, kMaxDescription + 1));
   for (auto& a : adapters_) {
     const std::string& name = flags == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
-    if (!a->plugged_ || a->IsOpen() || name != wanted) continue;
+    const bool named = by_location ? a->location_ == location : name == wanted;
+    if (!a->plugged_ || a->IsOpen() || !named) continue;
     if (a->held_elsewhere_) return FT_DEVICE_NOT_OPENED;
     const std::uintptr_t value = next_handle_;
     next_handle_ += 0x10;

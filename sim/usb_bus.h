@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -97,6 +98,11 @@ class Adapter final : private ReplySink {
   // The attached device when it is a Duroz740, else null.
   Duroz740* Sensor() const;
 
+  // Called with each frame's code as the programmer receives it from the host, before the
+  // device sees it: a test or a feeder can make the device fall silent or pull the adapter
+  // at a given step. Setting the device silent here leaves this frame unanswered.
+  void SetOnHostFrame(std::function<void(std::uint8_t code)> hook) { on_host_frame_ = std::move(hook); }
+
   // Time from an identification request to the programmer's answer.
   void SetIdentifyDelayMs(int ms) { identify_delay_ms_ = ms < 0 ? 0 : ms; }
 
@@ -158,6 +164,7 @@ class Adapter final : private ReplySink {
   std::uintptr_t open_handle_ = 0;
   std::unique_ptr<Device> device_;
   int identify_delay_ms_ = 20;
+  std::function<void(std::uint8_t)> on_host_frame_;
 
   FrameDecoder decoder_;
   std::deque<Pending> pending_;   // replies on their way, by arrival time

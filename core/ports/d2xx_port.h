@@ -58,7 +58,8 @@ class D2xxPort {
   // FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION: arg2 points at a 32-bit location number.
   virtual FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) = 0;
   // FT_OPEN_BY_DESCRIPTION: arg points at a NUL-terminated description;
-  // FT_OPEN_BY_SERIAL_NUMBER: at a NUL-terminated serial number. An adapter that another
+  // FT_OPEN_BY_SERIAL_NUMBER: at a NUL-terminated serial number; FT_OPEN_BY_LOCATION: arg
+  // carries the location itself (not its address). An adapter that another
   // program holds open fails with FT_DEVICE_NOT_OPENED.
   virtual FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) = 0;
   virtual FT_STATUS ResetDevice(FT_HANDLE handle) = 0;
