@@ -427,3 +427,35 @@ TEST(StationSoak, KeepsItsInvariants) {
 
 }  // namespace
 }  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// Ended by --count: the exit code says the worst that happened to a unit.
+TEST(StationExit, SaysTheWorstOutcome) {
+  struct Row {
+    const char* name;
+    std::function<void(sim::FeederPlan&)> fault;  // on slot 1 of 2
+    int exit_code;
+  };
+  const std::vector<Row> rows = {
+      {"AllPass", [](sim::FeederPlan&) {}, 0},
+      {"Refused", [](sim::FeederPlan& p) { p.refuse.emplace_back(sim::Duroz740::kSpeed, 2); },
+       kExitNotVerified},
+      {"SilentIsNoFail", [](sim::FeederPlan& p) { p.silent_mid_read = true; }, kExitAdapter},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<sim::FeederPlan> plans{Plan(0, 2), Plan(1, 2)};
+    row.fault(plans[1]);
+    StationBench bench(plans);
+    const StationRun run = bench.Go(4);
+    EXPECT_EQ(run.exit_code, row.exit_code);
+    EXPECT_EQ(run.records.size(), 4u);
+    EXPECT_EQ(run.records.back()["profile_hash"], ProfileHash(TestProfile()));
+    EXPECT_EQ(run.records.back()["operator"], "ana");
+  }
+}
+
+}  // namespace
+}  // namespace zelto::cli

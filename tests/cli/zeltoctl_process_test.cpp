@@ -149,7 +149,7 @@ TEST(ManualPage, ListsEveryOption) {
   page << in.rdbuf();
   std::set<std::string> options;
   for (const char* command :
-       {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "walk", "report",
+       {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "walk", "report", "station",
         "doctor"}) {
     std::vector<std::string> args;
     if (*command != '\0') args.push_back(command);
