@@ -165,6 +165,10 @@ int main(int argc, char** argv) {
   app.add_option("--sim-seed", station_sim.seed, "Station: the seed of the random timing")
       ->option_text("N")
       ->group(g);
+  app.add_flag("--sim-link-timing", station_sim.link_timing,
+               "Station: frames take their time at 9600 baud, the sensor answers in 15 ms, "
+               "the adapter's chip holds replies for its latency timer")
+      ->group(g);
   app.add_option("--sim-fault", station_sim.faults,
                  "Station: INDEX:KIND, KIND silent-read, pull-write, held, same-serial, "
                  "refuse:NAME=VALUE")
@@ -249,7 +253,11 @@ int main(int argc, char** argv) {
       "with PROFILE on its own, until Ctrl-C or --count units; exit 0 all passed, 6 a unit "
       "failed, 3 an ERROR or a slot out of service");
   StationCommand station_command;
-  station->add_option("PROFILE", station_command.profile_file, "Profile to apply")->required();
+  station->add_option("PROFILE", station_command.profile_file, "Profile to apply");
+  station->add_flag("--check", station_command.check,
+                    "Only check the slots: names, shared or missing serial numbers, whether "
+                    "each link opens with the short latency timer or is held elsewhere; exit 0 "
+                    "when every slot is ready");
   station->add_option("--station", station_command.station_name, "This station's name, recorded")
       ->option_text("NAME");
   station->add_option("--operator", station_command.operator_name, "Who runs it, recorded")

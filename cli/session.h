@@ -95,6 +95,8 @@ class Session final : private FrameDispatch {
   const AppState& State() const { return state_; }
   bool HasHeight() const { return zelto::HasHeight(state_.DeviceFwVersion); }
   bool LinkLost() const { return link_lost_; }
+  // Whether the open link got the adapter's short latency timer.
+  bool ShortLatency() const { return link_.ShortLatency(); }
   // The opened programmer's serial number, description and location, as the driver lists it.
   const std::string& AdapterSerial() const { return adapter_serial_; }
   const std::string& AdapterDescription() const { return adapter_description_; }

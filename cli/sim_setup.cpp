@@ -115,6 +115,7 @@ std::unique_ptr<StationSimBench> StationSimBench::Create(const StationSimOptions
     p.jitter_ms = options.jitter_ms;
     p.seed = options.seed + static_cast<std::uint32_t>(i);
     p.firmware = options.firmware;
+    if (options.link_timing) p.reply_delay_ms = 15;
     // Slots start a little apart, as hands get round a bench.
     p.first_ms = 1 + static_cast<int>(i) * 37 % std::max(1, options.gap_ms);
     for (std::size_t v = 0; v < options.params.size(); ++v)
@@ -163,6 +164,7 @@ std::unique_ptr<StationSimBench> StationSimBench::Create(const StationSimOptions
     }
   }
   std::unique_ptr<StationSimBench> bench(new StationSimBench(clock));
+  bench->bus_.SetLinkTiming(options.link_timing);
   for (std::size_t i = 0; i < plans.size(); ++i) {
     const std::string serial =
         same_serial[i] ? bench->bus_.adapter(i - 1).Serial() : std::string();

@@ -42,6 +42,7 @@ struct StationSimOptions {
   std::uint32_t seed = 1;
   std::vector<std::uint8_t> params;  // the sensors' stored wire values, 5 or 6
   std::vector<std::string> faults;
+  bool link_timing = false;  // wire time, a 15 ms sensor, the chip's latency timer
 };
 
 class StationSimBench {

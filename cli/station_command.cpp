@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/station_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -9,6 +10,12 @@
 namespace zelto::cli {
 
 namespace {
+
+std::string Hex4(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "0x%04X", value);
+  return text;
+}
 
 std::string Seconds(std::int64_t ms) {
   char text[32];
@@ -32,7 +39,64 @@ std::string SlotLine(const SlotView& v, std::int64_t now_ms) {
 
 }  // namespace
 
+int CmdStationCheck(Context& ctx, const StationCommand& command) {
+  const AdapterListing listing = ListAdapters(ctx.driver);
+  if (listing.status != FT_OK) {
+    ctx.err << "zeltoctl: USB driver failure (status " << listing.status << ")\n";
+    return kExitAdapter;
+  }
+  int slots = 0, trouble = 0, held = 0;
+  std::vector<std::string> wanted = command.slots;
+  for (const ListedAdapter& a : listing.adapters) {
+    if (!a.Programmer()) continue;
+    const std::string name = SlotName(listing, a);
+    if (!command.slots.empty() &&
+        std::find(command.slots.begin(), command.slots.end(), name) == command.slots.end())
+      continue;
+    wanted.erase(std::remove(wanted.begin(), wanted.end(), name), wanted.end());
+    ++slots;
+    std::string line = "slot " + name + ": serial " +
+                       (a.has_serial && !a.serial.empty() ? a.serial : "(none)") + ", location " +
+                       (a.has_location ? Hex4(a.location) : "?");
+    if (name.rfind('@', 0) == 0)
+      line += a.has_serial && !a.serial.empty() ? " (serial shared with another programmer)"
+                                                : " (programmer without a serial number)";
+    SessionOptions so = ctx.session;
+    so.adapter_serial = name.rfind('@', 0) == 0 ? std::string() : a.serial;
+    if (name.rfind('@', 0) == 0) so.adapter_location = a.location;
+    Session s(ctx.driver, ctx.loop, so);
+    const Outcome o = s.Open();
+    if (o == Outcome::kOk) {
+      line += s.ShortLatency() ? ": ready, short latency timer"
+                               : ": ready, but the latency timer could not be set short "
+                                 "(replies up to 16 ms slower)";
+    } else {
+      ++trouble;
+      if (o == Outcome::kAdapterInUse) ++held;
+      line += ": NOT READY, " + OutcomeText(o);
+    }
+    ctx.out << line << "\n";
+  }
+  for (const std::string& w : wanted) {
+    ctx.out << "slot " << w << ": NOT READY, no such programmer\n";
+    ++trouble;
+  }
+  ctx.out << slots << " slot(s), " << slots - (trouble - static_cast<int>(wanted.size()))
+          << " ready\n";
+  if (slots == 0 && wanted.empty()) {
+    ctx.err << "zeltoctl: " << OutcomeText(Outcome::kNoProgrammer) << "\n";
+    return kExitAdapter;
+  }
+  if (trouble == 0) return kExitOk;
+  return held == trouble ? kExitAdapterInUse : kExitAdapter;
+}
+
 int CmdStation(Context& ctx, const StationCommand& command) {
+  if (command.check) return CmdStationCheck(ctx, command);
+  if (command.profile_file.empty()) {
+    ctx.err << "zeltoctl: station needs a PROFILE (or --check)\n";
+    return kExitUsage;
+  }
   int code = kExitOk;
   const auto profile = ReadProfileFile(ctx, command.profile_file, code);
   if (!profile) return code;

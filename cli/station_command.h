@@ -17,8 +17,13 @@ struct StationCommand {
   int count = 0;
   bool terminal = false;  // stdout is a terminal: lines in place; else JSON lines
   int redraw_ms = 500;
+  bool check = false;  // --check: only look at the slots
 };
 
 int CmdStation(Context& ctx, const StationCommand& command);
+// `station --check`: each slot's name, programmers sharing a serial number or without one,
+// whether each link opens and with the short latency timer, or is held by another program.
+// 0 when every slot opens, else 3 (4 when the only trouble is a held programmer).
+int CmdStationCheck(Context& ctx, const StationCommand& command);
 
 }  // namespace zelto::cli

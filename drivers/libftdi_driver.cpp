@@ -256,6 +256,12 @@ FT_STATUS LibftdiDriver::ResetDevice(FT_HANDLE handle) {
   return device->link->Reset() < 0 ? FT_IO_ERROR : FT_OK;
 }
 
+FT_STATUS LibftdiDriver::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  return device->link->SetLatencyTimer(ms) < 0 ? FT_IO_ERROR : FT_OK;
+}
+
 FT_STATUS LibftdiDriver::Purge(FT_HANDLE handle, std::uint32_t mask) {
   Device* device = Find(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;

@@ -77,6 +77,7 @@ void StationFeeder::Step() {
   const std::string serial = SerialNumber(plugged_);
   auto& sensor = adapter_.Attach<Duroz740>(serial, 0x0102, plan_.firmware,
                                            plan_.seed * 7919u + static_cast<std::uint32_t>(plugged_));
+  sensor.SetReplyDelayMs(plan_.reply_delay_ms);
   for (const auto& [param, value] : plan_.stored) sensor.SetParam(param, value);
   for (const auto& [param, value] : plan_.refuse) sensor.RefuseValue(param, value);
   plugged_serials_.push_back(serial);

@@ -32,6 +32,7 @@ struct FeederPlan {
   int jitter_ms = 0;    // each hold and gap is up to this much longer, from `seed`
   std::uint32_t seed = 1;
   std::uint16_t firmware = 0x0200;
+  int reply_delay_ms = 10;  // from a request to the sensor's answer
   std::vector<std::pair<int, std::uint8_t>> stored;  // values the sensors come with
   std::vector<std::pair<int, std::uint8_t>> refuse;  // values the sensors do not take
   // Faults of this feeder's sensors or programmer, from its `fault_from`-th sensor (0: the

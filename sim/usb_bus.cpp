@@ -113,13 +113,20 @@ void Adapter::DropStreams() {
   decoder_.Reset();
 }
 
+namespace {
+// Milliseconds `bytes` take on the wire at 9600 baud, 10 bits a byte, rounded up.
+std::int64_t WireMs(std::size_t bytes) {
+  return (static_cast<std::int64_t>(bytes) * 10 * 1000 + 9599) / 9600;
+}
+}  // namespace
+
 void Adapter::HostBytes(std::int64_t now_ms, const std::uint8_t* bytes, std::size_t count) {
   KeepBounded(raw_written_, kMaxLoggedBytes);
   raw_written_.insert(raw_written_.end(), bytes, bytes + count);
   for (std::size_t i = 0; i < count; ++i) {
     switch (decoder_.Feed(bytes[i])) {
       case FrameDecoder::Result::kFrame:
-        OnHostFrame(now_ms, decoder_.frame());
+        OnHostFrame(link_timing_ ? now_ms + WireMs(i + 1) : now_ms, decoder_.frame());
         break;
       case FrameDecoder::Result::kBadChecksum:
       case FrameDecoder::Result::kMalformed:
@@ -169,6 +176,12 @@ void Adapter::Send(std::int64_t at_ms, std::uint8_t code, const std::uint8_t* pa
     bus_.Count(Fault::kBadChecksum);
   }
   if (!EncodeFrame(code, payload, count, checksum, p.wire)) return;
+  if (link_timing_) {
+    // Over the wire, then held in the chip until its latency timer runs out.
+    const std::int64_t arrived = at_ms + WireMs(p.wire.size);
+    const std::int64_t l = latency_ms_;
+    p.at_ms = (arrived + l - 1) / l * l;
+  }
   if (merge_window_ms_ > 0) {
     const std::int64_t w = merge_window_ms_;
     const std::int64_t held = (at_ms + w - 1) / w * w;
@@ -197,6 +210,7 @@ Adapter& UsbBus::Plug(std::string description, std::string serial) {
                   static_cast<std::uint32_t>(0x2E51u + n))));
   Adapter& a = *adapters_.back();
   a.plugged_ = true;
+  a.link_timing_ = link_timing_;
   // Port numbers on a hub behind bus 1, as the vendor library numbers locations.
   a.location_ = 0x0111 + static_cast<std::uint32_t>(n);
   for (const auto& other : adapters_)
@@ -222,7 +236,24 @@ void UsbBus::Replug(Adapter& adapter) {
   Update();
   if (adapter.plugged_) return;
   adapter.plugged_ = true;
+  // Powered up again: the chip starts from its default.
+  adapter.latency_ms_ = Adapter::kDefaultLatencyMs;
   Count(Fault::kReplug);
+}
+
+void UsbBus::SetLinkTiming(bool on) {
+  link_timing_ = on;
+  for (auto& a : adapters_) a->link_timing_ = on;
+}
+
+FT_STATUS UsbBus::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  ++latency_calls_;
+  Update();
+  Adapter* a = nullptr;
+  if (const FT_STATUS status = Resolve(handle, a); status != FT_OK) return status;
+  if (ms < 1) return FT_INVALID_PARAMETER;
+  a->latency_ms_ = ms;
+  return FT_OK;
 }
 
 void UsbBus::FailCall(Call call, int times, FT_STATUS status) {

@@ -43,6 +43,8 @@ int CommUsb::UsbOpen() {
   ForgetUnclosed(handle);
   state_.DeviceHandle = handle;
   UsbReset();  // a failed reset leaves a usable link
+  // Optional: a driver without it leaves the chip's default.
+  short_latency_ = driver_.SetLatencyTimer(handle, kShortLatencyMs) == FT_OK;
   state_.LinkOpen = true;
   state_.LinkReopened = true;
   return kLinkOk;

@@ -23,6 +23,9 @@ enum LinkResult : int {
 };
 
 constexpr int kStagingBufferSize = 5000;
+// The adapter's latency timer once a link is open, in milliseconds: a reply of a few bytes
+// is passed on almost at once instead of after up to 16 ms.
+constexpr std::uint8_t kShortLatencyMs = 2;
 
 class CommUsb {
  public:
@@ -47,6 +50,9 @@ class CommUsb {
   // The driver's status from the last listing or opening UsbOpen made (FT_OK after a
   // successful open): tells a busy adapter from a missing driver.
   FT_STATUS LastOpenStatus() const { return last_open_status_; }
+  // Whether the last open set the adapter's latency timer short (a driver without the call
+  // leaves the chip's 16 ms, which adds up to that much to every reply).
+  bool ShortLatency() const { return short_latency_; }
 
  private:
   bool SerialMatches(std::uint32_t index);
@@ -66,6 +72,7 @@ class CommUsb {
   std::string serial_;
   std::optional<std::uint32_t> location_;
   FT_STATUS last_open_status_ = FT_OK;
+  bool short_latency_ = false;
 };
 
 }  // namespace zelto

@@ -72,6 +72,14 @@ class D2xxPort {
   virtual FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
                          std::uint32_t* bytes_returned) = 0;
   virtual FT_STATUS Close(FT_HANDLE handle) = 0;
+  // Optional: how long the adapter's chip holds received bytes before passing a short packet
+  // on (16 ms by default). A driver without the call answers FT_NOT_SUPPORTED, and the link
+  // works as before, only slower to hear each reply.
+  virtual FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+    (void)handle;
+    (void)ms;
+    return FT_NOT_SUPPORTED;
+  }
 };
 
 }  // namespace zelto

@@ -459,3 +459,40 @@ TEST(StationExit, SaysTheWorstOutcome) {
 
 }  // namespace
 }  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// The adapter's chip holds a reply until its latency timer runs out: with a driver that
+// cannot set it short, every exchange waits for the 16 ms default; the link opens with it
+// set short where the driver can.
+TEST(LatencyTimer, ShortSettingShortensEachExchange) {
+  std::int64_t took[2] = {0, 0};
+  for (int with_call = 0; with_call < 2; ++with_call) {
+    sim::VirtualClock clock;
+    sim::UsbBus bus(clock);
+    bus.SetLinkTiming(true);
+    bus.Plug().Attach<sim::Duroz740>("ZS74000001").SetReplyDelayMs(15);
+    WatchedBus without_call(bus);  // forwards everything but the latency timer
+    D2xxPort& driver = with_call ? static_cast<D2xxPort&>(bus) : without_call;
+    VirtualLoop loop(clock);
+    SessionOptions options;
+    options.poll_ms = 1;
+    Session s(driver, loop, options);
+    ASSERT_EQ(s.Open(), Outcome::kOk);
+    EXPECT_EQ(s.ShortLatency(), with_call == 1);
+    EXPECT_EQ(bus.adapter(0).LatencyTimerMs(), with_call ? kShortLatencyMs : 16);
+    ParamsDecode d;
+    const std::int64_t start = clock.NowMs();
+    ASSERT_EQ(s.ReadParams(d), Outcome::kOk);
+    took[with_call] = clock.NowMs() - start;
+  }
+  // Out and back at 9600 baud and the sensor's 15 ms come to about 40 ms; the default
+  // timer rounds the arrival up to its next 16 ms.
+  EXPECT_GT(took[0], took[1]);
+  EXPECT_LE(took[1], 45);
+  EXPECT_GE(took[0] - took[1], 5) << took[0] << " against " << took[1];
+}
+
+}  // namespace
+}  // namespace zelto::cli

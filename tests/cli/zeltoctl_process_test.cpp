@@ -139,7 +139,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"quiet_set", {"--sim", "-q", "set", "sensitivity=7"}, 0, 0, "", ""},
         Case{"list_json", {"--sim", "list", "--json"}, 0, 0, "\"programmers\": 1", ""},
         Case{"help_placeholders", {"--help"}, 0, 0, "--adapter SERIAL", ""},
-        Case{"help_log_file", {"--help"}, 0, 0, "--log FILE", ""}),
+        Case{"help_log_file", {"--help"}, 0, 0, "--log FILE", ""},
+        Case{"station_check_shared_and_held",
+             {"--sim", "--sim-adapters", "3", "--sim-fault", "1:same-serial", "--sim-fault",
+              "2:held", "station", "--check"},
+             0, 4, "slot @0x0112: serial ZP100000, location 0x0112 (serial shared", ""},
+        Case{"station_sigterm",
+             {"--sim", "--sim-adapters", "2", "station", ZELTO_SOURCE_DIR "/tests/cli/station_profile.json"},
+             SIGTERM, 143, "\"event\":\"summary\"", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every option --help shows, the simulated bench's included, is in the manual page.
