@@ -165,6 +165,12 @@ int main(int argc, char** argv) {
   app.add_option("--sim-seed", station_sim.seed, "Station: the seed of the random timing")
       ->option_text("N")
       ->group(g);
+  app.add_option("--sim-pull-after-ms", station_sim.pull_after_ms,
+                 "Station: a handling robot pulls each sensor this long after the request "
+                 "that reads it back (instead of --sim-hold-ms)")
+      ->option_text("MS")
+      ->check(CLI::Range(0, 3600000))
+      ->group(g);
   app.add_flag("--sim-link-timing", station_sim.link_timing,
                "Station: frames take their time at 9600 baud, the sensor answers in 15 ms, "
                "the adapter's chip holds replies for its latency timer")
@@ -265,6 +271,11 @@ int main(int argc, char** argv) {
   station->add_option("--slot", station_command.slots,
                       "A slot to run (a programmer's serial number, or @LOCATION; see list)")
       ->option_text("NAME");
+  station->add_option("--look-ms", station_command.look_ms,
+                      "Time between looks at a socket for a sensor put in or taken out")
+      ->capture_default_str()
+      ->option_text("MS")
+      ->check(CLI::Range(5, 10000));
   station->add_option("--count", station_command.count, "End after N units")
       ->option_text("N")
       ->check(CLI::Range(1, 100000000));

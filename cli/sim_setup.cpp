@@ -111,6 +111,7 @@ std::unique_ptr<StationSimBench> StationSimBench::Create(const StationSimOptions
     p.first_number = static_cast<int>(i) * 1000000;
     p.units = options.units;
     p.hold_ms = options.hold_ms;
+    p.pull_after_read_back_ms = options.pull_after_ms;
     p.gap_ms = options.gap_ms;
     p.jitter_ms = options.jitter_ms;
     p.seed = options.seed + static_cast<std::uint32_t>(i);

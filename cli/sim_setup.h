@@ -37,6 +37,7 @@ struct StationSimOptions {
   std::uint16_t firmware = 0x0200;
   int units = -1;  // sensors per slot; -1: no end
   int hold_ms = 3000;
+  int pull_after_ms = -1;  // >= 0: pulled this long after its read-back request instead
   int gap_ms = 500;
   int jitter_ms = 0;
   std::uint32_t seed = 1;

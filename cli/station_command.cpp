@@ -108,6 +108,7 @@ int CmdStation(Context& ctx, const StationCommand& command) {
   options.version = command.version;
   options.slots = command.slots;
   options.count = command.count;
+  options.look_ms = command.look_ms;
   options.log_path = ctx.log_path;
   options.log_format = ctx.log_format;
   options.notes = ctx.notes;

@@ -17,6 +17,7 @@ struct StationCommand {
   int count = 0;
   bool terminal = false;  // stdout is a terminal: lines in place; else JSON lines
   int redraw_ms = 500;
+  int look_ms = 250;  // between looks at a socket
   bool check = false;  // --check: only look at the slots
 };
 

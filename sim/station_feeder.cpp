@@ -34,6 +34,9 @@ StationFeeder::StationFeeder(UsbBus& bus, Adapter& adapter, TimerFactory& timers
     if (!adapter_.Plugged()) bus_.Replug(adapter_);
   });
   adapter_.SetOnHostFrame([this](std::uint8_t code) {
+    if (holding_ && code == kReadParamsRequest && ++reads_ == 2 &&
+        plan_.pull_after_read_back_ms >= 0)
+      step_timer_->SetInterval(std::max(1, plan_.pull_after_read_back_ms));
     if (!holding_ || !FaultNow()) return;
     if (plan_.silent_mid_read && code == kReadParamsRequest && adapter_.AttachedDevice())
       adapter_.AttachedDevice()->SetSilent(true);
@@ -82,6 +85,7 @@ void StationFeeder::Step() {
   for (const auto& [param, value] : plan_.refuse) sensor.RefuseValue(param, value);
   plugged_serials_.push_back(serial);
   ++plugged_;
+  reads_ = 0;
   holding_ = true;
   step_timer_->SetInterval(std::max(1, plan_.hold_ms + Jitter()));
 }

@@ -28,6 +28,9 @@ struct FeederPlan {
   int units = -1;       // sensors to plug in all; -1: no end
   int first_ms = 0;     // the first sensor goes in then
   int hold_ms = 3000;   // how long a sensor stays in
+  // >= 0: a handling robot; each sensor is pulled this long after the request that reads it
+  // back (its second read) reaches it, whatever hold_ms says.
+  int pull_after_read_back_ms = -1;
   int gap_ms = 500;     // how long the socket stays empty
   int jitter_ms = 0;    // each hold and gap is up to this much longer, from `seed`
   std::uint32_t seed = 1;
@@ -73,6 +76,7 @@ class StationFeeder {
   std::unique_ptr<Timer> replug_timer_;
   int plugged_ = 0;
   bool holding_ = false;
+  int reads_ = 0;  // parameter reads of the sensor in the socket
   std::vector<std::string> plugged_serials_;
 };
 
