@@ -113,6 +113,10 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   return args;
 }
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 bool StdoutIsTerminal() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;

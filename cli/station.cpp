@@ -500,6 +500,8 @@ void Station::Finish(Slot& slot, const std::string& outcome, const std::string& 
   slot.view.last_outcome = outcome;
   slot.view.last_serial = Cp1252ToUtf8(slot.unit_serial);
   slot.view.last_reason = reason;
+  // Shown as done from the outcome on: the sensor is to be taken out.
+  SetState(slot, SlotState::kRemove);
   Emit(slot, "outcome",
        EventDetail{slot.view.last_serial, outcome, reason, slot.retest, slot.duplicate});
   slot.present_serial = slot.unit_serial;
