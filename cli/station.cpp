@@ -37,7 +37,14 @@ std::string SlotName(const AdapterListing& listing, const ListedAdapter& adapter
         other.serial == adapter.serial)
       shared = true;
   if (!shared) return adapter.serial;
-  return "@" + (adapter.has_location ? Hex4(adapter.location) : "#" + std::to_string(adapter.index));
+  std::string name = "@";
+  if (adapter.has_location) {
+    name += Hex4(adapter.location);
+  } else {
+    name += '#';
+    name += std::to_string(adapter.index);
+  }
+  return name;
 }
 
 std::string ProfileHash(const Profile& profile) {
