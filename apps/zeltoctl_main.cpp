@@ -15,6 +15,7 @@
 #include "cli/event_loop.h"
 #include "cli/platform.h"
 #include "cli/sim_setup.h"
+#include "cli/station_command.h"
 #include "cli/stop.h"
 #include "cli/walk.h"
 #include "core/ports/diagnostics.h"
@@ -142,10 +143,49 @@ int Run(int argc, char** argv) {
       ->option_text("V,V,V,V,V[,V]")
       ->check(CLI::Range(0, 255))
       ->group(g);
-  app.add_option("--sim-adapters", sim.adapters, "Programmers on the bus")
+  app.add_option("--sim-adapters", sim.adapters,
+                 "Programmers on the bus (with station: 1 to 64, each with a sensor feeder)")
       ->capture_default_str()
       ->option_text("N")
-      ->check(CLI::Range(0, 8))
+      ->check(CLI::Range(0, 64))
+      ->group(g);
+  StationSimOptions station_sim;
+  app.add_option("--sim-units", station_sim.units, "Station: sensors each feeder plugs in")
+      ->option_text("N")
+      ->check(CLI::Range(1, 10000000))
+      ->group(g);
+  app.add_option("--sim-hold-ms", station_sim.hold_ms, "Station: how long a sensor stays in")
+      ->capture_default_str()
+      ->option_text("MS")
+      ->check(CLI::Range(1, 3600000))
+      ->group(g);
+  app.add_option("--sim-gap-ms", station_sim.gap_ms, "Station: how long a socket stays empty")
+      ->capture_default_str()
+      ->option_text("MS")
+      ->check(CLI::Range(1, 3600000))
+      ->group(g);
+  app.add_option("--sim-jitter-ms", station_sim.jitter_ms,
+                 "Station: each hold and gap up to this much longer, at random")
+      ->option_text("MS")
+      ->check(CLI::Range(0, 3600000))
+      ->group(g);
+  app.add_option("--sim-seed", station_sim.seed, "Station: the seed of the random timing")
+      ->option_text("N")
+      ->group(g);
+  app.add_option("--sim-pull-after-ms", station_sim.pull_after_ms,
+                 "Station: a handling robot pulls each sensor this long after the request "
+                 "that reads it back (instead of --sim-hold-ms)")
+      ->option_text("MS")
+      ->check(CLI::Range(0, 3600000))
+      ->group(g);
+  app.add_flag("--sim-link-timing", station_sim.link_timing,
+               "Station: frames take their time at 9600 baud, the sensor answers in 15 ms, "
+               "the adapter's chip holds replies for its latency timer")
+      ->group(g);
+  app.add_option("--sim-fault", station_sim.faults,
+                 "Station: INDEX:KIND, KIND silent-read, pull-write, held, same-serial, "
+                 "refuse:NAME=VALUE")
+      ->option_text("INDEX:KIND")
       ->group(g);
   app.add_option("--sim-refuse", sim.refuse, "NAME=VALUE the sensor will not take")
       ->option_text("NAME=VALUE")
@@ -220,6 +260,32 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(0.0, 86400.0));
   walk->add_option("--report", walk_options.report_path, "Write the HTML report to FILE.html");
   walk->add_option("--csv", walk_options.csv_path, "Write the reports as CSV (time_s,level,detected)");
+  auto* station = app.add_subcommand(
+      "station",
+      "Production station: every programmer (or each --slot) provisions and verifies sensors "
+      "with PROFILE on its own, until Ctrl-C or --count units; exit 0 all passed, 6 a unit "
+      "failed, 3 an ERROR or a slot out of service");
+  StationCommand station_command;
+  station->add_option("PROFILE", station_command.profile_file, "Profile to apply");
+  station->add_flag("--check", station_command.check,
+                    "Only check the slots: names, shared or missing serial numbers, whether "
+                    "each link opens with the short latency timer or is held elsewhere; exit 0 "
+                    "when every slot is ready");
+  station->add_option("--station", station_command.station_name, "This station's name, recorded")
+      ->option_text("NAME");
+  station->add_option("--operator", station_command.operator_name, "Who runs it, recorded")
+      ->option_text("NAME");
+  station->add_option("--slot", station_command.slots,
+                      "A slot to run (a programmer's serial number, or @LOCATION; see list)")
+      ->option_text("NAME");
+  station->add_option("--look-ms", station_command.look_ms,
+                      "Time between looks at a socket for a sensor put in or taken out")
+      ->capture_default_str()
+      ->option_text("MS")
+      ->check(CLI::Range(5, 10000));
+  station->add_option("--count", station_command.count, "End after N units")
+      ->option_text("N")
+      ->check(CLI::Range(1, 100000000));
   auto* report = app.add_subcommand("report", "One HTML page of the commissioning log");
   std::string report_log, report_html;
   report->add_option("LOG", report_log, "The commissioning log (CSV or JSON lines)")->required();
@@ -282,6 +348,7 @@ int Run(int argc, char** argv) {
   loop.SetInterruptFlag(&stop.Flag());
 
   std::unique_ptr<SimBench> bench;
+  std::unique_ptr<StationSimBench> station_bench;
   std::unique_ptr<zelto::D2xxPort> real_driver;
   zelto::D2xxPort* driver = nullptr;
   std::string driver_name;
@@ -297,12 +364,24 @@ int Run(int argc, char** argv) {
     }
     for (int v : sim_params) sim.params.push_back(static_cast<std::uint8_t>(v));
     std::string error;
-    bench = SimBench::Create(sim, loop, loop, error);
-    if (!bench) {
-      std::cerr << "zeltoctl: " << error << "\n";
-      return kExitUsage;
+    if (*station) {
+      station_sim.adapters = sim.adapters;
+      station_sim.firmware = sim.firmware;
+      station_sim.params = sim.params;
+      station_bench = StationSimBench::Create(station_sim, loop, loop, error);
+      if (!station_bench) {
+        std::cerr << "zeltoctl: " << error << "\n";
+        return kExitUsage;
+      }
+      driver = &station_bench->Bus();
+    } else {
+      bench = SimBench::Create(sim, loop, loop, error);
+      if (!bench) {
+        std::cerr << "zeltoctl: " << error << "\n";
+        return kExitUsage;
+      }
+      driver = &bench->Bus();
     }
-    driver = &bench->Bus();
     driver_name = "simulated bench";
   } else if (*doctor) {
 #if defined(_WIN32)
@@ -341,6 +420,11 @@ int Run(int argc, char** argv) {
   walk_options.lang = lang;
   if (*walk) code = CmdWalk(ctx, walk_options);
   if (*report) code = CmdReport(ctx, report_log, report_html, lang);
+  if (*station) {
+    station_command.version = ZELTO_VERSION;
+    station_command.terminal = StdoutIsTerminal();
+    code = CmdStation(ctx, station_command);
+  }
   if (*doctor) std::cerr << "zeltoctl: doctor looks at the real machine; it does not take --sim\n";
   // Ended by a signal: the exit code names it.
   if (code == kExitInterrupted) code = stop.ExitCode(code);

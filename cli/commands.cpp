@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "cli/platform.h"
+#include "cli/station.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/text/cp1252.h"
 
@@ -244,6 +245,10 @@ std::optional<Profile> LoadProfile(Context& ctx, const std::string& file, int& c
 
 }  // namespace
 
+std::optional<Profile> ReadProfileFile(Context& ctx, const std::string& file, int& code) {
+  return LoadProfile(ctx, file, code);
+}
+
 int ExitFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::kOk:
@@ -279,7 +284,8 @@ int PrintAdapters(Context& ctx, const AdapterListing& listing, bool json) {
            {"description", a.has_description ? nlohmann::ordered_json(a.description) : nullptr},
            {"serial", a.has_serial ? nlohmann::ordered_json(a.serial) : nullptr},
            {"location", a.has_location ? nlohmann::ordered_json(a.location) : nullptr},
-           {"programmer", a.Programmer()}});
+           {"programmer", a.Programmer()},
+           {"slot", a.Programmer() ? nlohmann::ordered_json(SlotName(listing, a)) : nullptr}});
     const nlohmann::ordered_json j = {{"driver", ctx.driver_name},
                                       {"adapters", adapters},
                                       {"programmers", listing.Programmers()}};
@@ -290,7 +296,8 @@ int PrintAdapters(Context& ctx, const AdapterListing& listing, bool json) {
     ctx.out << a.index << ": description \"" << (a.has_description ? a.description : "?")
             << "\", serial " << (a.has_serial ? a.serial : "?") << ", location "
             << (a.has_location ? Hex4(a.location) : std::string("?"))
-            << (a.Programmer() ? "  <- programmer" : "") << "\n";
+            << (a.Programmer() ? "  <- programmer, station slot " + SlotName(listing, a) : "")
+            << "\n";
   ctx.out << listing.adapters.size() << " adapter(s), " << listing.Programmers() << " \""
           << kProgrammerDescription << "\"\n";
   return kExitOk;

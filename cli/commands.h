@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -87,6 +88,9 @@ bool LogReady(Context& ctx);
 // Opens the programmer and makes sure a Duroz740 answers. Returns kExitOk or the code of
 // the failure, which it has reported.
 int OpenSensor(Context& ctx, Session& s);
+
+// The profile in `file`, or nothing with the exit code of why not, which it has reported.
+std::optional<Profile> ReadProfileFile(Context& ctx, const std::string& file, int& code);
 
 // The exit code that goes with a session outcome.
 int ExitFor(Outcome outcome);

@@ -29,6 +29,10 @@ std::string PathToUtf8(const std::filesystem::path& path);
 // its wide command line, since argv there is in the ANSI code page.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
+// Whether stdout is a terminal that moves the cursor on the usual escape sequences (on
+// Windows, a console that was switched to take them).
+bool StdoutIsTerminal();
+
 // Makes the console show what the program writes as UTF-8.
 void UseUtf8Console();
 

@@ -39,6 +39,8 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 void UseUtf8Console() {}
 
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
 void RouteConsoleEvents(void (*)(int)) {}
 
 bool CanAppend(const std::string& path, std::string& error) {

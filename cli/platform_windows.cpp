@@ -113,6 +113,19 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   return args;
 }
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+bool StdoutIsTerminal() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out == INVALID_HANDLE_VALUE || out == nullptr || GetConsoleMode(out, &mode) == 0) return false;
+  // Older consoles without the escape sequences get the event stream instead.
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 void UseUtf8Console() {
   SetConsoleOutputCP(CP_UTF8);
 }

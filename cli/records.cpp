@@ -48,7 +48,34 @@ std::string CsvField(const std::string& text) {
   return out + "\"";
 }
 
+std::string WireText(ParamList list, const std::optional<std::uint8_t>& wire) {
+  return wire ? FormatParamValue(list, *wire) : std::string("-");
+}
+
+ordered_json WireJson(ParamList list, const std::optional<std::uint8_t>& wire) {
+  return wire ? NumberOf(list, *wire) : ordered_json(nullptr);
+}
+
+// "sensitivity=5/5/5 relay=1.5/2/2": found/expected/read back, "-" where not known.
+std::string ChecksCsv(const std::vector<ParamCheck>& checks) {
+  std::string out;
+  for (const ParamCheck& c : checks) {
+    const auto list = static_cast<ParamList>(c.list);
+    if (!out.empty()) out += ' ';
+    out += std::string(ParamFields()[list].name) + "=" + WireText(list, c.found) + "/" +
+           WireText(list, c.expected) + "/" + WireText(list, c.read_back);
+  }
+  return out;
+}
+
 }  // namespace
+
+const char* CsvHeader(bool station) {
+  return station ? "time,command,adapter,serial,hw,fw,before,after,verified,result,skipped,notes,"
+                   "station,slot,operator,version,profile_hash,outcome,retest,duplicate_serial,"
+                   "checks\n"
+                 : "time,command,adapter,serial,hw,fw,before,after,verified,result,skipped,notes\n";
+}
 
 std::string ParamsText(const RadarParams& params, bool has_height) {
   std::string out;
@@ -204,18 +231,46 @@ std::string FormatRecord(const CommissionRecord& r, LogFormat format, bool heade
       for (const auto& [key, value] : r.notes) notes[key] = value;
       j["notes"] = notes;
     }
+    if (r.station) {
+      const StationFields& st = *r.station;
+      j["station"] = st.station;
+      j["slot"] = Cp1252ToUtf8(st.slot);
+      j["operator"] = st.operator_name;
+      j["version"] = st.version;
+      j["profile_hash"] = st.profile_hash;
+      j["outcome"] = st.outcome;
+      j["retest"] = st.retest;
+      j["duplicate_serial"] = st.duplicate_serial;
+      ordered_json checks = ordered_json::object();
+      for (const ParamCheck& c : st.checks) {
+        const auto list = static_cast<ParamList>(c.list);
+        checks[ParamFields()[list].name] = {{"found", WireJson(list, c.found)},
+                                            {"expected", WireJson(list, c.expected)},
+                                            {"read_back", WireJson(list, c.read_back)}};
+      }
+      j["checks"] = checks;
+    }
     // A serial with bytes that are not text still gives valid JSON.
     return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace) + "\n";
   }
   std::string out;
-  if (header) out = "time,command,adapter,serial,hw,fw,before,after,verified,result,skipped,notes\n";
+  if (header) out = CsvHeader(r.station.has_value());
   std::string notes;
   for (const auto& [key, value] : r.notes) notes += (notes.empty() ? "" : " ") + key + "=" + value;
   out += CsvField(r.time_utc) + "," + CsvField(r.command) + "," + CsvField(adapter) + "," +
          CsvField(serial) + "," + FormatVersion(r.hw) + "," + FormatVersion(r.fw) + "," +
          CsvField(ParamsCsv(r.before, height)) + "," + CsvField(ParamsCsv(r.after, height)) + "," +
          (r.verified ? "yes" : "no") + "," + CsvField(r.result) + "," + CsvField(r.skipped) + "," +
-         CsvField(notes) + "\n";
+         CsvField(notes);
+  if (r.station) {
+    const StationFields& st = *r.station;
+    out += "," + CsvField(st.station) + "," + CsvField(Cp1252ToUtf8(st.slot)) + "," +
+           CsvField(st.operator_name) + "," + CsvField(st.version) + "," +
+           CsvField(st.profile_hash) + "," + CsvField(st.outcome) + "," +
+           (st.retest ? "yes" : "no") + "," + (st.duplicate_serial ? "yes" : "no") + "," +
+           CsvField(ChecksCsv(st.checks));
+  }
+  out += "\n";
   return out;
 }
 

@@ -29,6 +29,20 @@ std::string ProfileToJson(const Profile& profile);
 // no parameter are refused.
 std::optional<Profile> ProfileFromJson(const std::string& text, std::string& error);
 
+// What a station's record adds: where and by whom, against which profile, the outcome, and
+// per parameter the value found, expected and read back (wire values; absent: not known).
+struct ParamCheck {
+  int list = 0;  // the parameter
+  std::optional<std::uint8_t> found, expected, read_back;
+};
+struct StationFields {
+  std::string station, slot, operator_name, version, profile_hash;
+  std::string outcome;  // "PASS", "FAIL", "ERROR" or "OUT OF SERVICE"
+  bool retest = false;           // the serial has a PASS in this log already, or was put back
+  bool duplicate_serial = false;  // the serial was on another slot at the same time
+  std::vector<ParamCheck> checks;
+};
+
 // One commissioning record.
 struct CommissionRecord {
   std::string time_utc;  // ISO 8601 with milliseconds, e.g. 2026-12-09T01:02:03.045Z
@@ -43,7 +57,13 @@ struct CommissionRecord {
   std::string result;   // "verified", "unchanged", "matches", or why not
   std::string skipped;  // a profile's parameter this sensor does not have ("height")
   std::vector<std::pair<std::string, std::string>> notes;  // --note KEY=VALUE
+  std::optional<StationFields> station;  // a station's record ("command" is "station")
 };
+
+// The CSV header line of the records FormatRecord writes without and with station fields.
+// The station's columns come after the others, so a reader of the older columns, which
+// finds them by name, reads the rows as before.
+const char* CsvHeader(bool station);
 
 enum class LogFormat { kCsv, kJsonl };
 

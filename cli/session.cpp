@@ -56,7 +56,14 @@ Session::~Session() {
 
 void Session::NoteAdapter() {
   const AdapterListing listing = ListAdapters(driver_);
-  const ListedAdapter* programmer = listing.FindProgrammer(options_.adapter_serial);
+  const ListedAdapter* programmer = nullptr;
+  if (options_.adapter_location && options_.adapter_serial.empty()) {
+    for (const ListedAdapter& a : listing.adapters)
+      if (a.Programmer() && a.has_location && a.location == *options_.adapter_location)
+        programmer = &a;
+  } else {
+    programmer = listing.FindProgrammer(options_.adapter_serial);
+  }
   if (programmer == nullptr) return;
   adapter_description_ = programmer->description;
   adapter_serial_ = programmer->serial;
@@ -66,6 +73,7 @@ void Session::NoteAdapter() {
 Outcome Session::Open() {
   if (opened_) return link_lost_ ? Outcome::kLinkLost : Outcome::kOk;
   link_.SelectSerial(options_.adapter_serial);
+  link_.SelectLocation(options_.adapter_serial.empty() ? options_.adapter_location : std::nullopt);
   // Listed before opening: some drivers cannot read the strings of an adapter held open.
   NoteAdapter();
   switch (link_.UsbOpen()) {
@@ -85,15 +93,109 @@ Outcome Session::Open() {
 }
 
 void Session::Poll() {
-  if (!opened_ || link_lost_) return;
+  if (!opened_) return;
   // The receive poll would reopen a closed link by itself; here a closed link means the
   // programmer went away under the command, and that ends it.
-  if (!state_.LinkOpen) {
+  if (!link_lost_ && !state_.LinkOpen) link_lost_ = true;
+  if (!link_lost_) {
+    msg_.PollReceive(*this);
+    if (!state_.LinkOpen) link_lost_ = true;
+  }
+  CheckPending();
+}
+
+bool Session::Start(Pending request) {
+  if (pending_.active) return false;
+  request.active = true;
+  pending_ = std::move(request);
+  if (!opened_) {
+    FinishPending(Outcome::kNoProgrammer);
+    return true;
+  }
+  SendPending();
+  return true;
+}
+
+void Session::SendPending() {
+  if (link_lost_ || !state_.LinkOpen) {
     link_lost_ = true;
+    FinishPending(Outcome::kLinkLost);
     return;
   }
-  msg_.PollReceive(*this);
-  if (!state_.LinkOpen) link_lost_ = true;
+  --pending_.tries_left;
+  pending_.deadline_ms = loop_.NowMs() + pending_.timeout_ms;
+  msg_.SendMessage(pending_.code, pending_.count > 0 ? pending_.payload.data() : nullptr,
+                   pending_.count);
+  if (!state_.LinkOpen) {
+    link_lost_ = true;
+    FinishPending(Outcome::kLinkLost);
+  }
+}
+
+void Session::CheckPending() {
+  if (!pending_.active) return;
+  if (link_lost_) {
+    FinishPending(Outcome::kLinkLost);
+  } else if (pending_.answered()) {
+    FinishPending(pending_.result ? pending_.result() : Outcome::kOk);
+  } else if (loop_.NowMs() >= pending_.deadline_ms) {
+    if (pending_.tries_left > 0)
+      SendPending();
+    else
+      FinishPending(Outcome::kNoAnswer);
+  }
+}
+
+void Session::FinishPending(Outcome outcome) {
+  // Cleared before the call: `done` may well start the next request.
+  Done done = std::move(pending_.done);
+  pending_ = Pending{};
+  if (done) done(outcome);
+}
+
+bool Session::StartIdentify(int timeout_ms, int tries, Done done) {
+  if (pending_.active) return false;
+  identified_ = false;
+  state_.DeviceId = 0;
+  state_.DeviceSerial.clear();
+  state_.DeviceHwVersion = 0;
+  state_.DeviceFwVersion = 0;
+  Pending p;
+  p.code = IdentificationRequest;
+  p.answered = [this] { return identified_; };
+  p.result = [this] {
+    return state_.DeviceId == kDuroz740Id ? Outcome::kOk : Outcome::kNotDuroz740;
+  };
+  p.tries_left = std::max(1, tries);
+  p.timeout_ms = timeout_ms;
+  p.done = std::move(done);
+  return Start(std::move(p));
+}
+
+bool Session::StartReadParams(Done done) {
+  if (pending_.active) return false;
+  params_received_ = false;
+  Pending p;
+  p.code = ReadParamsRequest;
+  p.answered = [this] { return params_received_; };
+  p.result = [this] { return last_reply_.AllValid() ? Outcome::kOk : Outcome::kBadReply; };
+  p.tries_left = options_.tries;
+  p.timeout_ms = options_.reply_timeout_ms;
+  p.done = std::move(done);
+  return Start(std::move(p));
+}
+
+bool Session::StartWriteParams(const RadarParams& params, Done done) {
+  if (pending_.active) return false;
+  write_acked_ = false;
+  Pending p;
+  p.code = WriteParamsRequest;
+  p.count = static_cast<std::int16_t>(EncodeParamsWrite(params, HasHeight(), p.payload));
+  p.answered = [this] { return write_acked_; };
+  p.tries_left = options_.tries;
+  p.timeout_ms = options_.reply_timeout_ms;
+  p.done = std::move(done);
+  return Start(std::move(p));
 }
 
 void Session::HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) {
@@ -205,6 +307,7 @@ Outcome Session::SendReportMode(std::uint8_t mode, int tries, int timeout_ms) {
 }
 
 void Session::Close() {
+  pending_ = Pending{};
   if (!opened_) return;
   // A sensor gone silent gets one request with a short wait: the command ends within
   // seconds, and a sensor that was only slow is still told to stop.

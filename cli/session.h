@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/event_loop.h"
@@ -20,6 +21,9 @@ namespace zelto::cli {
 
 struct SessionOptions {
   std::string adapter_serial;  // empty: the only ZeltoProg
+  // With no serial: the programmer at this USB location (a station's slot whose programmer
+  // shares its serial number with another, or has none).
+  std::optional<std::uint32_t> adapter_location;
   int reply_timeout_ms = 2000;
   int tries = 3;
   int poll_ms = 10;
@@ -71,12 +75,28 @@ class Session final : private FrameDispatch {
   // of the full tries.
   void GiveUpOnSensor() { sensor_gone_ = true; }
 
+  // The same requests without waiting, for many sessions on one loop: each starts a request
+  // and returns; `done` is called from the loop with the outcome once the reply came, the
+  // tries ran out or the link was lost. One request at a time (false when one is pending).
+  // The identification's tries each wait `timeout_ms`; the others use the session's options.
+  using Done = std::function<void(Outcome)>;
+  bool StartIdentify(int timeout_ms, int tries, Done done);
+  // The reply is in LastParams() when done says kOk or kBadReply.
+  bool StartReadParams(Done done);
+  bool StartWriteParams(const RadarParams& params, Done done);
+  bool Busy() const { return pending_.active; }
+  // Forgets a pending request; its `done` is not called.
+  void CancelPending() { pending_ = Pending{}; }
+  const ParamsDecode& LastParams() const { return last_reply_; }
+
   // Called for each signal report while report mode is on.
   void OnSignal(std::function<void(const SignalSample&)> sink) { on_signal_ = std::move(sink); }
 
   const AppState& State() const { return state_; }
   bool HasHeight() const { return zelto::HasHeight(state_.DeviceFwVersion); }
   bool LinkLost() const { return link_lost_; }
+  // Whether the open link got the adapter's short latency timer.
+  bool ShortLatency() const { return link_.ShortLatency(); }
   // The opened programmer's serial number, description and location, as the driver lists it.
   const std::string& AdapterSerial() const { return adapter_serial_; }
   const std::string& AdapterDescription() const { return adapter_description_; }
@@ -94,6 +114,23 @@ class Session final : private FrameDispatch {
                    bool interruptible = true);
   Outcome SendReportMode(std::uint8_t mode, int tries, int timeout_ms);
   void NoteAdapter();
+  struct Pending {
+    bool active = false;
+    std::uint8_t code = 0;
+    std::array<std::uint8_t, kParamCount> payload{};
+    std::int16_t count = 0;
+    std::function<bool()> answered;
+    std::function<Outcome()> result;  // the outcome once answered
+    int tries_left = 0;
+    int timeout_ms = 0;
+    std::int64_t deadline_ms = 0;
+    Done done;
+  };
+  bool Start(Pending request);
+  void SendPending();
+  void CheckPending();
+  void FinishPending(Outcome outcome);
+  Pending pending_;
 
   D2xxPort& driver_;
   EventLoop& loop_;

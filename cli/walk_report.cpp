@@ -391,6 +391,8 @@ std::optional<std::vector<LogEntry>> ReadCommissioningLog(const std::string& pat
 }
 
 std::vector<LogEntry> ReadCommissioningLog(std::istream& in, int& skipped) {
+  // time ... notes: the columns every record has had.
+  constexpr std::size_t kOlderColumns = 12;
   skipped = 0;
   std::vector<LogEntry> entries;
   std::vector<std::string> header;
@@ -457,16 +459,21 @@ std::vector<LogEntry> ReadCommissioningLog(std::istream& in, int& skipped) {
       e.result = text("result");
       // --note KEY=VALUE pairs, as the CSV form writes them.
       e.notes = JsonParams(member("notes"));
+      e.outcome = text("outcome");
     } else {
       std::vector<std::string> fields = CsvFields(line);
       if (fields.size() >= 2 && fields[0] == "time" && fields[1] == "command") {
         header = fields;
         continue;
       }
-      if (header.empty() || fields.size() != header.size()) {
+      // A set or apply record in a station's log has the older columns only: the station's
+      // columns come last and are then empty.
+      if (header.empty() || fields.size() > header.size() ||
+          fields.size() < std::min(header.size(), kOlderColumns)) {
         ++skipped;
         continue;
       }
+      fields.resize(header.size());
       for (std::size_t i = 0; i < header.size(); ++i) {
         const std::string& h = header[i];
         const std::string& v = fields[i];
@@ -481,6 +488,7 @@ std::vector<LogEntry> ReadCommissioningLog(std::istream& in, int& skipped) {
         else if (h == "verified") e.verified = v == "yes";
         else if (h == "result") e.result = v;
         else if (h == "notes") e.notes = v;
+        else if (h == "outcome") e.outcome = v;
       }
     }
     entries.push_back(std::move(e));

@@ -56,6 +56,7 @@ std::string WalkReportHtml(const WalkRecord& walk, const Strings& strings,
 // One row of the commissioning log, as either format writes it.
 struct LogEntry {
   std::string time_utc, command, adapter, serial, hw, fw, before, after, result, notes;
+  std::string outcome;  // a station's record: PASS, FAIL, ERROR or OUT OF SERVICE
   bool verified = false;
 };
 // Reads a log in CSV (with its header) or JSON lines; rows it cannot read (also a line

@@ -32,6 +32,7 @@ using QueueStatusFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t*);
 using SetTimeoutsFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t, std::uint32_t);
 using LibraryVersionFn = FT_STATUS(ZELTO_D2XX_API*)(std::uint32_t*);
 using SetBaudRateFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, std::uint32_t);
+using SetLatencyTimerFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, unsigned char);
 using SetDataCharacteristicsFn = FT_STATUS(ZELTO_D2XX_API*)(FT_HANDLE, unsigned char, unsigned char,
                                                             unsigned char);
 
@@ -61,6 +62,7 @@ struct D2xxDynamic::Entries {
   SetBaudRateFn set_baud_rate = nullptr;
   SetDataCharacteristicsFn set_data_characteristics = nullptr;
   LibraryVersionFn library_version = nullptr;
+  SetLatencyTimerFn set_latency_timer = nullptr;
 };
 
 const char* DefaultD2xxLibraryName() {
@@ -175,6 +177,7 @@ void D2xxDynamic::Load(const std::string& library) {
   e->set_baud_rate = Lookup<SetBaudRateFn>(lib, "FT_SetBaudRate");
   e->set_data_characteristics = Lookup<SetDataCharacteristicsFn>(lib, "FT_SetDataCharacteristics");
   e->library_version = Lookup<LibraryVersionFn>(lib, "FT_GetLibraryVersion");
+  e->set_latency_timer = Lookup<SetLatencyTimerFn>(lib, "FT_SetLatencyTimer");
 
   const bool complete = e->list_devices && e->open_ex && e->reset_device && e->purge && e->write &&
                         e->get_queue_status && e->set_timeouts && e->read && e->close;
@@ -235,6 +238,13 @@ FT_STATUS D2xxDynamic::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle)
 
 FT_STATUS D2xxDynamic::ResetDevice(FT_HANDLE handle) {
   return Loaded() ? entries_->reset_device(handle) : kNotLoaded;
+}
+
+FT_STATUS D2xxDynamic::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  if (!Loaded()) return kNotLoaded;
+  // A library without the entry point still drives the adapter, at the chip's default.
+  if (entries_->set_latency_timer == nullptr) return FT_NOT_SUPPORTED;
+  return entries_->set_latency_timer(handle, ms);
 }
 
 FT_STATUS D2xxDynamic::Purge(FT_HANDLE handle, std::uint32_t mask) {

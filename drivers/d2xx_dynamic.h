@@ -54,6 +54,7 @@ class D2xxDynamic : public D2xxPort {
   FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
                  std::uint32_t* bytes_returned) override;
   FT_STATUS Close(FT_HANDLE handle) override;
+  FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
 
  private:
   struct Entries;  // the library's entry points, declared where they are looked up

@@ -203,9 +203,14 @@ FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags
 
 FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
-  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER) return FT_NOT_SUPPORTED;
+  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER &&
+      flags != FT_OPEN_BY_LOCATION)
+    return FT_NOT_SUPPORTED;
+  // By location the value travels in the pointer itself, as the vendor's call takes it.
+  const bool by_location = flags == FT_OPEN_BY_LOCATION;
+  const auto wanted_location = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg));
   const char* text = static_cast<const char*>(arg);
-  std::string wanted(text, strnlen(text, kMaxDescription + 1));
+  std::string wanted = by_location ? std::string() : std::string(text, strnlen(text, kMaxDescription + 1));
 
   // Always from a fresh scan: the list kept for ListDevices may be older than a replug.
   const FT_STATUS listed = Enumerate();
@@ -213,7 +218,10 @@ FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handl
 
   FT_STATUS failure = FT_DEVICE_NOT_FOUND;
   for (const Listed& candidate : listed_) {
-    if (flags == FT_OPEN_BY_DESCRIPTION) {
+    if (by_location) {
+      std::uint32_t location = 0;
+      if (bus_->ReadLocation(candidate.index, location) < 0 || location != wanted_location) continue;
+    } else if (flags == FT_OPEN_BY_DESCRIPTION) {
       if (candidate.description != wanted) continue;
     } else {
       std::string serial;
@@ -246,6 +254,12 @@ FT_STATUS LibftdiDriver::ResetDevice(FT_HANDLE handle) {
   if (device == nullptr) return FT_INVALID_HANDLE;
   device->fifo.Clear();
   return device->link->Reset() < 0 ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS LibftdiDriver::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  Device* device = Find(handle);
+  if (device == nullptr) return FT_INVALID_HANDLE;
+  return device->link->SetLatencyTimer(ms) < 0 ? FT_IO_ERROR : FT_OK;
 }
 
 FT_STATUS LibftdiDriver::Purge(FT_HANDLE handle, std::uint32_t mask) {

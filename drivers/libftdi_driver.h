@@ -166,6 +166,7 @@ class LibftdiDriver : public D2xxPort {
   FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
                  std::uint32_t* bytes_returned) override;
   FT_STATUS Close(FT_HANDLE handle) override;
+  FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
 
  private:
   struct Device;

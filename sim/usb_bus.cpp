@@ -118,13 +118,20 @@ void Adapter::DropStreams() {
   decoder_.Reset();
 }
 
+namespace {
+// Milliseconds `bytes` take on the wire at 9600 baud, 10 bits a byte, rounded up.
+std::int64_t WireMs(std::size_t bytes) {
+  return (static_cast<std::int64_t>(bytes) * 10 * 1000 + 9599) / 9600;
+}
+}  // namespace
+
 void Adapter::HostBytes(std::int64_t now_ms, const std::uint8_t* bytes, std::size_t count) {
   KeepBounded(raw_written_, kMaxLoggedBytes, count);
   raw_written_.insert(raw_written_.end(), bytes, bytes + count);
   for (std::size_t i = 0; i < count; ++i) {
     switch (decoder_.Feed(bytes[i])) {
       case FrameDecoder::Result::kFrame:
-        OnHostFrame(now_ms, decoder_.frame());
+        OnHostFrame(link_timing_ ? now_ms + WireMs(i + 1) : now_ms, decoder_.frame());
         break;
       case FrameDecoder::Result::kBadChecksum:
       case FrameDecoder::Result::kMalformed:
@@ -139,6 +146,7 @@ void Adapter::HostBytes(std::int64_t now_ms, const std::uint8_t* bytes, std::siz
 void Adapter::OnHostFrame(std::int64_t now_ms, const DecodedFrame& frame) {
   KeepBounded(host_frames_, kMaxLoggedFrames);
   host_frames_.push_back(HostFrame{now_ms, frame});
+  if (on_host_frame_) on_host_frame_(frame.code);
   if (device_ == nullptr) return;
   if (device_->Silent()) {
     bus_.Count(Fault::kSilence);
@@ -173,6 +181,12 @@ void Adapter::Send(std::int64_t at_ms, std::uint8_t code, const std::uint8_t* pa
     bus_.Count(Fault::kBadChecksum);
   }
   if (!EncodeFrame(code, payload, count, checksum, p.wire)) return;
+  if (link_timing_) {
+    // Over the wire, then held in the chip until its latency timer runs out.
+    const std::int64_t arrived = at_ms + WireMs(p.wire.size);
+    const std::int64_t l = latency_ms_;
+    p.at_ms = (arrived + l - 1) / l * l;
+  }
   if (merge_window_ms_ > 0) {
     const std::int64_t w = merge_window_ms_;
     const std::int64_t held = (at_ms + w - 1) / w * w;
@@ -201,6 +215,7 @@ Adapter& UsbBus::Plug(std::string description, std::string serial) {
                   static_cast<std::uint32_t>(0x2E51u + n))));
   Adapter& a = *adapters_.back();
   a.plugged_ = true;
+  a.link_timing_ = link_timing_;
   // Port numbers on a hub behind bus 1, as the vendor library numbers locations.
   a.location_ = 0x0111 + static_cast<std::uint32_t>(n);
   for (const auto& other : adapters_)
@@ -226,7 +241,24 @@ void UsbBus::Replug(Adapter& adapter) {
   Update();
   if (adapter.plugged_) return;
   adapter.plugged_ = true;
+  // Powered up again: the chip starts from its default.
+  adapter.latency_ms_ = Adapter::kDefaultLatencyMs;
   Count(Fault::kReplug);
+}
+
+void UsbBus::SetLinkTiming(bool on) {
+  link_timing_ = on;
+  for (auto& a : adapters_) a->link_timing_ = on;
+}
+
+FT_STATUS UsbBus::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  ++latency_calls_;
+  Update();
+  Adapter* a = nullptr;
+  if (const FT_STATUS status = Resolve(handle, a); status != FT_OK) return status;
+  if (ms < 1) return FT_INVALID_PARAMETER;
+  a->latency_ms_ = ms;
+  return FT_OK;
 }
 
 void UsbBus::FailCall(Call call, int times, FT_STATUS status) {
@@ -324,14 +356,20 @@ FT_STATUS UsbBus::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   FT_STATUS status = FT_OK;
   if (Begin(Call::kOpenEx, status)) return status;
   if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
-  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER)
+  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER &&
+      flags != FT_OPEN_BY_LOCATION)
     return FT_INVALID_PARAMETER;
-  // Nothing longer than a description can name a device; never read past that.
+  // By location the value travels in the pointer; otherwise it points at a name, and
+  // nothing longer than a description can name a device: never read past that.
+  const bool by_location = flags == FT_OPEN_BY_LOCATION;
+  const auto location = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg));
   const char* text = static_cast<const char*>(arg);
-  const std::string_view wanted(text, strnlen(text, kMaxDescription + 1));
+  const std::string_view wanted =
+      by_location ? std::string_view() : std::string_view(text, strnlen(text, kMaxDescription + 1));
   for (auto& a : adapters_) {
     const std::string& name = flags == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
-    if (!a->plugged_ || a->IsOpen() || name != wanted) continue;
+    const bool named = by_location ? a->location_ == location : name == wanted;
+    if (!a->plugged_ || a->IsOpen() || !named) continue;
     if (a->held_elsewhere_) return FT_DEVICE_NOT_OPENED;
     const std::uintptr_t value = next_handle_;
     next_handle_ += 0x10;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -97,6 +98,19 @@ class Adapter final : private ReplySink {
   // The attached device when it is a Duroz740, else null.
   Duroz740* Sensor() const;
 
+  // Called with each frame's code as the programmer receives it from the host, before the
+  // device sees it: a test or a feeder can make the device fall silent or pull the adapter
+  // at a given step. Setting the device silent here leaves this frame unanswered.
+  void SetOnHostFrame(std::function<void(std::uint8_t code)> hook) { on_host_frame_ = std::move(hook); }
+
+  // With link timing on, a frame takes its wire time at 9600 baud each way, and the chip
+  // holds what it received until its latency timer runs out (16 ms after plugging in; the
+  // driver may set it shorter): the figures a real adapter shows. Off: replies arrive at
+  // once, as the tests of the logic want them.
+  void SetLinkTiming(bool on) { link_timing_ = on; }
+  int LatencyTimerMs() const { return latency_ms_; }
+  static constexpr int kDefaultLatencyMs = 16;
+
   // Time from an identification request to the programmer's answer.
   void SetIdentifyDelayMs(int ms) { identify_delay_ms_ = ms < 0 ? 0 : ms; }
 
@@ -158,6 +172,9 @@ class Adapter final : private ReplySink {
   std::uintptr_t open_handle_ = 0;
   std::unique_ptr<Device> device_;
   int identify_delay_ms_ = 20;
+  bool link_timing_ = false;
+  int latency_ms_ = kDefaultLatencyMs;
+  std::function<void(std::uint8_t)> on_host_frame_;
 
   FrameDecoder decoder_;
   std::deque<Pending> pending_;   // replies on their way, by arrival time
@@ -225,6 +242,10 @@ class UsbBus : public D2xxPort {
   FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
                  std::uint32_t* bytes_returned) override;
   FT_STATUS Close(FT_HANDLE handle) override;
+  FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+  std::uint64_t LatencyTimerCalls() const { return latency_calls_; }
+  // Link timing for every adapter, those plugged later too.
+  void SetLinkTiming(bool on);
 
  private:
   friend class Adapter;
@@ -261,6 +282,8 @@ class UsbBus : public D2xxPort {
   std::array<std::uint64_t, kFaultKinds> faults_{};
   std::array<std::uint64_t, kCallKinds> calls_{};
   std::array<std::uint64_t, kCallKinds> failed_calls_{};
+  std::uint64_t latency_calls_ = 0;
+  bool link_timing_ = false;
 };
 
 }  // namespace zelto::sim

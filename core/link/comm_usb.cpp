@@ -22,7 +22,7 @@ int CommUsb::UsbOpen() {
     std::string_view description;
     // An unreadable device neither counts nor stops the scan.
     if (!ReadAdapterDescription(driver_, index, text, description)) continue;
-    if (IsProgrammer(description) && SerialMatches(index)) ++matches;
+    if (IsProgrammer(description) && SerialMatches(index) && LocationMatches(index)) ++matches;
   }
   if (matches == 0) return kLinkNoProgrammer;
   if (matches > 1) return kLinkManyProgrammers;
@@ -30,7 +30,11 @@ int CommUsb::UsbOpen() {
   CloseUnclosed();
   char wanted[] = "ZeltoProg";
   FT_HANDLE handle = nullptr;
-  if (serial_.empty())
+  if (location_ && serial_.empty())
+    // The location travels in the pointer itself, as the vendor's call takes it.
+    last_open_status_ = driver_.OpenEx(reinterpret_cast<void*>(static_cast<std::uintptr_t>(*location_)),
+                                       FT_OPEN_BY_LOCATION, &handle);
+  else if (serial_.empty())
     last_open_status_ = driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle);
   else
     last_open_status_ = driver_.OpenEx(serial_.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
@@ -39,6 +43,8 @@ int CommUsb::UsbOpen() {
   ForgetUnclosed(handle);
   state_.DeviceHandle = handle;
   UsbReset();  // a failed reset leaves a usable link
+  // Optional: a driver without it leaves the chip's default.
+  short_latency_ = driver_.SetLatencyTimer(handle, kShortLatencyMs) == FT_OK;
   state_.LinkOpen = true;
   state_.LinkReopened = true;
   return kLinkOk;
@@ -48,6 +54,12 @@ bool CommUsb::SerialMatches(std::uint32_t index) {
   if (serial_.empty()) return true;
   char serial[kDescriptionBufferSize + 1];
   return ReadAdapterSerial(driver_, index, serial) && serial_ == serial;
+}
+
+bool CommUsb::LocationMatches(std::uint32_t index) {
+  if (!location_) return true;
+  std::uint32_t location = 0;
+  return ReadAdapterLocation(driver_, index, location) && location == *location_;
 }
 
 int CommUsb::UsbClose() {

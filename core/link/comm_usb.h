@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -22,6 +23,9 @@ enum LinkResult : int {
 };
 
 constexpr int kStagingBufferSize = 5000;
+// The adapter's latency timer once a link is open, in milliseconds: a reply of a few bytes
+// is passed on almost at once instead of after up to 16 ms.
+constexpr std::uint8_t kShortLatencyMs = 2;
 
 class CommUsb {
  public:
@@ -39,12 +43,20 @@ class CommUsb {
   // opened by that serial number, so one of several adapters can be used. Empty: any.
   void SelectSerial(std::string serial) { serial_ = std::move(serial); }
   const std::string& SelectedSerial() const { return serial_; }
+  // With a location selected (and no serial), only the programmer at that USB location
+  // counts and it is opened there: two programmers with the same serial number, or none,
+  // are told apart by where they are plugged in.
+  void SelectLocation(std::optional<std::uint32_t> location) { location_ = location; }
   // The driver's status from the last listing or opening UsbOpen made (FT_OK after a
   // successful open): tells a busy adapter from a missing driver.
   FT_STATUS LastOpenStatus() const { return last_open_status_; }
+  // Whether the last open set the adapter's latency timer short (a driver without the call
+  // leaves the chip's 16 ms, which adds up to that much to every reply).
+  bool ShortLatency() const { return short_latency_; }
 
  private:
   bool SerialMatches(std::uint32_t index);
+  bool LocationMatches(std::uint32_t index);
   void RememberUnclosed(FT_HANDLE handle);
   void ForgetUnclosed(FT_HANDLE handle);
   void CloseUnclosed();
@@ -58,7 +70,9 @@ class CommUsb {
   // close of an open link.
   std::array<FT_HANDLE, 4> unclosed_{};
   std::string serial_;
+  std::optional<std::uint32_t> location_;
   FT_STATUS last_open_status_ = FT_OK;
+  bool short_latency_ = false;
 };
 
 }  // namespace zelto

@@ -58,7 +58,8 @@ class D2xxPort {
   // FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION: arg2 points at a 32-bit location number.
   virtual FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) = 0;
   // FT_OPEN_BY_DESCRIPTION: arg points at a NUL-terminated description;
-  // FT_OPEN_BY_SERIAL_NUMBER: at a NUL-terminated serial number. An adapter that another
+  // FT_OPEN_BY_SERIAL_NUMBER: at a NUL-terminated serial number; FT_OPEN_BY_LOCATION: arg
+  // carries the location itself (not its address). An adapter that another
   // program holds open fails with FT_DEVICE_NOT_OPENED.
   virtual FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) = 0;
   virtual FT_STATUS ResetDevice(FT_HANDLE handle) = 0;
@@ -71,6 +72,14 @@ class D2xxPort {
   virtual FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
                          std::uint32_t* bytes_returned) = 0;
   virtual FT_STATUS Close(FT_HANDLE handle) = 0;
+  // Optional: how long the adapter's chip holds received bytes before passing a short packet
+  // on (16 ms by default). A driver without the call answers FT_NOT_SUPPORTED, and the link
+  // works as before, only slower to hear each reply.
+  virtual FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+    (void)handle;
+    (void)ms;
+    return FT_NOT_SUPPORTED;
+  }
 };
 
 }  // namespace zelto

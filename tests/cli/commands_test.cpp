@@ -627,6 +627,7 @@ TEST_F(Commands, ListAndInfoAsJson) {
   EXPECT_EQ(list["programmers"], 1);
   EXPECT_EQ(list["adapters"][0]["serial"], "ZP100000");
   EXPECT_EQ(list["adapters"][0]["location"], 0x0111);
+  EXPECT_EQ(list["adapters"][0]["slot"], "ZP100000");
   out_.str("");
   ASSERT_EQ(CmdInfo(ctx_, true), kExitOk);
   const json info = json::parse(out_.str());

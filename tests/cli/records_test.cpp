@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "cli/platform.h"
+#include "cli/walk_report.h"
 #include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
@@ -138,6 +139,52 @@ TEST(CommissionLog, HeaderOnceThenWholeRecordsAppended) {
   EXPECT_FALSE(AppendRecord((folder.path() / "no" / "log").string(), SampleRecord(),
                             LogFormat::kJsonl, error));
   EXPECT_FALSE(error.empty());
+}
+
+// A station's log: its columns after the older ones, each parameter as found/expected/read
+// back, and the report's reader taking the station's rows and the set/apply rows added to the
+// same log later (which have only the older columns).
+TEST(CommissionLog, StationRecordsKeepTheOlderColumnsReadable) {
+  for (const LogFormat format : {LogFormat::kCsv, LogFormat::kJsonl}) {
+    zelto::test::TempFolder folder;
+    const std::string path = PathToUtf8(folder.path() / "station.log");
+    CommissionRecord r = SampleRecord();
+    r.notes = {{"site", "Hall3"}};
+    r.command = "station";
+    StationFields st;
+    st.station = "line-1";
+    st.slot = "@0x0111";
+    st.operator_name = "Ann";
+    st.outcome = "FAIL";
+    st.retest = true;
+    st.checks.push_back(ParamCheck{TreshDuroz740, 5, 7, 5});
+    st.checks.push_back(ParamCheck{ValueTonRele740, 3, std::nullopt, std::nullopt});
+    r.station = st;
+    std::string error;
+    ASSERT_TRUE(AppendRecord(path, r, format, error)) << error;
+    CommissionRecord older = SampleRecord();
+    older.notes = r.notes;
+    ASSERT_TRUE(AppendRecord(path, older, format, error)) << error;
+    const std::string line = FormatRecord(r, format, false);
+    if (format == LogFormat::kCsv) {
+      EXPECT_NE(line.find(",line-1,@0x0111,Ann,,,FAIL,yes,no,sensitivity=5/7/5 relay=1.5/-/-\n"),
+                std::string::npos)
+          << line;
+    } else {
+      const auto j = nlohmann::json::parse(line);
+      EXPECT_EQ(j["checks"]["sensitivity"]["expected"], 7);
+      EXPECT_TRUE(j["checks"]["relay"]["read_back"].is_null());
+      EXPECT_EQ(j["outcome"], "FAIL");
+    }
+    int skipped = -1;
+    const auto entries = ReadCommissioningLog(path, skipped);
+    ASSERT_TRUE(entries);
+    EXPECT_EQ(skipped, 0);
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[0].outcome, "FAIL");
+    EXPECT_EQ((*entries)[1].command, "apply");
+    EXPECT_EQ((*entries)[1].notes, (*entries)[0].notes);
+  }
 }
 
 }  // namespace

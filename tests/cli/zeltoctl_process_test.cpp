@@ -148,7 +148,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"quiet_set", {"--sim", "-q", "set", "sensitivity=7"}, 0, 0, "", ""},
         Case{"list_json", {"--sim", "list", "--json"}, 0, 0, "\"programmers\": 1", ""},
         Case{"help_placeholders", {"--help"}, 0, 0, "--adapter SERIAL", ""},
-        Case{"help_log_file", {"--help"}, 0, 0, "--log FILE", ""}),
+        Case{"help_log_file", {"--help"}, 0, 0, "--log FILE", ""},
+        Case{"station_check_shared_and_held",
+             {"--sim", "--sim-adapters", "3", "--sim-fault", "1:same-serial", "--sim-fault",
+              "2:held", "station", "--check"},
+             0, 4, "slot @0x0112: serial ZP100000, location 0x0112 (serial shared", ""},
+        Case{"station_sigterm",
+             {"--sim", "--sim-adapters", "2", "station", ZELTO_SOURCE_DIR "/tests/cli/station_profile.json"},
+             SIGTERM, 143, "\"event\":\"summary\"", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every option of the program is taken before the command and after it, for every command,
@@ -222,7 +229,7 @@ TEST(ManualPage, ListsEveryOption) {
   page << in.rdbuf();
   std::set<std::string> options;
   for (const char* command :
-       {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "walk", "report",
+       {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "walk", "report", "station",
         "doctor"}) {
     std::vector<std::string> args;
     if (*command != '\0') args.push_back(command);

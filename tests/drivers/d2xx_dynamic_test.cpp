@@ -178,6 +178,8 @@ TEST_F(VendorLibraryTest, OpenSetsLineTo9600Baud8N1AndResets) {
   EXPECT_EQ(s.stop, 0u);    // one stop bit
   EXPECT_EQ(s.parity, 0u);  // none
   EXPECT_EQ(standin.calls("FT_ResetDevice"), 1u);
+  EXPECT_EQ(standin.calls("FT_SetLatencyTimer"), 1u);
+  EXPECT_TRUE(link.ShortLatency());
 }
 
 TEST_F(VendorLibraryTest, WriteReadAndCloseGoThroughTheLibrary) {
@@ -219,6 +221,8 @@ TEST_F(VendorLibraryTest, LibraryWithoutLineSettingCallsStillOpens) {
   CommUsb l(s, basic);
   EXPECT_EQ(l.UsbOpen(), kLinkOk);
   EXPECT_EQ(basic_standin.settings().baud, 0u);
+  // Nor the latency timer: the chip keeps its default, and the link works.
+  EXPECT_FALSE(l.ShortLatency());
   // The two files are two libraries: the complete stand-in saw none of this.
   EXPECT_EQ(standin.calls("FT_OpenEx"), 0u);
 }

@@ -225,6 +225,12 @@ STANDIN_EXPORT Status FT_CALL FT_SetDataCharacteristics(void* handle, unsigned c
   world.parity = parity;
   return kOk;
 }
+
+STANDIN_EXPORT Status FT_CALL FT_SetLatencyTimer(void* handle, unsigned char ms) {
+  if (Status s = Enter("FT_SetLatencyTimer"); s != kOk) return s;
+  if (FromHandle(handle) == nullptr || ms < 1) return kInvalidHandle;
+  return kOk;
+}
 #endif
 
 // Not one of the calls the link makes: `zeltoctl doctor` shows it. A made-up release number

@@ -1,0 +1,498 @@
+// SPDX-License-Identifier: MIT
+// The production station on the simulated bench and the virtual clock: several slots, one
+// fault per row on one slot, the others checked to go on as if nothing happened; and a soak
+// with random timing and faults held to the station's invariants.
+#include "cli/station.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <algorithm>
+#include <map>
+#include <random>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "core/protocol/programmer_messages.h"
+#include "sim/duroz740.h"
+#include "sim/station_feeder.h"
+#include "sim/usb_bus.h"
+#include "sim/virtual_clock.h"
+#include "sim/wire_frame.h"
+#include "tests/support/temp_folder.h"
+
+namespace zelto::cli {
+namespace {
+
+using nlohmann::json;
+
+// The bus as the station sees it, watching what goes to each sensor: a parameter write that
+// was not preceded by a read since the last identification over the same handle is counted.
+class WatchedBus final : public D2xxPort {
+ public:
+  explicit WatchedBus(sim::UsbBus& bus) : bus_(bus) {}
+  int unread_writes = 0;
+
+  FT_STATUS ListDevices(void* a, void* b, std::uint32_t f) override { return bus_.ListDevices(a, b, f); }
+  FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override {
+    const FT_STATUS s = bus_.OpenEx(arg, flags, handle);
+    if (s == FT_OK) links_[*handle] = Link{};
+    return s;
+  }
+  FT_STATUS ResetDevice(FT_HANDLE h) override { return bus_.ResetDevice(h); }
+  FT_STATUS Purge(FT_HANDLE h, std::uint32_t m) override { return bus_.Purge(h, m); }
+  FT_STATUS Write(FT_HANDLE h, void* buffer, std::uint32_t n, std::uint32_t* written) override {
+    Link& link = links_[h];
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (link.decoder.Feed(bytes[i]) != sim::FrameDecoder::Result::kFrame) continue;
+      const std::uint8_t code = link.decoder.frame().code;
+      if (code == sim::kIdentificationRequest) link.read = false;
+      if (code == sim::kReadParamsRequest) link.read = true;
+      if (code == sim::kWriteParamsRequest && !link.read) ++unread_writes;
+    }
+    return bus_.Write(h, buffer, n, written);
+  }
+  FT_STATUS GetQueueStatus(FT_HANDLE h, std::uint32_t* n) override { return bus_.GetQueueStatus(h, n); }
+  FT_STATUS SetTimeouts(FT_HANDLE h, std::uint32_t r, std::uint32_t w) override { return bus_.SetTimeouts(h, r, w); }
+  FT_STATUS Read(FT_HANDLE h, void* b, std::uint32_t n, std::uint32_t* got) override { return bus_.Read(h, b, n, got); }
+  FT_STATUS Close(FT_HANDLE h) override { return bus_.Close(h); }
+
+ private:
+  struct Link {
+    sim::FrameDecoder decoder;
+    bool read = false;
+  };
+  sim::UsbBus& bus_;
+  std::map<FT_HANDLE, Link> links_;
+};
+
+struct StationRun {
+  int exit_code = -1;
+  std::vector<StationEvent> events;
+  std::vector<json> records;
+  std::vector<SlotView> views;
+  int unread_writes = 0;
+  std::vector<std::string> OutcomesOf(const std::string& slot) const {
+    std::vector<std::string> out;
+    for (const auto& e : events)
+      if (e.slot == slot && e.kind == "outcome") out.push_back(e.outcome);
+    return out;
+  }
+  std::vector<json> RecordsOf(const std::string& slot) const {
+    std::vector<json> out;
+    for (const auto& r : records)
+      if (r["slot"] == slot) out.push_back(r);
+    return out;
+  }
+};
+
+Profile TestProfile() {
+  Profile p;
+  p.wire[FindParamField("sensitivity")->list] = 7;
+  p.wire[FindParamField("speed")->list] = 2;
+  return p;
+}
+
+class StationBench {
+ public:
+  explicit StationBench(const std::vector<sim::FeederPlan>& plans,
+                        const std::vector<std::string>& programmer_serials = {})
+      : bus_(clock_), watched_(bus_), loop_(clock_) {
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+      const std::string serial = i < programmer_serials.size() ? programmer_serials[i] : "";
+      sim::Adapter& a = bus_.Plug("ZeltoProg", serial);
+      feeders_.push_back(std::make_unique<sim::StationFeeder>(bus_, a, clock_, plans[i]));
+    }
+    loop_.SetInterruptFlag(&stop_.Flag());
+  }
+  sim::UsbBus& bus() { return bus_; }
+  sim::VirtualClock& clock() { return clock_; }
+  sim::StationFeeder& feeder(std::size_t i) { return *feeders_[i]; }
+  // Runs `action` once, `ms` from now.
+  void After(int ms, std::function<void()> action) {
+    auto timer = clock_.CreateTimer();
+    Timer* t = timer.get();
+    timer->SetInterval(ms);
+    timer->SetOnTick([t, action = std::move(action)] {
+      t->SetEnabled(false);
+      action();
+    });
+    timer->SetEnabled(true);
+    timers_.push_back(std::move(timer));
+  }
+
+  // Runs the station with a JSON-lines log until `count` units, or until `stop_ms` of
+  // virtual time when count is 0.
+  StationRun Go(int count, std::int64_t stop_ms = 0,
+         std::function<void(const StationEvent&)> also = nullptr) {
+    StationOptions o;
+    o.profile = TestProfile();
+    o.profile_hash = ProfileHash(o.profile);
+    o.station_name = "line-1";
+    o.operator_name = "ana";
+    o.version = "test";
+    o.count = count;
+    o.log_path = (folder_.path() / "station.jsonl").string();
+    o.log_format = LogFormat::kJsonl;
+    o.session.reply_timeout_ms = 200;
+    o.session.tries = 2;
+    o.now_utc = [] { return std::string("2026-12-10T03:00:00.000Z"); };
+    Station station(watched_, loop_, o);
+    StationRun run;
+    station.OnEvent([&](const StationEvent& e) {
+      run.events.push_back(e);
+      if (also) also(e);
+    });
+    std::unique_ptr<Timer> stopper;
+    if (stop_ms > 0) {
+      stopper = clock_.CreateTimer();
+      stopper->SetInterval(static_cast<int>(stop_ms));
+      stopper->SetOnTick([this] { stop_.Request(kStopInterrupt); });
+      stopper->SetEnabled(true);
+    }
+    std::string error;
+    EXPECT_TRUE(station.Setup(error)) << error;
+    run.exit_code = station.Run(&stop_);
+    run.views = station.Views();
+    std::ifstream in(o.log_path);
+    for (std::string line; std::getline(in, line);) run.records.push_back(json::parse(line));
+    run.unread_writes = watched_.unread_writes;
+    return run;
+  }
+
+ private:
+  sim::VirtualClock clock_;
+  sim::UsbBus bus_;
+  WatchedBus watched_;
+  VirtualLoop loop_;
+  StopRequest stop_;
+  test::TempFolder folder_;
+  std::vector<std::unique_ptr<sim::StationFeeder>> feeders_;
+  std::vector<std::unique_ptr<Timer>> timers_;
+};
+
+sim::FeederPlan Plan(int slot, int units) {
+  sim::FeederPlan p;
+  p.first_number = slot * 1000;
+  p.units = units;
+  p.first_ms = 1 + slot * 41;
+  p.hold_ms = 3000;
+  p.gap_ms = 500;
+  return p;
+}
+
+struct FaultRow {
+  const char* name;
+  int slot;  // the slot with the fault
+  std::function<void(sim::FeederPlan&)> fault;
+  std::vector<std::string> outcomes;  // expected on that slot, in order
+  // Anything else the row checks, after the common checks.
+  std::function<void(StationBench&, const StationRun&, const std::vector<std::string>& names)> check;
+  std::vector<std::string> programmer_serials;
+  std::function<void(StationBench&, const StationEvent&)> on_event;
+};
+
+void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
+
+class StationFaults : public ::testing::TestWithParam<FaultRow> {};
+
+TEST_P(StationFaults, OnlyTheFaultySlotIsAffected) {
+  const FaultRow& row = GetParam();
+  constexpr int kSlots = 4, kUnits = 3;
+  std::vector<sim::FeederPlan> plans;
+  for (int i = 0; i < kSlots; ++i) plans.push_back(Plan(i, kUnits));
+  if (row.fault) row.fault(plans[static_cast<std::size_t>(row.slot)]);
+  StationBench bench(plans, row.programmer_serials);
+  // Long enough for every feeder to be done several times over.
+  const StationRun run = bench.Go(0, 60000, [&](const StationEvent& e) {
+    if (row.on_event) row.on_event(bench, e);
+  });
+  std::vector<std::string> names;
+  for (const SlotView& v : run.views) names.push_back(v.name);
+  ASSERT_EQ(names.size(), static_cast<std::size_t>(kSlots));
+  for (int i = 0; i < kSlots; ++i) {
+    const std::string& name = names[static_cast<std::size_t>(i)];
+    const auto outcomes = run.OutcomesOf(name);
+    const auto records = run.RecordsOf(name);
+    if (i == row.slot) {
+      EXPECT_EQ(outcomes, row.outcomes) << name;
+    } else {
+      EXPECT_EQ(outcomes, std::vector<std::string>(kUnits, "PASS")) << name;
+      ASSERT_EQ(records.size(), static_cast<std::size_t>(kUnits)) << name;
+      for (std::size_t u = 0; u < records.size(); ++u) {
+        EXPECT_EQ(records[u]["outcome"], "PASS");
+        EXPECT_EQ(records[u]["serial"], bench.feeder(static_cast<std::size_t>(i)).PluggedSerials()[u]);
+        EXPECT_EQ(records[u]["checks"]["sensitivity"]["read_back"], 7);
+      }
+    }
+  }
+  // Every outcome has its record, and nothing was written before it was read.
+  std::size_t unit_records = 0;
+  for (const auto& r : run.records) unit_records += r["outcome"] != "OUT OF SERVICE";
+  std::size_t outcomes = 0;
+  for (const auto& e : run.events) outcomes += e.kind == "outcome";
+  EXPECT_EQ(unit_records, outcomes);
+  EXPECT_EQ(run.unread_writes, 0);
+  if (row.check) row.check(bench, run, names);
+}
+
+const std::vector<std::string> kPass3{"PASS", "PASS", "PASS"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StationFaults,
+    ::testing::Values(
+        FaultRow{"AdapterPulledMidWrite", 1,
+                 [](sim::FeederPlan& p) {
+                   p.pull_adapter_mid_write = true;
+                   p.fault_count = 1;
+                 },
+                 {"ERROR", "PASS", "PASS"},
+                 [](StationBench& bench, const StationRun& run, const std::vector<std::string>& names) {
+                   // The sensor pulled with its programmer was not taken again when the
+                   // programmer came back with it still in the socket.
+                   const auto records = run.RecordsOf(names[1]);
+                   ASSERT_EQ(records.size(), 3u);
+                   EXPECT_EQ(records[1]["serial"], bench.feeder(1).PluggedSerials()[1]);
+                   EXPECT_EQ(bench.bus().adapter(1).Plugged(), true);
+                 }, {}, nullptr},
+        FaultRow{"RefusingSensor", 2,
+                 [](sim::FeederPlan& p) { p.refuse.emplace_back(sim::Duroz740::kSensitivity, 7); },
+                 {"FAIL", "FAIL", "FAIL"},
+                 [](StationBench&, const StationRun& run, const std::vector<std::string>& names) {
+                   const auto records = run.RecordsOf(names[2]);
+                   ASSERT_EQ(records.size(), 3u);
+                   EXPECT_EQ(records[0]["checks"]["sensitivity"]["found"], 5);
+                   EXPECT_EQ(records[0]["checks"]["sensitivity"]["expected"], 7);
+                   EXPECT_EQ(records[0]["checks"]["sensitivity"]["read_back"], 5);
+                   EXPECT_EQ(run.exit_code, kExitInterrupted);
+                 }, {}, nullptr},
+        FaultRow{"SensorSilentMidRead", 0,
+                 [](sim::FeederPlan& p) {
+                   p.silent_mid_read = true;
+                   p.fault_count = 1;
+                 },
+                 {"ERROR", "PASS", "PASS"},
+                 [](StationBench&, const StationRun& run, const std::vector<std::string>& names) {
+                   // Retried once on the same unit before the ERROR.
+                   int retries = 0;
+                   for (const auto& e : run.events) retries += e.slot == names[0] && e.kind == "retry";
+                   EXPECT_EQ(retries, 1);
+                 }, {}, nullptr},
+        FaultRow{"ProgrammerHeldElsewhere", 3,
+                 [](sim::FeederPlan& p) { p.programmer_held = true; },
+                 {},
+                 [](StationBench&, const StationRun& run, const std::vector<std::string>&) {
+                   EXPECT_EQ(run.views[3].state, SlotState::kHeld);
+                 },
+                 {},
+                 nullptr},
+        FaultRow{"TwoProgrammersOneSerial", 1,
+                 [](sim::FeederPlan&) {},
+                 kPass3,
+                 [](StationBench& bench, const StationRun& run, const std::vector<std::string>& names) {
+                   EXPECT_EQ(names[0], "@0x0111");
+                   EXPECT_EQ(names[1], "@0x0112");
+                   EXPECT_EQ(names[2], "ZP100002");
+                   EXPECT_EQ(run.RecordsOf("@0x0112").size(), 3u);
+                   EXPECT_EQ(bench.feeder(1).Plugged(), 3);
+                 },
+                 {"ZPSAME", "ZPSAME"}, nullptr},
+        FaultRow{"DuplicateSensorSerial", 2,
+                 [](sim::FeederPlan& p) {
+                   p.serials = {"ZS00001000"};  // slot 1's first sensor
+                   p.first_ms = 60;
+                 },
+                 kPass3,
+                 [](StationBench&, const StationRun& run, const std::vector<std::string>& names) {
+                   const auto records = run.RecordsOf(names[2]);
+                   ASSERT_EQ(records.size(), 3u);
+                   EXPECT_TRUE(records[0]["duplicate_serial"]);
+                   EXPECT_FALSE(records[1]["duplicate_serial"]);
+                   EXPECT_FALSE(run.RecordsOf(names[1])[0]["duplicate_serial"]);
+                 }, {}, nullptr},
+        FaultRow{"ThreeErrorsTakeASlotOutAndAReplugBringsItBack", 0,
+                 [](sim::FeederPlan& p) {
+                   p.units = 6;
+                   p.silent_mid_read = true;
+                   p.fault_count = 3;
+                 },
+                 {"ERROR", "ERROR", "ERROR", "PASS", "PASS", "PASS"},
+                 [](StationBench&, const StationRun& run, const std::vector<std::string>& names) {
+                   const auto records = run.RecordsOf(names[0]);
+                   ASSERT_EQ(records.size(), 7u);
+                   EXPECT_EQ(records[3]["outcome"], "OUT OF SERVICE");
+                   int back = 0;
+                   for (const auto& e : run.events) back += e.slot == names[0] && e.kind == "back_in_service";
+                   EXPECT_EQ(back, 1);
+                   EXPECT_EQ(run.views[0].state, SlotState::kWaiting);
+                 },
+                 {},
+                 [](StationBench& bench, const StationEvent& e) {
+                   if (e.kind != "out_of_service") return;
+                   // Someone pulls the programmer and plugs it in again.
+                   bench.bus().Unplug(bench.bus().adapter(0));
+                   bench.After(700, [&bench] { bench.bus().Replug(bench.bus().adapter(0)); });
+                 }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// Eight slots with random holds, gaps and faults; whatever happens, the station keeps its
+// promises: one outcome and one record per unit taken, nothing written before a read over
+// the same link, no unit taken twice without a removal, an ERROR never recorded as a FAIL.
+TEST(StationSoak, KeepsItsInvariants) {
+  for (std::uint32_t seed : {11u, 12u, 13u}) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    constexpr int kSlots = 8, kUnits = 25;
+    std::vector<sim::FeederPlan> plans;
+    for (int i = 0; i < kSlots; ++i) {
+      sim::FeederPlan p = Plan(i, kUnits);
+      p.seed = seed * 100 + static_cast<std::uint32_t>(i);
+      p.hold_ms = 200 + static_cast<int>(rng() % 1500);  // some too short for a unit
+      p.gap_ms = 100 + static_cast<int>(rng() % 400);
+      p.jitter_ms = 800;
+      p.fault_from = static_cast<int>(rng() % kUnits);
+      p.fault_count = 1 + static_cast<int>(rng() % 4);
+      switch (rng() % 4) {
+        case 0:
+          p.silent_mid_read = true;
+          break;
+        case 1:
+          p.pull_adapter_mid_write = true;
+          p.replug_after_ms = 300 + static_cast<int>(rng() % 3000);
+          break;
+        case 2:
+          p.refuse.emplace_back(sim::Duroz740::kSpeed, 2);
+          break;
+        default:
+          break;
+      }
+      plans.push_back(p);
+    }
+    StationBench bench(plans);
+    const StationRun run = bench.Go(0, 200000);
+    EXPECT_EQ(run.unread_writes, 0);
+    for (int i = 0; i < kSlots; ++i) {
+      const std::string name = run.views[static_cast<std::size_t>(i)].name;
+      const sim::FeederPlan& plan = plans[static_cast<std::size_t>(i)];
+      const auto& plugged = bench.feeder(static_cast<std::size_t>(i)).PluggedSerials();
+      std::vector<std::pair<std::string, std::string>> outcomes;  // serial, outcome
+      std::string open_unit;
+      std::map<std::string, int> taken;
+      for (const auto& e : run.events) {
+        if (e.slot != name) continue;
+        if (e.kind == "sensor") {
+          EXPECT_TRUE(open_unit.empty()) << name << ": a unit began before " << open_unit << " ended";
+          open_unit = e.serial;
+          // The feeders never put a sensor back: taking one twice is taking it again
+          // without a removal.
+          EXPECT_EQ(++taken[e.serial], 1) << name << " " << e.serial;
+        }
+        if (e.kind == "outcome") {
+          EXPECT_EQ(e.serial, open_unit) << name;
+          outcomes.emplace_back(e.serial, e.outcome);
+          open_unit.clear();
+        }
+      }
+      EXPECT_TRUE(open_unit.empty()) << name;
+      std::vector<std::pair<std::string, std::string>> recorded;
+      for (const auto& r : run.RecordsOf(name))
+        if (r["outcome"] != "OUT OF SERVICE") recorded.emplace_back(r["serial"], r["outcome"]);
+      EXPECT_EQ(recorded, outcomes) << name;
+      for (const auto& [serial, outcome] : outcomes) {
+        const auto at = std::find(plugged.begin(), plugged.end(), serial) - plugged.begin();
+        const bool faulty = at >= plan.fault_from && at < plan.fault_from + plan.fault_count;
+        const bool station_side = faulty && (plan.silent_mid_read || plan.pull_adapter_mid_write);
+        if (outcome == "FAIL") {
+          EXPECT_FALSE(plan.refuse.empty()) << name << " " << serial;
+        }
+        // A sensor that fell silent, or whose programmer was pulled, is the station's side.
+        if (station_side) {
+          EXPECT_NE(outcome, "FAIL") << name << " " << serial;
+        }
+        if (station_side && plan.silent_mid_read) {
+          EXPECT_EQ(outcome, "ERROR") << name << " " << serial;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// Ended by --count: the exit code says the worst that happened to a unit.
+TEST(StationExit, SaysTheWorstOutcome) {
+  struct Row {
+    const char* name;
+    std::function<void(sim::FeederPlan&)> fault;  // on slot 1 of 2
+    int exit_code;
+  };
+  const std::vector<Row> rows = {
+      {"AllPass", [](sim::FeederPlan&) {}, 0},
+      {"Refused", [](sim::FeederPlan& p) { p.refuse.emplace_back(sim::Duroz740::kSpeed, 2); },
+       kExitNotVerified},
+      {"SilentIsNoFail", [](sim::FeederPlan& p) { p.silent_mid_read = true; }, kExitAdapter},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<sim::FeederPlan> plans{Plan(0, 2), Plan(1, 2)};
+    row.fault(plans[1]);
+    StationBench bench(plans);
+    const StationRun run = bench.Go(4);
+    EXPECT_EQ(run.exit_code, row.exit_code);
+    EXPECT_EQ(run.records.size(), 4u);
+    EXPECT_EQ(run.records.back()["profile_hash"], ProfileHash(TestProfile()));
+    EXPECT_EQ(run.records.back()["operator"], "ana");
+  }
+}
+
+}  // namespace
+}  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// The adapter's chip holds a reply until its latency timer runs out: with a driver that
+// cannot set it short, every exchange waits for the 16 ms default; the link opens with it
+// set short where the driver can.
+TEST(LatencyTimer, ShortSettingShortensEachExchange) {
+  std::int64_t took[2] = {0, 0};
+  for (int with_call = 0; with_call < 2; ++with_call) {
+    sim::VirtualClock clock;
+    sim::UsbBus bus(clock);
+    bus.SetLinkTiming(true);
+    bus.Plug().Attach<sim::Duroz740>("ZS74000001").SetReplyDelayMs(15);
+    WatchedBus without_call(bus);  // forwards everything but the latency timer
+    D2xxPort& driver = with_call ? static_cast<D2xxPort&>(bus) : without_call;
+    VirtualLoop loop(clock);
+    SessionOptions options;
+    options.poll_ms = 1;
+    Session s(driver, loop, options);
+    ASSERT_EQ(s.Open(), Outcome::kOk);
+    EXPECT_EQ(s.ShortLatency(), with_call == 1);
+    EXPECT_EQ(bus.adapter(0).LatencyTimerMs(), with_call ? kShortLatencyMs : 16);
+    ParamsDecode d;
+    const std::int64_t start = clock.NowMs();
+    ASSERT_EQ(s.ReadParams(d), Outcome::kOk);
+    took[with_call] = clock.NowMs() - start;
+  }
+  // Out and back at 9600 baud and the sensor's 15 ms come to about 40 ms; the default
+  // timer rounds the arrival up to its next 16 ms.
+  EXPECT_GT(took[0], took[1]);
+  EXPECT_LE(took[1], 45);
+  EXPECT_GE(took[0] - took[1], 5) << took[0] << " against " << took[1];
+}
+
+}  // namespace
+}  // namespace zelto::cli
