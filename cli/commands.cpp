@@ -20,12 +20,6 @@ namespace zelto::cli {
 
 namespace {
 
-std::string Hex4(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%04X", value);
-  return text;
-}
-
 std::string AllowedValues(ParamList list) {
   const ParamField& f = ParamFields()[list];
   std::string out;

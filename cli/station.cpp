@@ -14,13 +14,13 @@
 
 namespace zelto::cli {
 
-namespace {
-
 std::string Hex4(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof(text), "0x%04X", value);
   return text;
 }
+
+namespace {
 
 bool IsLinkError(Outcome o) {
   return o == Outcome::kLinkLost || o == Outcome::kNoAnswer || o == Outcome::kNoProgrammer ||

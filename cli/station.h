@@ -24,6 +24,9 @@
 
 namespace zelto::cli {
 
+// "0x0101": device ids and USB locations, as list, station and get print them.
+std::string Hex4(std::uint32_t value);
+
 // A programmer's name as a slot: its serial number; where another programmer in the listing
 // has the same serial number, or it has none, its USB location ("@0x0111"), which stays the
 // same as long as it is plugged into the same port.

@@ -11,12 +11,6 @@ namespace zelto::cli {
 
 namespace {
 
-std::string Hex4(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%04X", value);
-  return text;
-}
-
 std::string Seconds(std::int64_t ms) {
   char text[32];
   std::snprintf(text, sizeof(text), "%.1f s", static_cast<double>(ms) / 1000.0);
