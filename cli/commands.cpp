@@ -75,7 +75,7 @@ bool EmitLine(Context& ctx, const std::string& line) {
   return false;
 }
 
-using Changes = std::array<std::optional<std::uint8_t>, kParamCount>;
+using Changes = Profile::Wire;
 
 enum class Job { kSet, kApply, kVerify };
 
@@ -89,22 +89,6 @@ const char* JobName(Job job) {
       return "verify";
   }
   return "?";
-}
-
-// "speed: wrote 2, sensor has 1; ..." for every field of `wanted` the sensor does not hold.
-std::string Differences(const Changes& wanted, const ParamsDecode& got, bool has_height,
-                        const char* verb) {
-  std::string out;
-  for (const ParamField& f : ParamFields()) {
-    if (!wanted[f.list] || (f.list == SelHeightDuroz740 && !has_height)) continue;
-    if (got.valid[f.list] && got.params.wire[f.list] == *wanted[f.list]) continue;
-    if (!out.empty()) out += "; ";
-    out += std::string(f.name) + ": " + verb + " " + FormatParamValue(f.list, *wanted[f.list]) +
-           ", sensor has " +
-           (got.valid[f.list] ? FormatParamValue(f.list, got.params.wire[f.list])
-                              : std::to_string(got.raw[f.list]) + " (out of range)");
-  }
-  return out;
 }
 
 // Writes `changes` over what the sensor holds, then reads back and compares (kVerify only
@@ -169,7 +153,7 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
 
   // Nothing to write when the sensor holds every value already: a sensor set twice, or a
   // profile checked rather than applied, is not written (and worn) for nothing.
-  const std::string missing = Differences(changes, before, has_height,
+  const std::string missing = ParamDifferences(changes, before, has_height,
                                           job == Job::kVerify ? "profile" : "wanted");
   if (missing.empty() || job == Job::kVerify) {
     rec.after = before.params;
@@ -198,7 +182,7 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
 
   Changes written;
   for (const ParamField& f : ParamFields()) written[f.list] = target.wire[f.list];
-  const std::string differences = Differences(written, after, has_height, "wrote");
+  const std::string differences = ParamDifferences(written, after, has_height, "wrote");
   if (!differences.empty()) return finish(kExitNotVerified, false, "not taken: " + differences);
   return finish(kExitOk, true, "verified");
 }

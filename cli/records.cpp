@@ -296,4 +296,19 @@ std::string UtcNow() {
   return with_ms;
 }
 
+std::string ParamDifferences(const Profile::Wire& wanted, const ParamsDecode& got,
+                             bool has_height, const char* verb) {
+  std::string out;
+  for (const ParamField& f : ParamFields()) {
+    if (!wanted[f.list] || (f.list == SelHeightDuroz740 && !has_height)) continue;
+    if (got.valid[f.list] && got.params.wire[f.list] == *wanted[f.list]) continue;
+    if (!out.empty()) out += "; ";
+    out += std::string(f.name) + ": " + verb + " " + FormatParamValue(f.list, *wanted[f.list]) +
+           ", sensor has " +
+           (got.valid[f.list] ? FormatParamValue(f.list, got.params.wire[f.list])
+                              : std::to_string(got.raw[f.list]) + " (out of range)");
+  }
+  return out;
+}
+
 }  // namespace zelto::cli

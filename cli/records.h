@@ -19,8 +19,14 @@ inline constexpr char kProfileVersionKey[] = "zeltoctl_profile";
 
 // A profile names some or all of the six parameters.
 struct Profile {
-  std::array<std::optional<std::uint8_t>, kParamCount> wire{};
+  using Wire = std::array<std::optional<std::uint8_t>, kParamCount>;
+  Wire wire{};
 };
+
+// "speed: wrote 2, sensor has 1; ..." for every field of `wanted` the sensor does not hold
+// (the height only where the firmware has it); empty when it holds them all.
+std::string ParamDifferences(const Profile::Wire& wanted, const ParamsDecode& got,
+                             bool has_height, const char* verb);
 
 // The profile's JSON text (two-space indent, numbers in their plain form).
 std::string ProfileToJson(const Profile& profile);

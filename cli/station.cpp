@@ -402,16 +402,9 @@ void Station::OnReadBack(Slot& slot, Outcome o) {
   slot.read_back = back;
   if (o == Outcome::kBadReply)
     return Finish(slot, "FAIL", "the sensor read back values outside their ranges");
-  std::string differences;
-  const bool has_height = HasHeight(slot.fw);
-  for (const ParamField& f : ParamFields()) {
-    if (!options_.profile.wire[f.list] || (f.list == SelHeightDuroz740 && !has_height)) continue;
-    if (back.params.wire[f.list] == slot.target->wire[f.list]) continue;
-    if (!differences.empty()) differences += "; ";
-    differences += std::string(f.name) + ": wrote " +
-                   FormatParamValue(f.list, slot.target->wire[f.list]) + ", sensor has " +
-                   FormatParamValue(f.list, back.params.wire[f.list]);
-  }
+  // Every field of the profile was written as the profile says (the target holds it).
+  const std::string differences =
+      ParamDifferences(options_.profile.wire, back, HasHeight(slot.fw), "wrote");
   if (!differences.empty()) return Finish(slot, "FAIL", "not taken: " + differences);
   Finish(slot, "PASS", "verified");
 }

@@ -12,16 +12,9 @@
 #include <vector>
 
 #include "cli/walk_report.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                            \
-  do {                                                              \
-    if (!(cond)) {                                                  \
-      std::fprintf(stderr, "batch page check failed: %s\n", #cond); \
-      std::abort();                                                 \
-    }                                                               \
-  } while (0)
 
 std::string Harmless(std::string text) {
   for (char& c : text)

@@ -7,18 +7,7 @@
 #include <string_view>
 
 #include "core/text/parameter_file.h"
-
-namespace {
-
-#define FUZZ_CHECK(cond)                                                \
-  do {                                                                  \
-    if (!(cond)) {                                                      \
-      std::fprintf(stderr, "parameter file check failed: %s\n", #cond); \
-      std::abort();                                                     \
-    }                                                                   \
-  } while (0)
-
-}  // namespace
+#include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view contents(reinterpret_cast<const char*>(data), size);

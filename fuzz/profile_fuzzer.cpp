@@ -9,18 +9,7 @@
 #include <string>
 
 #include "cli/records.h"
-
-namespace {
-
-#define FUZZ_CHECK(cond)                                         \
-  do {                                                           \
-    if (!(cond)) {                                               \
-      std::fprintf(stderr, "profile check failed: %s\n", #cond); \
-      std::abort();                                              \
-    }                                                            \
-  } while (0)
-
-}  // namespace
+#include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -41,18 +41,11 @@
 #include "sim/virtual_clock.h"
 #include "sim/wire_frame.h"
 #include "tests/support/fakes.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 
 using namespace zelto;
-
-#define FUZZ_CHECK(cond)                                              \
-  do {                                                                \
-    if (!(cond)) {                                                    \
-      std::fprintf(stderr, "receive path check failed: %s\n", #cond); \
-      std::abort();                                                   \
-    }                                                                 \
-  } while (0)
 
 // The input, read front to back; once it is used up every read gives zero.
 class Input {
