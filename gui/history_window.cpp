@@ -13,12 +13,13 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
-#include <QStaticText>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStaticText>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/text/text_id.h"
 #include "gui/qt_common.h"
 
 namespace zelto::qt {
@@ -34,7 +35,8 @@ constexpr int kRefreshMs = 500;
 
 // The four ranges in the order of the list; 0 is the whole session.
 constexpr std::int64_t kRangesMs[] = {30'000, 60'000, 300'000, 0};
-constexpr int kRangeEntries[] = {123, 124, 125, 126};
+constexpr Text::Id kRangeEntries[] = {Text::kRange30s, Text::kRange60s, Text::kRange5min,
+                                      Text::kRangeWholeSession};
 constexpr int kDefaultRange = 1;
 
 const QColor kLevelColour(40, 90, 200);  // the bar's blue
@@ -43,7 +45,7 @@ const QColor kDetectionColour(255, 200, 200);
 const QColor kGapColour(150, 150, 150);
 const QColor kMarkerColour(0, 128, 0);
 
-QString Entry(const StringTableTexts* table, int n, const char* fallback) {
+QString Entry(const StringTableTexts* table, Text::Id n, const char* fallback) {
   if (table == nullptr || (*table)[n].empty()) return QString::fromLatin1(fallback);
   return FromCp1252((*table)[n]);
 }
@@ -101,12 +103,12 @@ void HistoryChart::SetRangeMs(std::int64_t range_ms) {
 void HistoryChart::ApplyTexts(const StringTableTexts& table) {
   table_ = &table;
   ++texts_generation_;
-  level_text_ = Entry(table_, 129, "Level");
-  peak_text_ = Entry(table_, 130, "Peak");
-  detection_text_ = Entry(table_, 131, "Detection");
-  gap_text_ = Entry(table_, 132, "No reports");
-  setAccessibleName(Entry(table_, 121, "Signal history"));
-  setAccessibleDescription(Entry(table_, 142, "Signal chart"));
+  level_text_ = Entry(table_, Text::kLevelLegend, "Level");
+  peak_text_ = Entry(table_, Text::kPeakLegend, "Peak");
+  detection_text_ = Entry(table_, Text::kDetectionLegend, "Detection");
+  gap_text_ = Entry(table_, Text::kNoReports, "No reports");
+  setAccessibleName(Entry(table_, Text::kHistoryTitle, "Signal history"));
+  setAccessibleDescription(Entry(table_, Text::kChartName, "Signal chart"));
   update();
 }
 
@@ -369,14 +371,14 @@ HistoryWindow::HistoryWindow(const SignalHistory& history, const Clock& clock, Q
 
 void HistoryWindow::ApplyTexts(const StringTableTexts& table) {
   table_ = &table;
-  const QString title = Entry(table_, 121, "Signal history");
+  const QString title = Entry(table_, Text::kHistoryTitle, "Signal history");
   setWindowTitle(title);
   setAccessibleName(title);
-  range_label_->setText(Entry(table_, 122, "&Range:"));
+  range_label_->setText(Entry(table_, Text::kRangeLabel, "&Range:"));
   for (int i = 0; i < 4; ++i) range_->setItemText(i, Entry(table_, kRangeEntries[i], ""));
-  save_png_->setText(Entry(table_, 127, "Save &PNG..."));
-  save_csv_->setText(Entry(table_, 128, "Save C&SV..."));
-  close_->setText(Entry(table_, 143, "&Close"));
+  save_png_->setText(Entry(table_, Text::kSavePng, "Save &PNG..."));
+  save_csv_->setText(Entry(table_, Text::kSaveCsv, "Save C&SV..."));
+  close_->setText(Entry(table_, Text::kCloseButton, "&Close"));
   // Names without the access-key marks, for screen readers.
   for (QWidget* w : {static_cast<QWidget*>(range_), static_cast<QWidget*>(save_png_),
                      static_cast<QWidget*>(save_csv_), static_cast<QWidget*>(close_)}) {
@@ -416,8 +418,8 @@ bool HistoryWindow::SaveCsv(const QString& path) const {
 }
 
 void HistoryWindow::AskAndSave(bool png) {
-  const QString filter =
-      png ? Entry(table_, 134, "PNG image (*.png)") : Entry(table_, 135, "CSV file (*.csv)");
+  const QString filter = png ? Entry(table_, Text::kPngFilter, "PNG image (*.png)")
+                             : Entry(table_, Text::kCsvFilter, "CSV file (*.csv)");
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
   const QString serial = FromCp1252(history_.Serial()).trimmed();
   const QString suggested = QStringLiteral("history-%1-%2.%3")
@@ -427,8 +429,9 @@ void HistoryWindow::AskAndSave(bool png) {
       this, png ? save_png_->accessibleName() : save_csv_->accessibleName(), suggested, filter);
   if (path.isEmpty()) return;
   if (!(png ? SavePng(path) : SaveCsv(path)))
-    QMessageBox::warning(this, windowTitle(),
-                         Entry(table_, 136, "Cannot save the file") + QStringLiteral("\n") + path);
+    QMessageBox::warning(
+        this, windowTitle(),
+        Entry(table_, Text::kCannotSave, "Cannot save the file") + QStringLiteral("\n") + path);
 }
 
 }  // namespace zelto::qt
