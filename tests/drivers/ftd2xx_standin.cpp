@@ -3,8 +3,15 @@
 // that the tests load it through the dynamic loader exactly as the program loads the real
 // one. It exports the driver calls with the vendor's argument shapes and calling convention
 // and a few standin_* calls that script it.
+//
+// With ZELTO_STANDIN_CALLS=FILE in the environment every driver call is appended to FILE, one
+// line each, in the order made: its name, its arguments as the library reads them (handles
+// as the device's number, buffers as the bytes they carry) and its status, so that a run's
+// calls can be compared with another's.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -50,6 +57,64 @@ struct World {
 };
 World world;
 
+// The byte stream behind the stand-in's adapter, when a test puts a device there: what the
+// host writes goes to `on_write`; `on_poll` runs before every call that looks at the receive
+// queue, to queue (standin_queue_rx) what the device has answered by then.
+struct Wire {
+  void (*on_write)(void* context, const unsigned char* bytes, std::uint32_t count) = nullptr;
+  void (*on_poll)(void* context) = nullptr;
+  void* context = nullptr;
+};
+Wire wire;
+
+void PollWire() {
+  if (wire.on_poll != nullptr) wire.on_poll(wire.context);
+}
+
+// The call log named by ZELTO_STANDIN_CALLS, opened by the first call after it was set.
+std::FILE* CallLog() {
+  static std::FILE* log = nullptr;
+  static std::string log_name;
+  const char* name = std::getenv("ZELTO_STANDIN_CALLS");
+  if (name == nullptr || *name == '\0') return nullptr;
+  if (log == nullptr || log_name != name) {
+    if (log != nullptr) std::fclose(log);
+    log = std::fopen(name, "ab");
+    log_name = name;
+  }
+  return log;
+}
+
+std::string HandleName(void* handle) {
+  for (std::size_t i = 0; i < world.devices.size(); ++i)
+    if (&world.devices[i] == handle) return "device" + std::to_string(i);
+  return handle == nullptr ? "null" : "unknown";
+}
+
+std::string Hex(const void* data, std::uint32_t count) {
+  std::string out;
+  char two[4];
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::snprintf(two, sizeof two, i == 0 ? "%02X" : " %02X", bytes[i]);
+    out += two;
+  }
+  return out;
+}
+
+// One line of the call log: "FT_Purge(device0, 3) = 0", with what the call handed back
+// after " -> ".
+Status Logged(const char* call, const std::string& arguments, Status status,
+              const std::string& returned = {}) {
+  if (std::FILE* log = CallLog()) {
+    std::fprintf(log, "%s(%s) = %u", call, arguments.c_str(), static_cast<unsigned>(status));
+    if (status == kOk && !returned.empty()) std::fprintf(log, " -> %s", returned.c_str());
+    std::fprintf(log, "\n");
+    std::fflush(log);
+  }
+  return status;
+}
+
 // Counts the call and answers its scripted failure, if any.
 Status Enter(const char* call) {
   ++world.calls[call];
@@ -69,6 +134,11 @@ Device* FromHandle(void* handle) {
 
 STANDIN_EXPORT void standin_reset() {
   world = World{};
+  wire = Wire{};
+}
+STANDIN_EXPORT void standin_wire(void (*on_write)(void*, const unsigned char*, std::uint32_t),
+                                 void (*on_poll)(void*), void* context) {
+  wire = Wire{on_write, on_poll, context};
 }
 STANDIN_EXPORT void standin_add_device(const char* description) {
   world.devices.push_back({description, false});
@@ -115,7 +185,7 @@ STANDIN_EXPORT void standin_settings(std::uint32_t* purge, std::uint32_t* read_t
 
 // --- the driver calls -------------------------------------------------------------------
 
-STANDIN_EXPORT Status FT_CALL FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+static Status Do_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
   if (Status s = Enter("FT_ListDevices"); s != kOk) return s;
   if (flags == kListNumberOnly) {
     *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(world.devices.size());
@@ -134,7 +204,7 @@ STANDIN_EXPORT Status FT_CALL FT_ListDevices(void* arg1, void* arg2, std::uint32
   return kInvalidParameter;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_OpenEx(void* arg, std::uint32_t flags, void** handle) {
+static Status Do_OpenEx(void* arg, std::uint32_t flags, void** handle) {
   if (Status s = Enter("FT_OpenEx"); s != kOk) return s;
   if (flags != kOpenByDescription) return kInvalidParameter;
   for (Device& d : world.devices) {
@@ -147,7 +217,7 @@ STANDIN_EXPORT Status FT_CALL FT_OpenEx(void* arg, std::uint32_t flags, void** h
   return kDeviceNotFound;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_Close(void* handle) {
+static Status Do_Close(void* handle) {
   if (Status s = Enter("FT_Close"); s != kOk) return s;
   Device* d = FromHandle(handle);
   if (d == nullptr) return kInvalidHandle;
@@ -155,12 +225,12 @@ STANDIN_EXPORT Status FT_CALL FT_Close(void* handle) {
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_ResetDevice(void* handle) {
+static Status Do_ResetDevice(void* handle) {
   if (Status s = Enter("FT_ResetDevice"); s != kOk) return s;
   return FromHandle(handle) != nullptr ? kOk : kInvalidHandle;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_Purge(void* handle, std::uint32_t mask) {
+static Status Do_Purge(void* handle, std::uint32_t mask) {
   if (Status s = Enter("FT_Purge"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   world.last_purge = mask;
@@ -168,7 +238,7 @@ STANDIN_EXPORT Status FT_CALL FT_Purge(void* handle, std::uint32_t mask) {
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_Write(void* handle, void* buffer, std::uint32_t n,
+static Status Do_Write(void* handle, void* buffer, std::uint32_t n,
                                std::uint32_t* written) {
   if (Status s = Enter("FT_Write"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
@@ -176,17 +246,18 @@ STANDIN_EXPORT Status FT_CALL FT_Write(void* handle, void* buffer, std::uint32_t
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   world.written.insert(world.written.end(), bytes, bytes + take);
   *written = take;
+  if (wire.on_write != nullptr) wire.on_write(wire.context, bytes, take);
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_GetQueueStatus(void* handle, std::uint32_t* rx_bytes) {
+static Status Do_GetQueueStatus(void* handle, std::uint32_t* rx_bytes) {
   if (Status s = Enter("FT_GetQueueStatus"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   *rx_bytes = static_cast<std::uint32_t>(world.rx.size());
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_SetTimeouts(void* handle, std::uint32_t read_ms, std::uint32_t write_ms) {
+static Status Do_SetTimeouts(void* handle, std::uint32_t read_ms, std::uint32_t write_ms) {
   if (Status s = Enter("FT_SetTimeouts"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   world.read_timeout = read_ms;
@@ -194,7 +265,7 @@ STANDIN_EXPORT Status FT_CALL FT_SetTimeouts(void* handle, std::uint32_t read_ms
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_Read(void* handle, void* buffer, std::uint32_t n,
+static Status Do_Read(void* handle, void* buffer, std::uint32_t n,
                               std::uint32_t* returned) {
   if (Status s = Enter("FT_Read"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
@@ -209,14 +280,14 @@ STANDIN_EXPORT Status FT_CALL FT_Read(void* handle, void* buffer, std::uint32_t 
 }
 
 #ifndef STANDIN_WITHOUT_LINE_SETTINGS
-STANDIN_EXPORT Status FT_CALL FT_SetBaudRate(void* handle, std::uint32_t baud) {
+static Status Do_SetBaudRate(void* handle, std::uint32_t baud) {
   if (Status s = Enter("FT_SetBaudRate"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
   world.baud = baud;
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_SetDataCharacteristics(void* handle, unsigned char bits,
+static Status Do_SetDataCharacteristics(void* handle, unsigned char bits,
                                                 unsigned char stop, unsigned char parity) {
   if (Status s = Enter("FT_SetDataCharacteristics"); s != kOk) return s;
   if (FromHandle(handle) == nullptr) return kInvalidHandle;
@@ -226,7 +297,7 @@ STANDIN_EXPORT Status FT_CALL FT_SetDataCharacteristics(void* handle, unsigned c
   return kOk;
 }
 
-STANDIN_EXPORT Status FT_CALL FT_SetLatencyTimer(void* handle, unsigned char ms) {
+static Status Do_SetLatencyTimer(void* handle, unsigned char ms) {
   if (Status s = Enter("FT_SetLatencyTimer"); s != kOk) return s;
   if (FromHandle(handle) == nullptr || ms < 1) return kInvalidHandle;
   return kOk;
@@ -236,8 +307,112 @@ STANDIN_EXPORT Status FT_CALL FT_SetLatencyTimer(void* handle, unsigned char ms)
 // Not one of the calls the link makes: `zeltoctl doctor` shows it. A made-up release number
 // of our own, which no vendor library has.
 constexpr std::uint32_t kStandinVersion = 0x00000917;
-STANDIN_EXPORT Status FT_CALL FT_GetLibraryVersion(std::uint32_t* version) {
+static Status Do_GetLibraryVersion(std::uint32_t* version) {
   if (Status s = Enter("FT_GetLibraryVersion"); s != kOk) return s;
   *version = kStandinVersion;
   return kOk;
+}
+
+// --- the exported calls: each one made, then logged ---------------------------------------
+
+namespace {
+
+std::string Flags(std::uint32_t flags) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(flags));
+  return text;
+}
+
+std::string Number(std::uint32_t n) {
+  return std::to_string(n);
+}
+
+}  // namespace
+
+STANDIN_EXPORT Status FT_CALL FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  const bool by_index = (flags & kListByIndex) != 0;
+  const std::string index =
+      by_index ? "index " + std::to_string(reinterpret_cast<std::uintptr_t>(arg1)) : "count";
+  const Status s = Do_ListDevices(arg1, arg2, flags);
+  std::string returned;
+  if (s == kOk)
+    returned = by_index ? "\"" + std::string(static_cast<const char*>(arg2)) + "\""
+                        : Number(*static_cast<std::uint32_t*>(arg1));
+  return Logged("FT_ListDevices", index + ", " + Flags(flags), s, returned);
+}
+
+STANDIN_EXPORT Status FT_CALL FT_OpenEx(void* arg, std::uint32_t flags, void** handle) {
+  const std::string wanted = flags == kOpenByDescription
+                                 ? "\"" + std::string(static_cast<const char*>(arg)) + "\""
+                                 : std::to_string(reinterpret_cast<std::uintptr_t>(arg));
+  const Status s = Do_OpenEx(arg, flags, handle);
+  return Logged("FT_OpenEx", wanted + ", " + Number(flags), s,
+                s == kOk ? HandleName(*handle) : std::string());
+}
+
+STANDIN_EXPORT Status FT_CALL FT_Close(void* handle) {
+  return Logged("FT_Close", HandleName(handle), Do_Close(handle));
+}
+
+STANDIN_EXPORT Status FT_CALL FT_ResetDevice(void* handle) {
+  return Logged("FT_ResetDevice", HandleName(handle), Do_ResetDevice(handle));
+}
+
+STANDIN_EXPORT Status FT_CALL FT_Purge(void* handle, std::uint32_t mask) {
+  PollWire();
+  return Logged("FT_Purge", HandleName(handle) + ", " + Number(mask), Do_Purge(handle, mask));
+}
+
+STANDIN_EXPORT Status FT_CALL FT_Write(void* handle, void* buffer, std::uint32_t n,
+                                       std::uint32_t* written) {
+  const std::string arguments = HandleName(handle) + ", [" + Hex(buffer, n) + "], " + Number(n);
+  const Status s = Do_Write(handle, buffer, n, written);
+  return Logged("FT_Write", arguments, s, s == kOk ? Number(*written) : std::string());
+}
+
+STANDIN_EXPORT Status FT_CALL FT_GetQueueStatus(void* handle, std::uint32_t* rx_bytes) {
+  PollWire();
+  const Status s = Do_GetQueueStatus(handle, rx_bytes);
+  return Logged("FT_GetQueueStatus", HandleName(handle), s,
+                s == kOk ? Number(*rx_bytes) : std::string());
+}
+
+STANDIN_EXPORT Status FT_CALL FT_SetTimeouts(void* handle, std::uint32_t read_ms,
+                                             std::uint32_t write_ms) {
+  return Logged("FT_SetTimeouts",
+                HandleName(handle) + ", " + Number(read_ms) + ", " + Number(write_ms),
+                Do_SetTimeouts(handle, read_ms, write_ms));
+}
+
+STANDIN_EXPORT Status FT_CALL FT_Read(void* handle, void* buffer, std::uint32_t n,
+                                      std::uint32_t* returned) {
+  PollWire();
+  const Status s = Do_Read(handle, buffer, n, returned);
+  return Logged("FT_Read", HandleName(handle) + ", " + Number(n), s,
+                s == kOk ? "[" + Hex(buffer, *returned) + "]" : std::string());
+}
+
+#ifndef STANDIN_WITHOUT_LINE_SETTINGS
+STANDIN_EXPORT Status FT_CALL FT_SetBaudRate(void* handle, std::uint32_t baud) {
+  return Logged("FT_SetBaudRate", HandleName(handle) + ", " + Number(baud),
+                Do_SetBaudRate(handle, baud));
+}
+
+STANDIN_EXPORT Status FT_CALL FT_SetDataCharacteristics(void* handle, unsigned char bits,
+                                                        unsigned char stop, unsigned char parity) {
+  return Logged("FT_SetDataCharacteristics",
+                HandleName(handle) + ", " + Number(bits) + ", " + Number(stop) + ", " +
+                    Number(parity),
+                Do_SetDataCharacteristics(handle, bits, stop, parity));
+}
+
+STANDIN_EXPORT Status FT_CALL FT_SetLatencyTimer(void* handle, unsigned char ms) {
+  return Logged("FT_SetLatencyTimer", HandleName(handle) + ", " + Number(ms),
+                Do_SetLatencyTimer(handle, ms));
+}
+#endif
+
+STANDIN_EXPORT Status FT_CALL FT_GetLibraryVersion(std::uint32_t* version) {
+  const Status s = Do_GetLibraryVersion(version);
+  return Logged("FT_GetLibraryVersion", "", s, s == kOk ? Number(*version) : std::string());
 }
