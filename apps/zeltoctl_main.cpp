@@ -349,8 +349,8 @@ int Run(int argc, char** argv) {
 
   std::unique_ptr<SimBench> bench;
   std::unique_ptr<StationSimBench> station_bench;
-  std::unique_ptr<zelto::D2xxPort> real_driver;
-  zelto::D2xxPort* driver = nullptr;
+  std::unique_ptr<zelto::AdapterPort> real_driver;
+  zelto::AdapterPort* driver = nullptr;
   std::string driver_name;
   if (use_sim) {
     try {

@@ -14,7 +14,7 @@
 #include "gui/diag_logging.h"
 #include "gui/run_program.h"
 #include "apps/startup_probe.h"
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
 #include "drivers/null_driver.h"
 #include "zelto_version.h"
 
@@ -25,7 +25,7 @@
 namespace {
 
 
-std::unique_ptr<zelto::D2xxPort> MakeDriver() {
+std::unique_ptr<zelto::AdapterPort> MakeDriver() {
 #ifdef ZELTO_HAVE_SYSTEM_DRIVER
   return zelto::CreateSystemDriver();
 #else
@@ -83,6 +83,6 @@ int main(int argc, char** argv) {
   zelto::qt::StartupProbe::InstallIfAsked();
 #endif
   QuitOnTerminationSignals(app);
-  const std::unique_ptr<zelto::D2xxPort> driver = MakeDriver();
+  const std::unique_ptr<zelto::AdapterPort> driver = MakeDriver();
   return zelto::qt::RunProgram(*driver);
 }

@@ -250,8 +250,8 @@ int ExitFor(Outcome outcome) {
 
 int PrintAdapters(Context& ctx, const AdapterListing& listing, bool json) {
   if (!json) ctx.out << "driver: " << ctx.driver_name << "\n";
-  if (listing.status != FT_OK) {
-    ctx.err << "zeltoctl: USB driver failure (status " << listing.status << ")\n";
+  if (!listing.status.Ok()) {
+    ctx.err << "zeltoctl: USB driver failure (status " << listing.status.code << ")\n";
     return kExitAdapter;
   }
   if (json) {

@@ -18,7 +18,7 @@
 #include "cli/stop.h"
 #include "core/link/adapter_list.h"
 #include "core/ports/app_state.h"
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
 
 namespace zelto::cli {
 
@@ -37,11 +37,11 @@ enum ExitCode : int {
 };
 
 struct Context {
-  Context(D2xxPort& d, std::string name, EventLoop& l, std::ostream& o, std::ostream& e,
+  Context(AdapterPort& d, std::string name, EventLoop& l, std::ostream& o, std::ostream& e,
           SessionOptions s = {})
       : driver(d), driver_name(std::move(name)), loop(l), out(o), err(e), session(std::move(s)) {}
 
-  D2xxPort& driver;
+  AdapterPort& driver;
   std::string driver_name;
   EventLoop& loop;
   std::ostream& out;

@@ -37,7 +37,7 @@ int DoctorReport::Finish(std::ostream& out, bool json) {
   return problems_ == 0 ? kExitOk : kExitAdapter;
 }
 
-int ListIndented(D2xxPort& driver, const std::string& driver_name, std::ostream& out) {
+int ListIndented(AdapterPort& driver, const std::string& driver_name, std::ostream& out) {
   RealTimeLoop loop;
   std::ostringstream listing, errors;
   Context ctx(driver, driver_name, loop, listing, errors);

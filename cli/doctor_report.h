@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
 
 namespace zelto::cli {
 
@@ -34,6 +34,6 @@ class DoctorReport {
 
 // `zeltoctl list` on `driver` for a report such as doctor's: every line indented, errors
 // among them. Returns the number of ZeltoProg adapters, or -1 when the driver fails.
-int ListIndented(D2xxPort& driver, const std::string& driver_name, std::ostream& out);
+int ListIndented(AdapterPort& driver, const std::string& driver_name, std::ostream& out);
 
 }  // namespace zelto::cli

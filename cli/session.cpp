@@ -35,7 +35,7 @@ std::string OutcomeText(Outcome outcome) {
   return "?";
 }
 
-Session::Session(D2xxPort& driver, EventLoop& loop, SessionOptions options)
+Session::Session(AdapterPort& driver, EventLoop& loop, SessionOptions options)
     : driver_(driver),
       loop_(loop),
       options_(std::move(options)),
@@ -84,7 +84,7 @@ Outcome Session::Open() {
     case kLinkManyProgrammers:
       return Outcome::kManyProgrammers;
     default:
-      return link_.LastOpenStatus() == FT_DEVICE_NOT_OPENED ? Outcome::kAdapterInUse
+      return link_.LastOpenStatus().result == AdapterResult::kInUse ? Outcome::kAdapterInUse
                                                             : Outcome::kDriverFailure;
   }
   opened_ = true;

@@ -53,7 +53,7 @@ struct SignalSample {
 
 class Session final : private FrameDispatch {
  public:
-  Session(D2xxPort& driver, EventLoop& loop, SessionOptions options);
+  Session(AdapterPort& driver, EventLoop& loop, SessionOptions options);
   // Sets report mode back to 0 if this session changed it, then closes the link.
   ~Session() override;
   Session(const Session&) = delete;
@@ -132,7 +132,7 @@ class Session final : private FrameDispatch {
   void FinishPending(Outcome outcome);
   Pending pending_;
 
-  D2xxPort& driver_;
+  AdapterPort& driver_;
   EventLoop& loop_;
   SessionOptions options_;
   AppState state_;

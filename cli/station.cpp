@@ -101,7 +101,7 @@ struct Station::Slot {
   bool reported_state = false;
 };
 
-Station::Station(D2xxPort& driver, EventLoop& loop, StationOptions options)
+Station::Station(AdapterPort& driver, EventLoop& loop, StationOptions options)
     : driver_(driver), loop_(loop), options_(std::move(options)) {}
 
 Station::~Station() {
@@ -110,8 +110,8 @@ Station::~Station() {
 
 bool Station::Setup(std::string& error) {
   const AdapterListing listing = ListAdapters(driver_);
-  if (listing.status != FT_OK) {
-    error = "USB driver failure (status " + std::to_string(listing.status) + ")";
+  if (!listing.status.Ok()) {
+    error = "USB driver failure (status " + std::to_string(listing.status.code) + ")";
     return false;
   }
   for (const ListedAdapter& a : listing.adapters) {

@@ -20,7 +20,7 @@
 #include "cli/session.h"
 #include "cli/stop.h"
 #include "core/link/adapter_list.h"
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
 
 namespace zelto::cli {
 
@@ -81,7 +81,7 @@ struct StationEvent {
 
 class Station {
  public:
-  Station(D2xxPort& driver, EventLoop& loop, StationOptions options);
+  Station(AdapterPort& driver, EventLoop& loop, StationOptions options);
   ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -125,7 +125,7 @@ class Station {
   bool InFlight() const;
   bool MayStartUnit() const;
 
-  D2xxPort& driver_;
+  AdapterPort& driver_;
   EventLoop& loop_;
   StationOptions options_;
   std::vector<std::unique_ptr<Slot>> slots_;

@@ -35,8 +35,8 @@ std::string SlotLine(const SlotView& v, std::int64_t now_ms) {
 
 int CmdStationCheck(Context& ctx, const StationCommand& command) {
   const AdapterListing listing = ListAdapters(ctx.driver);
-  if (listing.status != FT_OK) {
-    ctx.err << "zeltoctl: USB driver failure (status " << listing.status << ")\n";
+  if (!listing.status.Ok()) {
+    ctx.err << "zeltoctl: USB driver failure (status " << listing.status.code << ")\n";
     return kExitAdapter;
   }
   int slots = 0, trouble = 0, held = 0;

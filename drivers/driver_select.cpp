@@ -29,7 +29,7 @@ DriverSources DefaultDriverSources() {
 #endif
 }
 
-std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string* chosen_name) {
+std::unique_ptr<AdapterPort> CreateDriver(const DriverSources& sources, std::string* chosen_name) {
   auto report = [chosen_name](const char* name) {
     if (chosen_name != nullptr) *chosen_name = name;
   };
@@ -61,7 +61,7 @@ std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources, std::string
   return std::make_unique<NullDriver>();
 }
 
-std::unique_ptr<D2xxPort> CreateSystemDriver(std::string* chosen_name) {
+std::unique_ptr<AdapterPort> CreateSystemDriver(std::string* chosen_name) {
   return CreateDriver(DefaultDriverSources(), chosen_name);
 }
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
 
 namespace zelto {
 
@@ -32,9 +32,9 @@ struct DriverSources {
 };
 DriverSources DefaultDriverSources();
 
-std::unique_ptr<D2xxPort> CreateDriver(const DriverSources& sources,
+std::unique_ptr<AdapterPort> CreateDriver(const DriverSources& sources,
                                        std::string* chosen_name = nullptr);
 
-std::unique_ptr<D2xxPort> CreateSystemDriver(std::string* chosen_name = nullptr);
+std::unique_ptr<AdapterPort> CreateSystemDriver(std::string* chosen_name = nullptr);
 
 }  // namespace zelto

@@ -46,7 +46,7 @@ ProgramConfig ConfigForThisExecutable() {
   return config;
 }
 
-int RunProgram(D2xxPort& driver, const std::function<void(QtUi&, Program&)>& started) {
+int RunProgram(AdapterPort& driver, const std::function<void(QtUi&, Program&)>& started) {
   // Declared in this order so the program goes first: it still owns timers and perhaps a
   // radar window when it is destroyed.
   AppState state;

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "core/program/program.h"
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
 
 namespace zelto::qt {
 
@@ -30,6 +30,6 @@ bool RunsFromInstallFolder(const std::filesystem::path& program_folder);
 
 // Needs a QApplication. `started` runs after the program's load, before the event loop, when
 // the load did not already end the program. Returns the event loop's exit code.
-int RunProgram(D2xxPort& driver, const std::function<void(QtUi&, Program&)>& started = {});
+int RunProgram(AdapterPort& driver, const std::function<void(QtUi&, Program&)>& started = {});
 
 }  // namespace zelto::qt

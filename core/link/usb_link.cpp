@@ -3,121 +3,133 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
+
+#include "core/link/adapter_list.h"
 
 namespace zelto {
+
+namespace {
+
+constexpr AdapterStatus kNoConnection{AdapterResult::kOther, 1};
+
+}  // namespace
+
+UsbLink::UsbLink(AppState& state, AdapterPort& driver) : state_(state), driver_(driver) {
+  // Room for a few programmers, so that the listing in the receive poll finds it ready.
+  matches_.reserve(4);
+}
+
+UsbLink::~UsbLink() = default;
 
 LinkResult UsbLink::Open() {
   if (state_.LinkOpen) return kLinkOk;
 
-  std::uint32_t count = 0;
-  last_open_status_ = CountAdapters(driver_, count);
-  if (last_open_status_ != FT_OK) return kLinkDriverFailure;
-
-  int matches = 0;
-  // One byte more than the driver may use, so that a driver that fills the whole buffer
-  // without a terminator still leaves us a bounded string.
-  char text[kDescriptionBufferSize + 1];
-  for (std::uint32_t index = 0; index < count; ++index) {
-    std::string_view description;
-    // An unreadable device neither counts nor stops the scan.
-    if (!ReadAdapterDescription(driver_, index, text, description)) continue;
-    if (IsProgrammer(description) && SerialMatches(index) && LocationMatches(index)) ++matches;
-  }
-  if (matches == 0) return kLinkNoProgrammer;
-  if (matches > 1) return kLinkManyProgrammers;
+  AdapterFilter filter;
+  filter.description = kProgrammerDescription;
+  filter.serial = serial_;
+  filter.location = location_;
+  last_open_status_ = driver_.List(matches_, &filter);
+  if (!last_open_status_.Ok()) return kLinkDriverFailure;
+  if (matches_.empty()) return kLinkNoProgrammer;
+  if (matches_.size() > 1) return kLinkManyProgrammers;
 
   CloseUnclosed();
-  char wanted[] = "ZeltoProg";
-  FT_HANDLE handle = nullptr;
+  std::unique_ptr<AdapterConnection> opened;
   if (location_ && serial_.empty())
-    // The location travels in the pointer itself, as the vendor's call takes it.
-    last_open_status_ = driver_.OpenEx(reinterpret_cast<void*>(static_cast<std::uintptr_t>(*location_)),
-                                       FT_OPEN_BY_LOCATION, &handle);
+    last_open_status_ = driver_.Open(AdapterKey::kLocation, {}, *location_, opened);
   else if (serial_.empty())
-    last_open_status_ = driver_.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &handle);
+    last_open_status_ = driver_.Open(AdapterKey::kDescription, kProgrammerDescription, 0, opened);
   else
-    last_open_status_ = driver_.OpenEx(serial_.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
-  if (last_open_status_ != FT_OK) return kLinkDriverFailure;
-  // A value the driver hands out again no longer names an old, unclosed handle.
-  ForgetUnclosed(handle);
-  state_.DeviceHandle = handle;
+    last_open_status_ = driver_.Open(AdapterKey::kSerial, serial_, 0, opened);
+  if (!last_open_status_.Ok() || opened == nullptr) {
+    if (last_open_status_.Ok()) last_open_status_ = kNoConnection;
+    return kLinkDriverFailure;
+  }
+  current_ = nullptr;
+  DropUnused();
+  for (auto& slot : owned_)
+    if (slot == nullptr) {
+      slot = std::move(opened);
+      current_ = slot.get();
+      break;
+    }
   Reset();  // a failed reset leaves a usable link
   // Optional: a driver without it leaves the chip's default.
-  short_latency_ = driver_.SetLatencyTimer(handle, kShortLatencyMs) == FT_OK;
+  short_latency_ = current_->SetLatencyTimer(kShortLatencyMs).Ok();
   state_.LinkOpen = true;
   state_.LinkReopened = true;
   return kLinkOk;
 }
 
-bool UsbLink::SerialMatches(std::uint32_t index) {
-  if (serial_.empty()) return true;
-  char serial[kDescriptionBufferSize + 1];
-  return ReadAdapterSerial(driver_, index, serial) && serial_ == serial;
-}
-
-bool UsbLink::LocationMatches(std::uint32_t index) {
-  if (!location_) return true;
-  std::uint32_t location = 0;
-  return ReadAdapterLocation(driver_, index, location) && location == *location_;
-}
-
 LinkResult UsbLink::Close() {
   const bool was_open = state_.LinkOpen;
   state_.LinkOpen = false;
-  const FT_STATUS status = driver_.Close(state_.DeviceHandle);
-  if (status == FT_OK)
-    ForgetUnclosed(state_.DeviceHandle);
+  // Never opened: nothing to close.
+  if (current_ == nullptr) return kLinkDriverFailure;
+  const AdapterStatus status = current_->Close();
+  if (status.Ok())
+    ForgetUnclosed(current_);
   else if (was_open)
-    RememberUnclosed(state_.DeviceHandle);  // whatever the driver says, it may still be open
-  return status == FT_OK ? kLinkOk : kLinkDriverFailure;
+    RememberUnclosed(current_);  // whatever the driver says, it may still be open
+  return status.Ok() ? kLinkOk : kLinkDriverFailure;
 }
 
-void UsbLink::RememberUnclosed(FT_HANDLE handle) {
-  for (FT_HANDLE h : unclosed_)
-    if (h == handle) return;
-  for (FT_HANDLE& h : unclosed_)
-    if (h == nullptr) {
-      h = handle;
+void UsbLink::RememberUnclosed(AdapterConnection* connection) {
+  for (AdapterConnection* c : unclosed_)
+    if (c == connection) return;
+  for (AdapterConnection*& c : unclosed_)
+    if (c == nullptr) {
+      c = connection;
       return;
     }
   // All slots taken: the first is given up.
   std::move(unclosed_.begin() + 1, unclosed_.end(), unclosed_.begin());
-  unclosed_.back() = handle;
+  unclosed_.back() = connection;
+  DropUnused();
 }
 
-void UsbLink::ForgetUnclosed(FT_HANDLE handle) {
-  for (FT_HANDLE& h : unclosed_)
-    if (h == handle) h = nullptr;
+void UsbLink::ForgetUnclosed(AdapterConnection* connection) {
+  for (AdapterConnection*& c : unclosed_)
+    if (c == connection) c = nullptr;
+  DropUnused();
 }
 
 void UsbLink::CloseUnclosed() {
-  for (FT_HANDLE& h : unclosed_) {
-    if (h == nullptr) continue;
+  for (AdapterConnection*& c : unclosed_) {
+    if (c == nullptr) continue;
     // Kept until a close succeeds: a driver that fails a call may not have done anything.
-    if (driver_.Close(h) == FT_OK) h = nullptr;
+    if (c->Close().Ok()) c = nullptr;
+  }
+  DropUnused();
+}
+
+void UsbLink::DropUnused() {
+  for (auto& slot : owned_) {
+    if (slot == nullptr || slot.get() == current_) continue;
+    if (std::find(unclosed_.begin(), unclosed_.end(), slot.get()) == unclosed_.end()) slot.reset();
   }
 }
 
 LinkResult UsbLink::Reset() {
-  return driver_.ResetDevice(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
+  if (current_ == nullptr) return kLinkDriverFailure;
+  return current_->Reset().Ok() ? kLinkOk : kLinkDriverFailure;
 }
 
 LinkResult UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
-  if (driver_.Purge(state_.DeviceHandle, FT_PURGE_RX | FT_PURGE_TX) != FT_OK)
-    return kLinkDriverFailure;
+  if (current_ == nullptr) return kLinkDriverFailure;
+  if (!current_->Purge().Ok()) return kLinkDriverFailure;
   std::uint32_t written = 0;
   // The length is sign-extended to 32 bits, as the driver sees it.
   const auto count = static_cast<std::uint32_t>(static_cast<std::int32_t>(length));
-  if (driver_.Write(state_.DeviceHandle, const_cast<std::uint8_t*>(data), count, &written) != FT_OK)
-    return kLinkDriverFailure;
+  if (!current_->Write(data, count, written).Ok()) return kLinkDriverFailure;
   return written == count ? kLinkOk : kLinkDriverFailure;
 }
 
 LinkResult UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
+  if (current_ == nullptr) return kLinkDriverFailure;
   std::uint32_t waiting = 0;
-  if (driver_.GetQueueStatus(state_.DeviceHandle, &waiting) != FT_OK) return kLinkDriverFailure;
-  if (driver_.SetTimeouts(state_.DeviceHandle, 5000, 0) != FT_OK) return kLinkDriverFailure;
+  if (!current_->Queue(waiting).Ok()) return kLinkDriverFailure;
+  if (!current_->SetTimeouts(5000, 0).Ok()) return kLinkDriverFailure;
   if (waiting == 0) return kLinkOk;
 
   std::uint32_t request = waiting > kStagingBufferSize ? kStagingBufferSize : waiting;
@@ -127,8 +139,7 @@ LinkResult UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, st
     request = static_cast<std::uint32_t>(free_space);
 
   std::uint32_t got = 0;
-  if (driver_.Read(state_.DeviceHandle, staging_.data(), request, &got) != FT_OK)
-    return kLinkDriverFailure;
+  if (!current_->Read(staging_.data(), request, got).Ok()) return kLinkDriverFailure;
   // Never trust the driver's count beyond what was asked.
   if (got > request) got = request;
   int pos = w;

@@ -1,23 +1,25 @@
 // SPDX-License-Identifier: MIT
-// UsbLink: the byte pipe to the ZeltoProg programmer through the D2XX driver port.
+// UsbLink: the byte pipe to the ZeltoProg programmer through the adapter port. It owns the
+// connection to the programmer while one is open.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "core/ports/adapter_port.h"
 #include "core/ports/app_state.h"
-#include "core/link/adapter_list.h"
-#include "core/ports/d2xx_port.h"
 
 namespace zelto {
 
 // Result of every link operation.
 enum LinkResult : int {
   kLinkOk = 1,
-  kLinkDriverFailure = 2,  // a driver status other than FT_OK, or a short write
+  kLinkDriverFailure = 2,  // a driver status other than Ok, or a short write
   kLinkNoProgrammer = 3,   // Open only
   kLinkManyProgrammers = 4,  // Open only
 };
@@ -29,7 +31,10 @@ constexpr std::uint8_t kShortLatencyMs = 2;
 
 class UsbLink {
  public:
-  UsbLink(AppState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
+  UsbLink(AppState& state, AdapterPort& driver);
+  ~UsbLink();
+  UsbLink(const UsbLink&) = delete;
+  UsbLink& operator=(const UsbLink&) = delete;
 
   LinkResult Open();
   LinkResult Close();
@@ -47,31 +52,39 @@ class UsbLink {
   // counts and it is opened there: two programmers with the same serial number, or none,
   // are told apart by where they are plugged in.
   void SelectLocation(std::optional<std::uint32_t> location) { location_ = location; }
-  // The driver's status from the last listing or opening Open made (FT_OK after a
-  // successful open): tells a busy adapter from a missing driver.
-  FT_STATUS LastOpenStatus() const { return last_open_status_; }
+  // The driver's status from the last listing or opening Open made (Ok after a successful
+  // open): tells a busy adapter from a missing driver.
+  AdapterStatus LastOpenStatus() const { return last_open_status_; }
   // Whether the last open set the adapter's latency timer short (a driver without the call
   // leaves the chip's 16 ms, which adds up to that much to every reply).
   bool ShortLatency() const { return short_latency_; }
 
  private:
-  bool SerialMatches(std::uint32_t index);
-  bool LocationMatches(std::uint32_t index);
-  void RememberUnclosed(FT_HANDLE handle);
-  void ForgetUnclosed(FT_HANDLE handle);
+  void RememberUnclosed(AdapterConnection* connection);
+  void ForgetUnclosed(AdapterConnection* connection);
   void CloseUnclosed();
+  // Destroys the connections that are neither the last opened nor waiting to be closed.
+  void DropUnused();
 
   AppState& state_;
-  D2xxPort& driver_;
+  AdapterPort& driver_;
   std::array<std::uint8_t, kStagingBufferSize> staging_{};
-  // Handles that were open and whose close failed. The driver may still hold the programmer
-  // open through one of them, and then no open by description succeeds; each is closed again
-  // before every open until a close succeeds. A few slots suffice: one is added per failed
-  // close of an open link.
-  std::array<FT_HANDLE, 4> unclosed_{};
+  // The programmers that match, from the listing before each open (kept for its storage: the
+  // reopen runs inside the receive poll).
+  std::vector<AdapterInfo> matches_;
+  // The connection opened last. It stays after a close, which may be asked again: a driver
+  // that failed a close may not have done anything.
+  AdapterConnection* current_ = nullptr;
+  // Connections that were open and whose close failed. The driver may still hold the
+  // programmer open through one of them, and then no open by description succeeds; each is
+  // closed again before every open until a close succeeds. A few slots suffice: one is added
+  // per failed close of an open link.
+  std::array<AdapterConnection*, 4> unclosed_{};
+  // Owns current_ and the unclosed ones.
+  std::array<std::unique_ptr<AdapterConnection>, 5> owned_;
   std::string serial_;
   std::optional<std::uint32_t> location_;
-  FT_STATUS last_open_status_ = FT_OK;
+  AdapterStatus last_open_status_;
   bool short_latency_ = false;
 };
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "core/ports/d2xx_port.h"
 
 namespace zelto {
 
@@ -59,7 +58,6 @@ struct AppState {
   // Set by every successful open. In radar mode the link is reopened only after it failed,
   // perhaps because the programmer was unplugged and the sensor lost its power.
   bool LinkReopened = false;
-  FT_HANDLE DeviceHandle = nullptr;
 
   // Receive ring and frame assembler. The ring has one element more than it uses.
   std::array<std::uint8_t, kRingSize + 1> RxRing{};

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The driver port: the nine calls of the vendor's D2XX interface that the USB link uses,
-// with the vendor's argument shapes and status codes. The link is written against this
-// interface only; the simulated bench, the run-time loaded vendor library and libftdi1 sit
-// behind it.
+// The nine calls of the vendor's D2XX interface, with the vendor's argument shapes and status
+// codes, and the adapter port made of them: a driver written in these terms (the run-time
+// loaded vendor library; for now also the simulated bench and the libftdi1 backend) is an
+// AdapterPort, listing index by index and opening by flag here, once.
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "core/ports/adapter_port.h"
 
 namespace zelto {
 
@@ -45,9 +48,21 @@ constexpr std::uint32_t FT_OPEN_BY_LOCATION = 4;
 constexpr std::uint32_t FT_PURGE_RX = 1;
 constexpr std::uint32_t FT_PURGE_TX = 2;
 
-class D2xxPort {
+// What the program tells apart in a D2XX status; the number itself travels along.
+AdapterStatus FromD2xx(FT_STATUS status);
+
+class D2xxPort : public AdapterPort {
  public:
-  virtual ~D2xxPort() = default;
+  ~D2xxPort() override;
+
+  // The adapter port over the calls below: the count, then each adapter's description,
+  // serial number and location by index (with a filter, only what is still undecided).
+  AdapterStatus List(std::vector<AdapterInfo>& adapters,
+                     const AdapterFilter* filter = nullptr) final;
+  // OpenEx by the key's flag; the location travels in the pointer itself. A handle the
+  // driver hands out again no longer names an older connection that failed to close.
+  AdapterStatus Open(AdapterKey key, std::string_view text, std::uint32_t location,
+                     std::unique_ptr<AdapterConnection>& connection) final;
 
   // FT_LIST_NUMBER_ONLY: arg1 points at a 32-bit count, arg2 is ignored.
   // FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION: arg1 carries the index itself (not its
@@ -80,6 +95,12 @@ class D2xxPort {
     (void)ms;
     return FT_NOT_SUPPORTED;
   }
+
+ private:
+  class Connection;
+  // The connections handed out and not yet destroyed (a few: one per link, and those whose
+  // close failed).
+  std::array<Connection*, 8> live_{};
 };
 
 }  // namespace zelto

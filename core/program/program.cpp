@@ -23,7 +23,7 @@ std::string FormatVersionLabel(const ProgramVersion& version) {
          std::to_string(version.revision);
 }
 
-Program::Program(AppState& state, D2xxPort& driver, TimerFactory& timers, Ui& ui,
+Program::Program(AppState& state, AdapterPort& driver, TimerFactory& timers, Ui& ui,
                  ProgramConfig config)
     : state_(state),
       timers_(timers),

@@ -46,7 +46,7 @@ std::string FormatVersionLabel(const ProgramVersion& version);
 
 class Program : public FrameDispatch, public RadarHost, private RadarEvents {
  public:
-  Program(AppState& state, D2xxPort& driver, TimerFactory& timers, Ui& ui, ProgramConfig config);
+  Program(AppState& state, AdapterPort& driver, TimerFactory& timers, Ui& ui, ProgramConfig config);
   ~Program() override;
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;

@@ -34,9 +34,11 @@ TEST_P(LinkOpenTest, ResultAndLinkState) {
   EXPECT_EQ(link.Open(), c.expected);
   EXPECT_EQ(state.LinkOpen, c.link_open);
   if (c.link_open) {
-    EXPECT_EQ(state.DeviceHandle, driver.handle_value);
     EXPECT_EQ(driver.opened_with, "ZeltoProg");
     EXPECT_EQ(driver.calls["ResetDevice"], 1);
+    // The link holds the handle it was given.
+    link.Close();
+    EXPECT_EQ(driver.last_closed, driver.handle_value);
   } else {
     EXPECT_EQ(driver.calls["ResetDevice"], 0);
   }
@@ -106,9 +108,9 @@ TEST(LinkClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
   AppState state;
   ScriptedDriver driver;
   UsbLink link(state, driver);
-  // Never opened: the handle of program start is closed all the same.
-  EXPECT_EQ(link.Close(), kLinkOk);
-  EXPECT_EQ(driver.last_closed, nullptr);
+  // Never opened: there is nothing to close, and the driver is not asked.
+  EXPECT_EQ(link.Close(), kLinkDriverFailure);
+  EXPECT_EQ(driver.calls["Close"], 0);
   driver.devices = {"ZeltoProg"};
   ASSERT_EQ(link.Open(), kLinkOk);
   driver.close_status = FT_INVALID_HANDLE;

@@ -242,7 +242,7 @@ TEST(VendorLibrary, UnusableLibraryReadsAsDriverFailure) {
 TEST_F(VendorLibraryTest, SystemDriverPrefersTheVendorLibrary) {
   standin.add_device("ZeltoProg");
   std::string chosen;
-  std::unique_ptr<D2xxPort> system = CreateSystemDriver(&chosen);
+  std::unique_ptr<AdapterPort> system = CreateSystemDriver(&chosen);
   EXPECT_EQ(chosen, kDriverNameVendor);
   AppState s;
   UsbLink l(s, *system);

@@ -60,7 +60,7 @@ TEST(DriverSelection, FallsBackFromVendorLibraryToLibftdiToFailingDriver) {
       return bus;
     };
     std::string chosen;
-    std::unique_ptr<D2xxPort> driver = CreateDriver(sources, &chosen);
+    std::unique_ptr<AdapterPort> driver = CreateDriver(sources, &chosen);
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(chosen, row.chosen);
     EXPECT_EQ(diag.Warnings(), row.warnings);

@@ -11,7 +11,7 @@
 namespace zelto::testing {
 
 // Every link operation reads as a driver failure, and none crashes.
-inline void ExpectEveryLinkOperationFails(D2xxPort& driver) {
+inline void ExpectEveryLinkOperationFails(AdapterPort& driver) {
   AppState state;
   UsbLink link(state, driver);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);

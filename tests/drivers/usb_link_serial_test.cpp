@@ -34,10 +34,11 @@ TEST(LinkBySerial, OpensTheChosenOfTwoProgrammers) {
   link.SelectSerial("A1");
   first.SetHeldElsewhere(true);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
-  EXPECT_EQ(link.LastOpenStatus(), FT_DEVICE_NOT_OPENED);
+  EXPECT_EQ(link.LastOpenStatus().code, FT_DEVICE_NOT_OPENED);
+  EXPECT_EQ(link.LastOpenStatus().result, AdapterResult::kInUse);
   bus.FailCall(sim::Call::kListDevices);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
-  EXPECT_EQ(link.LastOpenStatus(), FT_IO_ERROR);
+  EXPECT_EQ(link.LastOpenStatus().code, FT_IO_ERROR);
 }
 
 // The fake bus with serial numbers and locations.

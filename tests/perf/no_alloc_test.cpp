@@ -115,54 +115,77 @@ namespace {
 
 using namespace zelto::testing;
 
-// The simulated bus behind the driver port, with its own work kept out of the count and the
+// The simulated bus behind the adapter port, with its own work kept out of the count and the
 // bytes it hands out tallied.
-class UncountedDriver : public D2xxPort {
+class UncountedConnection : public AdapterConnection {
  public:
-  explicit UncountedDriver(D2xxPort& inner) : inner_(inner) {}
-  std::uint64_t bytes_read = 0;
-
-  FT_STATUS ListDevices(void* a, void* b, std::uint32_t f) override {
+  UncountedConnection(std::unique_ptr<AdapterConnection> inner, std::uint64_t& bytes_read)
+      : inner_(std::move(inner)), bytes_read_(bytes_read) {}
+  ~UncountedConnection() override {
     NotCounted n;
-    return inner_.ListDevices(a, b, f);
+    inner_.reset();
   }
-  FT_STATUS OpenEx(void* a, std::uint32_t f, FT_HANDLE* h) override {
+  AdapterStatus Reset() override {
     NotCounted n;
-    return inner_.OpenEx(a, f, h);
+    return inner_->Reset();
   }
-  FT_STATUS ResetDevice(FT_HANDLE h) override {
+  AdapterStatus Purge() override {
     NotCounted n;
-    return inner_.ResetDevice(h);
+    return inner_->Purge();
   }
-  FT_STATUS Purge(FT_HANDLE h, std::uint32_t m) override {
+  AdapterStatus Write(const std::uint8_t* d, std::uint32_t c, std::uint32_t& w) override {
     NotCounted n;
-    return inner_.Purge(h, m);
+    return inner_->Write(d, c, w);
   }
-  FT_STATUS Write(FT_HANDLE h, void* b, std::uint32_t c, std::uint32_t* w) override {
+  AdapterStatus Queue(std::uint32_t& q) override {
     NotCounted n;
-    return inner_.Write(h, b, c, w);
+    return inner_->Queue(q);
   }
-  FT_STATUS GetQueueStatus(FT_HANDLE h, std::uint32_t* q) override {
+  AdapterStatus SetTimeouts(std::uint32_t r, std::uint32_t w) override {
     NotCounted n;
-    return inner_.GetQueueStatus(h, q);
+    return inner_->SetTimeouts(r, w);
   }
-  FT_STATUS SetTimeouts(FT_HANDLE h, std::uint32_t r, std::uint32_t w) override {
+  AdapterStatus Read(std::uint8_t* d, std::uint32_t c, std::uint32_t& got) override {
     NotCounted n;
-    return inner_.SetTimeouts(h, r, w);
-  }
-  FT_STATUS Read(FT_HANDLE h, void* b, std::uint32_t c, std::uint32_t* got) override {
-    NotCounted n;
-    const FT_STATUS status = inner_.Read(h, b, c, got);
-    if (status == FT_OK) bytes_read += *got;
+    const AdapterStatus status = inner_->Read(d, c, got);
+    if (status.Ok()) bytes_read_ += got;
     return status;
   }
-  FT_STATUS Close(FT_HANDLE h) override {
+  AdapterStatus SetLatencyTimer(std::uint8_t ms) override {
     NotCounted n;
-    return inner_.Close(h);
+    return inner_->SetLatencyTimer(ms);
+  }
+  AdapterStatus Close() override {
+    NotCounted n;
+    return inner_->Close();
   }
 
  private:
-  D2xxPort& inner_;
+  std::unique_ptr<AdapterConnection> inner_;
+  std::uint64_t& bytes_read_;
+};
+
+class UncountedDriver : public AdapterPort {
+ public:
+  explicit UncountedDriver(AdapterPort& inner) : inner_(inner) {}
+  std::uint64_t bytes_read = 0;
+
+  AdapterStatus List(std::vector<AdapterInfo>& adapters, const AdapterFilter* filter) override {
+    NotCounted n;
+    return inner_.List(adapters, filter);
+  }
+  AdapterStatus Open(AdapterKey key, std::string_view text, std::uint32_t location,
+                     std::unique_ptr<AdapterConnection>& connection) override {
+    NotCounted n;
+    std::unique_ptr<AdapterConnection> inner;
+    const AdapterStatus status = inner_.Open(key, text, location, inner);
+    if (inner != nullptr)
+      connection = std::make_unique<UncountedConnection>(std::move(inner), bytes_read);
+    return status;
+  }
+
+ private:
+  AdapterPort& inner_;
 };
 
 // A radar window stands in for a real one; its record keeps one string per label. Those are
