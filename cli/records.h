@@ -51,6 +51,10 @@ struct StationFields {
 
 // One commissioning record.
 struct CommissionRecord {
+  // The record's own id in a record store: 32 lowercase hex digits (128 random bits), given
+  // when it is first stored, so that a record sent twice is stored once. The log does not
+  // carry it.
+  std::string id;
   std::string time_utc;  // ISO 8601 with milliseconds, e.g. 2026-12-09T01:02:03.045Z
   std::string command;   // "set", "apply" or "verify"
   std::string adapter;   // the programmer's serial number
