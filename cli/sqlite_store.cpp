@@ -31,6 +31,7 @@ const char* const kMigrations[] = {
     " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
     " id TEXT NOT NULL UNIQUE,"
     " time_utc TEXT NOT NULL,"
+    " started_utc TEXT NOT NULL,"
     " command TEXT NOT NULL,"
     " adapter TEXT NOT NULL,"
     " serial TEXT NOT NULL,"
@@ -61,7 +62,7 @@ static_assert(std::size(kMigrations) == kRecordSchemaVersion);
 const char kColumns[] =
     "id, time_utc, command, adapter, serial, hw, fw, before, after, verified, result, skipped, "
     "notes, station, slot, operator, version, profile_hash, outcome, retest, duplicate_serial, "
-    "checks";
+    "checks, started_utc";
 
 std::string Message(sqlite3* db) { return db != nullptr ? sqlite3_errmsg(db) : "out of memory"; }
 
@@ -160,6 +161,7 @@ void BindRecord(Statement& s, const CommissionRecord& r) {
   json notes = json::array();
   for (const auto& [key, value] : r.notes) notes.push_back({key, value});
   s.Bind(13, notes.dump(-1, ' ', false, json::error_handler_t::replace));
+  s.Bind(23, r.started_utc);
   if (!r.station) {
     for (int i = 14; i <= 22; ++i) s.BindNull(i);
     return;
@@ -195,6 +197,7 @@ CommissionRecord ReadRecord(const Statement& s) {
   r.verified = s.Int(9) != 0;
   r.result = s.Text(10);
   r.skipped = s.Text(11);
+  r.started_utc = s.Text(22);
   const json notes = json::parse(s.Text(12), nullptr, false);
   if (notes.is_array())
     for (const json& pair : notes)
@@ -362,7 +365,7 @@ bool SqliteRecordStore::Append(CommissionRecord& record, std::string& error) {
   Statement s(db_,
               std::string("INSERT INTO records (") + kColumns +
                   ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
-                  "?16, ?17, ?18, ?19, ?20, ?21, ?22) ON CONFLICT (id) DO NOTHING",
+                  "?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23) ON CONFLICT (id) DO NOTHING",
               error);
   if (!s) return false;
   BindRecord(s, record);
