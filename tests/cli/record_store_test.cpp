@@ -89,7 +89,9 @@ TEST(SqliteRecordStore, AwkwardRecordsStoredAndShownAsTheyAre) {
     const auto found = store->Query(filter, error);
     ASSERT_TRUE(found) << error;
     // An empty serial filters nothing: the record is then found among all.
-    if (!row.serial.empty()) ASSERT_EQ(found->size(), 1u);
+    if (!row.serial.empty()) {
+      ASSERT_EQ(found->size(), 1u);
+    }
     const auto it = std::find_if(found->begin(), found->end(),
                                  [&](const CommissionRecord& x) { return x.id == r.id; });
     ASSERT_NE(it, found->end());
