@@ -251,9 +251,10 @@ TEST(ManualPage, ListsEveryOption) {
   std::set<std::string> options;
   for (const char* command :
        {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "walk", "report", "station",
-        "doctor"}) {
+        "doctor", "records show", "records list", "records yield", "records export"}) {
     std::vector<std::string> args;
-    if (*command != '\0') args.push_back(command);
+    std::istringstream words(command);
+    for (std::string word; words >> word;) args.push_back(word);
     args.push_back("--help");
     const Ran r = RunZeltoctl(args);
     ASSERT_EQ(r.code, 0) << command;
