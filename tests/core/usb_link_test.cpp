@@ -119,6 +119,12 @@ TEST(LinkClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
   EXPECT_FALSE(state.LinkOpen);
 }
 
+// Transfers go through the connection an open made.
+void OpenOneProgrammer(UsbLink& link, ScriptedDriver& driver) {
+  driver.devices = {"ZeltoProg"};
+  ASSERT_EQ(link.Open(), kLinkOk);
+}
+
 struct WriteCase {
   const char* name;
   FT_STATUS purge, write;
@@ -139,6 +145,7 @@ TEST_P(LinkWriteTest, PurgesBothQueuesThenWrites) {
   driver.short_write = c.short_write;
   driver.Feed({9, 9, 9});
   UsbLink link(state, driver);
+  OpenOneProgrammer(link, driver);
   const std::uint8_t data[] = {1, 2, 0, 0, 0, 1, 3};
   EXPECT_EQ(link.Write(data, 7), c.expected);
   EXPECT_EQ(driver.last_purge_mask, 3u);
@@ -176,6 +183,7 @@ TEST_P(LinkReadTest, TakesOnlyTheRingsFreeSpace) {
   ScriptedDriver driver;
   for (std::size_t i = 0; i < c.queued; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
   UsbLink link(state, driver);
+  OpenOneProgrammer(link, driver);
   std::int16_t w = c.w;
   EXPECT_EQ(link.Read(state.RxRing.data(), c.r, w, 2000), kLinkOk);
   ASSERT_EQ(driver.read_requests.size(), 1u);
@@ -200,6 +208,7 @@ TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
   ScriptedDriver driver;
   for (int i = 0; i < 6000; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
   UsbLink link(state, driver);
+  OpenOneProgrammer(link, driver);
   std::vector<std::uint8_t> big_ring(8000);
   std::int16_t w = 0;
   ASSERT_EQ(link.Read(big_ring.data(), 0, w, 8000), kLinkOk);
@@ -213,6 +222,7 @@ TEST(LinkRead, StoresBytesInOrderAcrossTheWrapPoint) {
   ScriptedDriver driver;
   driver.Feed({0xA0, 0xA1, 0xA2, 0xA3});
   UsbLink link(state, driver);
+  OpenOneProgrammer(link, driver);
   std::int16_t w = 1998;
   ASSERT_EQ(link.Read(state.RxRing.data(), 500, w, 2000), kLinkOk);
   EXPECT_EQ(w, 2);
@@ -229,6 +239,7 @@ TEST(LinkRead, ShortReadStoresOnlyWhatCame) {
   driver.Feed({1, 2, 3, 4, 5});
   driver.read_limit = 2;
   UsbLink link(state, driver);
+  OpenOneProgrammer(link, driver);
   std::int16_t w = 1999;
   ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkOk);
   EXPECT_EQ(driver.read_requests[0], 0u) << "w=1999, r=0: the ring is full";
@@ -241,6 +252,7 @@ TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
   AppState state;
   ScriptedDriver driver;
   UsbLink link(state, driver);
+  OpenOneProgrammer(link, driver);
   std::int16_t w = 7;
   EXPECT_EQ(link.Read(state.RxRing.data(), 7, w, 2000), kLinkOk);
   EXPECT_EQ(driver.calls["SetTimeouts"], 1);
@@ -256,6 +268,8 @@ TEST(LinkRead, DriverFailuresStoreNothing) {
     (which == 0 ? driver.queue_status : which == 1 ? driver.timeouts_status : driver.read_status) =
         FT_IO_ERROR;
     UsbLink link(state, driver);
+  OpenOneProgrammer(link, driver);
+    OpenOneProgrammer(link, driver);
     std::int16_t w = 0;
     EXPECT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkDriverFailure) << which;
     EXPECT_EQ(w, 0) << which;
