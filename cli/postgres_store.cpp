@@ -65,7 +65,7 @@ std::optional<std::uint8_t> Optional8From(const Json& j) {
 
 // The whole record as the server keeps it; the sensor's serial as UTF-8.
 Json RecordJson(const CommissionRecord& r) {
-  Json j{{"time_utc", r.time_utc},   {"command", r.command},
+  Json j{{"time_utc", r.time_utc},   {"started_utc", r.started_utc}, {"command", r.command},
          {"adapter", r.adapter},     {"serial", Cp1252ToUtf8(r.serial)},
          {"hw", r.hw},               {"fw", r.fw},
          {"before", ParamsJson(r.before)}, {"after", ParamsJson(r.after)},
@@ -93,6 +93,7 @@ CommissionRecord RecordFrom(const std::string& id, const Json& j) {
   CommissionRecord r;
   r.id = id;
   r.time_utc = j.value("time_utc", "");
+  r.started_utc = j.value("started_utc", "");
   r.command = j.value("command", "");
   r.adapter = j.value("adapter", "");
   r.serial = Utf8ToCp1252(j.value("serial", ""));
@@ -297,6 +298,7 @@ class PostgresRecordStore::Link {
 struct PostgresRecordStore::Question {
   std::string serial, station;
   std::promise<std::optional<PassHistory>> answer;
+  std::future<std::optional<PassHistory>> future;
 };
 
 PostgresRecordStore::PostgresRecordStore(std::string conninfo,
@@ -331,8 +333,8 @@ bool PostgresRecordStore::Append(CommissionRecord& record, std::string& error) {
 }
 
 bool PostgresRecordStore::ShipAll(Link& link, SqliteRecordStore& outbox, std::int64_t deadline_ms,
-                                  std::int64_t& sent, std::string& error) {
-  while (NowMs() < deadline_ms) {
+                                  int max_batches, std::int64_t& sent, std::string& error) {
+  for (int n = 0; n < max_batches && NowMs() < deadline_ms; ++n) {
     auto batch = outbox.Unshipped(options_.batch, error);
     if (!batch) return false;
     if (batch->empty()) return true;
@@ -413,11 +415,15 @@ void PostgresRecordStore::ShipLoop() {
       }
       q->answer.set_value(passes);
     }
+    if (ok && !questions.empty()) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      slow_ = false;
+    }
     if (ok && (ship || stopping)) {
       std::int64_t sent = 0;
-      const std::int64_t deadline =
-          NowMs() + (stopping ? options_.finish_ms : options_.retry_ms * 10);
-      ok = ShipAll(link, *outbox, deadline, sent, why);
+      // One batch at a time while running, so that questions are answered in between.
+      ok = ShipAll(link, *outbox, NowMs() + (stopping ? options_.finish_ms : 60000),
+                   stopping ? std::numeric_limits<int>::max() : 1, sent, why);
       if (!ok) link.Close();
       std::string more;
       auto left = outbox->UnshippedCount(more);
@@ -441,27 +447,54 @@ void PostgresRecordStore::ShipLoop() {
   }
 }
 
+std::shared_ptr<PostgresRecordStore::Question> PostgresRecordStore::Ask(
+    const std::string& serial, const std::string& station) {
+  StartShipper();
+  if (!shipper_.joinable()) return nullptr;
+  auto q = std::make_shared<Question>();
+  q->serial = serial;
+  q->station = station;
+  q->future = q->answer.get_future();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A server known to be away is not asked: the station does not wait for it.
+    if (!reachable_ && !last_error_.empty()) return nullptr;
+    questions_.push_back(q);
+  }
+  wake_.notify_all();
+  return q;
+}
+
+void PostgresRecordStore::ExpectPasses(const std::string& serial, const std::string& station) {
+  // Units that end without a PASS are never asked for: a bounded number is kept.
+  if (expected_.size() >= 256) expected_.clear();
+  if (auto q = Ask(serial, station)) expected_[{serial, station}] = std::move(q);
+}
+
 std::optional<PassHistory> PostgresRecordStore::Passes(const std::string& serial,
                                                        const std::string& station,
                                                        std::string& error) {
   auto here = local_->Passes(serial, station, error);
-  StartShipper();
-  if (!shipper_.joinable()) return here;
-  auto q = std::make_shared<Question>();
-  q->serial = serial;
-  q->station = station;
-  auto answer = q->answer.get_future();
+  std::shared_ptr<Question> q;
+  if (auto it = expected_.find({serial, station}); it != expected_.end()) {
+    q = std::move(it->second);
+    expected_.erase(it);
+  } else {
+    q = Ask(serial, station);
+  }
+  if (!q) return here;
+  bool slow = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    // A server known to be away is not asked: the station does not wait for it.
-    if (!reachable_ && !last_error_.empty()) return here;
-    questions_.push_back(q);
+    slow = slow_;
   }
-  wake_.notify_all();
-  if (answer.wait_for(std::chrono::milliseconds(options_.passes_wait_ms)) !=
-      std::future_status::ready)
+  if (q->future.wait_for(std::chrono::milliseconds(slow ? 0 : options_.passes_wait_ms)) !=
+      std::future_status::ready) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slow_ = true;
     return here;
-  const auto server = answer.get();
+  }
+  const auto server = q->future.get();
   if (!server) return here;
   PassHistory merged = *server;
   if (here) {
@@ -513,7 +546,8 @@ std::optional<std::int64_t> PostgresRecordStore::SyncNow(std::string& error) {
   bool refused = false;
   if (!link.Ready(error, refused)) return std::nullopt;
   std::int64_t sent = 0;
-  if (!ShipAll(link, *local_, std::numeric_limits<std::int64_t>::max(), sent, error))
+  if (!ShipAll(link, *local_, std::numeric_limits<std::int64_t>::max(),
+               std::numeric_limits<int>::max(), sent, error))
     return std::nullopt;
   return sent;
 }

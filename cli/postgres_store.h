@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -64,6 +65,8 @@ class PostgresRecordStore final : public RecordStore {
   // The local store's answer, with the server's where it answers within passes_wait_ms.
   std::optional<PassHistory> Passes(const std::string& serial, const std::string& station,
                                     std::string& error) override;
+  // Asks the server now; Passes then takes the answer without waiting.
+  void ExpectPasses(const std::string& serial, const std::string& station) override;
 
   // Sends every unshipped record now, on the calling thread; the number sent, or nothing
   // with the reason in `error` when the server cannot be reached or refuses them.
@@ -76,9 +79,11 @@ class PostgresRecordStore final : public RecordStore {
   struct Question;
   class Link;
   void StartShipper();
+  std::shared_ptr<Question> Ask(const std::string& serial, const std::string& station);
   void ShipLoop();
-  // Ships what the outbox holds through `link` until it is empty or `deadline_ms` passes.
-  bool ShipAll(Link& link, SqliteRecordStore& outbox, std::int64_t deadline_ms,
+  // Ships what the outbox holds through `link`, a batch per transaction, until it is empty,
+  // `deadline_ms` passes or `max_batches` went.
+  bool ShipAll(Link& link, SqliteRecordStore& outbox, std::int64_t deadline_ms, int max_batches,
                std::int64_t& sent, std::string& error);
 
   std::string conninfo_;
@@ -87,6 +92,10 @@ class PostgresRecordStore final : public RecordStore {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false, pending_ = true, reachable_ = false;
+  // A question went unanswered in time: the next ones are not waited for until the server
+  // answers again.
+  bool slow_ = false;
+  std::map<std::pair<std::string, std::string>, std::shared_ptr<Question>> expected_;
   std::string last_error_;
   std::vector<std::shared_ptr<Question>> questions_;
   std::thread shipper_;

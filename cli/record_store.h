@@ -58,6 +58,14 @@ class RecordStore {
 
   // The serial's PASSes (serial as received); nothing when the store cannot be asked (a
   // shared store that is away): the caller goes on with what it knows itself.
+  // A hint that Passes(serial, station) is coming (a station at the start of a unit): a
+  // shared store asks its server meanwhile, so that the answer is there when the unit ends
+  // and the station does not wait for the network. Nothing to do for a local store.
+  virtual void ExpectPasses(const std::string& serial, const std::string& station) {
+    (void)serial;
+    (void)station;
+  }
+
   virtual std::optional<PassHistory> Passes(const std::string& serial,
                                             const std::string& station, std::string& error) = 0;
 };
