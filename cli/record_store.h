@@ -26,7 +26,7 @@ struct RecordFilter {
   std::string serial;        // the sensor's, as received (Windows-1252 bytes), exact
   std::string since;         // ISO 8601 UTC: records at or after it ("2026-12-09" works)
   std::string station;       // station name, exact
-  std::string slot;          // slot name, exact
+  std::string slot;          // slot name as the record holds it (Windows-1252 bytes), exact
   std::string outcome;       // "PASS", "FAIL", "ERROR", "OUT OF SERVICE", exact
   std::string profile_hash;  // exact
   std::size_t limit = 0;     // 0: no limit

@@ -19,14 +19,6 @@ namespace {
 // level of that moment.
 constexpr std::int64_t kPeakHoldMs = 2000;
 
-bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
-  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
-  if (out) out << text;
-  if (out) out.flush();
-  if (!out) error = "cannot write " + path;
-  return static_cast<bool>(out);
-}
-
 std::optional<RadarParams> ReadBack(Session& s) {
   ParamsDecode reply;
   if (s.ReadParams(reply) != Outcome::kOk) return std::nullopt;
@@ -34,6 +26,14 @@ std::optional<RadarParams> ReadBack(Session& s) {
 }
 
 }  // namespace
+
+bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
+  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
+  if (out) out << text;
+  if (out) out.flush();
+  if (!out) error = "cannot write " + path;
+  return static_cast<bool>(out);
+}
 
 int CmdWalk(Context& ctx, const WalkOptions& options) {
   Session s(ctx.driver, ctx.loop, ctx.session);
