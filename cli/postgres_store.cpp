@@ -4,6 +4,7 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -435,6 +436,18 @@ void PostgresRecordStore::ShipLoop() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (try_server || !outbox) {
+        // Said once when the server goes away (or refuses) and once when it is back.
+        if (options_.notices && !ok && why != last_error_) {
+          const std::string line = "zeltoctl: warning: " + why +
+                                   "; the records are kept here and sent when it can be "
+                                   "reached (zeltoctl records status)\n";
+          std::fputs(line.c_str(), stderr);
+        }
+        if (options_.notices && ok && !last_error_.empty())
+          std::fputs(("zeltoctl: the records server " + ConnectionDisplay(conninfo_) +
+                      " is reached again; the queued records are being sent\n")
+                         .c_str(),
+                     stderr);
         reachable_ = ok;
         last_error_ = ok ? "" : why;
       }
@@ -552,7 +565,7 @@ std::optional<std::int64_t> PostgresRecordStore::SyncNow(std::string& error) {
   return sent;
 }
 
-ShipStatus PostgresRecordStore::Status(bool probe) {
+std::optional<ShipStatus> PostgresRecordStore::Shipping(bool probe) {
   ShipStatus status;
   std::string error;
   status.unshipped = local_->UnshippedCount(error).value_or(-1);
@@ -578,7 +591,9 @@ std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo,
     error = "no local record store to keep the records in first";
     return nullptr;
   }
-  return std::make_unique<PostgresRecordStore>(conninfo, std::move(local), PostgresOptions{});
+  PostgresOptions options;
+  options.notices = true;
+  return std::make_unique<PostgresRecordStore>(conninfo, std::move(local), options);
 }
 
 }  // namespace zelto::cli

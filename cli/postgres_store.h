@@ -31,15 +31,8 @@ struct PostgresOptions {
   std::size_t batch = 200;    // records per transaction
   int passes_wait_ms = 150;   // the longest a station waits for the server's PASSes
   int finish_ms = 5000;       // at the end, the time the queue is given
+  bool notices = false;       // a line on stderr when the server goes away and comes back
   bool background = true;     // a shipping thread, from the first record or question on
-};
-
-// The queue to the server, for `records status`.
-struct ShipStatus {
-  std::int64_t unshipped = 0;
-  std::string oldest;  // time of the oldest record not yet shipped
-  bool reachable = false;
-  std::string last_error;  // why the last try failed; empty when it went through
 };
 
 // "postgresql://user@host:port/db" of a connection string, for messages: never a password.
@@ -70,9 +63,9 @@ class PostgresRecordStore final : public RecordStore {
 
   // Sends every unshipped record now, on the calling thread; the number sent, or nothing
   // with the reason in `error` when the server cannot be reached or refuses them.
-  std::optional<std::int64_t> SyncNow(std::string& error);
-  // The queue; `probe`: try the server now (without a shipping thread).
-  ShipStatus Status(bool probe);
+  std::optional<std::int64_t> SyncNow(std::string& error) override;
+  // The queue; `probe`: try the server now, else what the shipping thread saw last.
+  std::optional<ShipStatus> Shipping(bool probe) override;
   SqliteRecordStore& Local() { return *local_; }
 
  private:

@@ -150,7 +150,7 @@ TEST_F(PostgresStoreTest, WhatCannotGetThroughIsSaidAndKeptHere) {
     EXPECT_FALSE(store->SyncNow(error));
     EXPECT_NE(error.find(row.says), std::string::npos) << error;
     EXPECT_EQ(error.find(test::PgServer::kPassword), std::string::npos) << error;
-    const ShipStatus status = store->Status(true);
+    const ShipStatus status = store->Shipping(true).value_or(ShipStatus{});
     EXPECT_FALSE(status.reachable);
     EXPECT_NE(status.last_error.find(row.says), std::string::npos) << status.last_error;
     EXPECT_EQ(status.unshipped, static_cast<std::int64_t>(records.size()));
