@@ -6,11 +6,12 @@
 #include <QLocale>
 #include <QMetaObject>
 
-#include "gui/qt_common.h"
-#include "gui/form_duroz740.h"
-#include "core/text/cp1252.h"
 #include "core/program/program.h"
+#include "core/text/cp1252.h"
+#include "core/text/text_id.h"
 #include "gui/history_window.h"
+#include "gui/qt_common.h"
+#include "gui/radar_window.h"
 
 namespace zelto::qt {
 
@@ -26,24 +27,25 @@ QtUi::~QtUi() = default;
 
 void QtUi::Connect(Program& program) {
   program_ = &program;
-  main_.SetHandlers(FormStart::Handlers{
-      .mnu_exit = [&program] { program.OnMnuExit(); },
+  main_.SetHandlers(MainWindow::Handlers{
+      .exit_chosen = [&program] { program.OnExitChosen(); },
       .close_box = [&program] { program.OnMainCloseBox(); },
-      .mnu_about = [&program] { program.OnMnuAbout(); },
-      .mnu_language_it = [&program] { program.OnMnuLanguageIt(); },
-      .mnu_language_eng = [&program] { program.OnMnuLanguageEng(); },
+      .about_chosen = [&program] { program.OnAboutChosen(); },
+      .italian_chosen = [&program] { program.OnItalianChosen(); },
+      .english_chosen = [&program] { program.OnEnglishChosen(); },
   });
 }
 
 std::unique_ptr<RadarView> QtUi::CreateRadarView(RadarEvents& events) {
-  auto form = std::make_unique<FormDuroz740>(events);
+  auto form = std::make_unique<RadarWindow>(events);
   if (program_ != nullptr) {
     const auto& table = program_->State().StringTable;
     if (program_->HistoryClock() != nullptr)
-      form->AddHistoryItem(FromCp1252(table[120]), [this] { ShowHistory(); });
-    form->SetAccessibleNames(FromCp1252(table[137]), FromCp1252(table[138]),
-                             FromCp1252(table[138]), FromCp1252(table[139]),
-                             FromCp1252(table[140]), FromCp1252(table[141]));
+      form->AddHistoryItem(FromCp1252(table[Text::kHistoryMenu]), [this] { ShowHistory(); });
+    form->SetAccessibleNames(
+        FromCp1252(table[Text::kDetectionLedName]), FromCp1252(table[Text::kSignalLevelName]),
+        FromCp1252(table[Text::kSignalLevelName]), FromCp1252(table[Text::kSignalPeakName]),
+        FromCp1252(table[Text::kDetectionAreaName]), FromCp1252(table[Text::kIdentificationName]));
   }
   return form;
 }

@@ -41,8 +41,8 @@ CommissionRecord Unit(const std::string& time, const std::string& serial, const 
   st.slot = slot;
   st.profile_hash = hash;
   st.outcome = outcome;
-  st.checks = {ParamCheck{TreshDuroz740, 5, 7, outcome == "PASS" ? 7 : 5},
-               ParamCheck{ValueTonRele740, 1, std::nullopt, 1}};
+  st.checks = {ParamCheck{kSensitivity, 5, 7, outcome == "PASS" ? 7 : 5},
+               ParamCheck{kRelayTime, 1, std::nullopt, 1}};
   r.station = st;
   return r;
 }

@@ -315,6 +315,36 @@ TEST(RecordStore, StationKilledLosesNoReportedUnit) {
   close.reset();
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix);
 }
+
+// Two stations on one database, one after the other, with the same sensor: the second's PASS
+// is a re-test, and one of a serial that passed at another station, a duplicate; its own
+// station again is a re-test only. `records show` lists all three.
+TEST(RecordStore, StationsSeeEachOthersPasses) {
+  const std::string db = (std::filesystem::temp_directory_path() /
+                          ("zeltoctl-line-" + std::to_string(::getpid()) + ".sqlite"))
+                             .string();
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix);
+  struct Row {
+    const char* station;
+    const char* flags;
+  };
+  for (const Row& row : {Row{"line-1", "\"retest\":false,\"duplicate_serial\":false"},
+                         Row{"line-2", "\"retest\":true,\"duplicate_serial\":true"},
+                         Row{"line-1", "\"retest\":true,\"duplicate_serial\":true"}}) {
+    const Ran r = RunZeltoctl({"--sim", "--sim-adapters", "1", "--sim-units", "1", "--records", db,
+                               "station", "--station", row.station, "--count", "1",
+                               ZELTO_SOURCE_DIR "/tests/cli/station_profile.json"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("\"outcome\":\"PASS\",\"reason\":\"verified\"," + std::string(row.flags)),
+              std::string::npos)
+        << row.station << ": " << r.out;
+  }
+  const Ran shown = RunZeltoctl({"--records", db, "records", "show", "ZS00000000"});
+  EXPECT_EQ(shown.code, 0) << shown.err;
+  EXPECT_EQ(Count(shown.out, "\n"), 3u) << shown.out;
+  EXPECT_EQ(Count(shown.out, "(duplicate serial)"), 2u) << shown.out;
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix);
+}
 #endif
 
 }  // namespace

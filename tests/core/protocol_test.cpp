@@ -5,7 +5,7 @@
 
 #include <numeric>
 
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/protocol/programmer_messages.h"
 #include "tests/support/fakes.h"
 
@@ -32,8 +32,8 @@ TEST_P(SendMessageTest, WritesExactlyTheStuffedFrameInOneWrite) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
   msg.SendMessage(c.code, c.payload.data(), static_cast<std::int16_t>(c.payload.size()));
   ASSERT_EQ(driver.writes.size(), 1u);
   EXPECT_EQ(driver.writes[0], c.wire);
@@ -64,8 +64,8 @@ TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
   Bytes payload(80, 0x01);  // every byte stuffed: the longest possible wire frame
   msg.SendMessage(0x01, payload.data(), 73);
   ASSERT_EQ(driver.writes.size(), 1u);
@@ -79,8 +79,8 @@ TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
 TEST(SendMessage, NoProgrammerSendsNothing) {
   AppState state;
   ScriptedDriver driver;
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
   msg.SendMessage(0x00, nullptr, 0);
   EXPECT_TRUE(driver.writes.empty());
   EXPECT_EQ(driver.calls["Purge"], 0);
@@ -95,32 +95,31 @@ TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
       driver.short_write = 3;
     else
       driver.write_status = FT_IO_ERROR;
-    CommUsb link(state, driver);
-    GestMsg msg(state, link);
+    UsbLink link(state, driver);
+    MessageChannel msg(state, link);
     msg.SendMessage(0x00, nullptr, 0);
     EXPECT_FALSE(state.LinkOpen) << short_write;
     EXPECT_EQ(driver.calls["Close"], 1) << short_write;
   }
 }
 
-TEST(ComputeChecksum, SendingAndReceivedRanges) {
+TEST(Checksum, SendingAndReceivedRanges) {
   const std::uint8_t body[] = {0x04, 0xFF, 0xFE};
-  EXPECT_EQ(ComputeChecksum(body, 3, 0), 0x201u);
-  EXPECT_EQ(ComputeChecksum(body, 0, 0), 0u);
+  EXPECT_EQ(BodyChecksum(body, 3), 0x201u);
+  EXPECT_EQ(BodyChecksum(body, 0), 0u);
   const std::uint8_t frame[] = {0x01, 0x02, 0x04, 0x01, 0x03, 0x00, 0x08, 0x01, 0x03};
-  EXPECT_EQ(ComputeChecksum(frame, 9, 1), 8u);
-  EXPECT_EQ(ComputeChecksum(frame, 9, -1), 8u) << "any non-zero flag means received";
+  EXPECT_EQ(ReceivedFrameChecksum(frame, 9), 8u) << "start pair, checksum and end left out";
   const std::uint8_t smallest[] = {0x01, 0x02, 0x01, 0x03};
-  EXPECT_EQ(ComputeChecksum(smallest, 4, 1), 0u);
+  EXPECT_EQ(ReceivedFrameChecksum(smallest, 4), 0u);
   // The largest body sums to 74 x 255 without wrapping.
   Bytes all(74, 0xFF);
-  EXPECT_EQ(ComputeChecksum(all.data(), 74, 0), 18870u);
+  EXPECT_EQ(BodyChecksum(all.data(), 74), 18870u);
 }
 
-// Feeds bytes into the ring as UsbRead would and collects every completed frame.
+// Feeds bytes into the ring as Read would and collects every completed frame.
 class Assembler {
  public:
-  Assembler() : link_(state, driver_), msg_(state, link_) {}
+  Assembler() : link_(state, driver_), channel_(state, link_) {}
 
   void Push(const Bytes& bytes) {
     for (std::uint8_t b : bytes) {
@@ -130,18 +129,18 @@ class Assembler {
   }
   std::vector<Bytes> Drain() {
     std::vector<Bytes> frames;
-    while (msg_.AssembleFrame())
+    while (channel_.AssembleFrame())
       frames.emplace_back(state.FrameBuffer.begin(), state.FrameBuffer.begin() + state.FrameLength);
     return frames;
   }
-  GestMsg& msg() { return msg_; }
+  MessageChannel& msg() { return channel_; }
 
   AppState state;
 
  private:
   ScriptedDriver driver_;
-  CommUsb link_;
-  GestMsg msg_;
+  UsbLink link_;
+  MessageChannel channel_;
 };
 
 struct AssembleCase {

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// GestMsg: sending frames, the receive ring's frame assembler and dispatch of whole frames.
+// MessageChannel: sending frames, the receive ring's frame assembler and dispatch of whole frames.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
 #include "core/ports/app_state.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto {
 
@@ -23,10 +23,11 @@ class FrameDispatch {
   virtual void RadarHandleFrame(const FrameBytes& frame, std::int16_t length) = 0;
 };
 
-// received == 0: the sum of bytes[0 .. length-1] (a body being sent).
-// received != 0: the sum of bytes[2 .. length-5] (a stored frame, framing included).
-std::uint32_t ComputeChecksum(const std::uint8_t* bytes, std::int16_t length,
-                              std::int16_t received);
+// The checksum of a body being sent: the sum of body[0 .. length-1].
+std::uint32_t BodyChecksum(const std::uint8_t* body, int length);
+// The checksum a received frame should carry: the sum of frame[2 .. length-5], the bytes
+// between its start pair and its checksum.
+std::uint32_t ReceivedFrameChecksum(const std::uint8_t* frame, int length);
 
 // The complete wire form of a message: start, stuffed body with checksum, end. Returns the
 // number of bytes, or 0 when count lies outside 0..73.
@@ -37,9 +38,9 @@ int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t 
 // payload. False as well for a length no assembler can produce.
 bool FrameCheck(const FrameBytes& frame, std::int16_t length);
 
-class GestMsg {
+class MessageChannel {
  public:
-  GestMsg(AppState& state, CommUsb& link) : state_(state), link_(link) {}
+  MessageChannel(AppState& state, UsbLink& link) : state_(state), link_(link) {}
 
   // Sends nothing when count lies outside 0..73 or the programmer cannot be opened; closes
   // the link when the write fails.
@@ -49,7 +50,7 @@ class GestMsg {
 
  private:
   AppState& state_;
-  CommUsb& link_;
+  UsbLink& link_;
 };
 
 }  // namespace zelto
