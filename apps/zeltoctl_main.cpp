@@ -27,6 +27,7 @@
 #include "core/text/cp1252.h"
 #include "core/text/string_table.h"
 #include "drivers/driver_select.h"
+#include "drivers/null_driver.h"
 
 namespace {
 
@@ -449,6 +450,10 @@ int Run(int argc, char** argv) {
 #else
     return RunDoctor(DoctorEnvironment::System(), std::cout, json);
 #endif
+  } else if (*records || *report) {
+    // They read files and the record store only: no driver is loaded (nor missed).
+    real_driver = std::make_unique<zelto::NullDriver>();
+    driver_name = "none";
   } else {
     real_driver = zelto::CreateSystemDriver(&driver_name);
     driver = real_driver.get();
