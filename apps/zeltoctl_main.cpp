@@ -453,6 +453,7 @@ int Run(int argc, char** argv) {
   } else if (*records || *report) {
     // They read files and the record store only: no driver is loaded (nor missed).
     real_driver = std::make_unique<zelto::NullDriver>();
+    driver = real_driver.get();
     driver_name = "none";
   } else {
     real_driver = zelto::CreateSystemDriver(&driver_name);
