@@ -18,6 +18,7 @@
 #include "cli/platform.h"
 #include "cli/record_store.h"
 #include "cli/records_commands.h"
+#include "cli/records_sync.h"
 #include "cli/sim_setup.h"
 #include "cli/station_command.h"
 #include "cli/stop.h"
@@ -318,6 +319,11 @@ int Run(int argc, char** argv) {
   auto* records_export = records->add_subcommand(
       "export", "The records that match as CSV or JSON lines (as --log writes them) or as JUnit "
                 "XML test records (one test suite per unit, one test case per parameter)");
+  auto* records_status = records->add_subcommand(
+      "status", "The records waiting for the line's server: how many, the oldest, whether it "
+                "answers now and why not (exit 1 when it does not)");
+  auto* records_sync = records->add_subcommand(
+      "sync", "Send the records waiting for the line's server now (exit 1 when they cannot go)");
   records_export->add_option("--format", export_format, "Export format")
       ->capture_default_str()
       ->option_text("csv|jsonl|junit")
@@ -447,6 +453,7 @@ int Run(int argc, char** argv) {
   } else if (*records || *report) {
     // They read files and the record store only: no driver is loaded (nor missed).
     real_driver = std::make_unique<zelto::NullDriver>();
+    driver = real_driver.get();
     driver_name = "none";
   } else {
     real_driver = zelto::CreateSystemDriver(&driver_name);
@@ -527,6 +534,8 @@ int Run(int argc, char** argv) {
   if (*walk) code = CmdWalk(ctx, walk_options);
   if (*report && !report_log.empty()) code = CmdReport(ctx, report_log, report_html, lang);
   if (*report && report_log.empty()) code = CmdReportFromStore(ctx, *store, filter, report_html, lang);
+  if (*records_status) code = CmdRecordsStatus(ctx, *store);
+  if (*records_sync) code = CmdRecordsSync(ctx, *store);
   if (*records_show) code = CmdRecordsShow(ctx, *store, show_serial);
   if (*records_list) code = CmdRecordsList(ctx, *store, filter);
   if (*records_yield) code = CmdRecordsYield(ctx, *store, filter);

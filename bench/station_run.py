@@ -4,7 +4,7 @@
 # the adapter's latency timer), in real time: units per hour at 1, 4, 16 and 32 slots against
 # the link-bound limit, and the CPU each slot costs.
 #
-#   bench/station_run.py ZELTOCTL [SECONDS_PER_RUN]
+#   bench/station_run.py ZELTOCTL [SECONDS_PER_RUN [RECORDS_LOCATION [ITS_NAME]]]
 #
 # Each slot has a handling robot: a sensor is pulled 50 ms after it was read back and the next
 # one is in 100 ms later; the station looks at each socket every 10 ms. A unit's link time W
@@ -58,6 +58,18 @@ seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 20.0
 profile = "/tmp/zelto-station-bench-profile.json"
 with open(profile, "w") as f:
     f.write('{"zeltoctl_profile": 1, "parameters": {"sensitivity": 7, "speed": 2}}\n')
+
+# With a third argument, a record store's location (a line's PostgreSQL server, its password
+# in PGPASSFILE, the local records under XDG_DATA_HOME): only 32 slots without it and with it.
+if len(sys.argv) > 3:
+    without = run(zeltoctl, 32, seconds)
+    with_store = run(zeltoctl, 32, seconds, sys.argv[3])
+    for name, r in (("without a record store", without), ("with " + sys.argv[4] if len(sys.argv) > 4
+                                                          else "with the store", with_store)):
+        print(f"32 slots {name}: {r['per_hour']} units/h ({r['units']} units, {r['passed']} PASS, "
+              f"{100.0 * r['per_hour'] / without['per_hour']:.1f}%), work {r['work_ms']:.0f} ms, "
+              f"CPU {r['cpu_per_slot_per_min']:.3f} s/slot/min")
+    sys.exit(0)
 
 results = {n: run(zeltoctl, n, seconds) for n in (1, 4, 16, 32)}
 w = results[1]["work_ms"]

@@ -38,6 +38,14 @@ struct PassHistory {
   bool elsewhere = false;  // a PASS at another station (another name)
 };
 
+// The queue of records waiting for a shared store, for `records status`.
+struct ShipStatus {
+  std::int64_t unshipped = 0;
+  std::string oldest;  // time of the oldest record not yet sent
+  bool reachable = false;
+  std::string last_error;  // why the last try failed; empty when it went through
+};
+
 class RecordStore {
  public:
   virtual ~RecordStore() = default;
@@ -60,6 +68,27 @@ class RecordStore {
   // shared store that is away): the caller goes on with what it knows itself.
   virtual std::optional<PassHistory> Passes(const std::string& serial,
                                             const std::string& station, std::string& error) = 0;
+
+  // A hint that Passes(serial, station) is coming (a station at the start of a unit): a
+  // shared store asks its server meanwhile, so that the answer is there when the unit ends
+  // and the station does not wait for the network. Nothing to do for a local store.
+  virtual void ExpectPasses(const std::string& serial, const std::string& station) {
+    (void)serial;
+    (void)station;
+  }
+
+  // The queue to a shared store (`probe`: try the server now); nothing for a store that
+  // sends its records nowhere.
+  virtual std::optional<ShipStatus> Shipping(bool probe) {
+    (void)probe;
+    return std::nullopt;
+  }
+  // Sends the queue to the shared store now: the number sent, or nothing with the reason in
+  // `error`. A store that sends nowhere has nothing to send: 0.
+  virtual std::optional<std::int64_t> SyncNow(std::string& error) {
+    (void)error;
+    return 0;
+  }
 };
 
 // A new record id: 128 bits from the system's random source, as 32 lowercase hex digits.

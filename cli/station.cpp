@@ -337,6 +337,7 @@ void Station::StartUnit(Slot& slot, const std::string& serial) {
   slot.hw = st.DeviceHwVersion;
   slot.fw = st.DeviceFwVersion;
   slot.retest = passed_.count(serial) > 0 || seen_.count(serial) > 0;
+  if (options_.store != nullptr) options_.store->ExpectPasses(serial, options_.station_name);
   slot.duplicate = false;
   for (const auto& other : slots_) {
     if (other.get() == &slot) continue;

@@ -9,7 +9,7 @@ set -euo pipefail
 demo_packages=(
   cmake ninja-build g++ pkg-config python3
   qt6-base-dev libgl-dev libftdi1-dev libcli11-dev nlohmann-json3-dev
-  libsqlite3-dev
+  libsqlite3-dev libpq-dev
   xvfb xauth fonts-dejavu-core
 )
 # The tests, the sanitizer and fuzz builds, the benchmarks, the manual pages, the package and
@@ -22,6 +22,7 @@ test_packages=(
   help2man dpkg-dev desktop-file-utils appstream lintian bash-completion
   chromium poppler-utils
   g++-mingw-w64-x86-64-posix googletest wine wine64 unzip nsis
+  postgresql
 )
 packages=("${demo_packages[@]}")
 [[ "${1:-}" == demo ]] || packages+=("${test_packages[@]}")
@@ -33,6 +34,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  # The PostgreSQL tests make and start a server of their own (127.0.0.1 only, a free port):
+  # the package's own cluster, which would listen on port 5432, is not made.
+  if [[ " ${missing[*]} " == *" postgresql "* && ! -e /etc/postgresql-common/createcluster.conf ]]; then
+    $SUDO mkdir -p /etc/postgresql-common
+    echo "create_main_cluster = false" | $SUDO tee /etc/postgresql-common/createcluster.conf >/dev/null
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

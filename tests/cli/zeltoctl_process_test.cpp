@@ -251,7 +251,8 @@ TEST(ManualPage, ListsEveryOption) {
   std::set<std::string> options;
   for (const char* command :
        {"", "list", "info", "get", "set", "save", "apply", "verify", "monitor", "walk", "report", "station",
-        "doctor", "records show", "records list", "records yield", "records export"}) {
+        "doctor", "records show", "records list", "records yield", "records export", "records status",
+        "records sync"}) {
     std::vector<std::string> args;
     std::istringstream words(command);
     for (std::string word; words >> word;) args.push_back(word);
