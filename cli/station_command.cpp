@@ -142,6 +142,7 @@ int CmdStation(Context& ctx, const StationCommand& command) {
       j["retest"] = e.retest;
       j["duplicate_serial"] = e.duplicate_serial;
     }
+    if (e.identified_in_ms >= 0) j["identified_in_ms"] = e.identified_in_ms;
     ctx.out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     ctx.out.flush();
     if (!ctx.out && ctx.stop != nullptr) ctx.stop->Request(kStopPipe);
