@@ -496,3 +496,44 @@ TEST(LatencyTimer, ShortSettingShortensEachExchange) {
 
 }  // namespace
 }  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// The link, not the station, sets the pace. With link timing on two slots: a sensor swapped
+// for the next as the read-back goes out is taken by the first look after the outcome (an
+// identification and a receive poll, under 90 ms); one put into an empty socket is found
+// within one unanswered look (100 ms) and an identification after it goes in.
+TEST(StationPace, TakesTheNextSensorWithoutAPause) {
+  struct Row {
+    const char* name;
+    int pull_after_ms, gap_ms;
+    std::int64_t most_ms;  // from an outcome to the slot's next sensor
+  };
+  for (const Row& row : {Row{"handover", 1, 1, 90}, Row{"robot", 50, 300, 50 + 300 + 100 + 90}}) {
+    SCOPED_TRACE(row.name);
+    std::vector<sim::FeederPlan> plans{Plan(0, 6), Plan(1, 6)};
+    for (auto& p : plans) {
+      p.pull_after_read_back_ms = row.pull_after_ms;
+      p.gap_ms = row.gap_ms;
+      p.reply_delay_ms = 15;
+    }
+    StationBench bench(plans);
+    bench.bus().SetLinkTiming(true);
+    const StationRun run = bench.Go(12);
+    EXPECT_EQ(run.exit_code, 0);
+    std::map<std::string, std::int64_t> outcome_at;
+    int next_units = 0;
+    for (const auto& e : run.events) {
+      if (e.kind == "outcome") outcome_at[e.slot] = e.at_ms;
+      if (e.kind != "sensor" || !outcome_at.count(e.slot)) continue;
+      ++next_units;
+      EXPECT_LE(e.at_ms - outcome_at[e.slot], row.most_ms) << e.slot << " " << e.serial;
+      EXPECT_GT(e.identified_in_ms, 0);
+    }
+    EXPECT_EQ(next_units, 10);
+  }
+}
+
+}  // namespace
+}  // namespace zelto::cli
