@@ -111,6 +111,22 @@ ENTRIES = {
     177: ("Esito", "Result"),
     179: ("Nessuna prova di camminata registrata", "No walk test recorded"),
     180: ("Parametri cambiati durante la prova", "Parameters changed during the test"),
+    # zeltoctl station on a terminal: a slot's state and step, its last outcome, the summary
+    # (%1 units, %2 the time, %3 units per hour).
+    181: ("apertura", "opening"),
+    182: ("occupato da un altro programma", "held by another program"),
+    183: ("programmatore assente", "programmer gone"),
+    184: ("in attesa di un sensore", "waiting for a sensor"),
+    185: ("al lavoro", "working"),
+    186: ("togliere il sensore", "take the sensor out"),
+    187: ("FUORI SERVIZIO (ricollegare il programmatore)", "OUT OF SERVICE (replug its programmer)"),
+    188: ("lettura", "reading"),
+    189: ("scrittura", "writing"),
+    190: ("rilettura", "reading back"),
+    191: ("nuovo tentativo", "retrying"),
+    192: ("ultimo:", "last:"),
+    193: ("%1 unità in %2, %3 unità all'ora", "%1 unit(s) in %2, %3 units per hour"),
+    194: ("fuori servizio", "out of service"),
 }
 
 

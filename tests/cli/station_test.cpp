@@ -11,9 +11,12 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/station_command.h"
+#include "core/text/string_table.h"
 #include "core/protocol/programmer_messages.h"
 #include "sim/duroz740.h"
 #include "sim/station_feeder.h"
@@ -532,6 +535,44 @@ TEST(StationPace, TakesTheNextSensorWithoutAPause) {
       EXPECT_GT(e.identified_in_ms, 0);
     }
     EXPECT_EQ(next_units, 10);
+  }
+}
+
+}  // namespace
+}  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// On a terminal the slot lines and the summary speak the string table's language; the
+// outcome words stay PASS, FAIL and ERROR.
+TEST(StationTerminal, SpeaksTheTablesLanguage) {
+  struct Row {
+    std::int16_t language;
+    const char* state;    // the slots' last state: the sensor is to be taken out
+    const char* summary;  // the summary line's start
+  };
+  for (const Row& row : {Row{0, "togliere il sensore", "2 unit\xc3\xa0 in "},
+                         Row{1, "take the sensor out", "2 unit(s) in "}}) {
+    SCOPED_TRACE(row.language);
+    sim::VirtualClock clock;
+    sim::UsbBus bus(clock);
+    sim::StationFeeder feeder(bus, bus.Plug("ZeltoProg", "ZP000001"), clock, Plan(0, 2));
+    VirtualLoop loop(clock);
+    std::ostringstream out, err;
+    Context ctx(bus, "sim", loop, out, err);
+    ASSERT_TRUE(LoadStringTable(std::string(ZELTO_SOURCE_DIR) + "/data/StringTable.txt",
+                                row.language, ctx.strings));
+    test::TempFolder folder;
+    StationCommand command;
+    command.profile_file = (folder.path() / "profile.json").string();
+    std::ofstream(command.profile_file) << ProfileToJson(TestProfile());
+    command.count = 2;
+    command.terminal = true;
+    EXPECT_EQ(CmdStation(ctx, command), 0) << err.str();
+    EXPECT_NE(out.str().find(row.state), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find(row.summary), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("ZP000001: 2 PASS, 0 FAIL, 0 ERROR"), std::string::npos);
   }
 }
 
