@@ -67,9 +67,9 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
 
   // The About box first: it must be closed again before the sensor's delay runs out, or the
   // radar window would wait for it.
-  steps_.push_back({"main window shown", [] { return Visible("FormStart"); },
+  steps_.push_back({"main window shown", [] { return Visible("MainWindow"); },
                     [] {
-                      if (auto* about = Find<QAction>("FormStart", "MnuAbout"))
+                      if (auto* about = Find<QAction>("MainWindow", "AboutMenu"))
                         // Queued: the box runs its own event loop, which must not be nested
                         // inside this poll.
                         QTimer::singleShot(0, about, &QAction::trigger);
@@ -77,7 +77,7 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
   steps_.push_back({"About box open",
                     [] {
                       QWidget* box = QApplication::activeModalWidget();
-                      return box != nullptr && box->objectName() == "FormAbout" && box->isVisible();
+                      return box != nullptr && box->objectName() == "AboutBox" && box->isVisible();
                     },
                     [this] {
                       QWidget* box = QApplication::activeModalWidget();
@@ -86,16 +86,16 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                     }});
   steps_.push_back({"main window showing the sensor in green",
                     [] {
-                      auto* device = Find<QLabel>("FormStart", "LabelStatusDevice");
-                      return device != nullptr && Visible("FormStart") &&
+                      auto* device = Find<QLabel>("MainWindow", "LabelStatusDevice");
+                      return device != nullptr && Visible("MainWindow") &&
                              !device->text().isEmpty() &&
                              device->palette().color(QPalette::WindowText) == QColor(0, 128, 0);
                     },
-                    [this] { Shoot("2-main", TopLevel("FormStart")); }});
+                    [this] { Shoot("2-main", TopLevel("MainWindow")); }});
   steps_.push_back({"radar window with signal reports",
                     [this] {
-                      auto* level = Find<QLabel>("FormDuroz740", "ValueAlarmDuroz740");
-                      if (level == nullptr || !Visible("FormDuroz740") || level->text().isEmpty())
+                      auto* level = Find<QLabel>("RadarWindow", "LevelValue");
+                      if (level == nullptr || !Visible("RadarWindow") || level->text().isEmpty())
                         return false;
                       // Somebody walks by; the shot comes near the top of the signal.
                       if (hold_until_ms_ == 0) {
@@ -106,20 +106,20 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                     },
                     [this] {
                       hold_until_ms_ = 0;
-                      Shoot("3-radar", TopLevel("FormDuroz740"));
-                      if (auto* list = Find<QComboBox>("FormDuroz740", "TreshDuroz740"))
+                      Shoot("3-radar", TopLevel("RadarWindow"));
+                      if (auto* list = Find<QComboBox>("RadarWindow", "SensitivityList"))
                         list->showPopup();
                     }});
   steps_.push_back({"sensitivity list open",
                     [] {
-                      auto* list = Find<QComboBox>("FormDuroz740", "TreshDuroz740");
+                      auto* list = Find<QComboBox>("RadarWindow", "SensitivityList");
                       return list != nullptr && list->view()->isVisible();
                     },
                     [this] {
-                      auto* list = Find<QComboBox>("FormDuroz740", "TreshDuroz740");
+                      auto* list = Find<QComboBox>("RadarWindow", "SensitivityList");
                       target_index_ = list->currentIndex() - kItemsDown;
                       if (target_index_ < 0) target_index_ = list->currentIndex() + kItemsDown;
-                      Shoot("4-sensitivity-list", TopLevel("FormDuroz740"));
+                      Shoot("4-sensitivity-list", TopLevel("RadarWindow"));
                       // The user's keys in the open list: move, then Return to choose.
                       const Qt::Key key =
                           target_index_ < list->currentIndex() ? Qt::Key_Up : Qt::Key_Down;
@@ -128,8 +128,8 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                     }});
   steps_.push_back({"sensor took the new sensitivity",
                     [this] {
-                      auto* list = Find<QComboBox>("FormDuroz740", "TreshDuroz740");
-                      auto* area = Find<QWidget>("FormDuroz740", "AreaDuroz740");
+                      auto* list = Find<QComboBox>("RadarWindow", "SensitivityList");
+                      auto* area = Find<QWidget>("RadarWindow", "DetectionArea");
                       if (list == nullptr || area == nullptr || list->view()->isVisible())
                         return false;
                       // The list shows the value read back from the sensor, and the area has
@@ -140,14 +140,14 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                     },
                     [this] {
                       hold_until_ms_ = 0;
-                      Shoot("5-sensitivity-changed", TopLevel("FormDuroz740"));
+                      Shoot("5-sensitivity-changed", TopLevel("RadarWindow"));
                       // The signal history, from its menu entry.
-                      if (auto* item = Find<QAction>("FormDuroz740", "MenuHistory"))
+                      if (auto* item = Find<QAction>("RadarWindow", "MenuHistory"))
                         item->trigger();
                     }});
   steps_.push_back({"signal history showing the walk and the change",
                     [this] {
-                      if (!Visible("FormHistory")) return false;
+                      if (!Visible("HistoryWindow")) return false;
                       if (hold_until_ms_ == 0) {
                         if (someone_walks_past_) someone_walks_past_();
                         hold_until_ms_ = NowMs() + 2500;
@@ -156,7 +156,7 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                     },
                     [this] {
                       hold_until_ms_ = 0;
-                      auto* history = static_cast<HistoryWindow*>(TopLevel("FormHistory"));
+                      auto* history = static_cast<HistoryWindow*>(TopLevel("HistoryWindow"));
                       Shoot("6-history", history);
                       if (!history->SavePng(folder_.absoluteFilePath("6-history-chart.png")) ||
                           !history->SaveCsv(folder_.absoluteFilePath("6-history.csv"))) {
@@ -165,7 +165,7 @@ DemoWalk::DemoWalk(const QString& folder, std::function<void()> someone_walks_pa
                       }
                       history->close();
                       // The user closes the radar window: the program's normal end.
-                      TopLevel("FormDuroz740")->close();
+                      TopLevel("RadarWindow")->close();
                     }});
 }
 

@@ -45,7 +45,7 @@ class StartupProbe : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() != QEvent::Paint || done_) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr || widget->window()->objectName() != QLatin1String("FormStart"))
+    if (widget == nullptr || widget->window()->objectName() != QLatin1String("MainWindow"))
       return false;
     done_ = true;
     // Queued, so the window's first paint has finished when the time is taken.

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "bench/memory_driver.h"
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/radar/radar_logic.h"
 #include "core/program/program.h"
@@ -99,8 +99,8 @@ void BM_AssembleFrame(benchmark::State& st) {
                                        : StuffedTraffic(kRingCapacity, &frames);
   MemoryDriver driver;
   AppState state;
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
   constexpr int kStart = 1500;
   for (std::size_t i = 0; i < bytes.size(); ++i) state.RxRing[(kStart + i) % kRingSize] = bytes[i];
   const auto end = static_cast<std::int16_t>((kStart + bytes.size()) % kRingSize);
@@ -179,7 +179,7 @@ void BM_PollReceive_RadarMode(benchmark::State& st) {
   world.driver_.Queue(bytes.data(), bytes.size());
   world.driver_.SetReplay(true);
   Program& program = *world.program_;
-  GestMsg& msg = program.Messages();
+  MessageChannel& msg = program.Messages();
 
   const std::uint64_t read_before = world.driver_.BytesRead();
   for (auto _ : st) {
@@ -201,9 +201,9 @@ BENCHMARK(BM_PollReceive_RadarMode)->Unit(benchmark::kMicrosecond);
 void BM_SendMessage_WriteParams(benchmark::State& st) {
   MemoryDriver driver;
   AppState state;
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
-  if (link.UsbOpen() != kLinkOk) {
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
+  if (link.Open() != kLinkOk) {
     st.SkipWithError("the memory driver did not open");
     return;
   }

@@ -48,7 +48,7 @@ namespace {
 
 void PrintParams(Context& ctx, const ParamsDecode& d, bool has_height) {
   for (const ParamField& f : ParamFields()) {
-    if (f.list == SelHeightDuroz740 && !has_height) continue;
+    if (f.list == kHeight && !has_height) continue;
     std::string line = std::string(f.name) + "=";
     if (!d.valid[f.list]) {
       line += "? (the sensor sent " + std::to_string(d.raw[f.list]) + ", outside " +
@@ -124,13 +124,13 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
     return code;
   };
 
-  if (changes[SelHeightDuroz740] && !has_height) {
+  if (changes[kHeight] && !has_height) {
     const std::string why = "this sensor (firmware " + FormatVersion(st.DeviceFwVersion) +
                             ") has no installation height";
     if (job == Job::kSet) return finish(kExitUnsupported, false, why);
     ctx.err << "zeltoctl: warning: " << serial << ": " << why
             << "; the profile's height is skipped\n";
-    changes[SelHeightDuroz740].reset();
+    changes[kHeight].reset();
     rec.skipped = "height";
   }
 
@@ -344,7 +344,7 @@ int CmdGet(Context& ctx, bool json) {
     Profile profile;
     nlohmann::ordered_json out_of_range = nlohmann::ordered_json::object();
     for (const ParamField& f : ParamFields()) {
-      if (f.list == SelHeightDuroz740 && !s.HasHeight()) continue;
+      if (f.list == kHeight && !s.HasHeight()) continue;
       if (d.valid[f.list])
         profile.wire[f.list] = d.params.wire[f.list];
       else
@@ -410,7 +410,7 @@ int CmdSave(Context& ctx, const std::string& file) {
   }
   Profile profile;
   for (const ParamField& f : ParamFields())
-    if (f.list != SelHeightDuroz740 || s.HasHeight()) profile.wire[f.list] = d.params.wire[f.list];
+    if (f.list != kHeight || s.HasHeight()) profile.wire[f.list] = d.params.wire[f.list];
   std::ofstream out(PathFromUtf8(file), std::ios::binary | std::ios::trunc);
   out << ProfileToJson(profile);
   out.close();

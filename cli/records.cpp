@@ -27,7 +27,7 @@ ordered_json ParamsJson(const std::optional<RadarParams>& params, bool has_heigh
   if (!params) return nullptr;
   ordered_json j = ordered_json::object();
   for (const ParamField& f : ParamFields()) {
-    if (f.list == SelHeightDuroz740 && !has_height) continue;
+    if (f.list == kHeight && !has_height) continue;
     j[f.name] = NumberOf(f.list, params->wire[f.list]);
   }
   return j;
@@ -80,7 +80,7 @@ const char* CsvHeader(bool station) {
 std::string ParamsText(const RadarParams& params, bool has_height) {
   std::string out;
   for (const ParamField& f : ParamFields()) {
-    if (f.list == SelHeightDuroz740 && !has_height) continue;
+    if (f.list == kHeight && !has_height) continue;
     if (!out.empty()) out += ' ';
     out += std::string(f.name) + "=" + FormatParamValue(f.list, params.wire[f.list]);
   }
@@ -300,7 +300,7 @@ std::string ParamDifferences(const Profile::Wire& wanted, const ParamsDecode& go
                              bool has_height, const char* verb) {
   std::string out;
   for (const ParamField& f : ParamFields()) {
-    if (!wanted[f.list] || (f.list == SelHeightDuroz740 && !has_height)) continue;
+    if (!wanted[f.list] || (f.list == kHeight && !has_height)) continue;
     if (got.valid[f.list] && got.params.wire[f.list] == *wanted[f.list]) continue;
     if (!out.empty()) out += "; ";
     out += std::string(f.name) + ": " + verb + " " + FormatParamValue(f.list, *wanted[f.list]) +

@@ -40,7 +40,7 @@ Session::Session(D2xxPort& driver, EventLoop& loop, SessionOptions options)
       loop_(loop),
       options_(std::move(options)),
       link_(state_, driver),
-      msg_(state_, link_),
+      channel_(state_, link_),
       poll_timer_(loop.CreateTimer()) {
   if (options_.tries < 1) options_.tries = 1;
   if (options_.poll_ms < 1) options_.poll_ms = 1;
@@ -76,7 +76,7 @@ Outcome Session::Open() {
   link_.SelectLocation(options_.adapter_serial.empty() ? options_.adapter_location : std::nullopt);
   // Listed before opening: some drivers cannot read the strings of an adapter held open.
   NoteAdapter();
-  switch (link_.UsbOpen()) {
+  switch (link_.Open()) {
     case kLinkOk:
       break;
     case kLinkNoProgrammer:
@@ -98,7 +98,7 @@ void Session::Poll() {
   // programmer went away under the command, and that ends it.
   if (!link_lost_ && !state_.LinkOpen) link_lost_ = true;
   if (!link_lost_) {
-    msg_.PollReceive(*this);
+    channel_.PollReceive(*this);
     if (!state_.LinkOpen) link_lost_ = true;
   }
   CheckPending();
@@ -124,7 +124,7 @@ void Session::SendPending() {
   }
   --pending_.tries_left;
   pending_.deadline_ms = loop_.NowMs() + pending_.timeout_ms;
-  msg_.SendMessage(pending_.code, pending_.count > 0 ? pending_.payload.data() : nullptr,
+  channel_.SendMessage(pending_.code, pending_.count > 0 ? pending_.payload.data() : nullptr,
                    pending_.count);
   if (!state_.LinkOpen) {
     link_lost_ = true;
@@ -237,7 +237,7 @@ Outcome Session::Exchange(std::uint8_t code, const std::uint8_t* payload, std::i
       link_lost_ = true;
       return Outcome::kLinkLost;
     }
-    msg_.SendMessage(code, payload, count);
+    channel_.SendMessage(code, payload, count);
     if (!state_.LinkOpen) {
       link_lost_ = true;
       return Outcome::kLinkLost;
@@ -321,7 +321,7 @@ void Session::Close() {
   poll_timer_->SetEnabled(false);
   // An unplug has closed the handle already; a second close would hand the driver a handle
   // it may have given to someone else.
-  if (state_.LinkOpen) link_.UsbClose();
+  if (state_.LinkOpen) link_.Close();
   opened_ = false;
 }
 

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "cli/event_loop.h"
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/protocol/radar_params.h"
 #include "core/ports/app_state.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto::cli {
 
@@ -136,8 +136,8 @@ class Session final : private FrameDispatch {
   EventLoop& loop_;
   SessionOptions options_;
   AppState state_;
-  CommUsb link_;
-  GestMsg msg_;
+  UsbLink link_;
+  MessageChannel channel_;
   std::unique_ptr<Timer> poll_timer_;
   bool opened_ = false;
   bool link_lost_ = false;

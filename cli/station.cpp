@@ -376,7 +376,7 @@ void Station::OnRead(Slot& slot, Outcome o) {
   bool differs = false;
   for (const ParamField& f : ParamFields()) {
     const auto& wanted = options_.profile.wire[f.list];
-    if (f.list == SelHeightDuroz740 && !has_height) {
+    if (f.list == kHeight && !has_height) {
       if (wanted) slot.skipped = "height";
       continue;
     }
@@ -472,7 +472,7 @@ bool Station::Record(Slot& slot, const std::string& outcome, const std::string& 
   st.duplicate_serial = slot.duplicate;
   const bool has_height = HasHeight(slot.fw);
   for (const ParamField& f : ParamFields()) {
-    if (f.list == SelHeightDuroz740 && !has_height) continue;
+    if (f.list == kHeight && !has_height) continue;
     ParamCheck c;
     c.list = f.list;
     if (slot.found && slot.found->valid[f.list]) c.found = slot.found->params.wire[f.list];

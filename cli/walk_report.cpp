@@ -99,7 +99,7 @@ std::string ParamsTable(const std::optional<RadarParams>& params, bool has_heigh
   if (!params) return "<p>&mdash;</p>\n";
   std::string out = "<table class=\"p\">\n";
   for (const ParamField& f : ParamFields()) {
-    if (f.list == SelHeightDuroz740 && !has_height) continue;
+    if (f.list == kHeight && !has_height) continue;
     out += "<tr><th>" + T(strings, 57 + f.list, kParamEnglish[f.list]) + "</th><td>" +
            ValueCell(f.list, params->wire[f.list], strings) + "</td></tr>\n";
   }

@@ -21,7 +21,7 @@ AreaCanvas::AreaCanvas(QWidget* parent) : QFrame(parent), area_(kDesignArea) {
   setLineWidth(2);
   setFocusPolicy(Qt::NoFocus);
   shape_ = new AreaShape(this);
-  shape_->setObjectName("AreaDuroz740");
+  shape_->setObjectName("DetectionArea");
   PlaceShape();
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// PictureAreaDuroz740's widget: a white canvas 400 units across and 300 down, with the
-// detection area shape (AreaDuroz740) on it and, once drawn, a grid beneath the shape.
+// AreaCanvas's widget: a white canvas 400 units across and 300 down, with the
+// detection area shape (DetectionArea) on it and, once drawn, a grid beneath the shape.
 #pragma once
 
 #include <QFrame>
@@ -44,7 +44,7 @@ class AreaCanvas : public QFrame {
   bool grid_drawn_ = false;
 };
 
-// AreaDuroz740: the oval of the detection area, outlined and filled in red tones.
+// DetectionArea: the oval of the detection area, outlined and filled in red tones.
 class AreaShape : public QWidget {
  public:
   explicit AreaShape(QWidget* parent);

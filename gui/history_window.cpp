@@ -322,7 +322,7 @@ void HistoryChart::paintEvent(QPaintEvent*) {
 
 HistoryWindow::HistoryWindow(const SignalHistory& history, const Clock& clock, QWidget* parent)
     : QWidget(parent, Qt::Window), history_(history) {
-  setObjectName("FormHistory");
+  setObjectName("HistoryWindow");
   setWindowIcon(WindowIcon());
   chart_ = new HistoryChart(history, clock, this);
 

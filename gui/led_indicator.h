@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// LedStatusDuroz740's widget: a square status LED, lit red or unlit grey.
+// DetectionLed's widget: a square status LED, lit red or unlit grey.
 #pragma once
 
 #include <QColor>

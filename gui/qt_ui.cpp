@@ -7,7 +7,7 @@
 #include <QMetaObject>
 
 #include "gui/qt_common.h"
-#include "gui/form_duroz740.h"
+#include "gui/radar_window.h"
 #include "core/text/cp1252.h"
 #include "core/program/program.h"
 #include "gui/history_window.h"
@@ -26,17 +26,17 @@ QtUi::~QtUi() = default;
 
 void QtUi::Connect(Program& program) {
   program_ = &program;
-  main_.SetHandlers(FormStart::Handlers{
-      .mnu_exit = [&program] { program.OnMnuExit(); },
+  main_.SetHandlers(MainWindow::Handlers{
+      .exit_chosen = [&program] { program.OnExitChosen(); },
       .close_box = [&program] { program.OnMainCloseBox(); },
-      .mnu_about = [&program] { program.OnMnuAbout(); },
-      .mnu_language_it = [&program] { program.OnMnuLanguageIt(); },
-      .mnu_language_eng = [&program] { program.OnMnuLanguageEng(); },
+      .about_chosen = [&program] { program.OnAboutChosen(); },
+      .italian_chosen = [&program] { program.OnItalianChosen(); },
+      .english_chosen = [&program] { program.OnEnglishChosen(); },
   });
 }
 
 std::unique_ptr<RadarView> QtUi::CreateRadarView(RadarEvents& events) {
-  auto form = std::make_unique<FormDuroz740>(events);
+  auto form = std::make_unique<RadarWindow>(events);
   if (program_ != nullptr) {
     const auto& table = program_->State().StringTable;
     if (program_->HistoryClock() != nullptr)

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "gui/form_start.h"
+#include "gui/main_window.h"
 #include "core/ports/views.h"
 
 namespace zelto {
@@ -26,7 +26,7 @@ class QtUi : public Ui {
   // Hands the main window's menu and close-box events to the program.
   void Connect(Program& program);
 
-  FormStart& MainWindow() { return main_; }
+  MainWindow& Window() { return main_; }
   // The signal history window, created at its first opening; null before.
   HistoryWindow* History() const { return history_.get(); }
   void ShowHistory();
@@ -39,7 +39,7 @@ class QtUi : public Ui {
   void Quit() override;
 
  private:
-  FormStart main_;
+  MainWindow main_;
   Program* program_ = nullptr;
   std::unique_ptr<HistoryWindow> history_;
   bool quit_requested_ = false;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// BarSign740's widget: the signal level as a vertical bar on a 0..20000 scale. A level above
+// SignalBar's widget: the signal level as a vertical bar on a 0..20000 scale. A level above
 // the scale keeps the bar full and lights a small over-range mark above it.
 #pragma once
 

@@ -28,7 +28,7 @@ MUTANTS = [
         ("  if (mode == 0 && o == Outcome::kOk) report_mode_on_ = false;",
          "  report_mode_on_ = mode != 0 && o == Outcome::kOk;")]),
     ("handle_closed_twice_after_unplug", "cli/session.cpp", [(
-        "  if (state_.LinkOpen) link_.UsbClose();", "  link_.UsbClose();")]),
+        "  if (state_.LinkOpen) link_.Close();", "  link_.Close();")]),
     ("silent_sensor_asked_to_stop_full_tries", "cli/session.cpp", [(
         "SendReportMode(0, 1, std::min(options_.reply_timeout_ms, 1000));", "SetReportMode(0);")]),
     # The session reads its frames through the core's decoder, shared with the radar window.

@@ -37,7 +37,7 @@ struct HistorySpan {
 };
 
 struct ParamChange {
-  ParamList list = TreshDuroz740;
+  ParamList list = kSensitivity;
   std::uint8_t from = 0;  // wire values
   std::uint8_t to = 0;
 };

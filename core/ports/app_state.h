@@ -22,12 +22,12 @@ constexpr std::int32_t kHeightFirmware = 0x0200;
 // The six radar parameters, in the one order used by messages, LastParams, ListOpen and the
 // window.
 enum ParamList : int {
-  TreshDuroz740 = 0,
-  ValueTonRele740 = 1,
-  VelSenseDuroz740 = 2,
-  FilterLineDuroz740 = 3,
-  FlagHighTrafficDuroz740 = 4,
-  SelHeightDuroz740 = 5,
+  kSensitivity = 0,
+  kRelayTime = 1,
+  kReactionSpeed = 2,
+  kMainsFilter = 3,
+  kHighTrafficMode = 4,
+  kHeight = 5,
 };
 
 struct AppState {

@@ -21,9 +21,9 @@ struct Rgb {
 constexpr Rgb kGreen{0, 128, 0};
 constexpr Rgb kDarkRed{192, 0, 0};
 
-enum class MainMenu { MnuExit, MnuLanguage, MnuLanguageIt, MnuLanguageEng };
+enum class MainMenu { kExit, kLanguage, kItalian, kEnglish };
 
-// FormStart, the main window.
+// MainWindow, the main window.
 class MainView {
  public:
   virtual ~MainView() = default;
@@ -37,7 +37,7 @@ class MainView {
   virtual void HideWindow() = 0;
   // The window goes away for good; no event comes back from it afterwards.
   virtual void Unload() = 0;
-  // FormAbout: shown modally; returns when the user has closed it. The timers keep running
+  // AboutBox: shown modally; returns when the user has closed it. The timers keep running
   // meanwhile.
   virtual void ShowAbout() = 0;
   virtual bool AboutShown() const = 0;
@@ -46,17 +46,17 @@ class MainView {
 };
 
 enum class RadarLabel {
-  PrmSensitivity,
-  ParTonRele,
-  ParVel,
-  ParFilter,
-  ParHighTrafic,
-  ParHeight,
-  FrameParam740,
-  LabelSignal,
-  ValueAlarmDuroz740,
-  ValueAlarmDuroz740Peak,
-  LabelHeightDuroz740,
+  kSensitivityCaption,
+  kRelayTimeCaption,
+  kReactionSpeedCaption,
+  kMainsFilterCaption,
+  kHighTrafficModeCaption,
+  kHeightCaption,
+  kParametersFrame,
+  kSignalCaption,
+  kLevel,
+  kHeldPeak,
+  kHeightValue,
 };
 
 // Events the radar window reports to the logic.
@@ -71,7 +71,7 @@ class RadarEvents {
   virtual void OnListClick(ParamList list, int index) = 0;
 };
 
-// FormDuroz740, the radar window.
+// RadarWindow, the radar window.
 class RadarView {
  public:
   virtual ~RadarView() = default;

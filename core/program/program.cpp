@@ -11,7 +11,7 @@
 namespace zelto {
 
 namespace {
-constexpr int kMsgUsbIntervalMs = 50;
+constexpr int kPollIntervalMs = 50;
 constexpr int kFirstStatusIntervalMs = 1500;
 constexpr int kStatusIntervalMs = 500;
 constexpr std::int16_t kRadarOpenDelayMs = 3000;
@@ -29,14 +29,14 @@ Program::Program(AppState& state, D2xxPort& driver, TimerFactory& timers, Ui& ui
       ui_(ui),
       config_(std::move(config)),
       link_(state, driver),
-      msg_(state, link_),
-      timer_msg_usb_(timers.CreateTimer()),
-      timer_vrfy_status_(timers.CreateTimer()) {
+      channel_(state, link_),
+      poll_timer_(timers.CreateTimer()),
+      supervision_timer_(timers.CreateTimer()) {
   // Design-time intervals; the load handler replaces both before either can tick.
-  timer_msg_usb_->SetInterval(360);
-  timer_vrfy_status_->SetInterval(720);
-  timer_msg_usb_->SetOnTick([this] { PollTick(); });
-  timer_vrfy_status_->SetOnTick([this] { SupervisionTick(); });
+  poll_timer_->SetInterval(360);
+  supervision_timer_->SetInterval(720);
+  poll_timer_->SetOnTick([this] { PollTick(); });
+  supervision_timer_->SetOnTick([this] { SupervisionTick(); });
 }
 
 Program::~Program() = default;
@@ -58,12 +58,12 @@ void Program::Load() {
   view.SetLabelVer(FormatVersionLabel(config_.version));
   ReadParameterFile(ParameterRead(), state_.LanguageIndex);
   if (!ApplyLanguage()) return;
-  timer_vrfy_status_->SetInterval(kFirstStatusIntervalMs);
-  timer_vrfy_status_->SetEnabled(true);
+  supervision_timer_->SetInterval(kFirstStatusIntervalMs);
+  supervision_timer_->SetEnabled(true);
   ResetDeviceIdentity();
   state_.FirstStatusTick = true;
-  timer_msg_usb_->SetInterval(kMsgUsbIntervalMs);
-  timer_msg_usb_->SetEnabled(true);
+  poll_timer_->SetInterval(kPollIntervalMs);
+  poll_timer_->SetEnabled(true);
   state_.ExitOnRadarClose = false;
   ReturnToMainWindow();
 }
@@ -73,53 +73,53 @@ bool Program::ApplyLanguage() {
                        state_.StringTable)) {
     // Nothing may happen behind the message box: no supervision tick may open the radar
     // window while the user reads it.
-    timer_msg_usb_->SetEnabled(false);
-    timer_vrfy_status_->SetEnabled(false);
+    poll_timer_->SetEnabled(false);
+    supervision_timer_->SetEnabled(false);
     ui_.Main().ShowFatalMessage(kFatalStringTableMessage, kProgramTitle);
     UnloadMain();
     return false;
   }
   MainView& view = ui_.Main();
-  view.SetMenuCaption(MainMenu::MnuExit, Entry(11));
-  view.SetMenuCaption(MainMenu::MnuLanguage, Entry(12));
-  view.SetMenuCaption(MainMenu::MnuLanguageIt, Entry(13));
-  view.SetMenuCaption(MainMenu::MnuLanguageEng, Entry(14));
+  view.SetMenuCaption(MainMenu::kExit, Entry(11));
+  view.SetMenuCaption(MainMenu::kLanguage, Entry(12));
+  view.SetMenuCaption(MainMenu::kItalian, Entry(13));
+  view.SetMenuCaption(MainMenu::kEnglish, Entry(14));
   return true;
 }
 
 void Program::UnloadMain() {
   if (ended_) return;
   ended_ = true;
-  timer_msg_usb_->SetEnabled(false);
-  timer_vrfy_status_->SetEnabled(false);
-  link_.UsbClose();
+  poll_timer_->SetEnabled(false);
+  supervision_timer_->SetEnabled(false);
+  link_.Close();
   WriteParameterFile(ParameterWrite(), state_.LanguageIndex);
   ui_.Main().Unload();
   ui_.Quit();
 }
 
-void Program::OnMnuExit() {
+void Program::OnExitChosen() {
   DisposeRetired();
   UnloadMain();
 }
 
 void Program::OnMainCloseBox() {
-  OnMnuExit();
+  OnExitChosen();
 }
 
-void Program::OnMnuAbout() {
+void Program::OnAboutChosen() {
   if (ended_) return;
   DisposeRetired();
   ui_.Main().ShowAbout();
 }
 
-void Program::OnMnuLanguageIt() {
+void Program::OnItalianChosen() {
   if (ended_) return;
   state_.LanguageIndex = 0;
   ApplyLanguage();
 }
 
-void Program::OnMnuLanguageEng() {
+void Program::OnEnglishChosen() {
   if (ended_) return;
   state_.LanguageIndex = 1;
   ApplyLanguage();
@@ -128,22 +128,22 @@ void Program::OnMnuLanguageEng() {
 void Program::PollTick() {
   if (ended_) return;
   DisposeRetired();
-  msg_.PollReceive(*this);
+  channel_.PollReceive(*this);
 }
 
 void Program::SupervisionTick() {
   if (ended_) return;
   DisposeRetired();
   if (state_.DispatchMode != 0) return;
-  link_.UsbClose();
-  state_.ProgrammerStatus = link_.UsbOpen();
+  link_.Close();
+  state_.ProgrammerStatus = link_.Open();
   ShowProgrammerStatus(state_.ProgrammerStatus);
   if (state_.RadarOpenDelay > 0)
     state_.RadarOpenDelay =
-        static_cast<std::int16_t>(state_.RadarOpenDelay - timer_vrfy_status_->Interval());
-  timer_vrfy_status_->SetEnabled(false);
-  timer_vrfy_status_->SetInterval(kStatusIntervalMs);
-  timer_vrfy_status_->SetEnabled(true);
+        static_cast<std::int16_t>(state_.RadarOpenDelay - supervision_timer_->Interval());
+  supervision_timer_->SetEnabled(false);
+  supervision_timer_->SetInterval(kStatusIntervalMs);
+  supervision_timer_->SetEnabled(true);
   if (state_.FirstStatusTick)
     state_.FirstStatusTick = false;
   else
@@ -151,12 +151,12 @@ void Program::SupervisionTick() {
   if (ended_) return;
   if (state_.DispatchMode == 0) {
     ResetDeviceIdentity();
-    msg_.SendMessage(IdentificationRequest, nullptr, 0);
+    channel_.SendMessage(IdentificationRequest, nullptr, 0);
   }
 }
 
 void Program::ShowProgrammerStatus(const std::int32_t& status) {
-  // One text and colour per UsbOpen result 1..4; any other value leaves the label alone.
+  // One text and colour per Open result 1..4; any other value leaves the label alone.
   struct Shown {
     int entry;
     Rgb colour;
@@ -170,7 +170,7 @@ void Program::ShowProgrammerStatus(const std::int32_t& status) {
 
 void Program::ShowDeviceStatus() {
   MainView& view = ui_.Main();
-  if (link_.UsbOpen() != kLinkOk) {
+  if (link_.Open() != kLinkOk) {
     view.SetStatusDevice("");
     return;
   }
@@ -215,7 +215,7 @@ void Program::ReturnToMainWindow() {
 
 void Program::OpenRadarWindow() {
   DisposeRetired();
-  radar_ = std::make_unique<RadarWindowLogic>(*this, state_, msg_, timers_,
+  radar_ = std::make_unique<RadarWindowLogic>(*this, state_, channel_, timers_,
                                               ui_.CreateRadarView(*this), ui_.DecimalSeparator());
   radar_->Load();
   if (radar_ != nullptr) radar_->View().ShowWindow();

@@ -9,12 +9,12 @@
 #include <utility>
 
 #include "core/history/signal_history.h"
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/ports/app_state.h"
 #include "core/text/parameter_file.h"
 #include "core/ports/timer_port.h"
 #include "core/ports/views.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 #include "core/radar/radar_host.h"
 
 namespace zelto {
@@ -50,33 +50,33 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // FormStart's load handler. Afterwards Ended() tells whether a fatal string table ended
+  // MainWindow's load handler. Afterwards Ended() tells whether a fatal string table ended
   // the program already.
   void Load();
 
-  // FormStart's events.
-  void OnMnuExit();
-  void OnMainCloseBox();  // behaves exactly as MnuExit
-  void OnMnuAbout();
-  void OnMnuLanguageIt();
-  void OnMnuLanguageEng();
+  // MainWindow's events.
+  void OnExitChosen();
+  void OnMainCloseBox();  // behaves exactly as kExit
+  void OnAboutChosen();
+  void OnItalianChosen();
+  void OnEnglishChosen();
 
   // True once the main window has been unloaded: the program is over.
   bool Ended() const { return ended_; }
 
   // Timer handlers, public so that a test can call a step directly.
-  void SupervisionTick();  // TimerVrfyStatus
-  void PollTick();         // TimerMsgUsb
+  void SupervisionTick();  // SupervisionTimer
+  void PollTick();         // PollTimer
 
   // FrameDispatch.
   void HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) override;
   void RadarHandleFrame(const FrameBytes& frame, std::int16_t length) override;
 
   AppState& State() { return state_; }
-  CommUsb& Link() { return link_; }
-  GestMsg& Messages() { return msg_; }
-  Timer& TimerMsgUsb() { return *timer_msg_usb_; }
-  Timer& TimerVrfyStatus() { return *timer_vrfy_status_; }
+  UsbLink& Link() { return link_; }
+  MessageChannel& Messages() { return channel_; }
+  Timer& PollTimer() { return *poll_timer_; }
+  Timer& SupervisionTimer() { return *supervision_timer_; }
   // The open radar window's logic, or nullptr.
   RadarWindowLogic* Radar() { return radar_.get(); }
   // The radar window's event sink, for the window that CreateRadarView made.
@@ -118,10 +118,10 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   TimerFactory& timers_;
   Ui& ui_;
   ProgramConfig config_;
-  CommUsb link_;
-  GestMsg msg_;
-  std::unique_ptr<Timer> timer_msg_usb_;
-  std::unique_ptr<Timer> timer_vrfy_status_;
+  UsbLink link_;
+  MessageChannel channel_;
+  std::unique_ptr<Timer> poll_timer_;
+  std::unique_ptr<Timer> supervision_timer_;
   std::unique_ptr<RadarWindowLogic> radar_;
   // A radar window that unloaded itself from inside one of its own handlers; destroyed at
   // the next entry from outside.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <cstdint>
 
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 
 namespace zelto {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/ports/app_state.h"
 
 namespace zelto {

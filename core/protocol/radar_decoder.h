@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/protocol/radar_params.h"
 

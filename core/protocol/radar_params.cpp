@@ -9,12 +9,12 @@ namespace zelto {
 namespace {
 
 constexpr std::array<ParamField, kParamCount> kFields{{
-    {TreshDuroz740, "sensitivity", 1, 9, 1, 9},
-    {ValueTonRele740, "relay", 1, 9, 1, 9},
-    {VelSenseDuroz740, "speed", 0, 2, 0, 3},
-    {FilterLineDuroz740, "filter", 0, 2, 0, 3},
-    {FlagHighTrafficDuroz740, "traffic", 0, 1, 0, 2},
-    {SelHeightDuroz740, "height", 0, 2, 0, 3},
+    {kSensitivity, "sensitivity", 1, 9, 1, 9},
+    {kRelayTime, "relay", 1, 9, 1, 9},
+    {kReactionSpeed, "speed", 0, 2, 0, 3},
+    {kMainsFilter, "filter", 0, 2, 0, 3},
+    {kHighTrafficMode, "traffic", 0, 1, 0, 2},
+    {kHeight, "height", 0, 2, 0, 3},
 }};
 
 constexpr std::array<int, kParamCount> kWindowEntries{9, 9, 3, 3, 2, 3};
@@ -57,7 +57,7 @@ ParamsDecode DecodeParamsReply(const std::uint8_t* payload, bool has_height,
     const int position = PositionFromWire(f.list, value);
     bool ok = position >= 0 && position < entries[f.list];
     std::uint8_t taken = value;
-    if (f.list == SelHeightDuroz740 && !has_height) {
+    if (f.list == kHeight && !has_height) {
       // Older firmware has no height: byte 5 is not the sensor's to give.
       ok = true;
       taken = 0;
@@ -75,11 +75,11 @@ ParamsDecode DecodeParamsReply(const std::uint8_t* payload, bool has_height) {
 
 double ParamNumber(ParamList list, std::uint8_t wire) {
   switch (list) {
-    case ValueTonRele740:
+    case kRelayTime:
       return wire * 0.5;
-    case FilterLineDuroz740:
+    case kMainsFilter:
       return wire < 3 ? kFilterHz[wire] : wire;
-    case SelHeightDuroz740:
+    case kHeight:
       return wire < 3 ? kHeightM[wire] : wire;
     default:
       return wire;
@@ -114,13 +114,13 @@ std::optional<std::uint8_t> ParseParamValue(ParamList list, std::string_view tex
 std::string ParamValueText(ParamList list, std::uint8_t wire,
                            const std::array<std::string, kStringTableSize>& table) {
   switch (list) {
-    case VelSenseDuroz740:
+    case kReactionSpeed:
       return wire <= 2 ? table[51 + wire] : std::string();
-    case FilterLineDuroz740:
+    case kMainsFilter:
       return wire == 0 ? table[50] : std::string();
-    case FlagHighTrafficDuroz740:
+    case kHighTrafficMode:
       return wire == 0 ? table[1] : (wire == 1 ? table[0] : std::string());
-    case SelHeightDuroz740:
+    case kHeight:
       return wire <= 2 ? table[54 + wire] : std::string();
     default:
       return std::string();

@@ -42,22 +42,22 @@ std::vector<std::string> RelayTimeItems(const std::string& decimal_separator) {
   return items;
 }
 
-RadarWindowLogic::RadarWindowLogic(RadarHost& program, AppState& state, GestMsg& msg,
+RadarWindowLogic::RadarWindowLogic(RadarHost& program, AppState& state, MessageChannel& msg,
                                    TimerFactory& timers, std::unique_ptr<RadarView> view,
                                    std::string decimal_separator)
     : program_(program),
       state_(state),
-      msg_(msg),
+      channel_(msg),
       view_(std::move(view)),
       decimal_separator_(std::move(decimal_separator)),
-      timer_gest_conn_(timers.CreateTimer()),
-      timer_display_peak_(timers.CreateTimer()) {
-  timer_gest_conn_->SetInterval(kDesignPeakIntervalMs);
-  timer_gest_conn_->SetOnTick([this] { RadarConnTick(); });
+      connection_timer_(timers.CreateTimer()),
+      peak_hold_timer_(timers.CreateTimer()) {
+  connection_timer_->SetInterval(kDesignPeakIntervalMs);
+  connection_timer_->SetOnTick([this] { RadarConnTick(); });
   // The peak hold runs from the moment the window exists.
-  timer_display_peak_->SetOnTick([this] { PeakTick(); });
-  timer_display_peak_->SetInterval(kDesignPeakIntervalMs);
-  timer_display_peak_->SetEnabled(true);
+  peak_hold_timer_->SetOnTick([this] { PeakTick(); });
+  peak_hold_timer_->SetInterval(kDesignPeakIntervalMs);
+  peak_hold_timer_->SetEnabled(true);
 }
 
 RadarWindowLogic::~RadarWindowLogic() = default;
@@ -68,23 +68,23 @@ void RadarWindowLogic::Load() {
   view_->SetCaption(table[33]);
   view_->SetMenuFileExitCaption(table[11]);
   state_.DispatchMode = 1;
-  view_->SetLabelText(RadarLabel::PrmSensitivity, table[57]);
-  view_->SetLabelText(RadarLabel::ParTonRele, table[58]);
-  view_->SetLabelText(RadarLabel::ParVel, table[59]);
-  view_->SetLabelText(RadarLabel::ParFilter, table[60]);
-  view_->SetLabelText(RadarLabel::ParHighTrafic, table[61]);
-  view_->SetLabelText(RadarLabel::ParHeight, table[62]);
-  view_->SetLabelText(RadarLabel::FrameParam740, table[64]);
-  view_->SetLabelText(RadarLabel::LabelSignal, table[63]);
-  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
-  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+  view_->SetLabelText(RadarLabel::kSensitivityCaption, table[57]);
+  view_->SetLabelText(RadarLabel::kRelayTimeCaption, table[58]);
+  view_->SetLabelText(RadarLabel::kReactionSpeedCaption, table[59]);
+  view_->SetLabelText(RadarLabel::kMainsFilterCaption, table[60]);
+  view_->SetLabelText(RadarLabel::kHighTrafficModeCaption, table[61]);
+  view_->SetLabelText(RadarLabel::kHeightCaption, table[62]);
+  view_->SetLabelText(RadarLabel::kParametersFrame, table[64]);
+  view_->SetLabelText(RadarLabel::kSignalCaption, table[63]);
+  view_->SetLabelText(RadarLabel::kLevel, level_text_);
+  view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
 
-  FillList(TreshDuroz740, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, 4);
-  FillList(ValueTonRele740, RelayTimeItems(decimal_separator_), 0);
-  FillList(VelSenseDuroz740, {table[51], table[52], table[53]}, 1);
-  FillList(FilterLineDuroz740, {table[50], "50 Hz", "60 Hz"}, 0);
-  FillList(FlagHighTrafficDuroz740, {table[1], table[0]}, 0);
-  FillList(SelHeightDuroz740, {table[54], table[55], table[56]}, 0);
+  FillList(kSensitivity, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, 4);
+  FillList(kRelayTime, RelayTimeItems(decimal_separator_), 0);
+  FillList(kReactionSpeed, {table[51], table[52], table[53]}, 1);
+  FillList(kMainsFilter, {table[50], "50 Hz", "60 Hz"}, 0);
+  FillList(kHighTrafficMode, {table[1], table[0]}, 0);
+  FillList(kHeight, {table[54], table[55], table[56]}, 0);
   height_text_.reserve(table[62].size() + kHeightSuffixLength);
   // Picks still waiting for this sensor (the window was lost before they were written) are
   // shown again, and written after the read.
@@ -93,8 +93,8 @@ void RadarWindowLogic::Load() {
     if (state_.ParamPicked[i]) SetListIndex(list, PositionFromWire(list, state_.PickedParams[i]));
   }
 
-  timer_gest_conn_->SetInterval(kConnTickMs);
-  timer_gest_conn_->SetEnabled(true);
+  connection_timer_->SetInterval(kConnTickMs);
+  connection_timer_->SetEnabled(true);
   std::int64_t now = 0;
   if (SignalHistory* history = program_.RecordingHistory(now))
     history->BeginSensor(state_.LastDuroz740Serial, now);
@@ -113,8 +113,8 @@ void RadarWindowLogic::Load() {
 void RadarWindowLogic::Unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  timer_gest_conn_->SetEnabled(false);
-  timer_display_peak_->SetEnabled(false);
+  connection_timer_->SetEnabled(false);
+  peak_hold_timer_->SetEnabled(false);
   const std::uint8_t stop[1] = {kReportModeStop};
   Send(ReportModeRequest, stop, 1);
   view_->Unload();
@@ -124,7 +124,7 @@ void RadarWindowLogic::Unload() {
 }
 
 void RadarWindowLogic::Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count) {
-  msg_.SendMessage(code, payload, count);
+  channel_.SendMessage(code, payload, count);
 }
 
 void RadarWindowLogic::FillList(ParamList list, std::vector<std::string> items, int selected) {
@@ -186,7 +186,7 @@ void RadarWindowLogic::RadarConnTick() {
     Send(ReportModeRequest, payload, 1);
   }
 
-  const int interval = timer_gest_conn_->Interval();
+  const int interval = connection_timer_->Interval();
   // The signal is expected only from a sensor the last check found, over the link it was
   // found on, with its report mode acknowledged.
   if (s.ReportModePending || s.IdMissCount != 0 || !s.LinkOpen || s.LinkReopened) {
@@ -297,30 +297,30 @@ void RadarWindowLogic::RadarApplyParams(const ParamsDecode& reply) {
     SetListIndex(list, s.ParamPicked[list] ? PositionFromWire(list, s.PickedParams[list]) : sensor);
     s.LastParams[list] = static_cast<std::int16_t>(sensor);
   };
-  for (int i = 0; i < SelHeightDuroz740; ++i) {
+  for (int i = 0; i < kHeight; ++i) {
     if (i >= reply.first_invalid) return;
     const auto list = static_cast<ParamList>(i);
     apply(list);
-    if (list == TreshDuroz740) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
+    if (list == kSensitivity) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
   }
-  if (!reply.valid[SelHeightDuroz740]) {
-    SetListIndex(SelHeightDuroz740, 0);
+  if (!reply.valid[kHeight]) {
+    SetListIndex(kHeight, 0);
     return;
   }
-  apply(SelHeightDuroz740);
+  apply(kHeight);
   DisplayHeight();
 }
 
 void RadarWindowLogic::DisplaySignal(const SignalReading& signal) {
   const std::int32_t level = signal.level;
   level_text_ = std::to_string(level);
-  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
+  view_->SetLabelText(RadarLabel::kLevel, level_text_);
   if (TextToLevel(level_text_) > TextToLevel(peak_text_)) {
     peak_text_ = level_text_;
-    view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
-    timer_display_peak_->SetEnabled(false);
-    timer_display_peak_->SetInterval(kNewPeakIntervalMs);
-    timer_display_peak_->SetEnabled(true);
+    view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
+    peak_hold_timer_->SetEnabled(false);
+    peak_hold_timer_->SetInterval(kNewPeakIntervalMs);
+    peak_hold_timer_->SetEnabled(true);
   }
   view_->SetBarValue(level);
   view_->SetLed(signal.detected);
@@ -354,16 +354,16 @@ void RadarWindowLogic::StartPeakAfresh() {
   // (assign(1, '0') rather than = "0": GCC 12 at -O3 takes the copy of a literal here for an
   // overlapping memcpy.)
   peak_text_.assign(1, '0');
-  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740, level_text_);
-  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
-  timer_display_peak_->SetEnabled(false);
-  timer_display_peak_->SetInterval(kDesignPeakIntervalMs);
-  timer_display_peak_->SetEnabled(true);
+  view_->SetLabelText(RadarLabel::kLevel, level_text_);
+  view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
+  peak_hold_timer_->SetEnabled(false);
+  peak_hold_timer_->SetInterval(kDesignPeakIntervalMs);
+  peak_hold_timer_->SetEnabled(true);
 }
 
 void RadarWindowLogic::PeakTick() {
   peak_text_ = level_text_;
-  view_->SetLabelText(RadarLabel::ValueAlarmDuroz740Peak, peak_text_);
+  view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
 }
 
 void RadarWindowLogic::DisplayArea(std::int16_t sensitivity) {
@@ -379,9 +379,9 @@ void RadarWindowLogic::DisplayHeight() {
   // Runs inside the receive poll for every parameter reply: the text is put together in the
   // buffer that Load sized for it, not in a new string.
   height_text_ = state_.StringTable[62];
-  const int position = index_[SelHeightDuroz740];
+  const int position = index_[kHeight];
   if (position >= 0 && position <= 2) height_text_ += kHeightSuffix[position];
-  view_->SetLabelText(RadarLabel::LabelHeightDuroz740, height_text_);
+  view_->SetLabelText(RadarLabel::kHeightValue, height_text_);
 }
 
 void RadarWindowLogic::OnListDropDown(ParamList list) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/protocol/radar_decoder.h"
 #include "core/radar/radar_host.h"
 #include "core/protocol/radar_params.h"
@@ -27,7 +27,7 @@ constexpr int kFrameParamWidth = 3672;
 constexpr int kDesignPeakIntervalMs = 4980;
 constexpr int kNewPeakIntervalMs = 2000;
 constexpr int kConnTickMs = 100;
-inline constexpr char kStatusPanelKey[] = "DevMatr";
+inline constexpr char kStatusPanelKey[] = "IdentificationPanel";
 
 // The relay-time items: i x 0.5 s for i = 1..9 with the user's decimal separator, without
 // trailing zeros ("0,5", "1", "1,5" ...).
@@ -35,7 +35,7 @@ std::vector<std::string> RelayTimeItems(const std::string& decimal_separator);
 
 class RadarWindowLogic {
  public:
-  RadarWindowLogic(RadarHost& program, AppState& state, GestMsg& msg, TimerFactory& timers,
+  RadarWindowLogic(RadarHost& program, AppState& state, MessageChannel& msg, TimerFactory& timers,
                    std::unique_ptr<RadarView> view, std::string decimal_separator);
   ~RadarWindowLogic();
 
@@ -67,8 +67,8 @@ class RadarWindowLogic {
   const std::vector<std::string>& ListItems(ParamList list) const { return items_[list]; }
   const std::string& LevelText() const { return level_text_; }
   const std::string& PeakText() const { return peak_text_; }
-  Timer& TimerGestConn() { return *timer_gest_conn_; }
-  Timer& TimerDisplayPeak() { return *timer_display_peak_; }
+  Timer& ConnectionTimer() { return *connection_timer_; }
+  Timer& PeakHoldTimer() { return *peak_hold_timer_; }
   RadarView& View() { return *view_; }
 
  private:
@@ -83,11 +83,11 @@ class RadarWindowLogic {
 
   RadarHost& program_;
   AppState& state_;
-  GestMsg& msg_;
+  MessageChannel& channel_;
   std::unique_ptr<RadarView> view_;
   std::string decimal_separator_;
-  std::unique_ptr<Timer> timer_gest_conn_;
-  std::unique_ptr<Timer> timer_display_peak_;
+  std::unique_ptr<Timer> connection_timer_;
+  std::unique_ptr<Timer> peak_hold_timer_;
   // What the window's lists hold and show; the window itself only mirrors it.
   std::array<std::vector<std::string>, kParamCount> items_;
   std::array<int, kParamCount> index_{};

@@ -18,9 +18,9 @@ namespace {
 
 TEST(Profile, RoundTripAndHandEditedForms) {
   Profile p;
-  p.wire[TreshDuroz740] = 7;
-  p.wire[ValueTonRele740] = 3;
-  p.wire[SelHeightDuroz740] = 2;
+  p.wire[kSensitivity] = 7;
+  p.wire[kRelayTime] = 3;
+  p.wire[kHeight] = 2;
   const std::string text = ProfileToJson(p);
   EXPECT_NE(text.find("\"zeltoctl_profile\": 1"), std::string::npos);
   EXPECT_NE(text.find("\"relay\": 1.5"), std::string::npos);
@@ -34,10 +34,10 @@ TEST(Profile, RoundTripAndHandEditedForms) {
       R"({"parameters": {"height": 2.90, "relay": 2, "filter": 60}, "zeltoctl_profile": 1})",
       error);
   ASSERT_TRUE(hand) << error;
-  EXPECT_EQ(hand->wire[ValueTonRele740], 4);
-  EXPECT_EQ(hand->wire[SelHeightDuroz740], 1);
-  EXPECT_EQ(hand->wire[FilterLineDuroz740], 2);
-  EXPECT_FALSE(hand->wire[TreshDuroz740]);
+  EXPECT_EQ(hand->wire[kRelayTime], 4);
+  EXPECT_EQ(hand->wire[kHeight], 1);
+  EXPECT_EQ(hand->wire[kMainsFilter], 2);
+  EXPECT_FALSE(hand->wire[kSensitivity]);
 }
 
 TEST(Profile, RejectsWhatItCannotApplyExactly) {
@@ -157,8 +157,8 @@ TEST(CommissionLog, StationRecordsKeepTheOlderColumnsReadable) {
     st.operator_name = "Ann";
     st.outcome = "FAIL";
     st.retest = true;
-    st.checks.push_back(ParamCheck{TreshDuroz740, 5, 7, 5});
-    st.checks.push_back(ParamCheck{ValueTonRele740, 3, std::nullopt, std::nullopt});
+    st.checks.push_back(ParamCheck{kSensitivity, 5, 7, 5});
+    st.checks.push_back(ParamCheck{kRelayTime, 3, std::nullopt, std::nullopt});
     r.station = st;
     std::string error;
     ASSERT_TRUE(AppendRecord(path, r, format, error)) << error;

@@ -66,10 +66,10 @@ TEST_F(BenchFlow, StartUpShowsTheWindowWithEmptyStatusAndArmsTheTimers) {
   EXPECT_TRUE(ui_.main.rec.shown);
   EXPECT_EQ(ui_.main.rec.status_prog, "");
   EXPECT_EQ(ui_.main.rec.status_device, "");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuExit], "I11");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageEng], "I14");
-  EXPECT_EQ(program_->TimerVrfyStatus().Interval(), 1500);
-  EXPECT_EQ(program_->TimerMsgUsb().Interval(), 50);
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], "I11");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kEnglish], "I14");
+  EXPECT_EQ(program_->SupervisionTimer().Interval(), 1500);
+  EXPECT_EQ(program_->PollTimer().Interval(), 50);
   EXPECT_EQ(state_.RadarOpenDelay, 3000);
   EXPECT_EQ(state_.DispatchMode, 0);
 }
@@ -173,7 +173,7 @@ TEST_F(BenchFlow, AboutBoxHoldsTheRadarWindowBackUntilItCloses) {
   PlugSensor();
   Start();
   AdvanceTo(2900);
-  program_->OnMnuAbout();
+  program_->OnAboutChosen();
   EXPECT_TRUE(ui_.main.rec.about_shown);
   AdvanceTo(5200);
   EXPECT_TRUE(ui_.radars.empty());
@@ -188,21 +188,21 @@ TEST_F(BenchFlow, StoredEnglishShowsEnglishMenusFromTheStart) {
   WriteFile(folder_.path() / "ZeltoSoft.prm", "\"File configurazione ZeltoSoft\"\r\n1\r\n");
   Start();
   EXPECT_EQ(state_.LanguageIndex, 1);
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuExit], "E11");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguage], "E12");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageIt], "E13");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageEng], "E14");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], "E11");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kLanguage], "E12");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kItalian], "E13");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kEnglish], "E14");
 }
 
 TEST_F(BenchFlow, LanguageSwitchChangesMenusAtOnceAndLabelsAtTheNextTick) {
   Start();
   AdvanceTo(1500);
-  program_->OnMnuLanguageEng();
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuLanguageIt], "E13");
+  program_->OnEnglishChosen();
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kItalian], "E13");
   EXPECT_EQ(ui_.main.rec.status_prog, "I22");
   AdvanceTo(2000);
   EXPECT_EQ(ui_.main.rec.status_prog, "E22");
-  program_->OnMnuExit();
+  program_->OnExitChosen();
   EXPECT_EQ(ReadFile(folder_.path() / "ZeltoSoft.prm"),
             "\"File configurazione ZeltoSoft\"\r\n1\r\n");
 }
@@ -227,10 +227,10 @@ TEST_F(BenchFlow, BrokenTableOnALanguageChangeIsFatalToo) {
   Start();
   AdvanceTo(1600);
   WriteFile(folder_.path() / "StringTable.txt", "#STRING eleven\r\nEsci\r\nExit\r\n");
-  program_->OnMnuLanguageEng();
+  program_->OnEnglishChosen();
   EXPECT_EQ(ui_.main.rec.fatal_messages.size(), 1u);
   EXPECT_TRUE(program_->Ended());
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::MnuExit], "I11") << "captions are not touched";
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], "I11") << "captions are not touched";
 }
 
 TEST_F(BenchFlow, CloseBoxClosesTheLinkAndWritesTheSettings) {
@@ -320,11 +320,11 @@ TEST_F(RadarOnTheBench, OpeningReadsParamsStartsReportsAndShowsTheSensor) {
   EXPECT_EQ(HostMessages(mark),
             (std::vector<Msg>{{ReadParamsRequest, {}}, {ReportModeRequest, {2}}}));
   AdvanceTo(3600);
-  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 6);
-  EXPECT_EQ(radar_->ListIndex(SelHeightDuroz740), 2);
-  EXPECT_EQ(state_.LastParams[TreshDuroz740], 6);
+  EXPECT_EQ(radar_->ListIndex(kSensitivity), 6);
+  EXPECT_EQ(radar_->ListIndex(kHeight), 2);
+  EXPECT_EQ(state_.LastParams[kSensitivity], 6);
   EXPECT_EQ(sensor_->ReportMode(), 2);
-  EXPECT_EQ(view_->panels["DevMatr"], "0000000001 - HW: 102 - FW: 200");
+  EXPECT_EQ(view_->panels["IdentificationPanel"], "0000000001 - HW: 102 - FW: 200");
   EXPECT_NE(radar_->LevelText(), "") << "signal reports are shown";
   EXPECT_EQ(CountHost(IdentificationRequest, mark), 1) << "one check by 3.5 s";
 }
@@ -333,13 +333,13 @@ TEST_F(RadarOnTheBench, UserChoiceIsWrittenOnceAndReadBack) {
   ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(4000);
   const std::size_t mark = adapter_->HostFrames().size();
-  program_->RadarWindowEvents().OnListDropDown(FlagHighTrafficDuroz740);
-  program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
+  program_->RadarWindowEvents().OnListDropDown(kHighTrafficMode);
+  program_->RadarWindowEvents().OnListClick(kHighTrafficMode, 1);
   AdvanceTo(4100);
   ASSERT_GE(CountHost(WriteParamsRequest, mark), 1);
   AdvanceTo(6000);
   EXPECT_EQ(sensor_->ParamValue(sim::Duroz740::kHighTraffic), 1);
-  EXPECT_EQ(state_.LastParams[FlagHighTrafficDuroz740], 1);
+  EXPECT_EQ(state_.LastParams[kHighTrafficMode], 1);
   const auto writes = HostMessages(mark);
   int count = 0;
   for (const Msg& m : writes)
@@ -358,7 +358,7 @@ TEST_F(RadarOnTheBench, OldFirmwareWritesFiveValues) {
   ASSERT_NO_FATAL_FAILURE(OpenAt3s(0x01FF));
   AdvanceTo(4000);
   const std::size_t mark = adapter_->HostFrames().size();
-  program_->RadarWindowEvents().OnListClick(TreshDuroz740, 0);
+  program_->RadarWindowEvents().OnListClick(kSensitivity, 0);
   AdvanceTo(5000);
   bool seen = false;
   for (const Msg& m : HostMessages(mark))
@@ -375,9 +375,9 @@ TEST_F(RadarOnTheBench, RefusedValueFlowsBackToTheList) {
   AdvanceTo(4000);
   sensor_->RefuseAllValues(sim::Duroz740::kSensitivity);
   const int own = sensor_->ParamValue(sim::Duroz740::kSensitivity);
-  program_->RadarWindowEvents().OnListClick(TreshDuroz740, 8);
+  program_->RadarWindowEvents().OnListClick(kSensitivity, 8);
   AdvanceTo(6000);
-  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), own - 1);
+  EXPECT_EQ(radar_->ListIndex(kSensitivity), own - 1);
   const std::size_t mark = adapter_->HostFrames().size();
   AdvanceTo(8000);
   EXPECT_EQ(CountHost(WriteParamsRequest, mark), 0);
@@ -394,9 +394,9 @@ TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
   EXPECT_EQ(state_.IdMissCount, 0);
   // Checks at 4.7, 5.3, 5.9 ... miss; the sixth miss comes 3.6 s after the last good one.
   AdvanceTo(5899);
-  EXPECT_NE(view_->panels["DevMatr"], "I30");
+  EXPECT_NE(view_->panels["IdentificationPanel"], "I30");
   AdvanceTo(5900);
-  EXPECT_EQ(view_->panels["DevMatr"], "I30");
+  EXPECT_EQ(view_->panels["IdentificationPanel"], "I30");
   AdvanceTo(7699);
   EXPECT_FALSE(view_->unloaded);
   AdvanceTo(7700);
@@ -516,12 +516,12 @@ TEST_F(RadarOnTheBench, SwappedSensorIsReadAndKeepsItsOwnValues) {
   for (int p = 0; p < 6; ++p) second.SetParam(p, own[p]);
   AdvanceTo(6500);
   ASSERT_FALSE(view_->unloaded);
-  EXPECT_EQ(view_->panels["DevMatr"], "0000000002 - HW: 102 - FW: 201");
-  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 7);
-  EXPECT_EQ(radar_->ListIndex(ValueTonRele740), 5);
+  EXPECT_EQ(view_->panels["IdentificationPanel"], "0000000002 - HW: 102 - FW: 201");
+  EXPECT_EQ(radar_->ListIndex(kSensitivity), 7);
+  EXPECT_EQ(radar_->ListIndex(kRelayTime), 5);
   EXPECT_EQ(second.ReportMode(), 2);
   EXPECT_EQ(second.counters().writes, 0u);
-  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
+  program_->RadarWindowEvents().OnListClick(kMainsFilter, 2);
   AdvanceTo(7500);
   EXPECT_EQ(second.Params(), (std::array<std::uint8_t, 6>{8, 6, 0, 2, 1, 2}));
 }

@@ -5,7 +5,7 @@
 
 #include <numeric>
 
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 #include "core/protocol/programmer_messages.h"
 #include "tests/support/fakes.h"
 
@@ -32,8 +32,8 @@ TEST_P(SendMessageTest, WritesExactlyTheStuffedFrameInOneWrite) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
   msg.SendMessage(c.code, c.payload.data(), static_cast<std::int16_t>(c.payload.size()));
   ASSERT_EQ(driver.writes.size(), 1u);
   EXPECT_EQ(driver.writes[0], c.wire);
@@ -64,8 +64,8 @@ TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
   Bytes payload(80, 0x01);  // every byte stuffed: the longest possible wire frame
   msg.SendMessage(0x01, payload.data(), 73);
   ASSERT_EQ(driver.writes.size(), 1u);
@@ -79,8 +79,8 @@ TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
 TEST(SendMessage, NoProgrammerSendsNothing) {
   AppState state;
   ScriptedDriver driver;
-  CommUsb link(state, driver);
-  GestMsg msg(state, link);
+  UsbLink link(state, driver);
+  MessageChannel msg(state, link);
   msg.SendMessage(0x00, nullptr, 0);
   EXPECT_TRUE(driver.writes.empty());
   EXPECT_EQ(driver.calls["Purge"], 0);
@@ -95,8 +95,8 @@ TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
       driver.short_write = 3;
     else
       driver.write_status = FT_IO_ERROR;
-    CommUsb link(state, driver);
-    GestMsg msg(state, link);
+    UsbLink link(state, driver);
+    MessageChannel msg(state, link);
     msg.SendMessage(0x00, nullptr, 0);
     EXPECT_FALSE(state.LinkOpen) << short_write;
     EXPECT_EQ(driver.calls["Close"], 1) << short_write;
@@ -117,10 +117,10 @@ TEST(ComputeChecksum, SendingAndReceivedRanges) {
   EXPECT_EQ(ComputeChecksum(all.data(), 74, 0), 18870u);
 }
 
-// Feeds bytes into the ring as UsbRead would and collects every completed frame.
+// Feeds bytes into the ring as Read would and collects every completed frame.
 class Assembler {
  public:
-  Assembler() : link_(state, driver_), msg_(state, link_) {}
+  Assembler() : link_(state, driver_), channel_(state, link_) {}
 
   void Push(const Bytes& bytes) {
     for (std::uint8_t b : bytes) {
@@ -130,18 +130,18 @@ class Assembler {
   }
   std::vector<Bytes> Drain() {
     std::vector<Bytes> frames;
-    while (msg_.AssembleFrame())
+    while (channel_.AssembleFrame())
       frames.emplace_back(state.FrameBuffer.begin(), state.FrameBuffer.begin() + state.FrameLength);
     return frames;
   }
-  GestMsg& msg() { return msg_; }
+  MessageChannel& msg() { return channel_; }
 
   AppState state;
 
  private:
   ScriptedDriver driver_;
-  CommUsb link_;
-  GestMsg msg_;
+  UsbLink link_;
+  MessageChannel channel_;
 };
 
 struct AssembleCase {

@@ -48,11 +48,11 @@ TEST(RadarDecoder, ParametersCarryEachFieldWithItsValidity) {
   const RadarMessage six = Decode(Stored(ParamsReply, {7, 3, 2, 9, 1, 2}));
   ASSERT_EQ(six.kind, RadarMessageKind::kParameters);
   EXPECT_EQ(six.param_count, 6);
-  EXPECT_EQ(six.params.raw[FilterLineDuroz740], 9);
-  EXPECT_FALSE(six.params.valid[FilterLineDuroz740]);
-  EXPECT_TRUE(six.params.valid[SelHeightDuroz740]);
-  EXPECT_EQ(six.params.first_invalid, FilterLineDuroz740);
-  EXPECT_EQ(six.params.params.wire[TreshDuroz740], 7);
+  EXPECT_EQ(six.params.raw[kMainsFilter], 9);
+  EXPECT_FALSE(six.params.valid[kMainsFilter]);
+  EXPECT_TRUE(six.params.valid[kHeight]);
+  EXPECT_EQ(six.params.first_invalid, kMainsFilter);
+  EXPECT_EQ(six.params.params.wire[kSensitivity], 7);
 
   const RadarMessage five = Decode(Stored(ParamsReply, {7, 3, 2, 1, 1}), false);
   ASSERT_EQ(five.kind, RadarMessageKind::kParameters);

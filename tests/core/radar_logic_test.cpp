@@ -96,8 +96,8 @@ TEST_F(RadarLogicTest, LoadRunAsksForParamsAndReportsButChecksNothing) {
   EXPECT_EQ(state_.DispatchMode, 1);
   EXPECT_TRUE(state_.ExitOnRadarClose);
   EXPECT_EQ(state_.IdCheckTicks, 1);
-  EXPECT_EQ(radar_->TimerGestConn().Interval(), 100);
-  EXPECT_TRUE(radar_->TimerGestConn().Enabled());
+  EXPECT_EQ(radar_->ConnectionTimer().Interval(), 100);
+  EXPECT_TRUE(radar_->ConnectionTimer().Enabled());
   EXPECT_FALSE(ui_.main.rec.shown) << "the main window hides behind the radar window";
   EXPECT_TRUE(view_->shown);
 }
@@ -109,23 +109,23 @@ TEST_F(RadarLogicTest, WindowBeforeAnyReply) {
   EXPECT_EQ(view_->caption, "I33");
   EXPECT_EQ(view_->menu_exit, "I11");
   EXPECT_EQ(Indices(), (std::array<int, 6>{4, 0, 1, 0, 0, 0}));
-  EXPECT_EQ(view_->items[ValueTonRele740],
+  EXPECT_EQ(view_->items[kRelayTime],
             (std::vector<std::string>{"0,5", "1", "1,5", "2", "2,5", "3", "3,5", "4", "4,5"}));
-  EXPECT_EQ(view_->items[VelSenseDuroz740], (std::vector<std::string>{"I51", "I52", "I53"}));
-  EXPECT_EQ(view_->items[FilterLineDuroz740],
+  EXPECT_EQ(view_->items[kReactionSpeed], (std::vector<std::string>{"I51", "I52", "I53"}));
+  EXPECT_EQ(view_->items[kMainsFilter],
             (std::vector<std::string>{"I50", "50 Hz", "60 Hz"}));
-  EXPECT_EQ(view_->items[FlagHighTrafficDuroz740], (std::vector<std::string>{"I1", "I0"}));
-  EXPECT_EQ(view_->items[SelHeightDuroz740], (std::vector<std::string>{"I54", "I55", "I56"}));
-  EXPECT_EQ(view_->index[TreshDuroz740], 4);
+  EXPECT_EQ(view_->items[kHighTrafficMode], (std::vector<std::string>{"I1", "I0"}));
+  EXPECT_EQ(view_->items[kHeight], (std::vector<std::string>{"I54", "I55", "I56"}));
+  EXPECT_EQ(view_->index[kSensitivity], 4);
   const std::pair<RadarLabel, const char*> labels[] = {
-      {RadarLabel::PrmSensitivity, "I57"}, {RadarLabel::ParTonRele, "I58"},
-      {RadarLabel::ParVel, "I59"},         {RadarLabel::ParFilter, "I60"},
-      {RadarLabel::ParHighTrafic, "I61"},  {RadarLabel::ParHeight, "I62"},
-      {RadarLabel::FrameParam740, "I64"},  {RadarLabel::LabelSignal, "I63"},
-      {RadarLabel::ValueAlarmDuroz740, ""}, {RadarLabel::ValueAlarmDuroz740Peak, "0"}};
+      {RadarLabel::kSensitivityCaption, "I57"}, {RadarLabel::kRelayTimeCaption, "I58"},
+      {RadarLabel::kReactionSpeedCaption, "I59"},         {RadarLabel::kMainsFilterCaption, "I60"},
+      {RadarLabel::kHighTrafficModeCaption, "I61"},  {RadarLabel::kHeightCaption, "I62"},
+      {RadarLabel::kParametersFrame, "I64"},  {RadarLabel::kSignalCaption, "I63"},
+      {RadarLabel::kLevel, ""}, {RadarLabel::kHeldPeak, "0"}};
   for (auto [label, text] : labels) EXPECT_EQ(view_->labels[label], text);
-  EXPECT_EQ(radar_->TimerDisplayPeak().Interval(), 4980);
-  EXPECT_TRUE(radar_->TimerDisplayPeak().Enabled());
+  EXPECT_EQ(radar_->PeakHoldTimer().Interval(), 4980);
+  EXPECT_TRUE(radar_->PeakHoldTimer().Enabled());
 }
 
 TEST(RelayTimeItems, FollowTheDecimalSeparator) {
@@ -145,7 +145,7 @@ TEST_F(RadarLogicTest, IdentificationCheckOnEverySixthRun) {
   auto sent = Sent();
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent.back(), (Msg{IdentificationRequest, {}}));
-  EXPECT_EQ(view_->panels["DevMatr"], "0000000001 - HW: 102 - FW: 200");
+  EXPECT_EQ(view_->panels["IdentificationPanel"], "0000000001 - HW: 102 - FW: 200");
   EXPECT_EQ(state_.DeviceId, 0) << "identity cleared for the new request";
   EXPECT_EQ(state_.IdCheckTicks, 0);
   // Between the request and its answer nothing but the check goes out.
@@ -163,7 +163,7 @@ TEST_F(RadarLogicTest, PacingFollowsTheTimerInterval) {
     int runs_per_check;
   };
   for (Row row : {Row{600, 1}, Row{500, 2}, Row{250, 3}, Row{100, 6}}) {
-    radar_->TimerGestConn().SetInterval(row.interval);
+    radar_->ConnectionTimer().SetInterval(row.interval);
     state_.IdCheckTicks = 0;
     Sent();
     int runs = 0;
@@ -199,7 +199,7 @@ TEST_P(ApplyParamsTest, AcceptsFieldsUpToTheFirstRejectedOne) {
   for (int i = 0; i < 6; ++i) last[i] = state_.LastParams[i];
   EXPECT_EQ(last, row.last);
   EXPECT_EQ(view_->area_width, row.area_width);
-  EXPECT_EQ(view_->labels.count(RadarLabel::LabelHeightDuroz740) == 1, row.height_shown);
+  EXPECT_EQ(view_->labels.count(RadarLabel::kHeightValue) == 1, row.height_shown);
   EXPECT_FALSE(state_.ReadParamsPending) << "cleared even when a field was rejected";
 }
 
@@ -261,32 +261,32 @@ TEST_F(RadarLogicTest, WriteBackCycle) {
   EXPECT_TRUE(Sent().empty()) << "lists agree with the sensor: nothing to write";
 
   // The user opens the relay-time list: nothing is written while it is open.
-  program_->RadarWindowEvents().OnListDropDown(ValueTonRele740);
-  EXPECT_TRUE(state_.ListOpen[ValueTonRele740]);
+  program_->RadarWindowEvents().OnListDropDown(kRelayTime);
+  EXPECT_TRUE(state_.ListOpen[kRelayTime]);
   Run();
   EXPECT_TRUE(Sent().empty());
-  program_->RadarWindowEvents().OnListClick(ValueTonRele740, 3);
-  EXPECT_FALSE(state_.ListOpen[ValueTonRele740]);
+  program_->RadarWindowEvents().OnListClick(kRelayTime, 3);
+  EXPECT_FALSE(state_.ListOpen[kRelayTime]);
   Run();
   EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 4, 1, 0, 0, 2}}}));
   Run();
   EXPECT_EQ(Sent().size(), 1u) << "repeated until the sensor answers";
   // A pick made after that write went out is not settled by its acknowledgement: the list
   // keeps showing it across the read, and it is written next.
-  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
+  program_->RadarWindowEvents().OnListClick(kMainsFilter, 2);
 
   Receive(WriteParamsAck, {});
   Run();
   EXPECT_EQ(Sent(), (std::vector<Msg>{{ReadParamsRequest, {}}}));
   Receive(ParamsReply, {5, 4, 1, 0, 0, 2});
-  EXPECT_EQ(radar_->ListIndex(FilterLineDuroz740), 2);
+  EXPECT_EQ(radar_->ListIndex(kMainsFilter), 2);
   Run();
   EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 4, 1, 2, 0, 2}}}));
   Receive(WriteParamsAck, {});
   Receive(ParamsReply, {5, 4, 1, 2, 0, 2});
   Run();
   EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(state_.LastParams[ValueTonRele740], 3);
+  EXPECT_EQ(state_.LastParams[kRelayTime], 3);
 }
 
 TEST_F(RadarLogicTest, RefusedValueComesBackAndWritingStops) {
@@ -294,14 +294,14 @@ TEST_F(RadarLogicTest, RefusedValueComesBackAndWritingStops) {
   Receive(ParamsReply, {5, 1, 1, 0, 0, 0});
   Receive(ReportModeAck, {});
   Identify();
-  program_->RadarWindowEvents().OnListDropDown(TreshDuroz740);
-  program_->RadarWindowEvents().OnListClick(TreshDuroz740, 8);
+  program_->RadarWindowEvents().OnListDropDown(kSensitivity);
+  program_->RadarWindowEvents().OnListClick(kSensitivity, 8);
   Sent();
   Run();
   EXPECT_EQ(Sent().at(0).payload.at(0), 9);
   Receive(WriteParamsAck, {});
   Receive(ParamsReply, {5, 1, 1, 0, 0, 0});  // the sensor kept its own sensitivity
-  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 4);
+  EXPECT_EQ(radar_->ListIndex(kSensitivity), 4);
   Run();
   EXPECT_TRUE(Sent().empty());
 }
@@ -311,7 +311,7 @@ TEST_F(RadarLogicTest, OldFirmwareWritesFiveBytes) {
   Receive(ParamsReply, {5, 1, 1, 0, 0});
   Receive(ReportModeAck, {});
   Identify(0x01FF);
-  program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
+  program_->RadarWindowEvents().OnListClick(kHighTrafficMode, 1);
   Sent();
   Run();
   EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 1, 1, 0, 1}}}));
@@ -324,13 +324,13 @@ TEST_F(RadarLogicTest, OpenedListStaysOutUntilItsNextClick) {
   Identify();
   // A pick, then the list is dropped open again before the write went out: the difference
   // waits for the list's next Click.
-  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
-  program_->RadarWindowEvents().OnListDropDown(FilterLineDuroz740);
+  program_->RadarWindowEvents().OnListClick(kMainsFilter, 2);
+  program_->RadarWindowEvents().OnListDropDown(kMainsFilter);
   Sent();
   Run();
   EXPECT_TRUE(Sent().empty());
   EXPECT_FALSE(radar_->RadarParamsChanged());
-  program_->RadarWindowEvents().OnListClick(FilterLineDuroz740, 2);
+  program_->RadarWindowEvents().OnListClick(kMainsFilter, 2);
   EXPECT_TRUE(radar_->RadarParamsChanged());
 }
 
@@ -342,11 +342,11 @@ TEST_F(RadarLogicTest, HeightSurvivesRepliesInTheIdentificationGap) {
   for (int cycle = 0; cycle < 50; ++cycle) {
     program_->ResetDeviceIdentity();  // as the check does
     Receive(ParamsReply, {5, 2, 1, 0, 0, 2});
-    EXPECT_EQ(radar_->ListIndex(SelHeightDuroz740), 2) << cycle;
-    EXPECT_EQ(state_.LastParams[SelHeightDuroz740], 2) << cycle;
+    EXPECT_EQ(radar_->ListIndex(kHeight), 2) << cycle;
+    EXPECT_EQ(state_.LastParams[kHeight], 2) << cycle;
     Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
     if (cycle % 5 == 0) {
-      program_->RadarWindowEvents().OnListClick(TreshDuroz740, cycle % 9);
+      program_->RadarWindowEvents().OnListClick(kSensitivity, cycle % 9);
       Sent();
       radar_->RadarConnTick();
       for (const Msg& m : Sent())
@@ -410,14 +410,14 @@ TEST_P(PartlyRejectedReply, WritesOnlyWhatTheUserPicked) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, PartlyRejectedReply,
     ::testing::Values(
-        PartialRow{"RelayOutOfRange", {5, 10, 2, 1, 1, 2}, TreshDuroz740, 6, {7, 10, 2, 1, 1, 2}},
-        PartialRow{"HeightOutOfRange", {5, 1, 1, 0, 0, 3}, ValueTonRele740, 3, {5, 4, 1, 0, 0, 3}},
+        PartialRow{"RelayOutOfRange", {5, 10, 2, 1, 1, 2}, kSensitivity, 6, {7, 10, 2, 1, 1, 2}},
+        PartialRow{"HeightOutOfRange", {5, 1, 1, 0, 0, 3}, kRelayTime, 3, {5, 4, 1, 0, 0, 3}},
         PartialRow{
-            "SensitivityZero", {0, 2, 1, 0, 0, 2}, FilterLineDuroz740, 2, {0, 2, 1, 2, 0, 2}},
+            "SensitivityZero", {0, 2, 1, 0, 0, 2}, kMainsFilter, 2, {0, 2, 1, 2, 0, 2}},
         // The list still shows the window's first selection; the user picks it on purpose.
         PartialRow{"PickOfTheShownEntryAfterTheRejectedField",
                    {5, 2, 3, 1, 1, 2},
-                   FlagHighTrafficDuroz740,
+                   kHighTrafficMode,
                    0,
                    {5, 2, 3, 1, 0, 2}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -457,7 +457,7 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   for (int miss = 0; miss < row.missed_checks; ++miss) clock_.AdvanceBy(600);
   ASSERT_EQ(state_.IdMissCount, row.missed_checks);
   // A pick the old sensor never answered: the write is due at the next run.
-  program_->RadarWindowEvents().OnListClick(VelSenseDuroz740, 2);
+  program_->RadarWindowEvents().OnListClick(kReactionSpeed, 2);
   if (row.link_lost) {
     // The answer to the last check came over the link that now fails.
     Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
@@ -475,7 +475,7 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   const std::vector<Msg> sent = Sent();
   // The held peak is the sensor's own: another one starts afresh.
   Receive(SignalReport, {2, 0x01, 0x00, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], row.same_sensor ? "4660" : "256");
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], row.same_sensor ? "4660" : "256");
   if (!row.reread) {
     EXPECT_EQ(sent, (std::vector<Msg>{{WriteParamsRequest, {5, 2, 2, 0, 0, 2}}}));
     return;
@@ -485,7 +485,7 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
     // The read does not take the pick off its list, and the pick is written after it.
     Receive(ParamsReply, {5, 2, 1, 0, 0, 2});
     Receive(ReportModeAck, {});
-    EXPECT_EQ(radar_->ListIndex(VelSenseDuroz740), 2);
+    EXPECT_EQ(radar_->ListIndex(kReactionSpeed), 2);
     clock_.AdvanceBy(100);
     EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 2, 2, 0, 0, 2}}}));
     return;
@@ -494,7 +494,7 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   // the old pick; neither reaches the new sensor.
   Receive(ParamsReply, {3, 10, 0, 2, 1, 1});
   Receive(ReportModeAck, {});
-  EXPECT_EQ(radar_->ListIndex(TreshDuroz740), 2);
+  EXPECT_EQ(radar_->ListIndex(kSensitivity), 2);
   Receive(IdentificationReply, IdPayload(257, row.serial, 0x0102, row.fw));
   clock_.AdvanceBy(300);
   for (const Msg& m : Sent()) EXPECT_NE(m.code, WriteParamsRequest) << m;
@@ -532,41 +532,41 @@ TEST_F(RadarLogicTest, SignalReportShowsLevelBarLedAndPeak) {
   Open();
   AdvanceIdentified(1000);
   Receive(SignalReport, {2, 0x12, 0x34, 1});
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740], "4660");
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "4660");
+  EXPECT_EQ(view_->labels[RadarLabel::kLevel], "4660");
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "4660");
   EXPECT_EQ(view_->bar, 4660);
   EXPECT_EQ(view_->led, true);
-  Timer& peak = radar_->TimerDisplayPeak();
+  Timer& peak = radar_->PeakHoldTimer();
   EXPECT_EQ(peak.Interval(), 2000);
 
   // Equal then lower levels: the peak holds and the hold is not restarted.
   AdvanceIdentified(1500);
   Receive(SignalReport, {2, 0x12, 0x34, 0});
   Receive(SignalReport, {2, 0x01, 0x00, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740], "256");
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "4660");
+  EXPECT_EQ(view_->labels[RadarLabel::kLevel], "256");
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "4660");
   EXPECT_EQ(view_->led, false);
   AdvanceIdentified(499);
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "4660");
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "4660");
   AdvanceIdentified(1);  // 2000 ms after the new peak
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "256");
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "256");
 
   // Reports of another kind change nothing at all.
   Receive(SignalReport, {1, 0xFF, 0xFF, 1});
   Receive(SignalReport, {3, 0xFF, 0xFF, 1});
   EXPECT_EQ(view_->bar, 256);
   Receive(SignalReport, {2, 0xFF, 0xFF, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740], "65535");
+  EXPECT_EQ(view_->labels[RadarLabel::kLevel], "65535");
 }
 
 TEST_F(RadarLogicTest, PeakTickBeforeAnyReportLeavesAnEmptyPeakThatCountsAsZero) {
   Open();
   AdvanceIdentified(4980);
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "");
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "");
   Receive(SignalReport, {2, 0, 0, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "") << "0 is no new peak";
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "") << "0 is no new peak";
   Receive(SignalReport, {2, 0, 1, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::ValueAlarmDuroz740Peak], "1");
+  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "1");
 }
 
 TEST_F(RadarLogicTest, AreaGeometryForEverySensitivity) {
@@ -589,7 +589,7 @@ TEST_F(RadarLogicTest, HeightText) {
   const char* expected[] = {"I62:  2.30 m", "I62:  2.90 m", "I62:  3.50 m"};
   for (int h = 0; h < 3; ++h) {
     Receive(ParamsReply, {5, 1, 1, 0, 0, static_cast<std::uint8_t>(h)});
-    EXPECT_EQ(view_->labels[RadarLabel::LabelHeightDuroz740], expected[h]);
+    EXPECT_EQ(view_->labels[RadarLabel::kHeightValue], expected[h]);
   }
 }
 
@@ -602,7 +602,7 @@ TEST_F(RadarLogicTest, LostSensorClosesTheWindowAtTheSixthMissedCheck) {
   for (int miss = 1; miss <= 5; ++miss) {
     clock_.AdvanceBy(600);
     EXPECT_EQ(state_.IdMissCount, miss);
-    EXPECT_EQ(view_->panels.count("DevMatr") && view_->panels["DevMatr"] == "I30", miss >= 3)
+    EXPECT_EQ(view_->panels.count("IdentificationPanel") && view_->panels["IdentificationPanel"] == "I30", miss >= 3)
         << miss;
     EXPECT_FALSE(view_->unloaded) << miss;
   }

@@ -47,7 +47,7 @@ TEST(RadarParams, DecodeTellsEachFieldAndWhereTheWindowStops) {
       // Validity is per field, not only up to the first bad one.
       const bool in_range =
           c.payload[i] >= ParamFields()[i].min && c.payload[i] <= ParamFields()[i].max;
-      EXPECT_EQ(d.valid[i], in_range || (i == SelHeightDuroz740 && !c.has_height)) << i;
+      EXPECT_EQ(d.valid[i], in_range || (i == kHeight && !c.has_height)) << i;
     }
   }
 }
@@ -57,7 +57,7 @@ TEST(RadarParams, ShorterListsNarrowTheAcceptedRange) {
   const Bytes payload{5, 2, 2, 0, 0, 0};
   EXPECT_TRUE(DecodeParamsReply(payload.data(), true).AllValid());
   const ParamsDecode d = DecodeParamsReply(payload.data(), true, {9, 9, 2, 3, 2, 3});
-  EXPECT_EQ(d.first_invalid, VelSenseDuroz740);
+  EXPECT_EQ(d.first_invalid, kReactionSpeed);
 }
 
 TEST(RadarParams, ListPositionsMatchTheWindowsLists) {
@@ -72,10 +72,10 @@ TEST(RadarParams, ListPositionsMatchTheWindowsLists) {
     }
   }
   // Sensitivity and relay time travel as position + 1, the others as the position itself.
-  EXPECT_EQ(WireFromPosition(TreshDuroz740, 4), 5);
-  EXPECT_EQ(WireFromPosition(ValueTonRele740, 0), 1);
-  EXPECT_EQ(WireFromPosition(VelSenseDuroz740, 1), 1);
-  EXPECT_EQ(PositionFromWire(TreshDuroz740, 0), -1);
+  EXPECT_EQ(WireFromPosition(kSensitivity, 4), 5);
+  EXPECT_EQ(WireFromPosition(kRelayTime, 0), 1);
+  EXPECT_EQ(WireFromPosition(kReactionSpeed, 1), 1);
+  EXPECT_EQ(PositionFromWire(kSensitivity, 0), -1);
 }
 
 TEST(RadarParams, WriteCarriesHeightOnlyFromFirmware0200) {
@@ -125,9 +125,9 @@ TEST(RadarParams, PlainNumbersReadAndWriteTheSameValue) {
     for (int w = f.min; w <= f.max; ++w)
       EXPECT_EQ(ParseParamValue(f.list, FormatParamValue(f.list, static_cast<std::uint8_t>(w))), w)
           << f.name << " " << w;
-  EXPECT_EQ(FormatParamValue(ValueTonRele740, 3), "1.5");
-  EXPECT_EQ(FormatParamValue(ValueTonRele740, 2), "1");
-  EXPECT_EQ(FormatParamValue(SelHeightDuroz740, 1), "2.9");
+  EXPECT_EQ(FormatParamValue(kRelayTime, 3), "1.5");
+  EXPECT_EQ(FormatParamValue(kRelayTime, 2), "1");
+  EXPECT_EQ(FormatParamValue(kHeight, 1), "2.9");
   EXPECT_EQ(FindParamField("Sensitivity"), nullptr);
 }
 
@@ -139,14 +139,14 @@ TEST(RadarParams, WordsComeFromTheStringTable) {
   table[51] = "Slow";
   table[53] = "Fast";
   table[56] = "3.50 m";
-  EXPECT_EQ(ParamValueText(VelSenseDuroz740, 2, table), "Fast");
-  EXPECT_EQ(ParamValueText(VelSenseDuroz740, 0, table), "Slow");
-  EXPECT_EQ(ParamValueText(FilterLineDuroz740, 0, table), "None");
-  EXPECT_EQ(ParamValueText(FilterLineDuroz740, 1, table), "");  // "50 Hz" is no table text
-  EXPECT_EQ(ParamValueText(FlagHighTrafficDuroz740, 1, table), "On");
-  EXPECT_EQ(ParamValueText(FlagHighTrafficDuroz740, 0, table), "Off");
-  EXPECT_EQ(ParamValueText(SelHeightDuroz740, 2, table), "3.50 m");
-  EXPECT_EQ(ParamValueText(TreshDuroz740, 3, table), "");
+  EXPECT_EQ(ParamValueText(kReactionSpeed, 2, table), "Fast");
+  EXPECT_EQ(ParamValueText(kReactionSpeed, 0, table), "Slow");
+  EXPECT_EQ(ParamValueText(kMainsFilter, 0, table), "None");
+  EXPECT_EQ(ParamValueText(kMainsFilter, 1, table), "");  // "50 Hz" is no table text
+  EXPECT_EQ(ParamValueText(kHighTrafficMode, 1, table), "On");
+  EXPECT_EQ(ParamValueText(kHighTrafficMode, 0, table), "Off");
+  EXPECT_EQ(ParamValueText(kHeight, 2, table), "3.50 m");
+  EXPECT_EQ(ParamValueText(kSensitivity, 3, table), "");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "core/ports/app_state.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 #include "drivers/driver_select.h"
 
 namespace zelto {
@@ -119,7 +119,7 @@ class VendorLibraryTest : public ::testing::Test {
   D2xxDynamic driver;  // by plain name, through the loader's search
   StandIn standin{DefaultD2xxLibraryName()};
   AppState state;
-  CommUsb link{state, driver};
+  UsbLink link{state, driver};
 };
 
 struct OpenCase {
@@ -151,8 +151,8 @@ TEST_F(VendorLibraryTest, OpenResultFollowsTheAttachedDevices) {
     if (c.failing_call != nullptr) standin.fail(c.failing_call, FT_IO_ERROR);
     if (c.unreadable_index >= 0) standin.fail_description(c.unreadable_index, FT_IO_ERROR);
     AppState fresh;
-    CommUsb l(fresh, driver);
-    EXPECT_EQ(l.UsbOpen(), c.expected);
+    UsbLink l(fresh, driver);
+    EXPECT_EQ(l.Open(), c.expected);
     EXPECT_EQ(fresh.LinkOpen, c.expected == kLinkOk);
     // A device whose line settings were refused is not left open behind the link's back.
     EXPECT_EQ(standin.open_devices(), c.expected == kLinkOk ? 1u : 0u);
@@ -171,7 +171,7 @@ TEST_F(VendorLibraryTest, NamesTheFileItLoadedAndItsVersion) {
 
 TEST_F(VendorLibraryTest, OpenSetsLineTo9600Baud8N1AndResets) {
   standin.add_device("ZeltoProg");
-  ASSERT_EQ(link.UsbOpen(), kLinkOk);
+  ASSERT_EQ(link.Open(), kLinkOk);
   const StandIn::Settings s = standin.settings();
   EXPECT_EQ(s.baud, 9600u);
   EXPECT_EQ(s.bits, 8u);
@@ -184,10 +184,10 @@ TEST_F(VendorLibraryTest, OpenSetsLineTo9600Baud8N1AndResets) {
 
 TEST_F(VendorLibraryTest, WriteReadAndCloseGoThroughTheLibrary) {
   standin.add_device("ZeltoProg");
-  ASSERT_EQ(link.UsbOpen(), kLinkOk);
+  ASSERT_EQ(link.Open(), kLinkOk);
 
   const std::vector<std::uint8_t> frame = {0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0x03};
-  ASSERT_EQ(link.UsbWrite(frame.data(), static_cast<std::int16_t>(frame.size())), kLinkOk);
+  ASSERT_EQ(link.Write(frame.data(), static_cast<std::int16_t>(frame.size())), kLinkOk);
   EXPECT_EQ(standin.written(), frame);
   EXPECT_EQ(standin.settings().purge, FT_PURGE_RX | FT_PURGE_TX);
 
@@ -195,7 +195,7 @@ TEST_F(VendorLibraryTest, WriteReadAndCloseGoThroughTheLibrary) {
   standin.queue_rx(reply.data(), static_cast<std::uint32_t>(reply.size()));
   std::array<std::uint8_t, kRingSize + 1> ring{};
   std::int16_t w = 1995;  // the bytes wrap round the end of the ring
-  ASSERT_EQ(link.UsbRead(ring.data(), 10, w, kRingSize), kLinkOk);
+  ASSERT_EQ(link.Read(ring.data(), 10, w, kRingSize), kLinkOk);
   EXPECT_EQ(w, 4);
   for (std::size_t i = 0; i < reply.size(); ++i)
     EXPECT_EQ(ring[(1995 + i) % kRingSize], reply[i]) << "byte " << i;
@@ -203,10 +203,10 @@ TEST_F(VendorLibraryTest, WriteReadAndCloseGoThroughTheLibrary) {
   EXPECT_EQ(standin.settings().write_timeout, 0u);
 
   standin.limit_write(3);
-  EXPECT_EQ(link.UsbWrite(frame.data(), static_cast<std::int16_t>(frame.size())),
+  EXPECT_EQ(link.Write(frame.data(), static_cast<std::int16_t>(frame.size())),
             kLinkDriverFailure);
 
-  EXPECT_EQ(link.UsbClose(), kLinkOk);
+  EXPECT_EQ(link.Close(), kLinkOk);
   EXPECT_EQ(standin.open_devices(), 0u);
 }
 
@@ -218,8 +218,8 @@ TEST_F(VendorLibraryTest, LibraryWithoutLineSettingCallsStillOpens) {
   basic_standin.reset();
   basic_standin.add_device("ZeltoProg");
   AppState s;
-  CommUsb l(s, basic);
-  EXPECT_EQ(l.UsbOpen(), kLinkOk);
+  UsbLink l(s, basic);
+  EXPECT_EQ(l.Open(), kLinkOk);
   EXPECT_EQ(basic_standin.settings().baud, 0u);
   // Nor the latency timer: the chip keeps its default, and the link works.
   EXPECT_FALSE(l.ShortLatency());
@@ -245,8 +245,8 @@ TEST_F(VendorLibraryTest, SystemDriverPrefersTheVendorLibrary) {
   std::unique_ptr<D2xxPort> system = CreateSystemDriver(&chosen);
   EXPECT_EQ(chosen, kDriverNameVendor);
   AppState s;
-  CommUsb l(s, *system);
-  EXPECT_EQ(l.UsbOpen(), kLinkOk);
+  UsbLink l(s, *system);
+  EXPECT_EQ(l.Open(), kLinkOk);
   EXPECT_EQ(standin.calls("FT_OpenEx"), 1u);
 }
 

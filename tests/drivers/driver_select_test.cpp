@@ -14,7 +14,7 @@
 #include "tests/support/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
 #include "tests/drivers/link_expectations.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto {
 namespace {
@@ -71,8 +71,8 @@ TEST(DriverSelection, FallsBackFromVendorLibraryToLibftdiToFailingDriver) {
 
     if (chosen == kDriverNameLibftdi) {
       AppState state;
-      CommUsb link(state, *driver);
-      EXPECT_EQ(link.UsbOpen(), kLinkOk);
+      UsbLink link(state, *driver);
+      EXPECT_EQ(link.Open(), kLinkOk);
     }
     if (chosen == kDriverNameNone) {
       // Nothing to talk through: every operation is a driver failure, none crashes.

@@ -19,7 +19,7 @@
 #include "sim/virtual_clock.h"
 #include "tests/support/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto {
 namespace {
@@ -364,24 +364,24 @@ TEST_F(LibftdiDriverTest, LinkRunsOverTheDriver) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
   bus->Attach("ZeltoProg").description_error = -4;  // another user's programmer
   AppState state;
-  CommUsb link(state, *driver);
-  ASSERT_EQ(link.UsbOpen(), kLinkOk);
+  UsbLink link(state, *driver);
+  ASSERT_EQ(link.Open(), kLinkOk);
   EXPECT_TRUE(a.chip->Called("reset"));
 
   a.chip->Receive({0xEE, 0xEE});  // stale bytes, discarded by the write's purge
   const std::vector<std::uint8_t> frame = {0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0x03};
-  ASSERT_EQ(link.UsbWrite(frame.data(), static_cast<std::int16_t>(frame.size())), kLinkOk);
+  ASSERT_EQ(link.Write(frame.data(), static_cast<std::int16_t>(frame.size())), kLinkOk);
   EXPECT_EQ(a.chip->written, frame);
 
   a.chip->Receive(Bytes(0x40, 9));
   std::array<std::uint8_t, kRingSize + 1> ring{};
   std::int16_t w = 0;
-  ASSERT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkOk);
+  ASSERT_EQ(link.Read(ring.data(), 0, w, kRingSize), kLinkOk);
   ASSERT_EQ(w, 9);
   EXPECT_EQ(std::vector<std::uint8_t>(ring.begin(), ring.begin() + 9), Bytes(0x40, 9));
 
   a.chip->fail["read"] = LIBUSB_ERROR_NO_DEVICE;  // unplugged
-  EXPECT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
+  EXPECT_EQ(link.Read(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
 }
 
 TEST(ByteFifo, KeepsOrderAcrossTheEndOfItsBuffer) {
@@ -404,18 +404,18 @@ TEST(RealAdapter, OpensAndPollsThroughLibftdi) {
   ASSERT_NE(bus, nullptr) << "libusb could not start";
   LibftdiDriver driver(std::move(bus));
   AppState state;
-  CommUsb link(state, driver);
-  ASSERT_EQ(link.UsbOpen(), kLinkOk);
+  UsbLink link(state, driver);
+  ASSERT_EQ(link.Open(), kLinkOk);
   SteadyClock clock;
   std::array<std::uint8_t, kRingSize + 1> ring{};
   std::int16_t w = 0;
   constexpr int kPolls = 20;
   const std::int64_t start = clock.NowMs();
-  for (int i = 0; i < kPolls; ++i) ASSERT_EQ(link.UsbRead(ring.data(), w, w, kRingSize), kLinkOk);
+  for (int i = 0; i < kPolls; ++i) ASSERT_EQ(link.Read(ring.data(), w, w, kRingSize), kLinkOk);
   const std::int64_t per_poll = (clock.NowMs() - start) / kPolls;
   RecordProperty("poll_ms", static_cast<int>(per_poll));
   EXPECT_LE(per_poll, 5) << "an empty poll should cost about one latency period";
-  EXPECT_EQ(link.UsbClose(), kLinkOk);
+  EXPECT_EQ(link.Close(), kLinkOk);
 }
 
 }  // namespace

@@ -6,21 +6,21 @@
 
 #include <array>
 
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto::testing {
 
 // Every link operation reads as a driver failure, and none crashes.
 inline void ExpectEveryLinkOperationFails(D2xxPort& driver) {
   AppState state;
-  CommUsb link(state, driver);
-  EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
+  UsbLink link(state, driver);
+  EXPECT_EQ(link.Open(), kLinkDriverFailure);
   const std::uint8_t byte = 0;
-  EXPECT_EQ(link.UsbWrite(&byte, 1), kLinkDriverFailure);
+  EXPECT_EQ(link.Write(&byte, 1), kLinkDriverFailure);
   std::array<std::uint8_t, kRingSize + 1> ring{};
   std::int16_t w = 0;
-  EXPECT_EQ(link.UsbRead(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
-  EXPECT_EQ(link.UsbClose(), kLinkDriverFailure);
+  EXPECT_EQ(link.Read(ring.data(), 0, w, kRingSize), kLinkDriverFailure);
+  EXPECT_EQ(link.Close(), kLinkDriverFailure);
 }
 
 }  // namespace zelto::testing

@@ -28,10 +28,10 @@
 #include "gui/qt_ui.h"
 #include "gui/history_window.h"
 #include "gui/area_canvas.h"
-#include "gui/form_duroz740.h"
+#include "gui/radar_window.h"
 #include "gui/led_indicator.h"
 #include "gui/signal_bar.h"
-#include "gui/form_about.h"
+#include "gui/about_box.h"
 #include "core/text/parameter_file.h"
 #include "core/text/string_table.h"
 #include "sim/bench.h"
@@ -62,11 +62,11 @@ struct World {
 
   std::filesystem::path Folder() const { return dir.path().toStdString(); }
   sim::Duroz740& Sensor() { return *bus.adapter(0).Sensor(); }
-  FormStart& Main() { return ui.MainWindow(); }
+  MainWindow& Main() { return ui.Window(); }
   // The radar window on screen, if any.
-  FormDuroz740* Radar() {
+  RadarWindow* Radar() {
     for (QWidget* top : QApplication::topLevelWidgets())
-      if (auto* radar = dynamic_cast<FormDuroz740*>(top); radar != nullptr && radar->isVisible())
+      if (auto* radar = dynamic_cast<RadarWindow*>(top); radar != nullptr && radar->isVisible())
         return radar;
     return nullptr;
   }
@@ -83,7 +83,7 @@ struct World {
   std::unique_ptr<Program> program;
 };
 
-QString MenuText(FormStart& form, const char* name) {
+QString MenuText(MainWindow& form, const char* name) {
   if (auto* menu = form.findChild<QMenu*>(name)) return menu->title();
   return form.findChild<QAction*>(name)->text();
 }
@@ -171,7 +171,7 @@ void ProgramTest::historyByKeyboardDrawsAndSaves() {
   world.clock.AdvanceBy(5000);
   world.Sensor().WalkPast(15000, 3000);
   world.clock.AdvanceBy(8000);
-  world.program->RadarWindowEvents().OnListClick(TreshDuroz740, 7);
+  world.program->RadarWindowEvents().OnListClick(kSensitivity, 7);
   world.clock.AdvanceBy(4000);
   world.Sensor().SetSilent(true);
   world.clock.AdvanceBy(2000);
@@ -181,7 +181,7 @@ void ProgramTest::historyByKeyboardDrawsAndSaves() {
   world.clock.AdvanceBy(12000);
   QCOMPARE(world.program->History().MarkerCount(), 1);
 
-  FormDuroz740* radar = world.Radar();
+  RadarWindow* radar = world.Radar();
   QVERIFY(radar != nullptr);
   QApplication::setActiveWindow(radar);
   QTest::keyClick(radar, Qt::Key_H, Qt::ControlModifier);
@@ -259,7 +259,7 @@ void ProgramTest::everyControlHasAnAccessibleName() {
   QVERIFY(world.OpenRadarWindow());
   world.clock.AdvanceBy(2000);
   world.ui.ShowHistory();
-  FormAbout about;
+  AboutBox about;
   about.show();
   QWidget* windows[] = {world.Radar(), world.ui.History(), &world.Main(), &about};
   for (QWidget* window : windows) {
@@ -282,13 +282,13 @@ void ProgramTest::languageMenusSwitchCaptions() {
   World world;
   world.program->Load();
   QVERIFY(world.Main().isVisible());
-  const char* menus[] = {"MnuExit", "MnuLanguage", "MnuLanguageIt", "MnuLanguageEng"};
+  const char* menus[] = {"ExitMenu", "LanguageMenu", "ItalianMenu", "EnglishMenu"};
   std::array<std::array<std::string, 201>, 2> tables;
   for (std::int16_t language : {0, 1})
     QVERIFY(LoadStringTable(world.Folder() / kStringTableFile, language, tables[language]));
 
   for (int language : {1, 0, 1}) {
-    world.Main().findChild<QAction*>(language == 0 ? "MnuLanguageIt" : "MnuLanguageEng")->trigger();
+    world.Main().findChild<QAction*>(language == 0 ? "ItalianMenu" : "EnglishMenu")->trigger();
     QCOMPARE(world.state.LanguageIndex, language);
     for (int i = 0; i < 4; ++i) {
       const QString expected = FromCp1252(tables[language][11 + i]);
@@ -297,7 +297,7 @@ void ProgramTest::languageMenusSwitchCaptions() {
       QCOMPARE(MenuText(world.Main(), menus[i]), expected);
     }
   }
-  QCOMPARE(MenuText(world.Main(), "MnuAbout"), QString("?"));
+  QCOMPARE(MenuText(world.Main(), "AboutMenu"), QString("?"));
 }
 
 void ProgramTest::missingStringTableEndsTheProgram_data() {
@@ -327,7 +327,7 @@ void ProgramTest::missingStringTableEndsTheProgram() {
   if (at_start_up)
     world.program->Load();
   else
-    world.Main().findChild<QAction*>("MnuLanguageEng")->trigger();
+    world.Main().findChild<QAction*>("EnglishMenu")->trigger();
 
   QCOMPARE(text, QString("Unable to find file \"StringTable.txt\", the application will be "
                          "terminated"));
@@ -358,7 +358,7 @@ void ProgramTest::decimalSeparatorFollowsTheLocale() {
     World world;
     QCOMPARE(QString::fromStdString(world.ui.DecimalSeparator()), first_relay_time.mid(1, 1));
     QVERIFY(world.OpenRadarWindow());
-    QComboBox* relay = world.Radar()->List(ValueTonRele740);
+    QComboBox* relay = world.Radar()->List(kRelayTime);
     QCOMPARE(relay->count(), 9);
     QCOMPARE(relay->itemText(0), first_relay_time);
     QCOMPARE(relay->itemText(1), QString("1"));
@@ -371,8 +371,8 @@ void ProgramTest::choiceInTheRealListReachesTheSensor() {
   QVERIFY(world.OpenRadarWindow());
   QVERIFY(world.clock.NowMs() >= 3000);  // not before the start-up delay
   QVERIFY(!world.Main().isVisible());
-  FormDuroz740* radar = world.Radar();
-  QComboBox* list = radar->List(TreshDuroz740);
+  RadarWindow* radar = world.Radar();
+  QComboBox* list = radar->List(kSensitivity);
   // The sensor's own sensitivity has been read into the list.
   QVERIFY(world.clock.AdvanceUntil(
       [&] {
@@ -382,14 +382,14 @@ void ProgramTest::choiceInTheRealListReachesTheSensor() {
   const int start = list->currentIndex();
 
   list->showPopup();
-  QVERIFY(world.state.ListOpen[TreshDuroz740]);
+  QVERIFY(world.state.ListOpen[kSensitivity]);
   // While the list is open nothing is written, whatever it shows.
   const std::uint64_t writes = world.Sensor().counters().writes;
   world.clock.AdvanceBy(500);
   QCOMPARE(world.Sensor().counters().writes, writes);
 
   ChooseInOpenList(list, -2);
-  QVERIFY(!world.state.ListOpen[TreshDuroz740]);
+  QVERIFY(!world.state.ListOpen[kSensitivity]);
   QVERIFY(world.clock.AdvanceUntil(
       [&] { return world.Sensor().ParamValue(sim::Duroz740::kSensitivity) == start - 1; }, 1000));
   // Read back from the sensor and shown again.
@@ -403,9 +403,9 @@ void ProgramTest::choiceInTheRealListReachesTheSensor() {
 void ProgramTest::wheelAcrossTheFrameWritesNothing() {
   World world;
   QVERIFY(world.OpenRadarWindow());
-  FormDuroz740* radar = world.Radar();
+  RadarWindow* radar = world.Radar();
   QVERIFY(QTest::qWaitForWindowActive(radar));
-  QComboBox* sensitivity = radar->List(TreshDuroz740);
+  QComboBox* sensitivity = radar->List(kSensitivity);
   QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(sensitivity));
   world.clock.AdvanceBy(1000);
   const std::array<std::uint8_t, 6> before = world.Sensor().Params();
@@ -416,7 +416,7 @@ void ProgramTest::wheelAcrossTheFrameWritesNothing() {
     QApplication::sendEvent(list, &notch);
   };
   for (ParamList list :
-       {ValueTonRele740, VelSenseDuroz740, FilterLineDuroz740, FlagHighTrafficDuroz740})
+       {kRelayTime, kReactionSpeed, kMainsFilter, kHighTrafficMode})
     wheel(radar->List(list));
   world.clock.AdvanceBy(1000);
   QCOMPARE(world.Sensor().Params(), before);
@@ -462,7 +462,7 @@ void ProgramTest::lostSensorBringsTheMainWindowBackAndTheProgramRuns() {
   // The sensor answers again: the radar window comes back, filled anew.
   world.Sensor().SetSilent(false);
   QVERIFY(world.clock.AdvanceUntil([&] { return world.Radar() != nullptr; }, 10000));
-  QCOMPARE(world.Radar()->List(TreshDuroz740)->count(), 9);
+  QCOMPARE(world.Radar()->List(kSensitivity)->count(), 9);
   QVERIFY(!world.Main().isVisible());
 }
 
@@ -470,7 +470,7 @@ void ProgramTest::closingTheRadarWindowEndsTheProgram() {
   World world;
   QVERIFY(world.OpenRadarWindow());
   world.clock.AdvanceBy(500);
-  FormDuroz740* radar = world.Radar();
+  RadarWindow* radar = world.Radar();
   QVERIFY(!radar->close());  // the program unloads it
   QVERIFY(world.program->Ended());
   QVERIFY(world.ui.QuitRequested());

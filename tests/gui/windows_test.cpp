@@ -21,11 +21,11 @@
 
 #include "gui/qt_common.h"
 #include "gui/area_canvas.h"
-#include "gui/form_duroz740.h"
+#include "gui/radar_window.h"
 #include "gui/led_indicator.h"
 #include "gui/signal_bar.h"
-#include "gui/form_about.h"
-#include "gui/form_start.h"
+#include "gui/about_box.h"
+#include "gui/main_window.h"
 
 using namespace zelto;
 using namespace zelto::qt;
@@ -118,7 +118,7 @@ void WindowsTest::mainLabels() {
   QFETCH(QColor, colour);
   QFETCH(QString, family);
   QFETCH(double, points);
-  FormStart form;
+  MainWindow form;
   auto* label = form.findChild<QLabel*>(name);
   QVERIFY(label != nullptr);
   QCOMPARE(label->text(), text);
@@ -137,7 +137,7 @@ void WindowsTest::mainLabels() {
 }
 
 void WindowsTest::mainWindowFrame() {
-  FormStart form;
+  MainWindow form;
   form.ShowWindow();
   QCOMPARE(form.windowTitle(), QString("ZeltoSoft"));
   // The 16 px picture for the title bar, larger ones for task switchers and scaled screens,
@@ -148,7 +148,7 @@ void WindowsTest::mainWindowFrame() {
     QCOMPARE(form.windowIcon().pixmap(QSize(side, side)).size(), QSize(side, side));
   }
   RecordingEvents events;
-  FormDuroz740 radar(events);
+  RadarWindow radar(events);
   QCOMPARE(radar.windowIcon().availableSizes(), sizes);
   QWidget* client = form.centralWidget();
   QCOMPARE(client->size(), QSize(Twips(6060), Twips(2490)));
@@ -169,7 +169,7 @@ void WindowsTest::mainWindowFrame() {
 }
 
 void WindowsTest::mainMenus() {
-  FormStart form;
+  MainWindow form;
   std::vector<std::string> log;
   form.SetHandlers({[&] { log.push_back("exit"); }, [&] { log.push_back("closebox"); },
                     [&] { log.push_back("about"); }, [&] { log.push_back("it"); },
@@ -178,10 +178,10 @@ void WindowsTest::mainMenus() {
     const char* name;
     const char* design;
     const char* event;
-  } menus[] = {{"MnuExit", "&Exit", "exit"},
-               {"MnuLanguageIt", "&Italian", "it"},
-               {"MnuLanguageEng", "&English", "eng"},
-               {"MnuAbout", "?", "about"}};
+  } menus[] = {{"ExitMenu", "&Exit", "exit"},
+               {"ItalianMenu", "&Italian", "it"},
+               {"EnglishMenu", "&English", "eng"},
+               {"AboutMenu", "?", "about"}};
   for (const auto& menu : menus) {
     auto* action = form.findChild<QAction*>(menu.name);
     QVERIFY2(action != nullptr, menu.name);
@@ -189,27 +189,27 @@ void WindowsTest::mainMenus() {
     action->trigger();
     QCOMPARE(log.back(), std::string(menu.event));
   }
-  auto* language = form.findChild<QMenu*>("MnuLanguage");
+  auto* language = form.findChild<QMenu*>("LanguageMenu");
   QCOMPARE(language->title(), QString("&Language"));
   QCOMPARE(language->actions().size(), 2);
   QCOMPARE(log.size(), std::size_t{4});
 }
 
 void WindowsTest::mainTextsArePlainAndCp1252() {
-  FormStart form;
+  MainWindow form;
   form.SetStatusDevice("<b>Dispositivo</b> \xe0 posto");  // 0xE0 is "à" in Windows-1252
   form.SetStatusDeviceColour(kGreen);
-  form.SetMenuCaption(MainMenu::MnuLanguage, "&Lingua \x80");  // 0x80 is the euro sign
+  form.SetMenuCaption(MainMenu::kLanguage, "&Lingua \x80");  // 0x80 is the euro sign
   form.SetLabelVer("Ver 1.213");
   auto* device = form.findChild<QLabel*>("LabelStatusDevice");
   QCOMPARE(device->text(), QString::fromUtf8("<b>Dispositivo</b> à posto"));
   QCOMPARE(device->palette().color(QPalette::WindowText), QColor(0, 128, 0));
-  QCOMPARE(form.findChild<QMenu*>("MnuLanguage")->title(), QString::fromUtf8("&Lingua €"));
+  QCOMPARE(form.findChild<QMenu*>("LanguageMenu")->title(), QString::fromUtf8("&Lingua €"));
   QCOMPARE(form.findChild<QLabel*>("LabelVer")->text(), QString("Ver 1.213"));
 }
 
 void WindowsTest::mainCloseBoxAsksTheProgram() {
-  FormStart form;
+  MainWindow form;
   int close_box = 0, exits = 0;
   form.SetHandlers({[&] { ++exits; }, [&] { ++close_box; }, {}, {}, {}});
   form.ShowWindow();
@@ -221,19 +221,19 @@ void WindowsTest::mainCloseBoxAsksTheProgram() {
   QVERIFY(!form.isVisible());
   form.ShowWindow();  // gone for good
   QVERIFY(!form.isVisible());
-  form.findChild<QAction*>("MnuExit")->trigger();
+  form.findChild<QAction*>("ExitMenu")->trigger();
   form.close();
   QCOMPARE(close_box, 1);
   QCOMPARE(exits, 0);
 }
 
 void WindowsTest::aboutBoxRebuiltAtEveryOpening() {
-  FormStart form;
+  MainWindow form;
   form.ShowWindow();
   QStringList texts;
   for (int opening = 0; opening < 2; ++opening) {
     WhenModalShown([&](QWidget* modal) {
-      QCOMPARE(modal->objectName(), QString("FormAbout"));
+      QCOMPARE(modal->objectName(), QString("AboutBox"));
       QVERIFY(form.AboutShown());
       QCOMPARE(modal->windowTitle(), QString());
       QCOMPARE(modal->size(), QSize(Twips(3960), Twips(2520)));
@@ -252,7 +252,7 @@ void WindowsTest::aboutBoxRebuiltAtEveryOpening() {
   }
   QCOMPARE(texts.size(), 2);
   QCOMPARE(texts[0], texts[1]);
-  QCOMPARE(texts[0], FormAbout::ContactText());
+  QCOMPARE(texts[0], AboutBox::ContactText());
   const QStringList lines = texts[0].split("\r\n");
   QCOMPARE(lines.size(), 7);  // six lines, each ended by CR LF
   QCOMPARE(lines.last(), QString());
@@ -263,7 +263,7 @@ void WindowsTest::aboutBoxRebuiltAtEveryOpening() {
 }
 
 void WindowsTest::fatalMessage() {
-  FormStart form;
+  MainWindow form;
   const std::string text =
       "Unable to find file \"StringTable.txt\", the application will be terminated";
   bool seen = false;
@@ -289,19 +289,19 @@ void WindowsTest::radarControlsPlaced_data() {
   const auto row = [](const char* name, QRect twips, const char* container) {
     QTest::newRow(name) << name << twips << container;
   };
-  row("LedStatusDuroz740", QRect(120, 360, 1032, 372), "FormDuroz740Client");
-  row("FrameParam740", QRect(1200, 60, 3672, 4272), "FormDuroz740Client");
-  row("BarSign740", QRect(120, 720, 1032, 2892), "FormDuroz740Client");
-  row("ValueAlarmDuroz740", QRect(120, 3660, 1032, 312), "FormDuroz740Client");
-  row("ValueAlarmDuroz740Peak", QRect(120, 4020, 1032, 312), "FormDuroz740Client");
-  row("LabelSignal", QRect(180, 120, 912, 252), "FormDuroz740Client");
-  row("TreshDuroz740", QRect(1860, 2400, 1635, 288), "FrameParam740");
-  row("FlagHighTrafficDuroz740", QRect(1860, 3600, 1635, 288), "FrameParam740");
-  row("SelHeightDuroz740", QRect(1860, 3900, 1635, 288), "FrameParam740");
-  row("PictureAreaDuroz740", QRect(180, 540, 3315, 1800), "FrameParam740");
-  row("LabelHeightDuroz740", QRect(240, 300, 3192, 252), "FrameParam740");
-  row("ParTonRele", QRect(180, 2760, 1572, 192), "FrameParam740");
-  row("PrmSensitivity", QRect(180, 2460, 1632, 192), "FrameParam740");
+  row("DetectionLed", QRect(120, 360, 1032, 372), "RadarWindowClient");
+  row("ParametersFrame", QRect(1200, 60, 3672, 4272), "RadarWindowClient");
+  row("SignalBar", QRect(120, 720, 1032, 2892), "RadarWindowClient");
+  row("LevelValue", QRect(120, 3660, 1032, 312), "RadarWindowClient");
+  row("HeldPeakValue", QRect(120, 4020, 1032, 312), "RadarWindowClient");
+  row("SignalCaption", QRect(180, 120, 912, 252), "RadarWindowClient");
+  row("SensitivityList", QRect(1860, 2400, 1635, 288), "ParametersFrame");
+  row("HighTrafficModeList", QRect(1860, 3600, 1635, 288), "ParametersFrame");
+  row("HeightList", QRect(1860, 3900, 1635, 288), "ParametersFrame");
+  row("AreaCanvas", QRect(180, 540, 3315, 1800), "ParametersFrame");
+  row("HeightValue", QRect(240, 300, 3192, 252), "ParametersFrame");
+  row("RelayTimeCaption", QRect(180, 2760, 1572, 192), "ParametersFrame");
+  row("SensitivityCaption", QRect(180, 2460, 1632, 192), "ParametersFrame");
 }
 
 void WindowsTest::radarControlsPlaced() {
@@ -309,7 +309,7 @@ void WindowsTest::radarControlsPlaced() {
   QFETCH(QRect, twips);
   QFETCH(QString, container);
   RecordingEvents events;
-  FormDuroz740 form(events);
+  RadarWindow form(events);
   auto* widget = form.findChild<QWidget*>(name);
   QVERIFY(widget != nullptr);
   QCOMPARE(widget->parentWidget()->objectName(), container);
@@ -318,16 +318,16 @@ void WindowsTest::radarControlsPlaced() {
 
 void WindowsTest::radarHeightControlsStayHidden() {
   RecordingEvents events;
-  FormDuroz740 form(events);
-  form.SetListItems(SelHeightDuroz740, {"2,30 m", "2,90 m", "3,50 m"});
-  form.SetListIndex(SelHeightDuroz740, 1);
-  form.SetLabelText(RadarLabel::LabelHeightDuroz740, "Altezza:  2.90 m");
+  RadarWindow form(events);
+  form.SetListItems(kHeight, {"2,30 m", "2,90 m", "3,50 m"});
+  form.SetListIndex(kHeight, 1);
+  form.SetLabelText(RadarLabel::kHeightValue, "Altezza:  2.90 m");
   form.ShowWindow();
-  for (const char* hidden : {"SelHeightDuroz740", "ParHeight", "LabelHeightDuroz740"})
+  for (const char* hidden : {"HeightList", "HeightCaption", "HeightValue"})
     QVERIFY2(!form.findChild<QWidget*>(hidden)->isVisible(), hidden);
-  for (const char* shown : {"TreshDuroz740", "ValueTonRele740", "VelSenseDuroz740",
-                            "FilterLineDuroz740", "FlagHighTrafficDuroz740", "ParHighTrafic",
-                            "PictureAreaDuroz740", "AreaDuroz740", "Line1", "Line2"})
+  for (const char* shown : {"SensitivityList", "RelayTimeList", "ReactionSpeedList",
+                            "MainsFilterList", "HighTrafficModeList", "HighTrafficModeCaption",
+                            "AreaCanvas", "DetectionArea", "Line1", "Line2"})
     QVERIFY2(form.findChild<QWidget*>(shown)->isVisible(), shown);
   for (QComboBox* list : form.findChildren<QComboBox*>()) QVERIFY(!list->isEditable());
   QCOMPARE(form.findChildren<QComboBox*>().size(), 6);
@@ -335,27 +335,27 @@ void WindowsTest::radarHeightControlsStayHidden() {
 
 void WindowsTest::radarTabOrderRunsDownTheVisibleLists() {
   RecordingEvents events;
-  FormDuroz740 form(events);
+  RadarWindow form(events);
   form.ShowWindow();
   QApplication::setActiveWindow(&form);
   QVERIFY(QTest::qWaitForWindowActive(&form));
-  form.List(TreshDuroz740)->setFocus();
+  form.List(kSensitivity)->setFocus();
   QStringList order{QApplication::focusWidget()->objectName()};
   for (int i = 0; i < 5; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     order << QApplication::focusWidget()->objectName();
   }
-  QCOMPARE(order, QStringList({"TreshDuroz740", "ValueTonRele740", "VelSenseDuroz740",
-                               "FilterLineDuroz740", "FlagHighTrafficDuroz740", "TreshDuroz740"}));
+  QCOMPARE(order, QStringList({"SensitivityList", "RelayTimeList", "ReactionSpeedList",
+                               "MainsFilterList", "HighTrafficModeList", "SensitivityList"}));
 }
 
 void WindowsTest::radarListEvents() {
   RecordingEvents events;
-  FormDuroz740 form(events);
-  form.SetListItems(VelSenseDuroz740, {"Lenta", "Normale", "Veloce"});
-  form.SetListIndex(VelSenseDuroz740, 1);
+  RadarWindow form(events);
+  form.SetListItems(kReactionSpeed, {"Lenta", "Normale", "Veloce"});
+  form.SetListIndex(kReactionSpeed, 1);
   form.ShowWindow();
-  ParamCombo* list = form.List(VelSenseDuroz740);
+  ParamCombo* list = form.List(kReactionSpeed);
 
   // Mouse path: the list drops open, the user picks the last item.
   list->showPopup();
@@ -382,15 +382,15 @@ void WindowsTest::radarListEvents() {
 
 void WindowsTest::radarListIndexNeverRaisesAClick() {
   RecordingEvents events;
-  FormDuroz740 form(events);
-  form.SetListItems(TreshDuroz740, {"1", "2", "3", "4", "5", "6", "7", "8", "9"});
-  QCOMPARE(form.List(TreshDuroz740)->currentIndex(), -1);  // until the program selects
-  form.SetListIndex(TreshDuroz740, 4);
-  QCOMPARE(form.List(TreshDuroz740)->currentText(), QString("5"));
-  form.SetListIndex(TreshDuroz740, 9);  // no such item: nothing selected
-  QCOMPARE(form.List(TreshDuroz740)->currentIndex(), -1);
-  form.SetListItems(FilterLineDuroz740, {"No \xe8", "50 Hz", "60 Hz"});
-  QCOMPARE(form.List(FilterLineDuroz740)->itemText(0), QString::fromUtf8("No è"));
+  RadarWindow form(events);
+  form.SetListItems(kSensitivity, {"1", "2", "3", "4", "5", "6", "7", "8", "9"});
+  QCOMPARE(form.List(kSensitivity)->currentIndex(), -1);  // until the program selects
+  form.SetListIndex(kSensitivity, 4);
+  QCOMPARE(form.List(kSensitivity)->currentText(), QString("5"));
+  form.SetListIndex(kSensitivity, 9);  // no such item: nothing selected
+  QCOMPARE(form.List(kSensitivity)->currentIndex(), -1);
+  form.SetListItems(kMainsFilter, {"No \xe8", "50 Hz", "60 Hz"});
+  QCOMPARE(form.List(kMainsFilter)->itemText(0), QString::fromUtf8("No è"));
   QVERIFY(events.log.empty());
 }
 
@@ -412,15 +412,15 @@ void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
   QFETCH(QString, how);
   QFETCH(bool, takes_wheel);
   RecordingEvents events;
-  FormDuroz740 form(events);
-  for (ParamList list : {TreshDuroz740, ValueTonRele740}) {
+  RadarWindow form(events);
+  for (ParamList list : {kSensitivity, kRelayTime}) {
     form.SetListItems(list, {"1", "2", "3", "4", "5"});
     form.SetListIndex(list, 2);
   }
   form.ShowWindow();
   QApplication::setActiveWindow(&form);
   QVERIFY(QTest::qWaitForWindowActive(&form));
-  ParamCombo* sensitivity = form.List(TreshDuroz740);
+  ParamCombo* sensitivity = form.List(kSensitivity);
   if (how == "program") sensitivity->setFocus();
   if (how.startsWith("mouse")) {
     // The click drops the list open; the user closes it again without picking.
@@ -429,16 +429,16 @@ void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
     events.log.clear();
   }
   if (how == "shortcut") {
-    form.List(ValueTonRele740)->setFocus();
+    form.List(kRelayTime)->setFocus();
     sensitivity->setFocus(Qt::ShortcutFocusReason);
   }
   if (how == "tab") {
-    form.List(FlagHighTrafficDuroz740)->setFocus();
-    QTest::keyClick(form.List(FlagHighTrafficDuroz740), Qt::Key_Tab);
+    form.List(kHighTrafficMode)->setFocus();
+    QTest::keyClick(form.List(kHighTrafficMode), Qt::Key_Tab);
   }
   if (how == "backtab") {
-    form.List(ValueTonRele740)->setFocus();
-    QTest::keyClick(form.List(ValueTonRele740), Qt::Key_Backtab, Qt::ShiftModifier);
+    form.List(kRelayTime)->setFocus();
+    QTest::keyClick(form.List(kRelayTime), Qt::Key_Backtab, Qt::ShiftModifier);
   }
   QTRY_VERIFY(sensitivity->hasFocus());
   if (how.endsWith("+away")) {
@@ -459,8 +459,8 @@ void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
     QApplication::sendEvent(list, &notch);
   };
   // Scrolling across the frame over a list that has no focus changes nothing.
-  wheel(form.List(ValueTonRele740));
-  QCOMPARE(form.List(ValueTonRele740)->currentIndex(), 2);
+  wheel(form.List(kRelayTime));
+  QCOMPARE(form.List(kRelayTime)->currentIndex(), 2);
   QVERIFY(events.log.empty());
   wheel(sensitivity);
   if (takes_wheel) {
@@ -474,7 +474,7 @@ void WindowsTest::radarWheelChangesOnlyTheFocusedList() {
 
 void WindowsTest::radarCloseGoesThroughTheProgram() {
   RecordingEvents events;
-  FormDuroz740 form(events);
+  RadarWindow form(events);
   form.ShowWindow();
   QVERIFY(!form.close());
   QVERIFY(form.isVisible());
@@ -483,36 +483,36 @@ void WindowsTest::radarCloseGoesThroughTheProgram() {
   exit->trigger();
   QCOMPARE(events.log, (std::vector<std::string>{"close", "close"}));
 
-  form.List(TreshDuroz740)->addItem("1");
-  form.List(TreshDuroz740)->showPopup();
+  form.List(kSensitivity)->addItem("1");
+  form.List(kSensitivity)->showPopup();
   form.Unload();
   QVERIFY(!form.isVisible());
-  QVERIFY(!form.List(TreshDuroz740)->view()->isVisible());
+  QVERIFY(!form.List(kSensitivity)->view()->isVisible());
   exit->trigger();
   form.close();
-  form.List(TreshDuroz740)->showPopup();
+  form.List(kSensitivity)->showPopup();
   QCOMPARE(events.log.size(), std::size_t{3});  // only the DropDown before the unload
 }
 
 void WindowsTest::radarStatusPanelAndWidth() {
   RecordingEvents events;
-  FormDuroz740 form(events);
+  RadarWindow form(events);
   form.SetWidthTwips(4972);
   form.SetCaption("Duroz740");
   form.SetMenuFileExitCaption("&Exit");
-  form.SetLabelText(RadarLabel::FrameParam740, "Parametri");
-  form.SetStatusPanel("DevMatr", "ZS74000001 - HW: 102");
+  form.SetLabelText(RadarLabel::kParametersFrame, "Parametri");
+  form.SetStatusPanel("IdentificationPanel", "ZS74000001 - HW: 102");
   form.SetStatusPanel("Other", "ignored");
   form.ShowWindow();
   QCOMPARE(form.centralWidget()->width(), Twips(4972));
   QCOMPARE(form.width(), Twips(4972));
   QCOMPARE(form.windowTitle(), QString("Duroz740"));
-  QCOMPARE(form.findChild<QGroupBox*>("FrameParam740")->title(), QString("Parametri"));
-  auto* panel = form.statusBar()->findChild<QLabel*>("DevMatr");
+  QCOMPARE(form.findChild<QGroupBox*>("ParametersFrame")->title(), QString("Parametri"));
+  auto* panel = form.statusBar()->findChild<QLabel*>("IdentificationPanel");
   QVERIFY(panel != nullptr);
   QCOMPARE(panel->text(), QString("ZS74000001 - HW: 102"));
   QVERIFY(panel->font().bold());
-  auto* level = form.findChild<QLabel*>("ValueAlarmDuroz740Peak");
+  auto* level = form.findChild<QLabel*>("HeldPeakValue");
   QCOMPARE(level->text(), QString("0"));
   QVERIFY(level->font().bold());
   QCOMPARE(level->font().pointSizeF(), 12.0);
@@ -606,13 +606,13 @@ void WindowsTest::areaMapping_data() {
 void WindowsTest::areaMapping() {
   QFETCH(int, sensitivity);
   RecordingEvents events;
-  FormDuroz740 form(events);
+  RadarWindow form(events);
   AreaCanvas* canvas = form.Canvas();
   const QRect inner = canvas->contentsRect();
   QCOMPARE(canvas->ToPixels(QRectF(0, 0, 400, 300)), inner);
   const int width = sensitivity * 30 + 120, height = sensitivity * 20 + 100;
   form.SetAreaGeometry((400 - width) / 2, (300 - height) / 2, width, height);
-  QWidget* shape = form.findChild<QWidget*>("AreaDuroz740");
+  QWidget* shape = form.findChild<QWidget*>("DetectionArea");
   QCOMPARE(shape->parentWidget(), canvas);
   const QRect placed = shape->geometry();
   // Centred on the canvas, at 400 x 300 units over the inner area.
@@ -624,11 +624,11 @@ void WindowsTest::areaMapping() {
 
 void WindowsTest::gridLiesBeneathTheArea() {
   RecordingEvents events;
-  FormDuroz740 form(events);
+  RadarWindow form(events);
   form.ShowWindow();
   AreaCanvas* canvas = form.Canvas();
   // Before the first sensitivity the shape keeps its design place.
-  QCOMPARE(form.findChild<QWidget*>("AreaDuroz740")->geometry(),
+  QCOMPARE(form.findChild<QWidget*>("DetectionArea")->geometry(),
            canvas->ToPixels(QRectF(408 / 8.1375, 120 / 5.8, 2436 / 8.1375, 1512 / 5.8)));
   form.SetAreaGeometry(125, 90, 150, 120);  // sensitivity 1: the corners stay clear
   const QPoint on_line = canvas->ToPixels(QPointF(50, 20)).toPoint();

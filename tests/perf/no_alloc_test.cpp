@@ -172,7 +172,7 @@ class PreparedUi : public FakeUi {
   std::unique_ptr<RadarView> CreateRadarView(RadarEvents& events) override {
     auto view = FakeUi::CreateRadarView(events);
     RadarRecord& rec = *radars.back();
-    for (int l = 0; l <= static_cast<int>(RadarLabel::LabelHeightDuroz740); ++l)
+    for (int l = 0; l <= static_cast<int>(RadarLabel::kHeightValue); ++l)
       rec.labels[static_cast<RadarLabel>(l)].reserve(64);
     return view;
   }
@@ -200,9 +200,9 @@ struct World {
     program = std::make_unique<Program>(state, driver, clock, ui,
                                         ProgramConfig{folder.path(), ProgramVersion{1, 0, 0}});
     program->Load();
-    if (language == 1) program->OnMnuLanguageEng();
+    if (language == 1) program->OnEnglishChosen();
     // The poll as its timer runs it, counted.
-    program->TimerMsgUsb().SetOnTick([this] { CountedPoll(); });
+    program->PollTimer().SetOnTick([this] { CountedPoll(); });
   }
 
   void CountedPoll() {
@@ -248,8 +248,8 @@ void Pick(World& w, ParamList list, int index) {
 // Every few seconds the user changes a parameter, so writes are acknowledged and parameter
 // replies arrive inside polls; now and then someone walks past the sensor.
 void UserAtWork(World& w, std::int64_t second) {
-  if (second % 4 == 0) Pick(w, TreshDuroz740, static_cast<int>(second / 4 % 9));
-  if (second % 4 == 2) Pick(w, SelHeightDuroz740, static_cast<int>(second / 4 % 3));
+  if (second % 4 == 0) Pick(w, kSensitivity, static_cast<int>(second / 4 % 9));
+  if (second % 4 == 2) Pick(w, kHeight, static_cast<int>(second / 4 % 3));
   if (second % 7 == 0 && w.Sensor() != nullptr) w.Sensor()->WalkPast(12000, 2000);
 }
 
@@ -309,7 +309,7 @@ TEST_P(PollPath, AllocatesNothingWhileFramesArrive) {
     // The radar window got signal reports and parameter replies, not only a stream of bytes.
     ASSERT_NE(w.ui.LastRadar(), nullptr);
     EXPECT_GE(w.ui.LastRadar()->bar, 0);
-    EXPECT_FALSE(w.ui.LastRadar()->labels[RadarLabel::LabelHeightDuroz740].empty());
+    EXPECT_FALSE(w.ui.LastRadar()->labels[RadarLabel::kHeightValue].empty());
     ASSERT_NE(w.Sensor(), nullptr);
     EXPECT_GT(w.Sensor()->counters().writes, 0u);
   } else {

@@ -30,8 +30,8 @@ constexpr std::int64_t kSupervisionMs = 500;
 constexpr std::int64_t kRecoveryLimitMs = 20000;
 
 constexpr std::array<const char*, kParamCount> kParamNames = {
-    "TreshDuroz740",      "ValueTonRele740",         "VelSenseDuroz740",
-    "FilterLineDuroz740", "FlagHighTrafficDuroz740", "SelHeightDuroz740"};
+    "SensitivityList",      "RelayTimeList",         "ReactionSpeedList",
+    "MainsFilterList", "HighTrafficModeList", "HeightList"};
 
 // The sensor's own first values, none of them what a freshly opened window selects.
 constexpr std::array<std::uint8_t, kParamCount> kInitialValues = {7, 3, 2, 2, 1, 2};
@@ -57,7 +57,7 @@ constexpr std::int64_t kSignalResumeMs = 4000;
 constexpr int kUserLists = 5;
 
 int ValueOf(int list, int index) {
-  return index + (list <= ValueTonRele740 ? 1 : 0);
+  return index + (list <= kRelayTime ? 1 : 0);
 }
 
 std::string Ms(std::int64_t ms) {
@@ -157,7 +157,7 @@ void SoakWorld::ConfigureOnDevice(sim::Duroz740& sensor, int param, std::uint8_t
 int SoakWorld::FirstUnreadable() const {
   for (int p = 0; p < VisibleParams(); ++p) {
     const int v = sensor_->ParamValue(p);
-    const int lowest = p <= ValueTonRele740 ? 1 : 0;
+    const int lowest = p <= kRelayTime ? 1 : 0;
     if (v < lowest || v >= kFirstOutOfRange[p]) return p;
   }
   return VisibleParams();
@@ -217,7 +217,7 @@ bool SoakWorld::WindowOpen() const {
 }
 
 int SoakWorld::SensorIndex(ParamList list) const {
-  return sensor_->ParamValue(list) - (list <= ValueTonRele740 ? 1 : 0);
+  return sensor_->ParamValue(list) - (list <= kRelayTime ? 1 : 0);
 }
 
 int SoakWorld::VisibleParams() const {
@@ -231,15 +231,15 @@ int SoakWorld::VisibleParams() const {
 // both are offered.
 std::vector<int> SoakWorld::Choices(ParamList list) const {
   switch (list) {
-    case TreshDuroz740:
+    case kSensitivity:
       return {0, 1, 2, 3, 5, 6, 7, 8};
-    case ValueTonRele740:
+    case kRelayTime:
       return {1, 2, 3, 4, 5, 6, 7, 8};
-    case VelSenseDuroz740:
+    case kReactionSpeed:
       return {0, 2};
-    case FilterLineDuroz740:
+    case kMainsFilter:
       return {1, 2};
-    case FlagHighTrafficDuroz740:
+    case kHighTrafficMode:
       return {0, 1};
     default:
       return {};
@@ -533,7 +533,7 @@ void SoakWorld::StartFault(FaultKind kind) {
       // which the user cannot pick, until that sensor is set up off the bench again.
       out_of_range_param_ = static_cast<int>(Between(0, VisibleParams() - 1));
       out_of_range_value_ =
-          static_cast<std::uint8_t>(out_of_range_param_ <= ValueTonRele740 && Between(0, 1) == 0
+          static_cast<std::uint8_t>(out_of_range_param_ <= kRelayTime && Between(0, 1) == 0
                                         ? 0
                                         : kFirstOutOfRange[out_of_range_param_] + Between(0, 2));
       break;
@@ -564,7 +564,7 @@ void SoakWorld::StartFault(FaultKind kind) {
     case kRefusal: {
       const int list = static_cast<int>(Between(0, kUserLists - 1));
       const auto value = static_cast<std::uint8_t>(
-          ValueOf(list, static_cast<int>(Between(0, list == FlagHighTrafficDuroz740 ? 1 : 2))));
+          ValueOf(list, static_cast<int>(Between(0, list == kHighTrafficMode ? 1 : 2))));
       sensor_->RefuseValue(list, value);
       active_[kind] = until;
       break;
@@ -615,7 +615,7 @@ void SoakWorld::EndFault(FaultKind kind) {
       // The incoming sensor was set up off the bench meanwhile: nothing out of range.
       auto& incoming = static_cast<sim::Duroz740&>(*spare_sensor_);
       for (int p = 0; p < kParamCount; ++p) {
-        const int lowest = p <= ValueTonRele740 ? 1 : 0;
+        const int lowest = p <= kRelayTime ? 1 : 0;
         if (incoming.ParamValue(p) < lowest || incoming.ParamValue(p) >= kFirstOutOfRange[p])
           ConfigureOnDevice(incoming, p,
                             static_cast<std::uint8_t>(Between(lowest, kFirstOutOfRange[p] - 1)));

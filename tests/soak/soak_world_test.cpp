@@ -71,10 +71,10 @@ TEST_P(SoakMadeUpValue, IsReportedAtTheNextTick) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, SoakMadeUpValue,
-                         ::testing::Values(MadeUp{TreshDuroz740, 5}, MadeUp{ValueTonRele740, 1},
-                                           MadeUp{VelSenseDuroz740, 1},
-                                           MadeUp{FilterLineDuroz740, 0},
-                                           MadeUp{SelHeightDuroz740, 0}));
+                         ::testing::Values(MadeUp{kSensitivity, 5}, MadeUp{kRelayTime, 1},
+                                           MadeUp{kReactionSpeed, 1},
+                                           MadeUp{kMainsFilter, 0},
+                                           MadeUp{kHeight, 0}));
 
 TEST(SoakChecks, WriteOfAValueTheUserDidNotChooseIsReported) {
   SoakWorld world(Options());
@@ -82,22 +82,22 @@ TEST(SoakChecks, WriteOfAValueTheUserDidNotChooseIsReported) {
   world.Advance(1000);
   // The window's list changes without the soak's user knowing: the write that follows
   // carries a made-up value, and the sensor takes it.
-  world.program().RadarWindowEvents().OnListClick(TreshDuroz740, 4);
+  world.program().RadarWindowEvents().OnListClick(kSensitivity, 4);
   world.Advance(1000);
   const SoakFigures f = world.Figures();
-  EXPECT_TRUE(Mentions(f, "a parameter write carried TreshDuroz740 = 5"));
-  EXPECT_TRUE(Mentions(f, "TreshDuroz740 became 5"));
+  EXPECT_TRUE(Mentions(f, "a parameter write carried kSensitivity = 5"));
+  EXPECT_TRUE(Mentions(f, "kSensitivity became 5"));
 }
 
 TEST(SoakChecks, ChoicesAreAllowedAndReachTheSensor) {
   SoakWorld world(Options());
   world.Start();
   world.Advance(1000);
-  world.Choose(TreshDuroz740, 0, true);
-  world.Choose(FlagHighTrafficDuroz740, 0, true);
+  world.Choose(kSensitivity, 0, true);
+  world.Choose(kHighTrafficMode, 0, true);
   world.Advance(1500);
-  EXPECT_EQ(world.Sensor().ParamValue(TreshDuroz740), 1);
-  EXPECT_EQ(world.Sensor().ParamValue(FlagHighTrafficDuroz740), 0);
+  EXPECT_EQ(world.Sensor().ParamValue(kSensitivity), 1);
+  EXPECT_EQ(world.Sensor().ParamValue(kHighTrafficMode), 0);
   EXPECT_EQ(world.Figures().violations, 0u);
 }
 
@@ -168,10 +168,10 @@ TEST(SoakChecks, WindowOutOfStepWithTheSensorFailsTheSettle) {
   world.Advance(1000);
   // The sensor changes behind the program's back (say, set on the device itself): the window
   // still shows the old value, which the settle must notice.
-  world.Sensor().SetParam(VelSenseDuroz740, 0);
+  world.Sensor().SetParam(kReactionSpeed, 0);
   world.Settle();
   EXPECT_TRUE(
-      Mentions(world.Figures(), "VelSenseDuroz740 shows entry 2 but the sensor holds entry 0"));
+      Mentions(world.Figures(), "kReactionSpeed shows entry 2 but the sensor holds entry 0"));
 }
 
 // A sensor swapped, then pulled and put back restarted: the window follows without a
@@ -229,10 +229,10 @@ TEST(SoakChecks, PickThatNeverReachesTheSensorIsReported) {
   SoakWorld world(Options());
   world.Start();
   world.Advance(1000);
-  world.Choose(FilterLineDuroz740, 1, true);
+  world.Choose(kMainsFilter, 1, true);
   world.State().ParamPicked.fill(false);
   world.Settle();
-  EXPECT_TRUE(Mentions(world.Figures(), "the pick of FilterLineDuroz740 = 1 never reached"));
+  EXPECT_TRUE(Mentions(world.Figures(), "the pick of kMainsFilter = 1 never reached"));
 }
 
 TEST(SoakChecks, WriteToASwappedSensorBeforeItWasReadIsReported) {
@@ -246,7 +246,7 @@ TEST(SoakChecks, WriteToASwappedSensorBeforeItWasReadIsReported) {
     return world.State().DeviceSerial == "0000000002";
   };
   ASSERT_TRUE(world.AdvanceUntil(unread, 2000));
-  world.Choose(TreshDuroz740, 0, true);
+  world.Choose(kSensitivity, 0, true);
   world.AdvanceUntil([&] { return !unread(); }, 500);
   EXPECT_TRUE(Mentions(world.Figures(), "had not been read since it was put in"));
 }

@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 
 namespace zelto::testing {
 

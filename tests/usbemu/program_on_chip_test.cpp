@@ -69,13 +69,13 @@ TEST_F(ProgramOnChip, ParameterChoiceReachesTheSensorAndIsReadBack) {
   });
   Start();
   ASSERT_TRUE(RunUntil([&] { return ui_.RadarOpen(); }, 5000));
-  ASSERT_TRUE(RunUntil([&] { return state_.LastParams[TreshDuroz740] == 6; }, 2000))
+  ASSERT_TRUE(RunUntil([&] { return state_.LastParams[kSensitivity] == 6; }, 2000))
       << "the sensor's sensitivity 7 is read into the list (position 6)";
   EXPECT_EQ(SensorValue(chip, sim::Duroz740::kHighTraffic), 0);
-  program_->RadarWindowEvents().OnListDropDown(FlagHighTrafficDuroz740);
-  program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
+  program_->RadarWindowEvents().OnListDropDown(kHighTrafficMode);
+  program_->RadarWindowEvents().OnListClick(kHighTrafficMode, 1);
   ASSERT_TRUE(RunUntil([&] { return SensorValue(chip, sim::Duroz740::kHighTraffic) == 1; }, 1500));
-  EXPECT_TRUE(RunUntil([&] { return state_.LastParams[FlagHighTrafficDuroz740] == 1; }, 1500))
+  EXPECT_TRUE(RunUntil([&] { return state_.LastParams[kHighTrafficMode] == 1; }, 1500))
       << "the sensor's answer comes back as the last value read";
   EXPECT_EQ(SensorValue(chip, sim::Duroz740::kSensitivity), 7) << "the other values unchanged";
   EXPECT_TRUE(ui_.RadarOpen());
@@ -102,8 +102,8 @@ TEST_F(ProgramOnChip, ShortUnplugWithAPickPendingReadsBeforeWriting) {
   ASSERT_TRUE(
       RunUntil([&] { return count_checks() > checks && state_.DeviceId == kDuroz740Id; }, 1500));
   emu_.Unplug(chip);
-  program_->RadarWindowEvents().OnListDropDown(FlagHighTrafficDuroz740);
-  program_->RadarWindowEvents().OnListClick(FlagHighTrafficDuroz740, 1);
+  program_->RadarWindowEvents().OnListDropDown(kHighTrafficMode);
+  program_->RadarWindowEvents().OnListClick(kHighTrafficMode, 1);
   RunUntil([] { return false; }, 300);
   const std::int64_t replugged = emu_.NowMs();
   emu_.Replug(chip);

@@ -85,8 +85,8 @@ TEST_F(HistoryOnTheBench, SilenceIsAGapAndTheLineResumesAfterIt) {
 }
 
 TEST_F(HistoryOnTheBench, AnAcknowledgedWriteLeavesAMarkerNamingTheChange) {
-  program_->RadarWindowEvents().OnListClick(TreshDuroz740, 6);     // 5 -> 7
-  program_->RadarWindowEvents().OnListClick(ValueTonRele740, 2);   // 1 -> 1.5 s
+  program_->RadarWindowEvents().OnListClick(kSensitivity, 6);     // 5 -> 7
+  program_->RadarWindowEvents().OnListClick(kRelayTime, 2);   // 1 -> 1.5 s
   clock_.AdvanceBy(500);
   ASSERT_EQ(History().MarkerCount(), 1);
   EXPECT_EQ(MarkerText(History().Marker(0), state_.StringTable), "I57 5->7, I58 1->1.5");

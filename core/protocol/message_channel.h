@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// GestMsg: sending frames, the receive ring's frame assembler and dispatch of whole frames.
+// MessageChannel: sending frames, the receive ring's frame assembler and dispatch of whole frames.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
 #include "core/ports/app_state.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto {
 
@@ -37,9 +37,9 @@ int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t 
 // payload. False as well for a length no assembler can produce.
 bool FrameCheck(const FrameBytes& frame, std::int16_t length);
 
-class GestMsg {
+class MessageChannel {
  public:
-  GestMsg(AppState& state, CommUsb& link) : state_(state), link_(link) {}
+  MessageChannel(AppState& state, UsbLink& link) : state_(state), link_(link) {}
 
   // Sends nothing when count lies outside 0..73 or the programmer cannot be opened; closes
   // the link when the write fails.
@@ -49,7 +49,7 @@ class GestMsg {
 
  private:
   AppState& state_;
-  CommUsb& link_;
+  UsbLink& link_;
 };
 
 }  // namespace zelto

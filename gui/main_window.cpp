@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "gui/form_start.h"
+#include "gui/main_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -11,7 +11,7 @@
 #include <QPixmap>
 
 #include "gui/qt_common.h"
-#include "gui/form_about.h"
+#include "gui/about_box.h"
 
 namespace zelto::qt {
 
@@ -31,14 +31,14 @@ QLabel* MakeStatusLabel(QWidget* parent, const char* name, const QString& text,
 }
 }  // namespace
 
-FormStart::FormStart(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   InitResources();
-  setObjectName("FormStart");
+  setObjectName("MainWindow");
   setWindowTitle("ZeltoSoft");
   setWindowIcon(WindowIcon());
 
   auto* client = new QWidget(this);
-  client->setObjectName("FormStartClient");
+  client->setObjectName("MainWindowClient");
   SetBackgroundColour(client, Qt::white);
   client->setFixedSize(Twips(6060), Twips(2490));
   setCentralWidget(client);
@@ -67,73 +67,73 @@ FormStart::FormStart(QWidget* parent) : QMainWindow(parent) {
   image1_->lower();
 
   // A top-level entry without a sub-menu acts at once when clicked.
-  mnu_exit_ = menuBar()->addAction("&Exit");
-  mnu_exit_->setObjectName("MnuExit");
-  mnu_language_ = menuBar()->addMenu("&Language");
-  mnu_language_->setObjectName("MnuLanguage");
-  mnu_language_->menuAction()->setObjectName("MnuLanguage");
-  mnu_language_it_ = mnu_language_->addAction("&Italian");
-  mnu_language_it_->setObjectName("MnuLanguageIt");
-  mnu_language_eng_ = mnu_language_->addAction("&English");
-  mnu_language_eng_->setObjectName("MnuLanguageEng");
-  mnu_about_ = menuBar()->addAction("?");
-  mnu_about_->setObjectName("MnuAbout");
+  exit_menu_ = menuBar()->addAction("&Exit");
+  exit_menu_->setObjectName("ExitMenu");
+  language_menu_ = menuBar()->addMenu("&Language");
+  language_menu_->setObjectName("LanguageMenu");
+  language_menu_->menuAction()->setObjectName("LanguageMenu");
+  italian_menu_ = language_menu_->addAction("&Italian");
+  italian_menu_->setObjectName("ItalianMenu");
+  english_menu_ = language_menu_->addAction("&English");
+  english_menu_->setObjectName("EnglishMenu");
+  about_menu_ = menuBar()->addAction("?");
+  about_menu_->setObjectName("AboutMenu");
 
-  connect(mnu_exit_, &QAction::triggered, this, [this] { Raise(handlers_.mnu_exit); });
-  connect(mnu_about_, &QAction::triggered, this, [this] { Raise(handlers_.mnu_about); });
-  connect(mnu_language_it_, &QAction::triggered, this,
-          [this] { Raise(handlers_.mnu_language_it); });
-  connect(mnu_language_eng_, &QAction::triggered, this,
-          [this] { Raise(handlers_.mnu_language_eng); });
+  connect(exit_menu_, &QAction::triggered, this, [this] { Raise(handlers_.exit_chosen); });
+  connect(about_menu_, &QAction::triggered, this, [this] { Raise(handlers_.about_chosen); });
+  connect(italian_menu_, &QAction::triggered, this,
+          [this] { Raise(handlers_.italian_chosen); });
+  connect(english_menu_, &QAction::triggered, this,
+          [this] { Raise(handlers_.english_chosen); });
 }
 
-FormStart::~FormStart() = default;
+MainWindow::~MainWindow() = default;
 
-void FormStart::Raise(const std::function<void()>& handler) {
+void MainWindow::Raise(const std::function<void()>& handler) {
   // Once unloaded the window is gone as far as the program is concerned.
   if (unloaded_ || !handler) return;
   handler();
 }
 
-void FormStart::SetLabelVer(const std::string& text) {
+void MainWindow::SetLabelVer(const std::string& text) {
   label_ver_->setText(FromCp1252(text));
 }
 
-void FormStart::SetMenuCaption(MainMenu menu, const std::string& text) {
+void MainWindow::SetMenuCaption(MainMenu menu, const std::string& text) {
   const QString caption = FromCp1252(text);
   switch (menu) {
-    case MainMenu::MnuExit:
-      mnu_exit_->setText(caption);
+    case MainMenu::kExit:
+      exit_menu_->setText(caption);
       break;
-    case MainMenu::MnuLanguage:
-      mnu_language_->setTitle(caption);
+    case MainMenu::kLanguage:
+      language_menu_->setTitle(caption);
       break;
-    case MainMenu::MnuLanguageIt:
-      mnu_language_it_->setText(caption);
+    case MainMenu::kItalian:
+      italian_menu_->setText(caption);
       break;
-    case MainMenu::MnuLanguageEng:
-      mnu_language_eng_->setText(caption);
+    case MainMenu::kEnglish:
+      english_menu_->setText(caption);
       break;
   }
 }
 
-void FormStart::SetStatusProg(const std::string& text) {
+void MainWindow::SetStatusProg(const std::string& text) {
   label_status_prog_->setText(FromCp1252(text));
 }
 
-void FormStart::SetStatusProgColour(Rgb colour) {
+void MainWindow::SetStatusProgColour(Rgb colour) {
   SetTextColour(label_status_prog_, ToQColor(colour));
 }
 
-void FormStart::SetStatusDevice(const std::string& text) {
+void MainWindow::SetStatusDevice(const std::string& text) {
   label_status_device_->setText(FromCp1252(text));
 }
 
-void FormStart::SetStatusDeviceColour(Rgb colour) {
+void MainWindow::SetStatusDeviceColour(Rgb colour) {
   SetTextColour(label_status_device_, ToQColor(colour));
 }
 
-void FormStart::ShowWindow() {
+void MainWindow::ShowWindow() {
   if (unloaded_) return;
   if (!placed_) {
     // Centred when it first appears; later it comes back where the user left it.
@@ -146,31 +146,31 @@ void FormStart::ShowWindow() {
   activateWindow();
 }
 
-void FormStart::HideWindow() {
+void MainWindow::HideWindow() {
   hide();
 }
 
-void FormStart::Unload() {
+void MainWindow::Unload() {
   if (unloaded_) return;
   unloaded_ = true;
   if (about_ != nullptr) about_->reject();
   hide();
 }
 
-void FormStart::ShowAbout() {
+void MainWindow::ShowAbout() {
   if (unloaded_ || about_ != nullptr) return;
-  FormAbout box(this);
+  AboutBox box(this);
   about_ = &box;
   box.move(geometry().center() - QPoint(box.width() / 2, box.height() / 2));
   box.exec();
   about_ = nullptr;
 }
 
-bool FormStart::AboutShown() const {
+bool MainWindow::AboutShown() const {
   return about_ != nullptr && about_->isVisible();
 }
 
-void FormStart::ShowFatalMessage(const std::string& text, const std::string& title) {
+void MainWindow::ShowFatalMessage(const std::string& text, const std::string& title) {
   QMessageBox box(QMessageBox::Critical, FromCp1252(title), FromCp1252(text), QMessageBox::Ok,
                   isVisible() ? this : nullptr);
   box.setObjectName("FatalMessage");
@@ -179,7 +179,7 @@ void FormStart::ShowFatalMessage(const std::string& text, const std::string& tit
   box.exec();
 }
 
-void FormStart::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (unloaded_) {
     event->accept();
     return;

@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
-#include "core/protocol/gest_msg.h"
+#include "core/protocol/message_channel.h"
 
 namespace zelto {
 
-void GestMsg::SendMessage(std::uint8_t code, const std::uint8_t* payload, std::int16_t count) {
+void MessageChannel::SendMessage(std::uint8_t code, const std::uint8_t* payload, std::int16_t count) {
   std::array<std::uint8_t, kMaxWireFrame> wire;
   const int length = BuildWireFrame(code, payload, count, wire);
   if (length == 0) return;
-  if (link_.UsbOpen() != kLinkOk) return;
-  if (link_.UsbWrite(wire.data(), static_cast<std::int16_t>(length)) != kLinkOk) link_.UsbClose();
+  if (link_.Open() != kLinkOk) return;
+  if (link_.Write(wire.data(), static_cast<std::int16_t>(length)) != kLinkOk) link_.Close();
 }
 
-bool GestMsg::AssembleFrame() {
+bool MessageChannel::AssembleFrame() {
   AppState& s = state_;
   // Positions outside the ring can only come from a corrupted state; start over rather than
   // index out of bounds.
@@ -81,11 +81,11 @@ bool GestMsg::AssembleFrame() {
   return complete;
 }
 
-void GestMsg::PollReceive(FrameDispatch& dispatch) {
-  if (link_.UsbOpen() != kLinkOk) return;
-  if (link_.UsbRead(state_.RxRing.data(), state_.RxReadPos, state_.RxWritePos, kRingSize) !=
+void MessageChannel::PollReceive(FrameDispatch& dispatch) {
+  if (link_.Open() != kLinkOk) return;
+  if (link_.Read(state_.RxRing.data(), state_.RxReadPos, state_.RxWritePos, kRingSize) !=
       kLinkOk) {
-    link_.UsbClose();
+    link_.Close();
     return;
   }
   while (AssembleFrame()) {

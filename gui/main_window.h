@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// FormStart: the main window. It shows the product name, the version and the state of the
+// MainWindow: the main window. It shows the product name, the version and the state of the
 // programmer and of the device, and hands its menu and close-box events to the program.
 #pragma once
 
@@ -14,26 +14,26 @@ class QMenu;
 
 namespace zelto::qt {
 
-class FormAbout;
+class AboutBox;
 
-class FormStart : public QMainWindow, public MainView {
+class MainWindow : public QMainWindow, public MainView {
  public:
   // Where the window's events go; empty handlers are ignored.
   struct Handlers {
-    std::function<void()> mnu_exit;
+    std::function<void()> exit_chosen;
     std::function<void()> close_box;
-    std::function<void()> mnu_about;
-    std::function<void()> mnu_language_it;
-    std::function<void()> mnu_language_eng;
+    std::function<void()> about_chosen;
+    std::function<void()> italian_chosen;
+    std::function<void()> english_chosen;
   };
 
-  explicit FormStart(QWidget* parent = nullptr);
-  ~FormStart() override;
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   void SetHandlers(Handlers handlers) { handlers_ = std::move(handlers); }
   bool Unloaded() const { return unloaded_; }
   // The About box while it is open, else nullptr.
-  FormAbout* About() const { return about_; }
+  AboutBox* About() const { return about_; }
 
   // MainView
   void SetLabelVer(const std::string& text) override;
@@ -61,12 +61,12 @@ class FormStart : public QMainWindow, public MainView {
   QLabel* label_ver_;
   QLabel* label_name_;
   QLabel* image1_;
-  QAction* mnu_exit_;
-  QMenu* mnu_language_;
-  QAction* mnu_language_it_;
-  QAction* mnu_language_eng_;
-  QAction* mnu_about_;
-  FormAbout* about_ = nullptr;
+  QAction* exit_menu_;
+  QMenu* language_menu_;
+  QAction* italian_menu_;
+  QAction* english_menu_;
+  QAction* about_menu_;
+  AboutBox* about_ = nullptr;
   bool unloaded_ = false;
   bool placed_ = false;
 };

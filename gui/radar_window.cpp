@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "gui/form_duroz740.h"
+#include "gui/radar_window.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -41,13 +41,13 @@ struct ListRow {
 
 // Top to bottom as they stand in the frame; this is also the keyboard order.
 constexpr ListRow kRows[] = {
-    {TreshDuroz740, "TreshDuroz740", 2400, "PrmSensitivity", "Sensibilit\xc3\xa0", 1632},
-    {ValueTonRele740, "ValueTonRele740", 2700, "ParTonRele", "Tempo ON Rele [sec]", 1572},
-    {VelSenseDuroz740, "VelSenseDuroz740", 3000, "ParVel", "Velocit\xc3\xa0 di reazione", 1632},
-    {FilterLineDuroz740, "FilterLineDuroz740", 3300, "ParFilter", "Filtro disturbi di Rete", 1632},
-    {FlagHighTrafficDuroz740, "FlagHighTrafficDuroz740", 3600, "ParHighTrafic",
+    {kSensitivity, "SensitivityList", 2400, "SensitivityCaption", "Sensibilit\xc3\xa0", 1632},
+    {kRelayTime, "RelayTimeList", 2700, "RelayTimeCaption", "Tempo ON Rele [sec]", 1572},
+    {kReactionSpeed, "ReactionSpeedList", 3000, "ReactionSpeedCaption", "Velocit\xc3\xa0 di reazione", 1632},
+    {kMainsFilter, "MainsFilterList", 3300, "MainsFilterCaption", "Filtro disturbi di Rete", 1632},
+    {kHighTrafficMode, "HighTrafficModeList", 3600, "HighTrafficModeCaption",
      "Modalit\xc3\xa0 Alto Traffico", 1632},
-    {SelHeightDuroz740, "SelHeightDuroz740", 3900, "ParHeight", "Altezza Installazione", 1632},
+    {kHeight, "HeightList", 3900, "HeightCaption", "Altezza Installazione", 1632},
 };
 
 QLabel* MakeValueLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
@@ -113,21 +113,21 @@ void ParamCombo::wheelEvent(QWheelEvent* event) {
   QComboBox::wheelEvent(event);
 }
 
-FormDuroz740::FormDuroz740(RadarEvents& events, QWidget* parent)
+RadarWindow::RadarWindow(RadarEvents& events, QWidget* parent)
     : QMainWindow(parent), events_(events) {
   InitResources();
-  setObjectName("FormDuroz740");
+  setObjectName("RadarWindow");
   setWindowTitle("Form1");
   setWindowIcon(WindowIcon());
 
   client_ = new QWidget(this);
-  client_->setObjectName("FormDuroz740Client");
+  client_->setObjectName("RadarWindowClient");
   client_->setFixedSize(Twips(kClientWidthTwips), Twips(kClientHeightTwips));
   setCentralWidget(client_);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   led_ = new LedIndicator(client_);
-  led_->setObjectName("LedStatusDuroz740");
+  led_->setObjectName("DetectionLed");
   led_->setGeometry(TwipsRect(120, 360, 1032, 372));
 
   BuildFrame();
@@ -139,9 +139,9 @@ FormDuroz740::FormDuroz740(RadarEvents& events, QWidget* parent)
   status_bar_ = new QStatusBar(this);
   status_bar_->setObjectName("StatusBar");
   status_bar_->setSizeGripEnabled(false);
-  dev_matr_ = MakePlainLabel(status_bar_, "DevMatr", QString());
-  dev_matr_->setFont(MakeFont(SansSerifFamilies(), 8.25, true));
-  status_bar_->addWidget(dev_matr_, 1);
+  identification_panel_ = MakePlainLabel(status_bar_, "IdentificationPanel", QString());
+  identification_panel_->setFont(MakeFont(SansSerifFamilies(), 8.25, true));
+  status_bar_->addWidget(identification_panel_, 1);
   setStatusBar(status_bar_);
 
   menu_file_exit_ = menuBar()->addAction("&Esci");
@@ -151,11 +151,11 @@ FormDuroz740::FormDuroz740(RadarEvents& events, QWidget* parent)
   });
 }
 
-FormDuroz740::~FormDuroz740() = default;
+RadarWindow::~RadarWindow() = default;
 
-void FormDuroz740::BuildFrame() {
+void RadarWindow::BuildFrame() {
   frame_param_ = new QGroupBox("Parametri", client_);
-  frame_param_->setObjectName("FrameParam740");
+  frame_param_->setObjectName("ParametersFrame");
   frame_param_->setGeometry(TwipsRect(1200, 60, 3672, 4272));
   frame_param_->setFont(MakeFont(SansSerifFamilies(), 9.75, false, true));
   // The children keep the plain dialog font, not the frame's italic caption font.
@@ -184,103 +184,103 @@ void FormDuroz740::BuildFrame() {
     caption->setGeometry(TwipsRect(180, row.top + 60, row.caption_width, 192));
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     switch (list) {
-      case TreshDuroz740:
+      case kSensitivity:
         prm_sensitivity_ = caption;
         break;
-      case ValueTonRele740:
+      case kRelayTime:
         par_ton_rele_ = caption;
         break;
-      case VelSenseDuroz740:
+      case kReactionSpeed:
         par_vel_ = caption;
         break;
-      case FilterLineDuroz740:
+      case kMainsFilter:
         par_filter_ = caption;
         break;
-      case FlagHighTrafficDuroz740:
+      case kHighTrafficMode:
         par_high_trafic_ = caption;
         break;
-      case SelHeightDuroz740:
+      case kHeight:
         par_height_ = caption;
         break;
     }
   }
   // The height parameter travels with the others but is never offered to the user.
-  lists_[SelHeightDuroz740]->setVisible(false);
+  lists_[kHeight]->setVisible(false);
   par_height_->setVisible(false);
 
   for (int i = 0; i + 1 < kParamCount - 1; ++i)
     QWidget::setTabOrder(lists_[kRows[i].list], lists_[kRows[i + 1].list]);
 
   picture_area_ = new AreaCanvas(frame_param_);
-  picture_area_->setObjectName("PictureAreaDuroz740");
+  picture_area_->setObjectName("AreaCanvas");
   picture_area_->setGeometry(TwipsRect(180, 540, 3315, 1800));
 
-  label_height_ = MakePlainLabel(frame_param_, "LabelHeightDuroz740", QString());
+  label_height_ = MakePlainLabel(frame_param_, "HeightValue", QString());
   label_height_->setFont(MakeFont(SansSerifFamilies(), 8.25, true));
   label_height_->setGeometry(TwipsRect(240, 300, 3192, 252));
   label_height_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label_height_->setVisible(false);
 }
 
-void FormDuroz740::BuildSignalColumn(QWidget* client) {
+void RadarWindow::BuildSignalColumn(QWidget* client) {
   bar_ = new SignalBar(client);
-  bar_->setObjectName("BarSign740");
+  bar_->setObjectName("SignalBar");
   bar_->setGeometry(TwipsRect(120, 720, 1032, 2892));
 
   value_alarm_ =
-      MakeValueLabel(client, "ValueAlarmDuroz740", QString(), TwipsRect(120, 3660, 1032, 312));
+      MakeValueLabel(client, "LevelValue", QString(), TwipsRect(120, 3660, 1032, 312));
 
-  label_signal_ = MakePlainLabel(client, "LabelSignal", "SEGNALE");
+  label_signal_ = MakePlainLabel(client, "SignalCaption", "SEGNALE");
   label_signal_->setGeometry(TwipsRect(180, 120, 912, 252));
   label_signal_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label_signal_->setFont(MakeFont(SansSerifFamilies(), 9.75));
 
   value_alarm_peak_ =
-      MakeValueLabel(client, "ValueAlarmDuroz740Peak", "0", TwipsRect(120, 4020, 1032, 312));
+      MakeValueLabel(client, "HeldPeakValue", "0", TwipsRect(120, 4020, 1032, 312));
 }
 
-QLabel* FormDuroz740::Label(RadarLabel label) const {
+QLabel* RadarWindow::Label(RadarLabel label) const {
   switch (label) {
-    case RadarLabel::PrmSensitivity:
+    case RadarLabel::kSensitivityCaption:
       return prm_sensitivity_;
-    case RadarLabel::ParTonRele:
+    case RadarLabel::kRelayTimeCaption:
       return par_ton_rele_;
-    case RadarLabel::ParVel:
+    case RadarLabel::kReactionSpeedCaption:
       return par_vel_;
-    case RadarLabel::ParFilter:
+    case RadarLabel::kMainsFilterCaption:
       return par_filter_;
-    case RadarLabel::ParHighTrafic:
+    case RadarLabel::kHighTrafficModeCaption:
       return par_high_trafic_;
-    case RadarLabel::ParHeight:
+    case RadarLabel::kHeightCaption:
       return par_height_;
-    case RadarLabel::LabelSignal:
+    case RadarLabel::kSignalCaption:
       return label_signal_;
-    case RadarLabel::ValueAlarmDuroz740:
+    case RadarLabel::kLevel:
       return value_alarm_;
-    case RadarLabel::ValueAlarmDuroz740Peak:
+    case RadarLabel::kHeldPeak:
       return value_alarm_peak_;
-    case RadarLabel::LabelHeightDuroz740:
+    case RadarLabel::kHeightValue:
       return label_height_;
-    case RadarLabel::FrameParam740:
+    case RadarLabel::kParametersFrame:
       return nullptr;  // a frame caption, not a label
   }
   return nullptr;
 }
 
-void FormDuroz740::SetWidthTwips(int twips) {
+void RadarWindow::SetWidthTwips(int twips) {
   client_->setFixedWidth(Twips(twips));
 }
 
-void FormDuroz740::SetCaption(const std::string& text) {
+void RadarWindow::SetCaption(const std::string& text) {
   setWindowTitle(FromCp1252(text));
 }
 
-void FormDuroz740::SetMenuFileExitCaption(const std::string& text) {
+void RadarWindow::SetMenuFileExitCaption(const std::string& text) {
   menu_file_exit_->setText(FromCp1252(text));
 }
 
-void FormDuroz740::SetLabelText(RadarLabel label, const std::string& text) {
-  if (label == RadarLabel::FrameParam740) {
+void RadarWindow::SetLabelText(RadarLabel label, const std::string& text) {
+  if (label == RadarLabel::kParametersFrame) {
     frame_param_->setTitle(FromCp1252(text));
     return;
   }
@@ -295,7 +295,7 @@ void FormDuroz740::SetLabelText(RadarLabel label, const std::string& text) {
     }
 }
 
-void FormDuroz740::AddHistoryItem(const QString& caption, std::function<void()> open) {
+void RadarWindow::AddHistoryItem(const QString& caption, std::function<void()> open) {
   if (menu_history_ != nullptr) return;
   menu_history_ = menuBar()->addAction(caption);
   menu_history_->setObjectName("MenuHistory");
@@ -307,7 +307,7 @@ void FormDuroz740::AddHistoryItem(const QString& caption, std::function<void()> 
   });
 }
 
-void FormDuroz740::SetAccessibleNames(const QString& led, const QString& bar,
+void RadarWindow::SetAccessibleNames(const QString& led, const QString& bar,
                                       const QString& level, const QString& peak,
                                       const QString& area, const QString& status) {
   led_->setAccessibleName(led);
@@ -318,10 +318,10 @@ void FormDuroz740::SetAccessibleNames(const QString& led, const QString& bar,
   value_alarm_peak_->setAccessibleDescription(peak);
   picture_area_->setAccessibleName(area);
   status_bar_->setAccessibleName(status);
-  dev_matr_->setAccessibleDescription(status);
+  identification_panel_->setAccessibleDescription(status);
 }
 
-void FormDuroz740::SetListItems(ParamList list, const std::vector<std::string>& items) {
+void RadarWindow::SetListItems(ParamList list, const std::vector<std::string>& items) {
   ParamCombo* combo = lists_[list];
   const QSignalBlocker blocker(combo);
   combo->clear();
@@ -330,34 +330,34 @@ void FormDuroz740::SetListItems(ParamList list, const std::vector<std::string>& 
   combo->setCurrentIndex(-1);
 }
 
-void FormDuroz740::SetListIndex(ParamList list, int index) {
+void RadarWindow::SetListIndex(ParamList list, int index) {
   ParamCombo* combo = lists_[list];
   const QSignalBlocker blocker(combo);
   combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
-void FormDuroz740::SetStatusPanel(const std::string& key, const std::string& text) {
+void RadarWindow::SetStatusPanel(const std::string& key, const std::string& text) {
   // The status bar has one panel.
-  if (QString::fromStdString(key) == dev_matr_->objectName()) dev_matr_->setText(FromCp1252(text));
+  if (QString::fromStdString(key) == identification_panel_->objectName()) identification_panel_->setText(FromCp1252(text));
 }
 
-void FormDuroz740::SetBarValue(std::int32_t value) {
+void RadarWindow::SetBarValue(std::int32_t value) {
   bar_->SetValue(value);
 }
 
-void FormDuroz740::SetLed(bool lit) {
+void RadarWindow::SetLed(bool lit) {
   led_->SetLit(lit);
 }
 
-void FormDuroz740::SetAreaGeometry(int left, int top, int width, int height) {
+void RadarWindow::SetAreaGeometry(int left, int top, int width, int height) {
   picture_area_->SetArea(QRectF(left, top, width, height));
 }
 
-void FormDuroz740::DrawGrid() {
+void RadarWindow::DrawGrid() {
   picture_area_->DrawGrid();
 }
 
-void FormDuroz740::ShowWindow() {
+void RadarWindow::ShowWindow() {
   if (unloaded_) return;
   layout()->activate();
   move(CentredOnScreen(sizeHint().expandedTo(minimumSize()), this));
@@ -366,14 +366,14 @@ void FormDuroz740::ShowWindow() {
   activateWindow();
 }
 
-void FormDuroz740::Unload() {
+void RadarWindow::Unload() {
   if (unloaded_) return;
   unloaded_ = true;
   for (ParamCombo* combo : lists_) combo->hidePopup();
   hide();
 }
 
-void FormDuroz740::closeEvent(QCloseEvent* event) {
+void RadarWindow::closeEvent(QCloseEvent* event) {
   if (unloaded_) {
     event->accept();
     return;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// CommUsb: the byte pipe to the ZeltoProg programmer through the D2XX driver port.
+// UsbLink: the byte pipe to the ZeltoProg programmer through the D2XX driver port.
 #pragma once
 
 #include <array>
@@ -18,8 +18,8 @@ namespace zelto {
 enum LinkResult : int {
   kLinkOk = 1,
   kLinkDriverFailure = 2,  // a driver status other than FT_OK, or a short write
-  kLinkNoProgrammer = 3,   // UsbOpen only
-  kLinkManyProgrammers = 4,  // UsbOpen only
+  kLinkNoProgrammer = 3,   // Open only
+  kLinkManyProgrammers = 4,  // Open only
 };
 
 constexpr int kStagingBufferSize = 5000;
@@ -27,17 +27,17 @@ constexpr int kStagingBufferSize = 5000;
 // is passed on almost at once instead of after up to 16 ms.
 constexpr std::uint8_t kShortLatencyMs = 2;
 
-class CommUsb {
+class UsbLink {
  public:
-  CommUsb(AppState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
+  UsbLink(AppState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
 
-  int UsbOpen();
-  int UsbClose();
-  int UsbReset();
-  int UsbWrite(const std::uint8_t* data, std::int16_t length);
+  int Open();
+  int Close();
+  int Reset();
+  int Write(const std::uint8_t* data, std::int16_t length);
   // Moves what the driver holds into the free part of the ring [0, size); r is the read
   // position, w the write position (updated).
-  int UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
+  int Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
 
   // With a serial number selected, only the programmer that carries it counts, and it is
   // opened by that serial number, so one of several adapters can be used. Empty: any.
@@ -47,7 +47,7 @@ class CommUsb {
   // counts and it is opened there: two programmers with the same serial number, or none,
   // are told apart by where they are plugged in.
   void SelectLocation(std::optional<std::uint32_t> location) { location_ = location; }
-  // The driver's status from the last listing or opening UsbOpen made (FT_OK after a
+  // The driver's status from the last listing or opening Open made (FT_OK after a
   // successful open): tells a busy adapter from a missing driver.
   FT_STATUS LastOpenStatus() const { return last_open_status_; }
   // Whether the last open set the adapter's latency timer short (a driver without the call

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// FormDuroz740: the radar window. Parameter lists in a frame, the live signal column and the
+// RadarWindow: the radar window. Parameter lists in a frame, the live signal column and the
 // detection-area picture, a status bar with the sensor's identification. It shows what the
 // radar logic tells it and reports the user's list and close events back.
 #pragma once
@@ -44,10 +44,10 @@ class ParamCombo : public QComboBox {
   bool focused_by_user_ = false;
 };
 
-class FormDuroz740 : public QMainWindow, public RadarView {
+class RadarWindow : public QMainWindow, public RadarView {
  public:
-  explicit FormDuroz740(RadarEvents& events, QWidget* parent = nullptr);
-  ~FormDuroz740() override;
+  explicit RadarWindow(RadarEvents& events, QWidget* parent = nullptr);
+  ~RadarWindow() override;
 
   bool Unloaded() const { return unloaded_; }
   ParamCombo* List(ParamList list) const { return lists_[list]; }
@@ -104,7 +104,7 @@ class FormDuroz740 : public QMainWindow, public RadarView {
   LedIndicator* led_;
   SignalBar* bar_;
   QStatusBar* status_bar_;
-  QLabel* dev_matr_;
+  QLabel* identification_panel_;
   QAction* menu_file_exit_;
   QAction* menu_history_ = nullptr;
   bool unloaded_ = false;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "gui/form_about.h"
+#include "gui/about_box.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -20,9 +20,9 @@ constexpr const char* kContactLines[] = {
 constexpr char kLineEnd[] = "\r\n";
 }  // namespace
 
-FormAbout::FormAbout(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   InitResources();
-  setObjectName("FormAbout");
+  setObjectName("AboutBox");
   // No caption and no title bar buttons: only the OK button closes the box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
   setWindowTitle(QString());
@@ -51,20 +51,20 @@ FormAbout::FormAbout(QWidget* parent) : QDialog(parent) {
   Load();
 }
 
-QString FormAbout::ContactText() {
+QString AboutBox::ContactText() {
   QString text;
   for (const char* line : kContactLines) text += QString::fromLatin1(line) + kLineEnd;
   return text;
 }
 
-void FormAbout::Load() {
+void AboutBox::Load() {
   // Built from the first line on, so every opening shows the same six lines.
   label_about_->setText(QString::fromLatin1(kContactLines[0]) + kLineEnd);
   for (std::size_t i = 1; i < std::size(kContactLines); ++i)
     label_about_->setText(label_about_->text() + QString::fromLatin1(kContactLines[i]) + kLineEnd);
 }
 
-void FormAbout::paintEvent(QPaintEvent* event) {
+void AboutBox::paintEvent(QPaintEvent* event) {
   QDialog::paintEvent(event);
   // Without a title bar the box needs an edge of its own to stand out from what lies behind.
   QPainter painter(this);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// FormAbout: the maker's logo and contact details, shown modally from the main window's "?"
+// AboutBox: the maker's logo and contact details, shown modally from the main window's "?"
 // menu. A new box is built for every opening.
 #pragma once
 
@@ -10,9 +10,9 @@ class QPushButton;
 
 namespace zelto::qt {
 
-class FormAbout : public QDialog {
+class AboutBox : public QDialog {
  public:
-  explicit FormAbout(QWidget* parent = nullptr);
+  explicit AboutBox(QWidget* parent = nullptr);
 
   // The six contact lines, each ended by CR LF, as LabelAbout shows them.
   static QString ContactText();

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/fakes.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto {
 namespace {
@@ -21,17 +21,17 @@ struct OpenCase {
 };
 void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
-class UsbOpenTest : public ::testing::TestWithParam<OpenCase> {};
+class LinkOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
-TEST_P(UsbOpenTest, ResultAndLinkState) {
+TEST_P(LinkOpenTest, ResultAndLinkState) {
   const OpenCase& c = GetParam();
   AppState state;
   ScriptedDriver driver;
   driver.devices = c.devices;
   driver.count_status = c.count_status;
   driver.open_status = c.open_status;
-  CommUsb link(state, driver);
-  EXPECT_EQ(link.UsbOpen(), c.expected);
+  UsbLink link(state, driver);
+  EXPECT_EQ(link.Open(), c.expected);
   EXPECT_EQ(state.LinkOpen, c.link_open);
   if (c.link_open) {
     EXPECT_EQ(state.DeviceHandle, driver.handle_value);
@@ -43,7 +43,7 @@ TEST_P(UsbOpenTest, ResultAndLinkState) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Discovery, UsbOpenTest,
+    Discovery, LinkOpenTest,
     ::testing::Values(
         OpenCase{"OneProgrammer", {"ZeltoProg"}, FT_OK, FT_OK, 1, true},
         OpenCase{"AmongOthers", {"FT232R USB UART", "ZeltoProg", "Other"}, FT_OK, FT_OK, 1, true},
@@ -57,48 +57,48 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"OpenFails", {"ZeltoProg"}, FT_OK, FT_DEVICE_NOT_OPENED, 2, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(UsbOpen, ListsEachIndexByValueInAscendingOrder) {
+TEST(Open, ListsEachIndexByValueInAscendingOrder) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"A", "B", "ZeltoProg"};
-  CommUsb link(state, driver);
-  ASSERT_EQ(link.UsbOpen(), 1);
+  UsbLink link(state, driver);
+  ASSERT_EQ(link.Open(), 1);
   EXPECT_EQ(driver.listed_indices, (std::vector<std::uintptr_t>{0, 1, 2}));
 }
 
-TEST(UsbOpen, OpenLinkIsNotRediscovered) {
+TEST(Open, OpenLinkIsNotRediscovered) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  CommUsb link(state, driver);
-  ASSERT_EQ(link.UsbOpen(), 1);
+  UsbLink link(state, driver);
+  ASSERT_EQ(link.Open(), 1);
   driver.calls.clear();
   driver.devices.clear();  // even an unplugged programmer is not noticed here
-  EXPECT_EQ(link.UsbOpen(), 1);
+  EXPECT_EQ(link.Open(), 1);
   EXPECT_TRUE(driver.calls.empty());
 }
 
-TEST(UsbOpen, FailedResetStillOpensTheLink) {
+TEST(Open, FailedResetStillOpensTheLink) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   driver.reset_status = FT_IO_ERROR;
-  CommUsb link(state, driver);
-  EXPECT_EQ(link.UsbOpen(), 1);
+  UsbLink link(state, driver);
+  EXPECT_EQ(link.Open(), 1);
   EXPECT_TRUE(state.LinkOpen);
 }
 
-TEST(UsbClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
+TEST(Close, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
   AppState state;
   ScriptedDriver driver;
-  CommUsb link(state, driver);
+  UsbLink link(state, driver);
   // Never opened: the handle of program start is closed all the same.
-  EXPECT_EQ(link.UsbClose(), 1);
+  EXPECT_EQ(link.Close(), 1);
   EXPECT_EQ(driver.last_closed, nullptr);
   driver.devices = {"ZeltoProg"};
-  ASSERT_EQ(link.UsbOpen(), 1);
+  ASSERT_EQ(link.Open(), 1);
   driver.close_status = FT_INVALID_HANDLE;
-  EXPECT_EQ(link.UsbClose(), 2);
+  EXPECT_EQ(link.Close(), 2);
   EXPECT_EQ(driver.last_closed, driver.handle_value);
   EXPECT_FALSE(state.LinkOpen);
 }
@@ -112,9 +112,9 @@ struct WriteCase {
 };
 void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
-class UsbWriteTest : public ::testing::TestWithParam<WriteCase> {};
+class LinkWriteTest : public ::testing::TestWithParam<WriteCase> {};
 
-TEST_P(UsbWriteTest, PurgesBothQueuesThenWrites) {
+TEST_P(LinkWriteTest, PurgesBothQueuesThenWrites) {
   const WriteCase& c = GetParam();
   AppState state;
   ScriptedDriver driver;
@@ -122,9 +122,9 @@ TEST_P(UsbWriteTest, PurgesBothQueuesThenWrites) {
   driver.write_status = c.write;
   driver.short_write = c.short_write;
   driver.Feed({9, 9, 9});
-  CommUsb link(state, driver);
+  UsbLink link(state, driver);
   const std::uint8_t data[] = {1, 2, 0, 0, 0, 1, 3};
-  EXPECT_EQ(link.UsbWrite(data, 7), c.expected);
+  EXPECT_EQ(link.Write(data, 7), c.expected);
   EXPECT_EQ(driver.last_purge_mask, 3u);
   ASSERT_EQ(static_cast<int>(driver.writes.size()), c.writes);
   if (c.writes == 1) {
@@ -134,7 +134,7 @@ TEST_P(UsbWriteTest, PurgesBothQueuesThenWrites) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Results, UsbWriteTest,
+    Results, LinkWriteTest,
     ::testing::Values(WriteCase{"Ok", FT_OK, FT_OK, std::nullopt, 1, 1},
                       WriteCase{"PurgeFails", FT_IO_ERROR, FT_OK, std::nullopt, 2, 0},
                       WriteCase{"WriteFails", FT_OK, FT_IO_ERROR, std::nullopt, 2, 0},
@@ -151,16 +151,16 @@ struct ReadCase {
 };
 void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
-class UsbReadTest : public ::testing::TestWithParam<ReadCase> {};
+class LinkReadTest : public ::testing::TestWithParam<ReadCase> {};
 
-TEST_P(UsbReadTest, TakesOnlyTheRingsFreeSpace) {
+TEST_P(LinkReadTest, TakesOnlyTheRingsFreeSpace) {
   const ReadCase& c = GetParam();
   AppState state;
   ScriptedDriver driver;
   for (std::size_t i = 0; i < c.queued; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
-  CommUsb link(state, driver);
+  UsbLink link(state, driver);
   std::int16_t w = c.w;
-  EXPECT_EQ(link.UsbRead(state.RxRing.data(), c.r, w, 2000), 1);
+  EXPECT_EQ(link.Read(state.RxRing.data(), c.r, w, 2000), 1);
   ASSERT_EQ(driver.read_requests.size(), 1u);
   EXPECT_EQ(driver.read_requests[0], c.expected_request);
   EXPECT_EQ(w, c.expected_w);
@@ -170,7 +170,7 @@ TEST_P(UsbReadTest, TakesOnlyTheRingsFreeSpace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    FreeSpace, UsbReadTest,
+    FreeSpace, LinkReadTest,
     ::testing::Values(ReadCase{"FullRingReadsZero", 5, 4, 10, 0, 4},
                       ReadCase{"NearEndTakesNine", 0, 1990, 50, 9, 1999},
                       ReadCase{"EmptyRingTakesAllButOne", 0, 0, 2500, 1999, 1999},
@@ -178,26 +178,26 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"ReadAheadOfWrite", 10, 3, 20, 6, 9}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(UsbRead, OneReadTakesAtMostTheStagingBuffer) {
+TEST(Read, OneReadTakesAtMostTheStagingBuffer) {
   AppState state;
   ScriptedDriver driver;
   for (int i = 0; i < 6000; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
-  CommUsb link(state, driver);
+  UsbLink link(state, driver);
   std::vector<std::uint8_t> big_ring(8000);
   std::int16_t w = 0;
-  ASSERT_EQ(link.UsbRead(big_ring.data(), 0, w, 8000), 1);
+  ASSERT_EQ(link.Read(big_ring.data(), 0, w, 8000), 1);
   EXPECT_EQ(driver.read_requests[0], 5000u);
   EXPECT_EQ(w, 5000);
   EXPECT_EQ(big_ring[4999], static_cast<std::uint8_t>(4999));
 }
 
-TEST(UsbRead, StoresBytesInOrderAcrossTheWrapPoint) {
+TEST(Read, StoresBytesInOrderAcrossTheWrapPoint) {
   AppState state;
   ScriptedDriver driver;
   driver.Feed({0xA0, 0xA1, 0xA2, 0xA3});
-  CommUsb link(state, driver);
+  UsbLink link(state, driver);
   std::int16_t w = 1998;
-  ASSERT_EQ(link.UsbRead(state.RxRing.data(), 500, w, 2000), 1);
+  ASSERT_EQ(link.Read(state.RxRing.data(), 500, w, 2000), 1);
   EXPECT_EQ(w, 2);
   EXPECT_EQ(state.RxRing[1998], 0xA0);
   EXPECT_EQ(state.RxRing[1999], 0xA1);
@@ -206,41 +206,41 @@ TEST(UsbRead, StoresBytesInOrderAcrossTheWrapPoint) {
   EXPECT_EQ(state.RxRing[2000], 0) << "the spare element past the ring is never written";
 }
 
-TEST(UsbRead, ShortReadStoresOnlyWhatCame) {
+TEST(Read, ShortReadStoresOnlyWhatCame) {
   AppState state;
   ScriptedDriver driver;
   driver.Feed({1, 2, 3, 4, 5});
   driver.read_limit = 2;
-  CommUsb link(state, driver);
+  UsbLink link(state, driver);
   std::int16_t w = 1999;
-  ASSERT_EQ(link.UsbRead(state.RxRing.data(), 0, w, 2000), 1);
+  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), 1);
   EXPECT_EQ(driver.read_requests[0], 0u) << "w=1999, r=0: the ring is full";
   w = 10;
-  ASSERT_EQ(link.UsbRead(state.RxRing.data(), 0, w, 2000), 1);
+  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), 1);
   EXPECT_EQ(w, 12);
 }
 
-TEST(UsbRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
+TEST(Read, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
   AppState state;
   ScriptedDriver driver;
-  CommUsb link(state, driver);
+  UsbLink link(state, driver);
   std::int16_t w = 7;
-  EXPECT_EQ(link.UsbRead(state.RxRing.data(), 7, w, 2000), 1);
+  EXPECT_EQ(link.Read(state.RxRing.data(), 7, w, 2000), 1);
   EXPECT_EQ(driver.calls["SetTimeouts"], 1);
   EXPECT_EQ(driver.calls["Read"], 0);
   EXPECT_EQ(w, 7);
 }
 
-TEST(UsbRead, DriverFailuresStoreNothing) {
+TEST(Read, DriverFailuresStoreNothing) {
   for (int which = 0; which < 3; ++which) {
     AppState state;
     ScriptedDriver driver;
     driver.Feed({1, 2, 3});
     (which == 0 ? driver.queue_status : which == 1 ? driver.timeouts_status : driver.read_status) =
         FT_IO_ERROR;
-    CommUsb link(state, driver);
+    UsbLink link(state, driver);
     std::int16_t w = 0;
-    EXPECT_EQ(link.UsbRead(state.RxRing.data(), 0, w, 2000), 2) << which;
+    EXPECT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), 2) << which;
     EXPECT_EQ(w, 0) << which;
   }
 }

@@ -7,7 +7,7 @@
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
 #include "tests/drivers/fake_ftdi.h"
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 namespace zelto {
 namespace {
@@ -19,24 +19,24 @@ TEST(LinkBySerial, OpensTheChosenOfTwoProgrammers) {
   sim::Adapter& second = bus.Plug("ZeltoProg", "B2");
   bus.Plug("Other", "B3");
   AppState state;
-  CommUsb link(state, bus);
-  EXPECT_EQ(link.UsbOpen(), kLinkManyProgrammers);
+  UsbLink link(state, bus);
+  EXPECT_EQ(link.Open(), kLinkManyProgrammers);
 
   link.SelectSerial("B2");
-  EXPECT_EQ(link.UsbOpen(), kLinkOk);
+  EXPECT_EQ(link.Open(), kLinkOk);
   EXPECT_TRUE(second.IsOpen());
   EXPECT_FALSE(first.IsOpen());
-  link.UsbClose();
+  link.Close();
 
   link.SelectSerial("B3");  // a serial of a device that is no programmer
-  EXPECT_EQ(link.UsbOpen(), kLinkNoProgrammer);
+  EXPECT_EQ(link.Open(), kLinkNoProgrammer);
 
   link.SelectSerial("A1");
   first.SetHeldElsewhere(true);
-  EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
+  EXPECT_EQ(link.Open(), kLinkDriverFailure);
   EXPECT_EQ(link.LastOpenStatus(), FT_DEVICE_NOT_OPENED);
   bus.FailCall(sim::Call::kListDevices);
-  EXPECT_EQ(link.UsbOpen(), kLinkDriverFailure);
+  EXPECT_EQ(link.Open(), kLinkDriverFailure);
   EXPECT_EQ(link.LastOpenStatus(), FT_IO_ERROR);
 }
 

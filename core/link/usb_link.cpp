@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/link/comm_usb.h"
+#include "core/link/usb_link.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 namespace zelto {
 
-int CommUsb::UsbOpen() {
+int UsbLink::Open() {
   if (state_.LinkOpen) return kLinkOk;
 
   std::uint32_t count = 0;
@@ -42,7 +42,7 @@ int CommUsb::UsbOpen() {
   // A value the driver hands out again no longer names an old, unclosed handle.
   ForgetUnclosed(handle);
   state_.DeviceHandle = handle;
-  UsbReset();  // a failed reset leaves a usable link
+  Reset();  // a failed reset leaves a usable link
   // Optional: a driver without it leaves the chip's default.
   short_latency_ = driver_.SetLatencyTimer(handle, kShortLatencyMs) == FT_OK;
   state_.LinkOpen = true;
@@ -50,19 +50,19 @@ int CommUsb::UsbOpen() {
   return kLinkOk;
 }
 
-bool CommUsb::SerialMatches(std::uint32_t index) {
+bool UsbLink::SerialMatches(std::uint32_t index) {
   if (serial_.empty()) return true;
   char serial[kDescriptionBufferSize + 1];
   return ReadAdapterSerial(driver_, index, serial) && serial_ == serial;
 }
 
-bool CommUsb::LocationMatches(std::uint32_t index) {
+bool UsbLink::LocationMatches(std::uint32_t index) {
   if (!location_) return true;
   std::uint32_t location = 0;
   return ReadAdapterLocation(driver_, index, location) && location == *location_;
 }
 
-int CommUsb::UsbClose() {
+int UsbLink::Close() {
   const bool was_open = state_.LinkOpen;
   state_.LinkOpen = false;
   const FT_STATUS status = driver_.Close(state_.DeviceHandle);
@@ -73,7 +73,7 @@ int CommUsb::UsbClose() {
   return status == FT_OK ? kLinkOk : kLinkDriverFailure;
 }
 
-void CommUsb::RememberUnclosed(FT_HANDLE handle) {
+void UsbLink::RememberUnclosed(FT_HANDLE handle) {
   for (FT_HANDLE h : unclosed_)
     if (h == handle) return;
   for (FT_HANDLE& h : unclosed_)
@@ -86,12 +86,12 @@ void CommUsb::RememberUnclosed(FT_HANDLE handle) {
   unclosed_.back() = handle;
 }
 
-void CommUsb::ForgetUnclosed(FT_HANDLE handle) {
+void UsbLink::ForgetUnclosed(FT_HANDLE handle) {
   for (FT_HANDLE& h : unclosed_)
     if (h == handle) h = nullptr;
 }
 
-void CommUsb::CloseUnclosed() {
+void UsbLink::CloseUnclosed() {
   for (FT_HANDLE& h : unclosed_) {
     if (h == nullptr) continue;
     // Kept until a close succeeds: a driver that fails a call may not have done anything.
@@ -99,11 +99,11 @@ void CommUsb::CloseUnclosed() {
   }
 }
 
-int CommUsb::UsbReset() {
+int UsbLink::Reset() {
   return driver_.ResetDevice(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
 }
 
-int CommUsb::UsbWrite(const std::uint8_t* data, std::int16_t length) {
+int UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
   if (driver_.Purge(state_.DeviceHandle, FT_PURGE_RX | FT_PURGE_TX) != FT_OK)
     return kLinkDriverFailure;
   std::uint32_t written = 0;
@@ -114,7 +114,7 @@ int CommUsb::UsbWrite(const std::uint8_t* data, std::int16_t length) {
   return written == count ? kLinkOk : kLinkDriverFailure;
 }
 
-int CommUsb::UsbRead(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
+int UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
   std::uint32_t waiting = 0;
   if (driver_.GetQueueStatus(state_.DeviceHandle, &waiting) != FT_OK) return kLinkDriverFailure;
   if (driver_.SetTimeouts(state_.DeviceHandle, 5000, 0) != FT_OK) return kLinkDriverFailure;
