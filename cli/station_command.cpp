@@ -7,6 +7,7 @@
 
 #include "cli/station.h"
 #include "core/text/cp1252.h"
+#include "core/text/text_id.h"
 
 namespace zelto::cli {
 
@@ -18,34 +19,29 @@ std::string Seconds(std::int64_t ms) {
   return text;
 }
 
-// The string table's entries of the station's terminal words: the slot states in the order
-// of SlotState from the first, then the steps of a unit, "last:", the summary line and
-// "out of service".
-constexpr int kSlotStateTexts = 181;
-constexpr int kStepTexts = 188;  // reading, writing, reading back, retrying
-constexpr int kLastText = 192;
-constexpr int kSummaryText = 193;  // %1 units, %2 time, %3 units per hour
-constexpr int kOutOfServiceText = 194;
-
 // A word from the table in the user's language, UTF-8; the English one where it has none.
 std::string Word(const Context& ctx, int entry, const char* english) {
   const std::string& text = ctx.strings[static_cast<std::size_t>(entry)];
   return text.empty() ? std::string(english) : Cp1252ToUtf8(text);
 }
 
+// The slot states' texts are in SlotState's order from Text::kSlotOpening on, the unit's steps
+// from Text::kStepReading on.
 std::string StateWord(const Context& ctx, const SlotView& v) {
+  static_assert(Text::kSlotOutOfService - Text::kSlotOpening ==
+                static_cast<int>(SlotState::kOutOfService));
   if (v.state != SlotState::kUnit)
-    return Word(ctx, kSlotStateTexts + static_cast<int>(v.state), SlotStateText(v.state));
+    return Word(ctx, Text::kSlotOpening + static_cast<int>(v.state), SlotStateText(v.state));
   static const char* const kSteps[] = {"reading", "writing", "reading back", "retrying"};
   for (int i = 0; i < 4; ++i)
-    if (v.step == kSteps[i]) return Word(ctx, kStepTexts + i, kSteps[i]);
-  return Word(ctx, kSlotStateTexts + static_cast<int>(SlotState::kUnit), SlotStateText(v.state));
+    if (v.step == kSteps[i]) return Word(ctx, Text::kStepReading + i, kSteps[i]);
+  return Word(ctx, Text::kSlotWorking, SlotStateText(v.state));
 }
 
 // One slot's line: name, state, sensor, time in this state, last outcome, counts.
 std::string SlotLine(const Context& ctx, const SlotView& v, std::int64_t now_ms) {
   const std::string state = StateWord(ctx, v);
-  const std::string last = Word(ctx, kLastText, "last:");
+  const std::string last = Word(ctx, Text::kSlotLastOutcome, "last:");
   char line[512];
   std::snprintf(line, sizeof(line), "%-14s %-24s %-12s %8s  %s %-5s %-12s  pass %d fail %d error %d",
                 v.name.c_str(), state.c_str(), v.sensor.empty() ? "-" : v.sensor.c_str(),
@@ -192,7 +188,7 @@ int CmdStation(Context& ctx, const StationCommand& command) {
   if (command.terminal) {
     char rate[32];
     std::snprintf(rate, sizeof(rate), "%.0f", per_hour);
-    std::string summary = Word(ctx, kSummaryText, "%1 unit(s) in %2, %3 units per hour");
+    std::string summary = Word(ctx, Text::kStationSummary, "%1 unit(s) in %2, %3 units per hour");
     for (const auto& [mark, value] :
          {std::pair<std::string, std::string>{"%1", std::to_string(station.UnitsDone())},
           {"%2", Seconds(elapsed)},
@@ -204,7 +200,7 @@ int CmdStation(Context& ctx, const StationCommand& command) {
       ctx.out << "  " << v.name << ": " << v.pass << " PASS, " << v.fail << " FAIL, " << v.error
               << " ERROR"
               << (v.state == SlotState::kOutOfService
-                      ? ", " + Word(ctx, kOutOfServiceText, "out of service")
+                      ? ", " + Word(ctx, Text::kOutOfService, "out of service")
                       : std::string())
               << "\n";
   } else {

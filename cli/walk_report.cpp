@@ -10,6 +10,7 @@
 #include "cli/platform.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/text/cp1252.h"
+#include "core/text/text_id.h"
 
 namespace zelto::cli {
 
@@ -39,7 +40,7 @@ std::string Escape(const std::string& text) {
 }
 
 // A table text as HTML: from Windows-1252, escaped, the menus' "&" access marks dropped.
-std::string T(const Strings& strings, int entry, const char* english) {
+std::string T(const Strings& strings, Text::Id entry, const char* english) {
   std::string text = strings[entry].empty() ? english : Cp1252ToUtf8(strings[entry]);
   text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
   return Escape(text);
@@ -100,7 +101,7 @@ std::string ParamsTable(const std::optional<RadarParams>& params, bool has_heigh
   std::string out = "<table class=\"p\">\n";
   for (const ParamField& f : ParamFields()) {
     if (f.list == kHeight && !has_height) continue;
-    out += "<tr><th>" + T(strings, 57 + f.list, kParamEnglish[f.list]) + "</th><td>" +
+    out += "<tr><th>" + T(strings, ParamCaption(f.list), kParamEnglish[f.list]) + "</th><td>" +
            ValueCell(f.list, params->wire[f.list], strings) + "</td></tr>\n";
   }
   return out + "</table>\n";
@@ -118,7 +119,7 @@ std::string Chart(const WalkRecord& walk, const Strings& strings) {
   std::ostringstream svg;
   svg << "<svg class=\"chart\" viewBox=\"0 0 " << kChartWidth << ' ' << kChartHeight
       << "\" xmlns=\"http://www.w3.org/2000/svg\" role=\"img\" aria-label=\""
-      << T(strings, 164, "Signal over time") << "\">\n"
+      << T(strings, Text::kSignalOverTime, "Signal over time") << "\">\n"
       << "<defs><pattern id=\"gap\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
          "patternTransform=\"rotate(45)\"><line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" "
          "stroke=\"#999\" stroke-width=\"1.5\"/></pattern></defs>\n"
@@ -187,13 +188,13 @@ std::string Chart(const WalkRecord& walk, const Strings& strings) {
   // Legend.
   struct Key {
     const char* cls;
-    int entry;
+    Text::Id entry;
     const char* english;
   };
-  static constexpr Key kKeys[] = {{"lvl", 129, "Level"},
-                                  {"peak", 130, "Peak"},
-                                  {"det", 131, "Detection"},
-                                  {"gap", 132, "No reports"}};
+  static constexpr Key kKeys[] = {{"lvl", Text::kLevelLegend, "Level"},
+                                  {"peak", Text::kPeakLegend, "Peak"},
+                                  {"det", Text::kDetectionLegend, "Detection"},
+                                  {"gap", Text::kNoReports, "No reports"}};
   int x = kPlotLeft;
   for (const Key& key : kKeys) {
     const std::string label = T(strings, key.entry, key.english);
@@ -290,38 +291,42 @@ std::string WalkReportHtml(const WalkRecord& walk, const Strings& strings,
   const bool has_height = HasHeight(walk.fw);
   std::string b;
   b += "<table class=\"id\">\n";
-  auto row = [&](int entry, const char* english, const std::string& value) {
+  auto row = [&](Text::Id entry, const char* english, const std::string& value) {
     b += "<tr><th>" + T(strings, entry, english) + "</th><td>" + value + "</td></tr>\n";
   };
-  row(152, "Serial number", "<b>" + Escape(Cp1252ToUtf8(walk.serial)) + "</b>");
-  row(153, "Hardware version", Escape(FormatVersion(walk.hw)));
-  row(154, "Firmware version", Escape(FormatVersion(walk.fw)));
-  row(156, "Date and time (UTC)", FormatTime(walk.started, true));
-  row(157, "Local time", Escape(FormatTime(walk.started, false)));
-  row(158, "Duration", Fixed((walk.to_ms - walk.from_ms) / 1000.0, 1) + " s");
-  b += "</table>\n<div class=\"cols\">\n<div><h2>" + T(strings, 159, "Parameters at the start") +
-       "</h2>\n" + ParamsTable(walk.before, has_height, strings) + "</div>\n<div><h2>" +
-       T(strings, 160, "Parameters at the end") + "</h2>\n" +
+  row(Text::kSerialNumber, "Serial number", "<b>" + Escape(Cp1252ToUtf8(walk.serial)) + "</b>");
+  row(Text::kHardwareVersion, "Hardware version", Escape(FormatVersion(walk.hw)));
+  row(Text::kFirmwareVersion, "Firmware version", Escape(FormatVersion(walk.fw)));
+  row(Text::kDateTimeUtc, "Date and time (UTC)", FormatTime(walk.started, true));
+  row(Text::kLocalTime, "Local time", Escape(FormatTime(walk.started, false)));
+  row(Text::kDuration, "Duration", Fixed((walk.to_ms - walk.from_ms) / 1000.0, 1) + " s");
+  b += "</table>\n<div class=\"cols\">\n<div><h2>" +
+       T(strings, Text::kParametersAtStart, "Parameters at the start") + "</h2>\n" +
+       ParamsTable(walk.before, has_height, strings) + "</div>\n<div><h2>" +
+       T(strings, Text::kParametersAtEnd, "Parameters at the end") + "</h2>\n" +
        ParamsTable(walk.after, has_height, strings) + "</div>\n</div>\n";
   if (walk.before && walk.after && !(*walk.before == *walk.after))
-    b += "<p class=\"bad\">" + T(strings, 180, "Parameters changed during the test") + "</p>\n";
+    b += "<p class=\"bad\">" +
+         T(strings, Text::kParametersChanged, "Parameters changed during the test") + "</p>\n";
   if (!walk.notes.empty()) {
-    b += "<h2>" + T(strings, 163, "Notes") + "</h2>\n<ul class=\"notes\">\n";
+    b += "<h2>" + T(strings, Text::kNotes, "Notes") + "</h2>\n<ul class=\"notes\">\n";
     for (const auto& [key, value] : walk.notes)
       b += "<li><b>" + Escape(key) + ":</b> " + Escape(value) + "</li>\n";
     b += "</ul>\n";
   }
-  b += "<h2>" + T(strings, 164, "Signal over time") + "</h2>\n" + Chart(walk, strings);
+  b += "<h2>" + T(strings, Text::kSignalOverTime, "Signal over time") + "</h2>\n" +
+       Chart(walk, strings);
   const WalkSummary& s = walk.summary;
-  b += "<h2>" + T(strings, 165, "Summary") + "</h2>\n<table class=\"id\">\n";
-  row(166, "Detections", std::to_string(s.detections));
-  row(167, "Longest detection", Fixed(s.longest_detection_ms / 1000.0, 1) + " s");
-  row(168, "Peak level", std::to_string(s.peak_level));
-  row(169, "Time without reports",
+  b += "<h2>" + T(strings, Text::kSummary, "Summary") + "</h2>\n<table class=\"id\">\n";
+  row(Text::kDetections, "Detections", std::to_string(s.detections));
+  row(Text::kLongestDetection, "Longest detection",
+      Fixed(s.longest_detection_ms / 1000.0, 1) + " s");
+  row(Text::kPeakLevel, "Peak level", std::to_string(s.peak_level));
+  row(Text::kTimeWithoutReports, "Time without reports",
       "<span class=\"" + std::string(s.without_reports_ms > 0 ? "bad" : "ok") + "\">" +
           Fixed(s.without_reports_ms / 1000.0, 1) + " s</span>");
   b += "</table>\n";
-  return Page(lang, T(strings, 150, "Walk test report"), b);
+  return Page(lang, T(strings, Text::kWalkTestReport, "Walk test report"), b);
 }
 
 namespace {
@@ -375,7 +380,7 @@ std::string ParamsCell(const std::string& pairs, const Strings& strings) {
     const ParamField* f = eq == std::string::npos ? nullptr : FindParamField(pair.substr(0, eq));
     const auto wire = f ? ParseParamValue(f->list, pair.substr(eq + 1)) : std::nullopt;
     if (!out.empty()) out += "<br>";
-    out += wire ? T(strings, 57 + f->list, kParamEnglish[f->list]) + ": " +
+    out += wire ? T(strings, ParamCaption(f->list), kParamEnglish[f->list]) + ": " +
                       ValueCell(f->list, *wire, strings)
                 : Escape(pair);
   }
@@ -499,22 +504,25 @@ std::vector<LogEntry> ReadCommissioningLog(std::istream& in, int& skipped) {
 std::string BatchReportHtml(const std::vector<LogEntry>& entries, const std::string& log_name,
                             const Strings& strings, const std::string& lang) {
   std::string b = "<p>" + Escape(log_name) + "</p>\n<h2>" +
-                  T(strings, 171, "Sensors provisioned") + "</h2>\n";
-  b += "<table class=\"log\">\n<tr><th>" + T(strings, 152, "Serial number") + "</th><th>" +
-       T(strings, 154, "Firmware version") + "</th><th>" + T(strings, 64, "Parameters") +
-       "</th><th>" + T(strings, 172, "Verified") + "</th><th>" + T(strings, 176, "Time (UTC)") +
-       "</th><th>" + T(strings, 163, "Notes") + "</th></tr>\n";
+                  T(strings, Text::kSensorsProvisioned, "Sensors provisioned") + "</h2>\n";
+  b += "<table class=\"log\">\n<tr><th>" + T(strings, Text::kSerialNumber, "Serial number") +
+       "</th><th>" + T(strings, Text::kFirmwareVersion, "Firmware version") + "</th><th>" +
+       T(strings, Text::kParametersCaption, "Parameters") + "</th><th>" +
+       T(strings, Text::kVerified, "Verified") + "</th><th>" +
+       T(strings, Text::kTimeUtc, "Time (UTC)") + "</th><th>" + T(strings, Text::kNotes, "Notes") +
+       "</th></tr>\n";
   int provisioned = 0;
   for (const LogEntry& e : entries) {
     if (e.command == "walk") continue;
     ++provisioned;
     b += "<tr><td><b>" + Escape(e.serial) + "</b></td><td>" + Escape(e.fw) + "</td><td>" +
          ParamsCell(e.after.empty() ? e.before : e.after, strings) + "</td><td class=\"" +
-         (e.verified ? "ok\">" + T(strings, 173, "Yes") : "bad\">" + T(strings, 174, "No")) +
-         (e.verified ? "" : "<br><span class=\"w\">" + Escape(e.result) + "</span>") +
-         "</td><td>" + Escape(e.time_utc) + "</td><td>" + Escape(e.notes) + "</td></tr>\n";
+         (e.verified ? "ok\">" + T(strings, Text::kYes, "Yes")
+                     : "bad\">" + T(strings, Text::kNo, "No")) +
+         (e.verified ? "" : "<br><span class=\"w\">" + Escape(e.result) + "</span>") + "</td><td>" +
+         Escape(e.time_utc) + "</td><td>" + Escape(e.notes) + "</td></tr>\n";
   }
-  b += "</table>\n<h2>" + T(strings, 175, "Walk tests") + "</h2>\n";
+  b += "</table>\n<h2>" + T(strings, Text::kWalkTests, "Walk tests") + "</h2>\n";
   std::string walks;
   for (const LogEntry& e : entries) {
     if (e.command != "walk") continue;
@@ -523,14 +531,16 @@ std::string BatchReportHtml(const std::vector<LogEntry>& entries, const std::str
              "</td><td>" + Escape(e.notes) + "</td></tr>\n";
   }
   if (walks.empty())
-    b += "<p>" + T(strings, 179, "No walk test recorded") + "</p>\n";
+    b += "<p>" + T(strings, Text::kNoWalkTest, "No walk test recorded") + "</p>\n";
   else
-    b += "<table class=\"log\">\n<tr><th>" + T(strings, 152, "Serial number") + "</th><th>" +
-         T(strings, 176, "Time (UTC)") + "</th><th>" + T(strings, 64, "Parameters") +
-         "</th><th>" + T(strings, 177, "Result") + "</th><th>" + T(strings, 163, "Notes") +
+    b += "<table class=\"log\">\n<tr><th>" + T(strings, Text::kSerialNumber, "Serial number") +
+         "</th><th>" + T(strings, Text::kTimeUtc, "Time (UTC)") + "</th><th>" +
+         T(strings, Text::kParametersCaption, "Parameters") + "</th><th>" +
+         T(strings, Text::kResult, "Result") + "</th><th>" + T(strings, Text::kNotes, "Notes") +
          "</th></tr>\n" + walks + "</table>\n";
-  b += "<p>" + T(strings, 171, "Sensors provisioned") + ": " + std::to_string(provisioned) + "</p>\n";
-  return Page(lang, T(strings, 170, "Commissioning report"), b);
+  b += "<p>" + T(strings, Text::kSensorsProvisioned, "Sensors provisioned") + ": " +
+       std::to_string(provisioned) + "</p>\n";
+  return Page(lang, T(strings, Text::kCommissioningReport, "Commissioning report"), b);
 }
 
 }  // namespace zelto::cli

@@ -13,12 +13,13 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
-#include <QStaticText>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStaticText>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/text/text_id.h"
 #include "gui/qt_common.h"
 
 namespace zelto::qt {
@@ -34,7 +35,8 @@ constexpr int kRefreshMs = 500;
 
 // The four ranges in the order of the list; 0 is the whole session.
 constexpr std::int64_t kRangesMs[] = {30'000, 60'000, 300'000, 0};
-constexpr int kRangeEntries[] = {123, 124, 125, 126};
+constexpr Text::Id kRangeEntries[] = {Text::kRange30s, Text::kRange60s, Text::kRange5min,
+                                      Text::kRangeWholeSession};
 constexpr int kDefaultRange = 1;
 
 const QColor kLevelColour(40, 90, 200);  // the bar's blue
@@ -43,7 +45,7 @@ const QColor kDetectionColour(255, 200, 200);
 const QColor kGapColour(150, 150, 150);
 const QColor kMarkerColour(0, 128, 0);
 
-QString Entry(const StringTableTexts* table, int n, const char* fallback) {
+QString Entry(const StringTableTexts* table, Text::Id n, const char* fallback) {
   if (table == nullptr || (*table)[n].empty()) return QString::fromLatin1(fallback);
   return FromCp1252((*table)[n]);
 }
@@ -101,12 +103,12 @@ void HistoryChart::SetRangeMs(std::int64_t range_ms) {
 void HistoryChart::ApplyTexts(const StringTableTexts& table) {
   table_ = &table;
   ++texts_generation_;
-  level_text_ = Entry(table_, 129, "Level");
-  peak_text_ = Entry(table_, 130, "Peak");
-  detection_text_ = Entry(table_, 131, "Detection");
-  gap_text_ = Entry(table_, 132, "No reports");
-  setAccessibleName(Entry(table_, 121, "Signal history"));
-  setAccessibleDescription(Entry(table_, 142, "Signal chart"));
+  level_text_ = Entry(table_, Text::kLevelLegend, "Level");
+  peak_text_ = Entry(table_, Text::kPeakLegend, "Peak");
+  detection_text_ = Entry(table_, Text::kDetectionLegend, "Detection");
+  gap_text_ = Entry(table_, Text::kNoReports, "No reports");
+  setAccessibleName(Entry(table_, Text::kHistoryTitle, "Signal history"));
+  setAccessibleDescription(Entry(table_, Text::kChartName, "Signal chart"));
   update();
 }
 
@@ -176,15 +178,24 @@ void HistoryChart::PaintStaticLayer(QPainter& p, const QRect& plot) {
   });
 }
 
-void HistoryChart::paintEvent(QPaintEvent*) {
-  std::int64_t from = 0, to = 0;
-  Span(from, to);
-  painted_revision_ = history_.Revision();
-  painted_to_ms_ = to;
+int HistoryChart::Frame::Y(int level) const {
+  const int shown = std::clamp(level, 0, kScaleMaximum);
+  return plot.bottom() -
+         static_cast<int>(static_cast<std::int64_t>(plot.height() - 1) * shown / kScaleMaximum);
+}
 
-  const QRect plot = PlotRect();
-  const QFontMetrics metrics(font());
-  const QColor text = palette().color(QPalette::WindowText);
+int HistoryChart::Frame::X(std::int64_t t) const {
+  return plot.left() +
+         static_cast<int>((t - from) * plot.width() / std::max<std::int64_t>(1, to - from));
+}
+
+void HistoryChart::paintEvent(QPaintEvent*) {
+  Frame f;
+  Span(f.from, f.to);
+  painted_revision_ = history_.Revision();
+  painted_to_ms_ = f.to;
+  f.plot = PlotRect();
+
   // What does not move (background, scale, legend) is drawn once per size and language.
   if (static_layer_.deviceIndependentSize().toSize() != size() ||
       static_generation_ != texts_generation_ || static_font_ != font().key()) {
@@ -192,30 +203,33 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     static_layer_ = QPixmap(size() * ratio);
     static_layer_.setDevicePixelRatio(ratio);
     QPainter layer(&static_layer_);
-    PaintStaticLayer(layer, plot);
+    PaintStaticLayer(layer, f.plot);
     static_generation_ = texts_generation_;
     static_font_ = font().key();
   }
   QPainter p(this);
   p.drawPixmap(0, 0, static_layer_);
 
-  columns_.resize(static_cast<std::size_t>(plot.width()));
-  history_.Columns(from, to, columns_);
-  auto y_of = [&](int level) {
-    const int shown = std::clamp(level, 0, kScaleMaximum);
-    return plot.bottom() - static_cast<int>(static_cast<std::int64_t>(plot.height() - 1) * shown /
-                                            kScaleMaximum);
-  };
+  columns_.resize(static_cast<std::size_t>(f.plot.width()));
+  history_.Columns(f.from, f.to, columns_);
+  PaintSpans(p, f);
+  PaintScaleMarks(p, f);
+  PaintTimeLabels(p, f);
+  PaintLevelAndPeak(p, f);
+  PaintMarkers(p, f);
+
+  p.setPen(QColor(160, 160, 160));
+  p.drawRect(f.plot.adjusted(0, 0, -1, -1));
+}
+
+// Detections as shaded spans, gaps as hatching, one run of columns at a time.
+void HistoryChart::PaintSpans(QPainter& p, const Frame& f) {
+  const QRect& plot = f.plot;
   const int n = plot.width();
-  auto x_of_ms = [&](std::int64_t t) {
-    return plot.left() + static_cast<int>((t - from) * n / std::max<std::int64_t>(1, to - from));
-  };
   // Reports are only expected from the session's start to now.
   const int session_x = history_.Empty() && history_.MarkerCount() == 0
                             ? plot.right() + 1
-                            : std::max(plot.left(), x_of_ms(history_.SessionStartMs()));
-
-  // Detections as shaded spans, gaps as hatching, one run of columns at a time.
+                            : std::max(plot.left(), f.X(history_.SessionStartMs()));
   for (int c = 0; c < n;) {
     const HistorySpan& span = columns_[c];
     const bool detected = span.covered && span.detected;
@@ -229,21 +243,26 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     if (gap) p.fillRect(run, QBrush(kGapColour, Qt::BDiagPattern));
     c = end;
   }
+}
 
-  // The bar's marks, over the spans.
+// The bar's marks, over the spans.
+void HistoryChart::PaintScaleMarks(QPainter& p, const Frame& f) {
   p.setPen(QColor(225, 225, 225));
   for (int mark = kScaleStep; mark < kScaleMaximum; mark += kScaleStep)
-    p.drawLine(plot.left(), y_of(mark), plot.right(), y_of(mark));
+    p.drawLine(f.plot.left(), f.Y(mark), f.plot.right(), f.Y(mark));
+}
 
-  // Time labels at the wall-clock time of their moment.
+// Time labels at the wall-clock time of their moment.
+void HistoryChart::PaintTimeLabels(QPainter& p, const Frame& f) {
+  const QColor text = palette().color(QPalette::WindowText);
   const QDateTime wall_now = QDateTime::currentDateTime();
   const std::int64_t now = clock_.NowMs();
   std::int64_t step = 0;
-  for (const TimeLabelSpot& spot : PlaceTimeLabels(plot, width(), from, to,
+  for (const TimeLabelSpot& spot : PlaceTimeLabels(f.plot, width(), f.from, f.to,
                                                    wall_now.toMSecsSinceEpoch() - now,
                                                    time_label_width_, &step)) {
     p.setPen(QColor(225, 225, 225));
-    p.drawLine(spot.x, plot.top(), spot.x, plot.bottom());
+    p.drawLine(spot.x, f.plot.top(), spot.x, f.plot.bottom());
     p.setPen(text);
     const QString label = wall_now.addMSecs(spot.t - now).toString(
         step >= 60'000 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
@@ -251,13 +270,16 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     if (time_labels_.size() > 64) time_labels_.clear();
     auto [it, added] = time_labels_.try_emplace(label, label);
     if (added) it->second.prepare(QTransform(), font());
-    p.drawStaticText(
-        QPointF(spot.left + (time_label_width_ - it->second.size().width()) / 2, plot.bottom() + 4),
-        it->second);
+    p.drawStaticText(QPointF(spot.left + (time_label_width_ - it->second.size().width()) / 2,
+                             f.plot.bottom() + 4),
+                     it->second);
   }
+}
 
-  // Level and peak: a line through each run of covered columns; a column with several
-  // reports shows their spread as a vertical stroke.
+// Level and peak: a line through each run of covered columns; a column with several
+// reports shows their spread as a vertical stroke.
+void HistoryChart::PaintLevelAndPeak(QPainter& p, const Frame& f) {
+  const int n = f.plot.width();
   p.setRenderHint(QPainter::Antialiasing, false);
   QPolygon level_line, peak_line;
   level_line.reserve(n);
@@ -285,22 +307,26 @@ void HistoryChart::paintEvent(QPaintEvent*) {
       flush();
       continue;
     }
-    const int x = plot.left() + c;
+    const int x = f.plot.left() + c;
     if (span.level_min != span.level_max) {
       p.setPen(QPen(kLevelColour, 0));
-      p.drawLine(x, y_of(span.level_min), x, y_of(span.level_max));
+      p.drawLine(x, f.Y(span.level_min), x, f.Y(span.level_max));
     }
-    level_line << QPoint(x, y_of(span.level_max));
-    peak_line << QPoint(x, y_of(span.peak_max));
+    level_line << QPoint(x, f.Y(span.level_max));
+    peak_line << QPoint(x, f.Y(span.peak_max));
   }
   flush();
+}
 
-  // Acknowledged parameter changes: a line and what changed, above the plot.
+// Acknowledged parameter changes: a line and what changed, above the plot.
+void HistoryChart::PaintMarkers(QPainter& p, const Frame& f) {
+  const QRect& plot = f.plot;
+  const QFontMetrics metrics(font());
   int label_right = -1;
   for (int i = 0; i < history_.MarkerCount(); ++i) {
     const HistoryMarker& marker = history_.Marker(i);
-    if (marker.at_ms < from || marker.at_ms > to) continue;
-    const int x = x_of_ms(marker.at_ms);
+    if (marker.at_ms < f.from || marker.at_ms > f.to) continue;
+    const int x = f.X(marker.at_ms);
     p.setPen(QPen(kMarkerColour, 1, Qt::DashLine));
     p.drawLine(x, plot.top() - metrics.height() - 2, x, plot.bottom());
     if (table_ == nullptr || x <= label_right) continue;
@@ -315,9 +341,6 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     p.drawText(label_x, plot.top() - 4, shown);
     label_right = label_x + metrics.horizontalAdvance(shown);
   }
-
-  p.setPen(QColor(160, 160, 160));
-  p.drawRect(plot.adjusted(0, 0, -1, -1));
 }
 
 HistoryWindow::HistoryWindow(const SignalHistory& history, const Clock& clock, QWidget* parent)
@@ -369,14 +392,14 @@ HistoryWindow::HistoryWindow(const SignalHistory& history, const Clock& clock, Q
 
 void HistoryWindow::ApplyTexts(const StringTableTexts& table) {
   table_ = &table;
-  const QString title = Entry(table_, 121, "Signal history");
+  const QString title = Entry(table_, Text::kHistoryTitle, "Signal history");
   setWindowTitle(title);
   setAccessibleName(title);
-  range_label_->setText(Entry(table_, 122, "&Range:"));
+  range_label_->setText(Entry(table_, Text::kRangeLabel, "&Range:"));
   for (int i = 0; i < 4; ++i) range_->setItemText(i, Entry(table_, kRangeEntries[i], ""));
-  save_png_->setText(Entry(table_, 127, "Save &PNG..."));
-  save_csv_->setText(Entry(table_, 128, "Save C&SV..."));
-  close_->setText(Entry(table_, 143, "&Close"));
+  save_png_->setText(Entry(table_, Text::kSavePng, "Save &PNG..."));
+  save_csv_->setText(Entry(table_, Text::kSaveCsv, "Save C&SV..."));
+  close_->setText(Entry(table_, Text::kCloseButton, "&Close"));
   // Names without the access-key marks, for screen readers.
   for (QWidget* w : {static_cast<QWidget*>(range_), static_cast<QWidget*>(save_png_),
                      static_cast<QWidget*>(save_csv_), static_cast<QWidget*>(close_)}) {
@@ -416,8 +439,8 @@ bool HistoryWindow::SaveCsv(const QString& path) const {
 }
 
 void HistoryWindow::AskAndSave(bool png) {
-  const QString filter =
-      png ? Entry(table_, 134, "PNG image (*.png)") : Entry(table_, 135, "CSV file (*.csv)");
+  const QString filter = png ? Entry(table_, Text::kPngFilter, "PNG image (*.png)")
+                             : Entry(table_, Text::kCsvFilter, "CSV file (*.csv)");
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
   const QString serial = FromCp1252(history_.Serial()).trimmed();
   const QString suggested = QStringLiteral("history-%1-%2.%3")
@@ -427,8 +450,9 @@ void HistoryWindow::AskAndSave(bool png) {
       this, png ? save_png_->accessibleName() : save_csv_->accessibleName(), suggested, filter);
   if (path.isEmpty()) return;
   if (!(png ? SavePng(path) : SaveCsv(path)))
-    QMessageBox::warning(this, windowTitle(),
-                         Entry(table_, 136, "Cannot save the file") + QStringLiteral("\n") + path);
+    QMessageBox::warning(
+        this, windowTitle(),
+        Entry(table_, Text::kCannotSave, "Cannot save the file") + QStringLiteral("\n") + path);
 }
 
 }  // namespace zelto::qt

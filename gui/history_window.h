@@ -60,8 +60,22 @@ class HistoryChart : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // Where a paint puts things: the plot's pixels and the time span they stand for.
+  struct Frame {
+    QRect plot;
+    std::int64_t from = 0, to = 0;
+    int Y(int level) const;
+    int X(std::int64_t t) const;
+  };
+
   QRect PlotRect() const;
+  // The layers of a paint, bottom to top; the first is drawn once per size and language.
   void PaintStaticLayer(QPainter& p, const QRect& plot);
+  void PaintSpans(QPainter& p, const Frame& f);
+  void PaintScaleMarks(QPainter& p, const Frame& f);
+  void PaintTimeLabels(QPainter& p, const Frame& f);
+  void PaintLevelAndPeak(QPainter& p, const Frame& f);
+  void PaintMarkers(QPainter& p, const Frame& f);
 
   const SignalHistory& history_;
   const Clock& clock_;

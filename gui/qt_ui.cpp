@@ -6,11 +6,12 @@
 #include <QLocale>
 #include <QMetaObject>
 
+#include "core/program/program.h"
+#include "core/text/cp1252.h"
+#include "core/text/text_id.h"
+#include "gui/history_window.h"
 #include "gui/qt_common.h"
 #include "gui/radar_window.h"
-#include "core/text/cp1252.h"
-#include "core/program/program.h"
-#include "gui/history_window.h"
 
 namespace zelto::qt {
 
@@ -40,10 +41,11 @@ std::unique_ptr<RadarView> QtUi::CreateRadarView(RadarEvents& events) {
   if (program_ != nullptr) {
     const auto& table = program_->State().StringTable;
     if (program_->HistoryClock() != nullptr)
-      form->AddHistoryItem(FromCp1252(table[120]), [this] { ShowHistory(); });
-    form->SetAccessibleNames(FromCp1252(table[137]), FromCp1252(table[138]),
-                             FromCp1252(table[138]), FromCp1252(table[139]),
-                             FromCp1252(table[140]), FromCp1252(table[141]));
+      form->AddHistoryItem(FromCp1252(table[Text::kHistoryMenu]), [this] { ShowHistory(); });
+    form->SetAccessibleNames(
+        FromCp1252(table[Text::kDetectionLedName]), FromCp1252(table[Text::kSignalLevelName]),
+        FromCp1252(table[Text::kSignalLevelName]), FromCp1252(table[Text::kSignalPeakName]),
+        FromCp1252(table[Text::kDetectionAreaName]), FromCp1252(table[Text::kIdentificationName]));
   }
   return form;
 }

@@ -188,7 +188,7 @@ std::string MarkerText(const HistoryMarker& marker,
   for (int i = 0; i < marker.count; ++i) {
     const ParamChange& change = marker.changes[i];
     if (!text.empty()) text += ", ";
-    const std::string& caption = table[57 + change.list];
+    const std::string& caption = table[ParamCaption(change.list)];
     text += caption.empty() ? ParamFields()[change.list].name : caption;
     // Appended piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy
     // (-Wrestrict) and fails the optimised builds with warnings as errors.

@@ -7,7 +7,7 @@
 
 namespace zelto {
 
-int UsbLink::Open() {
+LinkResult UsbLink::Open() {
   if (state_.LinkOpen) return kLinkOk;
 
   std::uint32_t count = 0;
@@ -62,7 +62,7 @@ bool UsbLink::LocationMatches(std::uint32_t index) {
   return ReadAdapterLocation(driver_, index, location) && location == *location_;
 }
 
-int UsbLink::Close() {
+LinkResult UsbLink::Close() {
   const bool was_open = state_.LinkOpen;
   state_.LinkOpen = false;
   const FT_STATUS status = driver_.Close(state_.DeviceHandle);
@@ -99,11 +99,11 @@ void UsbLink::CloseUnclosed() {
   }
 }
 
-int UsbLink::Reset() {
+LinkResult UsbLink::Reset() {
   return driver_.ResetDevice(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
 }
 
-int UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
+LinkResult UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
   if (driver_.Purge(state_.DeviceHandle, FT_PURGE_RX | FT_PURGE_TX) != FT_OK)
     return kLinkDriverFailure;
   std::uint32_t written = 0;
@@ -114,7 +114,7 @@ int UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
   return written == count ? kLinkOk : kLinkDriverFailure;
 }
 
-int UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
+LinkResult UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
   std::uint32_t waiting = 0;
   if (driver_.GetQueueStatus(state_.DeviceHandle, &waiting) != FT_OK) return kLinkDriverFailure;
   if (driver_.SetTimeouts(state_.DeviceHandle, 5000, 0) != FT_OK) return kLinkDriverFailure;

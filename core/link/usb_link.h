@@ -31,13 +31,13 @@ class UsbLink {
  public:
   UsbLink(AppState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
 
-  int Open();
-  int Close();
-  int Reset();
-  int Write(const std::uint8_t* data, std::int16_t length);
+  LinkResult Open();
+  LinkResult Close();
+  LinkResult Reset();
+  LinkResult Write(const std::uint8_t* data, std::int16_t length);
   // Moves what the driver holds into the free part of the ring [0, size); r is the read
   // position, w the write position (updated).
-  int Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
+  LinkResult Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
 
   // With a serial number selected, only the programmer that carries it counts, and it is
   // opened by that serial number, so one of several adapters can be used. Empty: any.

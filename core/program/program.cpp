@@ -7,6 +7,7 @@
 #include "core/radar/radar_logic.h"
 #include "core/text/parameter_file.h"
 #include "core/text/string_table.h"
+#include "core/text/text_id.h"
 
 namespace zelto {
 
@@ -80,10 +81,10 @@ bool Program::ApplyLanguage() {
     return false;
   }
   MainView& view = ui_.Main();
-  view.SetMenuCaption(MainMenu::kExit, Entry(11));
-  view.SetMenuCaption(MainMenu::kLanguage, Entry(12));
-  view.SetMenuCaption(MainMenu::kItalian, Entry(13));
-  view.SetMenuCaption(MainMenu::kEnglish, Entry(14));
+  view.SetMenuCaption(MainMenu::kExit, Entry(Text::kExitMenu));
+  view.SetMenuCaption(MainMenu::kLanguage, Entry(Text::kLanguageMenu));
+  view.SetMenuCaption(MainMenu::kItalian, Entry(Text::kItalianMenu));
+  view.SetMenuCaption(MainMenu::kEnglish, Entry(Text::kEnglishMenu));
   return true;
 }
 
@@ -136,8 +137,9 @@ void Program::SupervisionTick() {
   DisposeRetired();
   if (state_.DispatchMode != 0) return;
   link_.Close();
-  state_.ProgrammerStatus = link_.Open();
-  ShowProgrammerStatus(state_.ProgrammerStatus);
+  const LinkResult status = link_.Open();
+  state_.ProgrammerStatus = status;
+  ShowProgrammerStatus(status);
   if (state_.RadarOpenDelay > 0)
     state_.RadarOpenDelay =
         static_cast<std::int16_t>(state_.RadarOpenDelay - supervision_timer_->Interval());
@@ -155,14 +157,16 @@ void Program::SupervisionTick() {
   }
 }
 
-void Program::ShowProgrammerStatus(const std::int32_t& status) {
-  // One text and colour per Open result 1..4; any other value leaves the label alone.
+void Program::ShowProgrammerStatus(LinkResult status) {
+  // One text and colour per result of Open.
   struct Shown {
-    int entry;
+    Text::Id entry;
     Rgb colour;
   };
-  static constexpr Shown kShown[] = {{20, kGreen}, {21, kDarkRed}, {22, kDarkRed}, {23, kDarkRed}};
-  if (status < kLinkOk || status > kLinkManyProgrammers) return;
+  static constexpr Shown kShown[] = {{Text::kProgrammerConnected, kGreen},
+                                     {Text::kDriverFailure, kDarkRed},
+                                     {Text::kNoProgrammer, kDarkRed},
+                                     {Text::kManyProgrammers, kDarkRed}};
   const Shown& shown = kShown[status - kLinkOk];
   ui_.Main().SetStatusProg(Entry(shown.entry));
   ui_.Main().SetStatusProgColour(shown.colour);
@@ -176,12 +180,12 @@ void Program::ShowDeviceStatus() {
   }
   if (view.AboutShown()) return;
   if (state_.DeviceId == 0) {
-    view.SetStatusDevice(Entry(30));
+    view.SetStatusDevice(Entry(Text::kNoDeviceAnswering));
     view.SetStatusDeviceColour(kDarkRed);
     return;
   }
   if (state_.DeviceId == kDuroz740Id) {
-    view.SetStatusDevice(Entry(31) + "  " + Entry(33));
+    view.SetStatusDevice(Entry(Text::kSensorConnected) + "  " + Entry(Text::kDuroz740));
     view.SetStatusDeviceColour(kGreen);
     if (state_.RadarOpenDelay >= 1) return;
     OpenRadarWindow();
@@ -189,7 +193,7 @@ void Program::ShowDeviceStatus() {
     if (radar_ != nullptr) view.HideWindow();
     return;
   }
-  view.SetStatusDevice(Entry(32));
+  view.SetStatusDevice(Entry(Text::kUnsupportedDevice));
   view.SetStatusDeviceColour(kDarkRed);
 }
 

@@ -9,13 +9,14 @@
 #include <utility>
 
 #include "core/history/signal_history.h"
-#include "core/protocol/message_channel.h"
+#include "core/link/usb_link.h"
 #include "core/ports/app_state.h"
-#include "core/text/parameter_file.h"
 #include "core/ports/timer_port.h"
 #include "core/ports/views.h"
-#include "core/link/usb_link.h"
+#include "core/protocol/message_channel.h"
 #include "core/radar/radar_host.h"
+#include "core/text/parameter_file.h"
+#include "core/text/text_id.h"
 
 namespace zelto {
 
@@ -95,7 +96,7 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   // Shared procedures of the window flow.
   void ResetDeviceIdentity() override;
   void ReturnToMainWindow();
-  void ShowProgrammerStatus(const std::int32_t& status);
+  void ShowProgrammerStatus(LinkResult status);
   void ShowDeviceStatus();
   // Called by the radar logic when it unloads its window (user close or lost sensor).
   void RadarWindowUnloaded() override;
@@ -105,7 +106,7 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   void UnloadMain();
   void OpenRadarWindow();
   void DisposeRetired();
-  const std::string& Entry(int n) const { return state_.StringTable[n]; }
+  const std::string& Entry(Text::Id id) const { return state_.StringTable[id]; }
   std::filesystem::path ParameterRead() const;
   std::filesystem::path ParameterWrite() const;
 

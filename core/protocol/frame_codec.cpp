@@ -5,13 +5,22 @@
 
 namespace zelto {
 
-std::uint32_t ComputeChecksum(const std::uint8_t* bytes, std::int16_t length,
-                              std::int16_t received) {
-  const int first = received != 0 ? 2 : 0;
-  const int last = received != 0 ? length - 5 : length - 1;
+namespace {
+
+std::uint32_t Sum(const std::uint8_t* bytes, int first, int last) {
   std::uint32_t sum = 0;
   for (int i = first; i <= last; ++i) sum += bytes[i];
   return sum;
+}
+
+}  // namespace
+
+std::uint32_t BodyChecksum(const std::uint8_t* body, int length) {
+  return Sum(body, 0, length - 1);
+}
+
+std::uint32_t ReceivedFrameChecksum(const std::uint8_t* frame, int length) {
+  return Sum(frame, 2, length - 5);
 }
 
 int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
@@ -22,7 +31,7 @@ int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t 
   body[0] = code;
   for (int i = 0; i < count; ++i) body[1 + i] = payload[i];
   int n = count + 1;
-  const std::uint32_t sum = ComputeChecksum(body, static_cast<std::int16_t>(n), 0);
+  const std::uint32_t sum = BodyChecksum(body, n);
   body[n] = static_cast<std::uint8_t>(sum / 256);
   body[n + 1] = static_cast<std::uint8_t>(sum % 256);
   n = count + 3;
@@ -41,7 +50,7 @@ int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t 
 
 bool FrameCheck(const FrameBytes& frame, std::int16_t length) {
   if (length < 4 || length > kFrameBufferSize) return false;
-  const std::uint32_t computed = ComputeChecksum(frame.data(), length, 1);
+  const std::uint32_t computed = ReceivedFrameChecksum(frame.data(), length);
   const std::uint32_t carried = frame[length - 4] * 256u + frame[length - 3];
   return computed == carried;
 }

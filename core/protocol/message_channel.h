@@ -23,10 +23,11 @@ class FrameDispatch {
   virtual void RadarHandleFrame(const FrameBytes& frame, std::int16_t length) = 0;
 };
 
-// received == 0: the sum of bytes[0 .. length-1] (a body being sent).
-// received != 0: the sum of bytes[2 .. length-5] (a stored frame, framing included).
-std::uint32_t ComputeChecksum(const std::uint8_t* bytes, std::int16_t length,
-                              std::int16_t received);
+// The checksum of a body being sent: the sum of body[0 .. length-1].
+std::uint32_t BodyChecksum(const std::uint8_t* body, int length);
+// The checksum a received frame should carry: the sum of frame[2 .. length-5], the bytes
+// between its start pair and its checksum.
+std::uint32_t ReceivedFrameChecksum(const std::uint8_t* frame, int length);
 
 // The complete wire form of a message: start, stuffed body with checksum, end. Returns the
 // number of bytes, or 0 when count lies outside 0..73.

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "core/text/text_id.h"
+
 namespace zelto {
 
 namespace {
@@ -111,17 +113,27 @@ std::optional<std::uint8_t> ParseParamValue(ParamList list, std::string_view tex
   return WireFromNumber(list, number);
 }
 
+Text::Id ParamCaption(ParamList list) {
+  static constexpr Text::Id kCaptions[kParamCount] = {
+      Text::kSensitivityCaption, Text::kRelayTimeCaption,       Text::kReactionSpeedCaption,
+      Text::kMainsFilterCaption, Text::kHighTrafficModeCaption, Text::kHeightCaption};
+  return kCaptions[list];
+}
+
 std::string ParamValueText(ParamList list, std::uint8_t wire,
                            const std::array<std::string, kStringTableSize>& table) {
   switch (list) {
     case kReactionSpeed:
-      return wire <= 2 ? table[51 + wire] : std::string();
+      static constexpr Text::Id kSpeeds[] = {Text::kSpeedSlow, Text::kSpeedNormal,
+                                             Text::kSpeedFast};
+      return wire <= 2 ? table[kSpeeds[wire]] : std::string();
     case kMainsFilter:
-      return wire == 0 ? table[50] : std::string();
+      return wire == 0 ? table[Text::kFilterOff] : std::string();
     case kHighTrafficMode:
-      return wire == 0 ? table[1] : (wire == 1 ? table[0] : std::string());
+      return wire == 0 ? table[Text::kOff] : (wire == 1 ? table[Text::kOn] : std::string());
     case kHeight:
-      return wire <= 2 ? table[54 + wire] : std::string();
+      static constexpr Text::Id kHeights[] = {Text::kHeight230, Text::kHeight290, Text::kHeight350};
+      return wire <= 2 ? table[kHeights[wire]] : std::string();
     default:
       return std::string();
   }

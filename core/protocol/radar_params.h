@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/ports/app_state.h"
+#include "core/text/text_id.h"
 
 namespace zelto {
 
@@ -84,6 +85,8 @@ double ParamNumber(ParamList list, std::uint8_t wire);
 std::optional<std::uint8_t> WireFromNumber(ParamList list, double number);
 // Text to wire value: a plain number, '.' as decimal point, no locale.
 std::optional<std::uint8_t> ParseParamValue(ParamList list, std::string_view text);
+// The string table entry of the list's caption in the radar window.
+Text::Id ParamCaption(ParamList list);
 // What the value means in words, from the string table (empty where the table has nothing).
 std::string ParamValueText(ParamList list, std::uint8_t wire,
                            const std::array<std::string, kStringTableSize>& table);

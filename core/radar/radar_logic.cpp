@@ -6,6 +6,7 @@
 
 #include "core/protocol/programmer_messages.h"
 #include "core/protocol/radar_params.h"
+#include "core/text/text_id.h"
 
 namespace zelto {
 
@@ -65,27 +66,28 @@ RadarWindowLogic::~RadarWindowLogic() = default;
 void RadarWindowLogic::Load() {
   const auto& table = state_.StringTable;
   view_->SetWidthTwips(kFrameParamWidth + kFrameParamLeft + 100);
-  view_->SetCaption(table[33]);
-  view_->SetMenuFileExitCaption(table[11]);
+  view_->SetCaption(table[Text::kDuroz740]);
+  view_->SetMenuFileExitCaption(table[Text::kExitMenu]);
   state_.DispatchMode = 1;
-  view_->SetLabelText(RadarLabel::kSensitivityCaption, table[57]);
-  view_->SetLabelText(RadarLabel::kRelayTimeCaption, table[58]);
-  view_->SetLabelText(RadarLabel::kReactionSpeedCaption, table[59]);
-  view_->SetLabelText(RadarLabel::kMainsFilterCaption, table[60]);
-  view_->SetLabelText(RadarLabel::kHighTrafficModeCaption, table[61]);
-  view_->SetLabelText(RadarLabel::kHeightCaption, table[62]);
-  view_->SetLabelText(RadarLabel::kParametersFrame, table[64]);
-  view_->SetLabelText(RadarLabel::kSignalCaption, table[63]);
+  view_->SetLabelText(RadarLabel::kSensitivityCaption, table[Text::kSensitivityCaption]);
+  view_->SetLabelText(RadarLabel::kRelayTimeCaption, table[Text::kRelayTimeCaption]);
+  view_->SetLabelText(RadarLabel::kReactionSpeedCaption, table[Text::kReactionSpeedCaption]);
+  view_->SetLabelText(RadarLabel::kMainsFilterCaption, table[Text::kMainsFilterCaption]);
+  view_->SetLabelText(RadarLabel::kHighTrafficModeCaption, table[Text::kHighTrafficModeCaption]);
+  view_->SetLabelText(RadarLabel::kHeightCaption, table[Text::kHeightCaption]);
+  view_->SetLabelText(RadarLabel::kParametersFrame, table[Text::kParametersCaption]);
+  view_->SetLabelText(RadarLabel::kSignalCaption, table[Text::kSignalCaption]);
   view_->SetLabelText(RadarLabel::kLevel, level_text_);
   view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
 
   FillList(kSensitivity, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, 4);
   FillList(kRelayTime, RelayTimeItems(decimal_separator_), 0);
-  FillList(kReactionSpeed, {table[51], table[52], table[53]}, 1);
-  FillList(kMainsFilter, {table[50], "50 Hz", "60 Hz"}, 0);
-  FillList(kHighTrafficMode, {table[1], table[0]}, 0);
-  FillList(kHeight, {table[54], table[55], table[56]}, 0);
-  height_text_.reserve(table[62].size() + kHeightSuffixLength);
+  FillList(kReactionSpeed,
+           {table[Text::kSpeedSlow], table[Text::kSpeedNormal], table[Text::kSpeedFast]}, 1);
+  FillList(kMainsFilter, {table[Text::kFilterOff], "50 Hz", "60 Hz"}, 0);
+  FillList(kHighTrafficMode, {table[Text::kOff], table[Text::kOn]}, 0);
+  FillList(kHeight, {table[Text::kHeight230], table[Text::kHeight290], table[Text::kHeight350]}, 0);
+  height_text_.reserve(table[Text::kHeightCaption].size() + kHeightSuffixLength);
   // Picks still waiting for this sensor (the window was lost before they were written) are
   // shown again, and written after the read.
   for (int i = 0; i < kParamCount; ++i) {
@@ -210,7 +212,8 @@ void RadarWindowLogic::RadarConnTick() {
   } else {
     if (s.IdMissCount < 32767) ++s.IdMissCount;
     s.SensorMissed = true;
-    if (s.IdMissCount >= 3) view_->SetStatusPanel(kStatusPanelKey, s.StringTable[30]);
+    if (s.IdMissCount >= 3)
+      view_->SetStatusPanel(kStatusPanelKey, s.StringTable[Text::kNoDeviceAnswering]);
   }
   if (s.IdMissCount >= 6 && !unloaded_) {
     s.ExitOnRadarClose = false;
@@ -378,7 +381,7 @@ void RadarWindowLogic::DisplayArea(std::int16_t sensitivity) {
 void RadarWindowLogic::DisplayHeight() {
   // Runs inside the receive poll for every parameter reply: the text is put together in the
   // buffer that Load sized for it, not in a new string.
-  height_text_ = state_.StringTable[62];
+  height_text_ = state_.StringTable[Text::kHeightCaption];
   const int position = index_[kHeight];
   if (position >= 0 && position <= 2) height_text_ += kHeightSuffix[position];
   view_->SetLabelText(RadarLabel::kHeightValue, height_text_);

@@ -14,11 +14,12 @@
 #include "cli/walk.h"
 #include "cli/walk_report.h"
 #include "core/protocol/programmer_messages.h"
+#include "core/text/text_id.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
-#include "sim/wire_frame.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
+#include "sim/wire_frame.h"
 #include "tests/support/temp_folder.h"
 
 namespace zelto::cli {
@@ -30,13 +31,13 @@ class Commands : public ::testing::Test {
  protected:
   Commands() {
     ctx_.now_utc = [] { return std::string("2026-12-09T01:00:00Z"); };
-    ctx_.strings[0] = "On";
-    ctx_.strings[1] = "Off";
-    ctx_.strings[50] = "Off";
-    ctx_.strings[51] = "Slow";
-    ctx_.strings[52] = "Normal";
-    ctx_.strings[53] = "Fast";
-    ctx_.strings[55] = "2.90 m";
+    ctx_.strings[Text::kOn] = "On";
+    ctx_.strings[Text::kOff] = "Off";
+    ctx_.strings[Text::kFilterOff] = "Off";
+    ctx_.strings[Text::kSpeedSlow] = "Slow";
+    ctx_.strings[Text::kSpeedNormal] = "Normal";
+    ctx_.strings[Text::kSpeedFast] = "Fast";
+    ctx_.strings[Text::kHeight290] = "2.90 m";
     loop_.SetInterruptFlag(&interrupt_);
   }
 

@@ -66,8 +66,8 @@ TEST_F(BenchFlow, StartUpShowsTheWindowWithEmptyStatusAndArmsTheTimers) {
   EXPECT_TRUE(ui_.main.rec.shown);
   EXPECT_EQ(ui_.main.rec.status_prog, "");
   EXPECT_EQ(ui_.main.rec.status_device, "");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], "I11");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kEnglish], "I14");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], Italian(Text::kExitMenu));
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kEnglish], Italian(Text::kEnglishMenu));
   EXPECT_EQ(program_->SupervisionTimer().Interval(), 1500);
   EXPECT_EQ(program_->PollTimer().Interval(), 50);
   EXPECT_EQ(state_.RadarOpenDelay, 3000);
@@ -80,12 +80,12 @@ TEST(VersionLabel, MinorAndRevisionRunTogether) {
   EXPECT_EQ(FormatVersionLabel({1, 0, 10}), "Ver 1.010");
 }
 
-TEST_F(BenchFlow, NoProgrammerShowsEntry22EveryHalfSecond) {
+TEST_F(BenchFlow, NoProgrammerIsShownEveryHalfSecond) {
   Start();
   AdvanceTo(1499);
   EXPECT_EQ(ui_.main.rec.status_prog, "");
   AdvanceTo(1500);
-  EXPECT_EQ(ui_.main.rec.status_prog, "I22");
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kNoProgrammer));
   EXPECT_EQ(ui_.main.rec.prog_colour, kDarkRed);
   for (std::int64_t t = 2000; t <= 4000; t += 500) {
     ui_.main.rec.status_prog = "stale";
@@ -93,35 +93,35 @@ TEST_F(BenchFlow, NoProgrammerShowsEntry22EveryHalfSecond) {
     AdvanceTo(t - 1);
     EXPECT_EQ(ui_.main.rec.status_prog, "stale") << t;
     AdvanceTo(t);
-    EXPECT_EQ(ui_.main.rec.status_prog, "I22") << t;
+    EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kNoProgrammer)) << t;
     EXPECT_EQ(ui_.main.rec.status_device, "") << t;
   }
 }
 
-TEST_F(BenchFlow, TwoProgrammersShowEntry23AndNothingIsSent) {
+TEST_F(BenchFlow, TwoProgrammersAreShownAndNothingIsSent) {
   adapter_ = &bus_.Plug();
   adapter_->Attach<sim::Duroz740>();
   sim::Adapter& second = bus_.Plug();
   Start();
   AdvanceTo(5000);
-  EXPECT_EQ(ui_.main.rec.status_prog, "I23");
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kManyProgrammers));
   EXPECT_EQ(ui_.main.rec.prog_colour, kDarkRed);
   EXPECT_TRUE(adapter_->HostFrames().empty());
   EXPECT_TRUE(second.HostFrames().empty());
   EXPECT_TRUE(ui_.radars.empty());
 }
 
-TEST_F(BenchFlow, DriverFailureShowsEntry21) {
+TEST_F(BenchFlow, DriverFailureIsShown) {
   PlugSensor();
   bus_.FailCall(sim::Call::kListDevices, sim::kUntilCleared);
   Start();
   AdvanceTo(2000);
-  EXPECT_EQ(ui_.main.rec.status_prog, "I21");
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kDriverFailure));
   EXPECT_EQ(ui_.main.rec.prog_colour, kDarkRed);
   EXPECT_EQ(ui_.main.rec.status_device, "");
   bus_.ClearCallFailures();
   AdvanceTo(2500);
-  EXPECT_EQ(ui_.main.rec.status_prog, "I20");
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kProgrammerConnected));
   EXPECT_EQ(ui_.main.rec.prog_colour, kGreen);
 }
 
@@ -129,11 +129,12 @@ TEST_F(BenchFlow, Duroz740OpensTheRadarWindowAtThreeSecondsNotEarlier) {
   PlugSensor();
   Start();
   AdvanceTo(1500);
-  EXPECT_EQ(ui_.main.rec.status_prog, "I20");
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kProgrammerConnected));
   EXPECT_EQ(ui_.main.rec.status_device, "") << "the first tick only asks";
   EXPECT_EQ(CountHost(IdentificationRequest), 1);
   AdvanceTo(2000);
-  EXPECT_EQ(ui_.main.rec.status_device, "I31  I33");
+  EXPECT_EQ(ui_.main.rec.status_device,
+            Italian(Text::kSensorConnected) + "  " + Italian(Text::kDuroz740));
   EXPECT_EQ(ui_.main.rec.device_colour, kGreen);
   AdvanceTo(2999);
   EXPECT_TRUE(ui_.radars.empty());
@@ -145,26 +146,27 @@ TEST_F(BenchFlow, Duroz740OpensTheRadarWindowAtThreeSecondsNotEarlier) {
   EXPECT_EQ(state_.DispatchMode, 1);
 }
 
-TEST_F(BenchFlow, SilentDeviceTurnsTheLabelToEntry30AtTheNextEvaluation) {
+TEST_F(BenchFlow, SilentDeviceTurnsTheLabelToNoDeviceAnsweringAtTheNextEvaluation) {
   sim::Duroz740& sensor = PlugSensor();
   Start();
   AdvanceTo(1999);
   sensor.SetSilent(true);  // the request sent at 2.0 s goes unanswered
   AdvanceTo(2000);
-  EXPECT_EQ(ui_.main.rec.status_device, "I31  I33");
+  EXPECT_EQ(ui_.main.rec.status_device,
+            Italian(Text::kSensorConnected) + "  " + Italian(Text::kDuroz740));
   AdvanceTo(2500);
-  EXPECT_EQ(ui_.main.rec.status_device, "I30");
+  EXPECT_EQ(ui_.main.rec.status_device, Italian(Text::kNoDeviceAnswering));
   EXPECT_EQ(ui_.main.rec.device_colour, kDarkRed);
   AdvanceTo(6000);
   EXPECT_TRUE(ui_.radars.empty());
 }
 
-TEST_F(BenchFlow, OtherDeviceShowsEntry32AndNeverOpens) {
+TEST_F(BenchFlow, OtherDeviceIsShownUnsupportedAndNeverOpens) {
   adapter_ = &bus_.Plug();
   adapter_->Attach<sim::OtherDevice>(0x0202);
   Start();
   AdvanceTo(10000);
-  EXPECT_EQ(ui_.main.rec.status_device, "I32");
+  EXPECT_EQ(ui_.main.rec.status_device, Italian(Text::kUnsupportedDevice));
   EXPECT_EQ(ui_.main.rec.device_colour, kDarkRed);
   EXPECT_TRUE(ui_.radars.empty());
 }
@@ -188,20 +190,20 @@ TEST_F(BenchFlow, StoredEnglishShowsEnglishMenusFromTheStart) {
   WriteFile(folder_.path() / "ZeltoSoft.prm", "\"File configurazione ZeltoSoft\"\r\n1\r\n");
   Start();
   EXPECT_EQ(state_.LanguageIndex, 1);
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], "E11");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kLanguage], "E12");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kItalian], "E13");
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kEnglish], "E14");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], English(Text::kExitMenu));
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kLanguage], English(Text::kLanguageMenu));
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kItalian], English(Text::kItalianMenu));
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kEnglish], English(Text::kEnglishMenu));
 }
 
 TEST_F(BenchFlow, LanguageSwitchChangesMenusAtOnceAndLabelsAtTheNextTick) {
   Start();
   AdvanceTo(1500);
   program_->OnEnglishChosen();
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kItalian], "E13");
-  EXPECT_EQ(ui_.main.rec.status_prog, "I22");
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kItalian], English(Text::kItalianMenu));
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kNoProgrammer));
   AdvanceTo(2000);
-  EXPECT_EQ(ui_.main.rec.status_prog, "E22");
+  EXPECT_EQ(ui_.main.rec.status_prog, English(Text::kNoProgrammer));
   program_->OnExitChosen();
   EXPECT_EQ(ReadFile(folder_.path() / "ZeltoSoft.prm"),
             "\"File configurazione ZeltoSoft\"\r\n1\r\n");
@@ -230,7 +232,8 @@ TEST_F(BenchFlow, BrokenTableOnALanguageChangeIsFatalToo) {
   program_->OnEnglishChosen();
   EXPECT_EQ(ui_.main.rec.fatal_messages.size(), 1u);
   EXPECT_TRUE(program_->Ended());
-  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], "I11") << "captions are not touched";
+  EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], Italian(Text::kExitMenu))
+      << "captions are not touched";
 }
 
 TEST_F(BenchFlow, CloseBoxClosesTheLinkAndWritesTheSettings) {
@@ -394,9 +397,9 @@ TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
   EXPECT_EQ(state_.IdMissCount, 0);
   // Checks at 4.7, 5.3, 5.9 ... miss; the sixth miss comes 3.6 s after the last good one.
   AdvanceTo(5899);
-  EXPECT_NE(view_->panels["IdentificationPanel"], "I30");
+  EXPECT_NE(view_->panels["IdentificationPanel"], Italian(Text::kNoDeviceAnswering));
   AdvanceTo(5900);
-  EXPECT_EQ(view_->panels["IdentificationPanel"], "I30");
+  EXPECT_EQ(view_->panels["IdentificationPanel"], Italian(Text::kNoDeviceAnswering));
   AdvanceTo(7699);
   EXPECT_FALSE(view_->unloaded);
   AdvanceTo(7700);
@@ -436,7 +439,7 @@ TEST_F(RadarOnTheBench, UnpluggedProgrammerLosesTheSensorToo) {
   EXPECT_TRUE(view_->unloaded);
   EXPECT_TRUE(ui_.main.rec.shown);
   AdvanceTo(8000);
-  EXPECT_EQ(ui_.main.rec.status_prog, "I22");
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kNoProgrammer));
   bus_.Replug(*adapter_);
   AdvanceTo(14000);
   EXPECT_EQ(ui_.radars.size(), 2u);

@@ -103,18 +103,17 @@ TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
   }
 }
 
-TEST(ComputeChecksum, SendingAndReceivedRanges) {
+TEST(Checksum, SendingAndReceivedRanges) {
   const std::uint8_t body[] = {0x04, 0xFF, 0xFE};
-  EXPECT_EQ(ComputeChecksum(body, 3, 0), 0x201u);
-  EXPECT_EQ(ComputeChecksum(body, 0, 0), 0u);
+  EXPECT_EQ(BodyChecksum(body, 3), 0x201u);
+  EXPECT_EQ(BodyChecksum(body, 0), 0u);
   const std::uint8_t frame[] = {0x01, 0x02, 0x04, 0x01, 0x03, 0x00, 0x08, 0x01, 0x03};
-  EXPECT_EQ(ComputeChecksum(frame, 9, 1), 8u);
-  EXPECT_EQ(ComputeChecksum(frame, 9, -1), 8u) << "any non-zero flag means received";
+  EXPECT_EQ(ReceivedFrameChecksum(frame, 9), 8u) << "start pair, checksum and end left out";
   const std::uint8_t smallest[] = {0x01, 0x02, 0x01, 0x03};
-  EXPECT_EQ(ComputeChecksum(smallest, 4, 1), 0u);
+  EXPECT_EQ(ReceivedFrameChecksum(smallest, 4), 0u);
   // The largest body sums to 74 x 255 without wrapping.
   Bytes all(74, 0xFF);
-  EXPECT_EQ(ComputeChecksum(all.data(), 74, 0), 18870u);
+  EXPECT_EQ(BodyChecksum(all.data(), 74), 18870u);
 }
 
 // Feeds bytes into the ring as Read would and collects every completed frame.

@@ -106,24 +106,34 @@ TEST_F(RadarLogicTest, WindowBeforeAnyReply) {
   ui_.separator = ",";
   Open();
   EXPECT_EQ(view_->width_twips, 4972);
-  EXPECT_EQ(view_->caption, "I33");
-  EXPECT_EQ(view_->menu_exit, "I11");
+  EXPECT_EQ(view_->caption, Italian(Text::kDuroz740));
+  EXPECT_EQ(view_->menu_exit, Italian(Text::kExitMenu));
   EXPECT_EQ(Indices(), (std::array<int, 6>{4, 0, 1, 0, 0, 0}));
   EXPECT_EQ(view_->items[kRelayTime],
             (std::vector<std::string>{"0,5", "1", "1,5", "2", "2,5", "3", "3,5", "4", "4,5"}));
-  EXPECT_EQ(view_->items[kReactionSpeed], (std::vector<std::string>{"I51", "I52", "I53"}));
+  EXPECT_EQ(view_->items[kReactionSpeed],
+            (std::vector<std::string>{Italian(Text::kSpeedSlow), Italian(Text::kSpeedNormal),
+                                      Italian(Text::kSpeedFast)}));
   EXPECT_EQ(view_->items[kMainsFilter],
-            (std::vector<std::string>{"I50", "50 Hz", "60 Hz"}));
-  EXPECT_EQ(view_->items[kHighTrafficMode], (std::vector<std::string>{"I1", "I0"}));
-  EXPECT_EQ(view_->items[kHeight], (std::vector<std::string>{"I54", "I55", "I56"}));
+            (std::vector<std::string>{Italian(Text::kFilterOff), "50 Hz", "60 Hz"}));
+  EXPECT_EQ(view_->items[kHighTrafficMode],
+            (std::vector<std::string>{Italian(Text::kOff), Italian(Text::kOn)}));
+  EXPECT_EQ(view_->items[kHeight],
+            (std::vector<std::string>{Italian(Text::kHeight230), Italian(Text::kHeight290),
+                                      Italian(Text::kHeight350)}));
   EXPECT_EQ(view_->index[kSensitivity], 4);
-  const std::pair<RadarLabel, const char*> labels[] = {
-      {RadarLabel::kSensitivityCaption, "I57"}, {RadarLabel::kRelayTimeCaption, "I58"},
-      {RadarLabel::kReactionSpeedCaption, "I59"},         {RadarLabel::kMainsFilterCaption, "I60"},
-      {RadarLabel::kHighTrafficModeCaption, "I61"},  {RadarLabel::kHeightCaption, "I62"},
-      {RadarLabel::kParametersFrame, "I64"},  {RadarLabel::kSignalCaption, "I63"},
-      {RadarLabel::kLevel, ""}, {RadarLabel::kHeldPeak, "0"}};
-  for (auto [label, text] : labels) EXPECT_EQ(view_->labels[label], text);
+  const std::pair<RadarLabel, std::string> labels[] = {
+      {RadarLabel::kSensitivityCaption, Italian(Text::kSensitivityCaption)},
+      {RadarLabel::kRelayTimeCaption, Italian(Text::kRelayTimeCaption)},
+      {RadarLabel::kReactionSpeedCaption, Italian(Text::kReactionSpeedCaption)},
+      {RadarLabel::kMainsFilterCaption, Italian(Text::kMainsFilterCaption)},
+      {RadarLabel::kHighTrafficModeCaption, Italian(Text::kHighTrafficModeCaption)},
+      {RadarLabel::kHeightCaption, Italian(Text::kHeightCaption)},
+      {RadarLabel::kParametersFrame, Italian(Text::kParametersCaption)},
+      {RadarLabel::kSignalCaption, Italian(Text::kSignalCaption)},
+      {RadarLabel::kLevel, ""},
+      {RadarLabel::kHeldPeak, "0"}};
+  for (const auto& [label, text] : labels) EXPECT_EQ(view_->labels[label], text);
   EXPECT_EQ(radar_->PeakHoldTimer().Interval(), 4980);
   EXPECT_TRUE(radar_->PeakHoldTimer().Enabled());
 }
@@ -586,10 +596,10 @@ TEST_F(RadarLogicTest, AreaGeometryForEverySensitivity) {
 
 TEST_F(RadarLogicTest, HeightText) {
   Open();
-  const char* expected[] = {"I62:  2.30 m", "I62:  2.90 m", "I62:  3.50 m"};
+  const char* heights[] = {":  2.30 m", ":  2.90 m", ":  3.50 m"};
   for (int h = 0; h < 3; ++h) {
     Receive(ParamsReply, {5, 1, 1, 0, 0, static_cast<std::uint8_t>(h)});
-    EXPECT_EQ(view_->labels[RadarLabel::kHeightValue], expected[h]);
+    EXPECT_EQ(view_->labels[RadarLabel::kHeightValue], Italian(Text::kHeightCaption) + heights[h]);
   }
 }
 
@@ -602,7 +612,9 @@ TEST_F(RadarLogicTest, LostSensorClosesTheWindowAtTheSixthMissedCheck) {
   for (int miss = 1; miss <= 5; ++miss) {
     clock_.AdvanceBy(600);
     EXPECT_EQ(state_.IdMissCount, miss);
-    EXPECT_EQ(view_->panels.count("IdentificationPanel") && view_->panels["IdentificationPanel"] == "I30", miss >= 3)
+    EXPECT_EQ(view_->panels.count("IdentificationPanel") &&
+                  view_->panels["IdentificationPanel"] == Italian(Text::kNoDeviceAnswering),
+              miss >= 3)
         << miss;
     EXPECT_FALSE(view_->unloaded) << miss;
   }

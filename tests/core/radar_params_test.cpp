@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "core/text/text_id.h"
+
 namespace zelto {
 namespace {
 
@@ -133,12 +135,12 @@ TEST(RadarParams, PlainNumbersReadAndWriteTheSameValue) {
 
 TEST(RadarParams, WordsComeFromTheStringTable) {
   std::array<std::string, kStringTableSize> table{};
-  table[0] = "On";
-  table[1] = "Off";
-  table[50] = "None";
-  table[51] = "Slow";
-  table[53] = "Fast";
-  table[56] = "3.50 m";
+  table[Text::kOn] = "On";
+  table[Text::kOff] = "Off";
+  table[Text::kFilterOff] = "None";
+  table[Text::kSpeedSlow] = "Slow";
+  table[Text::kSpeedFast] = "Fast";
+  table[Text::kHeight350] = "3.50 m";
   EXPECT_EQ(ParamValueText(kReactionSpeed, 2, table), "Fast");
   EXPECT_EQ(ParamValueText(kReactionSpeed, 0, table), "Slow");
   EXPECT_EQ(ParamValueText(kMainsFilter, 0, table), "None");

@@ -16,7 +16,7 @@ struct OpenCase {
   std::vector<std::optional<std::string>> devices;
   FT_STATUS count_status;
   FT_STATUS open_status;
-  int expected;
+  LinkResult expected;
   bool link_open;
 };
 void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
@@ -45,60 +45,74 @@ TEST_P(LinkOpenTest, ResultAndLinkState) {
 INSTANTIATE_TEST_SUITE_P(
     Discovery, LinkOpenTest,
     ::testing::Values(
-        OpenCase{"OneProgrammer", {"ZeltoProg"}, FT_OK, FT_OK, 1, true},
-        OpenCase{"AmongOthers", {"FT232R USB UART", "ZeltoProg", "Other"}, FT_OK, FT_OK, 1, true},
-        OpenCase{"NoDevices", {}, FT_OK, FT_OK, 3, false},
-        OpenCase{"OnlyOtherDevices", {"ZeltoProgX", "zeltoprog", "Zelto"}, FT_OK, FT_OK, 3, false},
-        OpenCase{"TwoProgrammers", {"ZeltoProg", "ZeltoProg"}, FT_OK, FT_OK, 4, false},
-        OpenCase{"UnreadableDeviceSkipped", {std::nullopt, "ZeltoProg"}, FT_OK, FT_OK, 1, true},
-        OpenCase{"UnreadableSecondNotCounted", {"ZeltoProg", std::nullopt}, FT_OK, FT_OK, 1, true},
-        OpenCase{"EmptyDescription", {""}, FT_OK, FT_OK, 3, false},
-        OpenCase{"CountFails", {"ZeltoProg"}, FT_IO_ERROR, FT_OK, 2, false},
-        OpenCase{"OpenFails", {"ZeltoProg"}, FT_OK, FT_DEVICE_NOT_OPENED, 2, false}),
+        OpenCase{"OneProgrammer", {"ZeltoProg"}, FT_OK, FT_OK, kLinkOk, true},
+        OpenCase{
+            "AmongOthers", {"FT232R USB UART", "ZeltoProg", "Other"}, FT_OK, FT_OK, kLinkOk, true},
+        OpenCase{"NoDevices", {}, FT_OK, FT_OK, kLinkNoProgrammer, false},
+        OpenCase{"OnlyOtherDevices",
+                 {"ZeltoProgX", "zeltoprog", "Zelto"},
+                 FT_OK,
+                 FT_OK,
+                 kLinkNoProgrammer,
+                 false},
+        OpenCase{"TwoProgrammers",
+                 {"ZeltoProg", "ZeltoProg"},
+                 FT_OK,
+                 FT_OK,
+                 kLinkManyProgrammers,
+                 false},
+        OpenCase{
+            "UnreadableDeviceSkipped", {std::nullopt, "ZeltoProg"}, FT_OK, FT_OK, kLinkOk, true},
+        OpenCase{
+            "UnreadableSecondNotCounted", {"ZeltoProg", std::nullopt}, FT_OK, FT_OK, kLinkOk, true},
+        OpenCase{"EmptyDescription", {""}, FT_OK, FT_OK, kLinkNoProgrammer, false},
+        OpenCase{"CountFails", {"ZeltoProg"}, FT_IO_ERROR, FT_OK, kLinkDriverFailure, false},
+        OpenCase{
+            "OpenFails", {"ZeltoProg"}, FT_OK, FT_DEVICE_NOT_OPENED, kLinkDriverFailure, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Open, ListsEachIndexByValueInAscendingOrder) {
+TEST(LinkOpen, ListsEachIndexByValueInAscendingOrder) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"A", "B", "ZeltoProg"};
   UsbLink link(state, driver);
-  ASSERT_EQ(link.Open(), 1);
+  ASSERT_EQ(link.Open(), kLinkOk);
   EXPECT_EQ(driver.listed_indices, (std::vector<std::uintptr_t>{0, 1, 2}));
 }
 
-TEST(Open, OpenLinkIsNotRediscovered) {
+TEST(LinkOpen, OpenLinkIsNotRediscovered) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   UsbLink link(state, driver);
-  ASSERT_EQ(link.Open(), 1);
+  ASSERT_EQ(link.Open(), kLinkOk);
   driver.calls.clear();
   driver.devices.clear();  // even an unplugged programmer is not noticed here
-  EXPECT_EQ(link.Open(), 1);
+  EXPECT_EQ(link.Open(), kLinkOk);
   EXPECT_TRUE(driver.calls.empty());
 }
 
-TEST(Open, FailedResetStillOpensTheLink) {
+TEST(LinkOpen, FailedResetStillOpensTheLink) {
   AppState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   driver.reset_status = FT_IO_ERROR;
   UsbLink link(state, driver);
-  EXPECT_EQ(link.Open(), 1);
+  EXPECT_EQ(link.Open(), kLinkOk);
   EXPECT_TRUE(state.LinkOpen);
 }
 
-TEST(Close, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
+TEST(LinkClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
   AppState state;
   ScriptedDriver driver;
   UsbLink link(state, driver);
   // Never opened: the handle of program start is closed all the same.
-  EXPECT_EQ(link.Close(), 1);
+  EXPECT_EQ(link.Close(), kLinkOk);
   EXPECT_EQ(driver.last_closed, nullptr);
   driver.devices = {"ZeltoProg"};
-  ASSERT_EQ(link.Open(), 1);
+  ASSERT_EQ(link.Open(), kLinkOk);
   driver.close_status = FT_INVALID_HANDLE;
-  EXPECT_EQ(link.Close(), 2);
+  EXPECT_EQ(link.Close(), kLinkDriverFailure);
   EXPECT_EQ(driver.last_closed, driver.handle_value);
   EXPECT_FALSE(state.LinkOpen);
 }
@@ -107,7 +121,7 @@ struct WriteCase {
   const char* name;
   FT_STATUS purge, write;
   std::optional<std::uint32_t> short_write;
-  int expected;
+  LinkResult expected;
   int writes;
 };
 void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
@@ -135,11 +149,12 @@ TEST_P(LinkWriteTest, PurgesBothQueuesThenWrites) {
 
 INSTANTIATE_TEST_SUITE_P(
     Results, LinkWriteTest,
-    ::testing::Values(WriteCase{"Ok", FT_OK, FT_OK, std::nullopt, 1, 1},
-                      WriteCase{"PurgeFails", FT_IO_ERROR, FT_OK, std::nullopt, 2, 0},
-                      WriteCase{"WriteFails", FT_OK, FT_IO_ERROR, std::nullopt, 2, 0},
-                      WriteCase{"ShortWrite", FT_OK, FT_OK, 6u, 2, 1},
-                      WriteCase{"OverlongCount", FT_OK, FT_OK, 8u, 2, 1}),
+    ::testing::Values(
+        WriteCase{"Ok", FT_OK, FT_OK, std::nullopt, kLinkOk, 1},
+        WriteCase{"PurgeFails", FT_IO_ERROR, FT_OK, std::nullopt, kLinkDriverFailure, 0},
+        WriteCase{"WriteFails", FT_OK, FT_IO_ERROR, std::nullopt, kLinkDriverFailure, 0},
+        WriteCase{"ShortWrite", FT_OK, FT_OK, 6u, kLinkDriverFailure, 1},
+        WriteCase{"OverlongCount", FT_OK, FT_OK, 8u, kLinkDriverFailure, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ReadCase {
@@ -160,7 +175,7 @@ TEST_P(LinkReadTest, TakesOnlyTheRingsFreeSpace) {
   for (std::size_t i = 0; i < c.queued; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
   UsbLink link(state, driver);
   std::int16_t w = c.w;
-  EXPECT_EQ(link.Read(state.RxRing.data(), c.r, w, 2000), 1);
+  EXPECT_EQ(link.Read(state.RxRing.data(), c.r, w, 2000), kLinkOk);
   ASSERT_EQ(driver.read_requests.size(), 1u);
   EXPECT_EQ(driver.read_requests[0], c.expected_request);
   EXPECT_EQ(w, c.expected_w);
@@ -178,26 +193,26 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"ReadAheadOfWrite", 10, 3, 20, 6, 9}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Read, OneReadTakesAtMostTheStagingBuffer) {
+TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
   AppState state;
   ScriptedDriver driver;
   for (int i = 0; i < 6000; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
   UsbLink link(state, driver);
   std::vector<std::uint8_t> big_ring(8000);
   std::int16_t w = 0;
-  ASSERT_EQ(link.Read(big_ring.data(), 0, w, 8000), 1);
+  ASSERT_EQ(link.Read(big_ring.data(), 0, w, 8000), kLinkOk);
   EXPECT_EQ(driver.read_requests[0], 5000u);
   EXPECT_EQ(w, 5000);
   EXPECT_EQ(big_ring[4999], static_cast<std::uint8_t>(4999));
 }
 
-TEST(Read, StoresBytesInOrderAcrossTheWrapPoint) {
+TEST(LinkRead, StoresBytesInOrderAcrossTheWrapPoint) {
   AppState state;
   ScriptedDriver driver;
   driver.Feed({0xA0, 0xA1, 0xA2, 0xA3});
   UsbLink link(state, driver);
   std::int16_t w = 1998;
-  ASSERT_EQ(link.Read(state.RxRing.data(), 500, w, 2000), 1);
+  ASSERT_EQ(link.Read(state.RxRing.data(), 500, w, 2000), kLinkOk);
   EXPECT_EQ(w, 2);
   EXPECT_EQ(state.RxRing[1998], 0xA0);
   EXPECT_EQ(state.RxRing[1999], 0xA1);
@@ -206,32 +221,32 @@ TEST(Read, StoresBytesInOrderAcrossTheWrapPoint) {
   EXPECT_EQ(state.RxRing[2000], 0) << "the spare element past the ring is never written";
 }
 
-TEST(Read, ShortReadStoresOnlyWhatCame) {
+TEST(LinkRead, ShortReadStoresOnlyWhatCame) {
   AppState state;
   ScriptedDriver driver;
   driver.Feed({1, 2, 3, 4, 5});
   driver.read_limit = 2;
   UsbLink link(state, driver);
   std::int16_t w = 1999;
-  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), 1);
+  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkOk);
   EXPECT_EQ(driver.read_requests[0], 0u) << "w=1999, r=0: the ring is full";
   w = 10;
-  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), 1);
+  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkOk);
   EXPECT_EQ(w, 12);
 }
 
-TEST(Read, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
+TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
   AppState state;
   ScriptedDriver driver;
   UsbLink link(state, driver);
   std::int16_t w = 7;
-  EXPECT_EQ(link.Read(state.RxRing.data(), 7, w, 2000), 1);
+  EXPECT_EQ(link.Read(state.RxRing.data(), 7, w, 2000), kLinkOk);
   EXPECT_EQ(driver.calls["SetTimeouts"], 1);
   EXPECT_EQ(driver.calls["Read"], 0);
   EXPECT_EQ(w, 7);
 }
 
-TEST(Read, DriverFailuresStoreNothing) {
+TEST(LinkRead, DriverFailuresStoreNothing) {
   for (int which = 0; which < 3; ++which) {
     AppState state;
     ScriptedDriver driver;
@@ -240,7 +255,7 @@ TEST(Read, DriverFailuresStoreNothing) {
         FT_IO_ERROR;
     UsbLink link(state, driver);
     std::int16_t w = 0;
-    EXPECT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), 2) << which;
+    EXPECT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkDriverFailure) << which;
     EXPECT_EQ(w, 0) << which;
   }
 }

@@ -8,8 +8,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -24,16 +24,17 @@
 #include <filesystem>
 #include <memory>
 
-#include "gui/qt_common.h"
-#include "gui/qt_ui.h"
-#include "gui/history_window.h"
-#include "gui/area_canvas.h"
-#include "gui/radar_window.h"
-#include "gui/led_indicator.h"
-#include "gui/signal_bar.h"
-#include "gui/about_box.h"
 #include "core/text/parameter_file.h"
 #include "core/text/string_table.h"
+#include "core/text/text_id.h"
+#include "gui/about_box.h"
+#include "gui/area_canvas.h"
+#include "gui/history_window.h"
+#include "gui/led_indicator.h"
+#include "gui/qt_common.h"
+#include "gui/qt_ui.h"
+#include "gui/radar_window.h"
+#include "gui/signal_bar.h"
 #include "sim/bench.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
@@ -188,8 +189,8 @@ void ProgramTest::historyByKeyboardDrawsAndSaves() {
   HistoryWindow* history = world.ui.History();
   QVERIFY(history != nullptr && history->isVisible());
   const auto& table = world.state.StringTable;
-  QCOMPARE(history->windowTitle(), FromCp1252(table[121]));
-  QCOMPARE(radar->MenuHistory()->text(), FromCp1252(table[120]));
+  QCOMPARE(history->windowTitle(), FromCp1252(table[Text::kHistoryTitle]));
+  QCOMPARE(radar->MenuHistory()->text(), FromCp1252(table[Text::kHistoryMenu]));
 
   // Level, peak, both walks, the marker and the silence are on the chart.
   const QImage chart = history->Chart()->grab().toImage();
@@ -204,7 +205,7 @@ void ProgramTest::historyByKeyboardDrawsAndSaves() {
 
   // The range through its access key and the arrow keys.
   QApplication::setActiveWindow(history);
-  QTest::keyClick(history, AccessKey(FromCp1252(table[122])), Qt::AltModifier);
+  QTest::keyClick(history, AccessKey(FromCp1252(table[Text::kRangeLabel])), Qt::AltModifier);
   QCOMPARE(QApplication::focusWidget(), history->Range());
   QTest::keyClick(history->Range(), Qt::Key_Down);
   QCOMPARE(history->Chart()->RangeMs(), std::int64_t{300'000});

@@ -16,10 +16,11 @@
 #include <ostream>
 #include <string>
 
+#include "core/program/program.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/radar/radar_logic.h"
-#include "core/program/program.h"
 #include "core/text/string_table.h"
+#include "core/text/text_id.h"
 #include "sim/duroz740.h"
 #include "sim/other_device.h"
 #include "sim/usb_bus.h"
@@ -314,7 +315,7 @@ TEST_P(PollPath, AllocatesNothingWhileFramesArrive) {
     EXPECT_GT(w.Sensor()->counters().writes, 0u);
   } else {
     EXPECT_EQ(w.bytes_in_radar_mode, 0u);
-    EXPECT_EQ(w.ui.main.rec.status_device, w.state.StringTable[32]);
+    EXPECT_EQ(w.ui.main.rec.status_device, w.state.StringTable[Text::kUnsupportedDevice]);
   }
 }
 

@@ -75,7 +75,7 @@ TEST_F(LinkRecovery, StaleHandleIsClosedEvenAfterAnotherAdapterWasOpened) {
   adapter_->FailDescriptionQuery(false);
   bus_.Unplug(second);
   clock_.AdvanceTo(3000);
-  EXPECT_EQ(ui_.main.rec.status_prog, "I20");
+  EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kProgrammerConnected));
   EXPECT_EQ(ui_.main.rec.prog_colour, kGreen);
   clock_.AdvanceTo(8000);
   EXPECT_TRUE(ui_.RadarOpen());

@@ -8,6 +8,7 @@
 
 #include "core/protocol/programmer_messages.h"
 #include "core/radar/radar_logic.h"
+#include "core/text/text_id.h"
 #include "sim/other_device.h"
 
 namespace zelto::soak {
@@ -30,8 +31,7 @@ constexpr std::int64_t kSupervisionMs = 500;
 constexpr std::int64_t kRecoveryLimitMs = 20000;
 
 constexpr std::array<const char*, kParamCount> kParamNames = {
-    "SensitivityList",      "RelayTimeList",         "ReactionSpeedList",
-    "MainsFilterList", "HighTrafficModeList", "HeightList"};
+    "sensitivity", "relay time", "reaction speed", "mains filter", "high-traffic mode", "height"};
 
 // The sensor's own first values, none of them what a freshly opened window selects.
 constexpr std::array<std::uint8_t, kParamCount> kInitialValues = {7, 3, 2, 2, 1, 2};
@@ -284,7 +284,7 @@ void SoakWorld::OnRadarUnloaded() {
 
 void SoakWorld::OnStatusPanel(const std::string& text) {
   // A missed check shows entry 30 (from the third miss on); a good one the identification.
-  if (text == state_.StringTable[30]) return;
+  if (text == state_.StringTable[Text::kNoDeviceAnswering]) return;
   watch_.last_good_check = Now();
   // The sensor found again after missed checks, or another one: it may have restarted, and
   // its signal must come back, unless a fault stands in the way.

@@ -85,8 +85,8 @@ TEST(SoakChecks, WriteOfAValueTheUserDidNotChooseIsReported) {
   world.program().RadarWindowEvents().OnListClick(kSensitivity, 4);
   world.Advance(1000);
   const SoakFigures f = world.Figures();
-  EXPECT_TRUE(Mentions(f, "a parameter write carried kSensitivity = 5"));
-  EXPECT_TRUE(Mentions(f, "kSensitivity became 5"));
+  EXPECT_TRUE(Mentions(f, "a parameter write carried sensitivity = 5"));
+  EXPECT_TRUE(Mentions(f, "sensitivity became 5"));
 }
 
 TEST(SoakChecks, ChoicesAreAllowedAndReachTheSensor) {
@@ -171,7 +171,7 @@ TEST(SoakChecks, WindowOutOfStepWithTheSensorFailsTheSettle) {
   world.Sensor().SetParam(kReactionSpeed, 0);
   world.Settle();
   EXPECT_TRUE(
-      Mentions(world.Figures(), "kReactionSpeed shows entry 2 but the sensor holds entry 0"));
+      Mentions(world.Figures(), "reaction speed shows entry 2 but the sensor holds entry 0"));
 }
 
 // A sensor swapped, then pulled and put back restarted: the window follows without a
@@ -232,7 +232,7 @@ TEST(SoakChecks, PickThatNeverReachesTheSensorIsReported) {
   world.Choose(kMainsFilter, 1, true);
   world.State().ParamPicked.fill(false);
   world.Settle();
-  EXPECT_TRUE(Mentions(world.Figures(), "the pick of kMainsFilter = 1 never reached"));
+  EXPECT_TRUE(Mentions(world.Figures(), "the pick of mains filter = 1 never reached"));
 }
 
 TEST(SoakChecks, WriteToASwappedSensorBeforeItWasReadIsReported) {

@@ -3,6 +3,8 @@
 // and frame builders.
 #pragma once
 
+#include <unistd.h>
+
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -10,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "core/protocol/message_channel.h"
+#include "core/text/text_id.h"
 
 namespace zelto::testing {
 
@@ -45,6 +46,14 @@ inline std::string NamedStringTable() {
     text += "#STRING " + std::to_string(n) + "\r\nI" + std::to_string(n) + "\r\nE" +
             std::to_string(n) + "\r\n";
   return text;
+}
+
+// What NamedStringTable gives for an entry: "I<n>" in Italian, "E<n>" in English.
+inline std::string Italian(Text::Id id) {
+  return "I" + std::to_string(static_cast<int>(id));
+}
+inline std::string English(Text::Id id) {
+  return "E" + std::to_string(static_cast<int>(id));
 }
 
 inline void WriteFile(const std::filesystem::path& file, const std::string& bytes) {

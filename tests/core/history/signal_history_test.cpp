@@ -89,7 +89,9 @@ TEST_F(HistoryOnTheBench, AnAcknowledgedWriteLeavesAMarkerNamingTheChange) {
   program_->RadarWindowEvents().OnListClick(kRelayTime, 2);   // 1 -> 1.5 s
   clock_.AdvanceBy(500);
   ASSERT_EQ(History().MarkerCount(), 1);
-  EXPECT_EQ(MarkerText(History().Marker(0), state_.StringTable), "I57 5->7, I58 1->1.5");
+  EXPECT_EQ(MarkerText(History().Marker(0), state_.StringTable),
+            Italian(Text::kSensitivityCaption) + " 5->7, " + Italian(Text::kRelayTimeCaption) +
+                " 1->1.5");
   EXPECT_GT(History().Marker(0).at_ms, 6000);
   // A refused write is acknowledged as well, but the sensor keeps its value: still a marker
   // of what was asked, and nothing more once the lists agree with the sensor again.

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_folder.h"
+#include "core/text/text_id.h"
 #include "tests/support/diag_capture.h"
+#include "tests/support/temp_folder.h"
 
 namespace zelto {
 namespace {
@@ -118,8 +119,8 @@ TEST(StringTable, EntriesKeepTextAcrossLoads) {
   Table table{};
   ASSERT_TRUE(ParseStringTable(file + "\r\n&Language", 1, table));
   ASSERT_TRUE(ParseStringTable("#STRING 11\r\n&Esci", 0, table));
-  EXPECT_EQ(table[11], "&Esci");
-  EXPECT_EQ(table[12], "&Language");
+  EXPECT_EQ(table[Text::kExitMenu], "&Esci");
+  EXPECT_EQ(table[Text::kLanguageMenu], "&Language");
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -135,7 +136,7 @@ TEST(StringTable, LoadReadsTheFileAsBytes) {
   WriteFile(path, std::string(bytes, sizeof bytes - 1));
   Table table{};
   ASSERT_TRUE(LoadStringTable(path, 0, table));
-  EXPECT_EQ(table[57], std::string(italian, sizeof italian - 1));
+  EXPECT_EQ(table[Text::kSensitivityCaption], std::string(italian, sizeof italian - 1));
 }
 
 TEST(StringTable, LoadFailsWhenTheFileCannotBeRead) {
