@@ -3,16 +3,11 @@
 // real libusb and libftdi1 below it): four sensors provisioned at once, one programmer pulled
 // in the middle of its unit. What the station did is read from its event stream and its log,
 // and from the sensors themselves.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -23,63 +18,19 @@
 #include "sim/duroz740.h"
 #include "sim/wire_frame.h"
 #include "tests/usbemu/ftdi_emulator.h"
-
-extern char** environ;
+#include "tests/usbemu/running_program.h"
 
 namespace zelto::usbemu {
 namespace {
 
 using nlohmann::json;
 
-// zeltoctl under this process's umockdev preload, told the testbed, its output into a file.
-class Zeltoctl {
- public:
-  Zeltoctl(const std::string& umockdev_dir, std::vector<std::string> args,
-           const std::filesystem::path& out) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::string(*e).rfind("UMOCKDEV_DIR=", 0) != 0) env.emplace_back(*e);
-    env.push_back("UMOCKDEV_DIR=" + umockdev_dir);
-    std::vector<char*> envp;
-    for (std::string& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    args.insert(args.begin(), ZELTOCTL);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&pid_, ZELTOCTL, &files, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&files);
-  }
-  ~Zeltoctl() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  Zeltoctl(const Zeltoctl&) = delete;
-  Zeltoctl& operator=(const Zeltoctl&) = delete;
-
-  // The exit code once it ended within the limit, else -1.
-  int Wait(int limit_ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
+bool WaitFor(const std::function<bool()>& done, int limit_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (!done() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  return done();
+}
 
 std::vector<json> ReadLines(const std::filesystem::path& path) {
   std::vector<json> out;
@@ -95,9 +46,6 @@ std::vector<json> ReadLines(const std::filesystem::path& path) {
 // unit is then in the middle, between its write and its read-back.
 TEST(StationOnChips, FourSlotsAtOnceAndAPulledProgrammerIsAnErrorOnItsSlotOnly) {
   EmulatedBus emu;
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("zelto-station-chips-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
   constexpr int kPulled = 2;
   std::vector<int> chips;
   for (int i = 0; i < 4; ++i) {
@@ -113,15 +61,16 @@ TEST(StationOnChips, FourSlotsAtOnceAndAPulledProgrammerIsAnErrorOnItsSlotOnly) 
       });
     }));
   }
-  const auto profile = folder / "profile.json";
+  const auto files = std::filesystem::temp_directory_path() /
+                     ("zelto-station-" + std::to_string(::getpid()));
+  const auto profile = files.string() + ".json", log = files.string() + ".jsonl";
   std::ofstream(profile) << R"({"zeltoctl_profile": 1, "parameters": {"sensitivity": 7, "speed": 2}})";
-  const auto log = folder / "station.jsonl";
-  const auto events_file = folder / "events.jsonl";
-  Zeltoctl station(emu.RootDir(),
-                   {"--log", log.string(), "--log-format", "jsonl", "--timeout-ms", "1000",
-                    "--tries", "2", "station", "--station", "emu", "--count", "4",
-                    profile.string()},
-                   events_file);
+  // Under this process's umockdev preload; its events into a file in its folder.
+  RunningProgram station(ZELTOCTL, emu.RootDir(),
+                         {"--log", log, "--log-format", "jsonl", "--timeout-ms", "1000", "--tries",
+                          "2", "station", "--station", "emu", "--count", "4", profile},
+                         "events.jsonl");
+  const auto events_file = station.Folder() / "events.jsonl";
 
   // Pulled as its write reaches the sensor.
   const auto written = [&] {
@@ -131,13 +80,12 @@ TEST(StationOnChips, FourSlotsAtOnceAndAPulledProgrammerIsAnErrorOnItsSlotOnly) 
     });
     return seen;
   };
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!written() && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  ASSERT_TRUE(written()) << "the third slot never wrote";
+  ASSERT_TRUE(WaitFor(written, 20000)) << "the third slot never wrote";
   emu.Unplug(chips[kPulled]);
   // Three PASS and an ERROR, none failed: exit 3.
-  EXPECT_EQ(station.Wait(30000), 3);
+  ASSERT_TRUE(WaitFor([&] { return !station.Running(); }, 30000));
+  ASSERT_TRUE(WIFEXITED(station.ExitStatus()));
+  EXPECT_EQ(WEXITSTATUS(station.ExitStatus()), 3);
 
   const std::vector<json> events = ReadLines(events_file);
   std::string shown;
@@ -181,8 +129,8 @@ TEST(StationOnChips, FourSlotsAtOnceAndAPulledProgrammerIsAnErrorOnItsSlotOnly) 
       EXPECT_EQ(a.Sensor()->ParamValue(sim::Duroz740::kSensitivity), 7) << i;
     });
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
+  std::filesystem::remove(profile);
+  std::filesystem::remove(log);
 }
 
 }  // namespace
