@@ -23,9 +23,12 @@
 # read back: the link alone is busy then). The link-bound limit at N slots is N x 3600 s / W.
 # With the robot the limit including handling is N x 3600 s / (W + 150 ms); the robot's 150 ms
 # are timed from the read-back request, so part of them overlaps the read-back's reply and this
-# limit is somewhat low. Overhead: the median time between one slot's units, less W.
+# limit is somewhat low. Overhead: the median time between one slot's units, less W. Then 32
+# slots in handover again with every record also going to an SQLite record store.
 import json
+import os
 import resource
+import shutil
 import signal
 import statistics
 import subprocess
@@ -34,9 +37,9 @@ import tempfile
 import time
 
 
-def run(zeltoctl, slots, seconds, robot, latency_timer=True):
+def run(zeltoctl, slots, seconds, robot, latency_timer=True, records="none"):
     pull, gap = (50, 100) if robot else (1, 1)
-    args = [zeltoctl, "--sim", "--sim-link-timing", "--sim-adapters", str(slots),
+    args = [zeltoctl, "--sim", "--records", records, "--sim-link-timing", "--sim-adapters", str(slots),
             "--sim-pull-after-ms", str(pull), "--sim-gap-ms", str(gap),
             "--sim-hold-ms", "3600000", "station", profile]
     if not latency_timer:
@@ -124,3 +127,19 @@ print(f"latency timer, real time, 1 slot: a unit of four exchanges {slow['work_m
       f"16 ms against {short['work_ms']:.0f} ms set short: "
       f"{(slow['work_ms'] - short['work_ms']) / 4:.1f} ms gained per exchange "
       f"(the identification alone {slow['identify_ms']:.0f} against {short['identify_ms']:.0f} ms)")
+
+# The same 32 slots in handover with every record also committed to an SQLite record store (its
+# own transaction, on the disk before the slot takes its next unit), against none.
+folder = tempfile.mkdtemp(prefix="zelto-station-bench-")
+try:
+    with_store = run(zeltoctl, 32, seconds, robot=False,
+                     records=os.path.join(folder, "records.sqlite"))
+finally:
+    shutil.rmtree(folder)
+without = handover[32]
+print()
+print(f"32 slots without a record store: {without['per_hour']} units/h, unit {without['work_ms']:.0f} ms, "
+      f"CPU {without['cpu_per_slot_per_min']:.3f} s/slot/min")
+print(f"32 slots with the SQLite record store: {with_store['per_hour']} units/h "
+      f"({100.0 * with_store['per_hour'] / without['per_hour']:.1f}%), unit {with_store['work_ms']:.0f} ms, "
+      f"CPU {with_store['cpu_per_slot_per_min']:.3f} s/slot/min")
