@@ -196,6 +196,10 @@ int Run(int argc, char** argv) {
                "Station: frames take their time at 9600 baud, the sensor answers in 15 ms, "
                "the adapter's chip holds replies for its latency timer")
       ->group(g);
+  app.add_flag("!--sim-no-latency-timer", station_sim.latency_timer,
+               "Station: the driver cannot set the latency timer short (replies wait the "
+               "chip's 16 ms)")
+      ->group(g);
   app.add_option("--sim-fault", station_sim.faults,
                  "Station: INDEX:KIND, KIND silent-read, pull-write, held, same-serial, "
                  "refuse:NAME=VALUE")

@@ -166,6 +166,7 @@ std::unique_ptr<StationSimBench> StationSimBench::Create(const StationSimOptions
   }
   std::unique_ptr<StationSimBench> bench(new StationSimBench(clock));
   bench->bus_.SetLinkTiming(options.link_timing);
+  bench->bus_.SetLatencyTimerSupported(options.latency_timer);
   for (std::size_t i = 0; i < plans.size(); ++i) {
     const std::string serial =
         same_serial[i] ? bench->bus_.adapter(i - 1).Serial() : std::string();

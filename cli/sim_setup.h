@@ -44,6 +44,7 @@ struct StationSimOptions {
   std::vector<std::uint8_t> params;  // the sensors' stored wire values, 5 or 6
   std::vector<std::string> faults;
   bool link_timing = false;  // wire time, a 15 ms sensor, the chip's latency timer
+  bool latency_timer = true;  // false: the driver cannot set the latency timer short
 };
 
 class StationSimBench {

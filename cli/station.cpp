@@ -98,6 +98,7 @@ struct Station::Slot {
   // A sensor whose outcome is out and that has not been seen taken out since.
   std::string present_serial;
   int errors_in_row = 0;
+  std::int64_t look_sent_ms = 0;  // when the pending look's request went out
   bool seen_absent = false;
   bool reported_state = false;
 };
@@ -176,6 +177,7 @@ void Station::Emit(const Slot& slot, const char* kind, const EventDetail& detail
   event.retest = detail.retest;
   event.duplicate_serial = detail.duplicate;
   event.at_ms = loop_.NowMs();
+  event.identified_in_ms = identified_in_ms_;
   event.slot = slot.view.name;
   event.kind = kind;
   if (on_event_) on_event_(event);
@@ -287,7 +289,8 @@ void Station::TryOpen(Slot& slot) {
 }
 
 void Station::Look(Slot& slot) {
-  if (!slot.session || slot.session->Busy()) return;
+  if (!slot.session || slot.session->Busy() || stopping_) return;
+  slot.look_sent_ms = loop_.NowMs();
   // Two tries while a sensor is known in the socket: one lost answer is not a sensor taken
   // out (and its next unit taken as a re-test).
   slot.session->StartIdentify(options_.look_timeout_ms,
@@ -313,6 +316,9 @@ void Station::OnLook(Slot& slot, Outcome o) {
       slot.view.sensor.clear();
       SetState(slot, SlotState::kWaiting);
     }
+    // The unanswered look has waited its time already: ask again at once, so a sensor put
+    // in is found within one look.
+    return Look(slot);
   } else if (o == Outcome::kNotDuroz740) {
     if (slot.present_serial != "\x01" + serial) {
       slot.present_serial = "\x01" + serial;
@@ -352,8 +358,10 @@ void Station::StartUnit(Slot& slot, const std::string& serial) {
   slot.present_serial.clear();
   slot.view.sensor = Cp1252ToUtf8(serial);
   SetState(slot, SlotState::kUnit);
+  identified_in_ms_ = loop_.NowMs() - slot.look_sent_ms;
   Emit(slot, "sensor",
        EventDetail{slot.view.sensor, "", "", slot.retest, slot.duplicate});
+  identified_in_ms_ = -1;
   Read(slot);
 }
 
@@ -549,10 +557,13 @@ void Station::Finish(Slot& slot, const std::string& outcome, const std::string& 
     slot.session.reset();
     SetState(slot, SlotState::kGone);
     Emit(slot, "gone", EventDetail{"", "", OutcomeText(Outcome::kLinkLost), false, false});
-  } else {
-    SetState(slot, SlotState::kRemove);
+    if (!stopping_) Arm(slot, options_.look_ms);
+    return;
   }
-  if (!stopping_) Arm(slot, options_.look_ms);
+  SetState(slot, SlotState::kRemove);
+  // Looked at once: a sensor swapped for the next as the outcome came is taken without a
+  // pause; the one just done answers and is looked at again after look_ms.
+  Look(slot);
 }
 
 void Station::WatchReplug(Slot& slot) {

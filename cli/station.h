@@ -46,8 +46,13 @@ struct StationOptions {
   RecordStore* store = nullptr;
   std::vector<std::pair<std::string, std::string>> notes;
   SessionOptions session;     // reply time limit and tries of each request
-  int look_ms = 250;          // between looks at a socket
-  int look_timeout_ms = 300;  // the wait for each look's answer
+  // A socket is looked at by asking who is there. An empty socket is asked again as soon as
+  // a look goes unanswered (the look's own wait paces it); a socket with a sensor in it is
+  // asked every `look_ms`, and at once after an outcome, so a sensor swapped at the outcome
+  // is taken without a pause. A sensor answers an identification in about 50 ms over the
+  // wire; a look that has no answer in `look_timeout_ms` finds the socket empty.
+  int look_ms = 100;
+  int look_timeout_ms = 100;
   int errors_out_of_service = 3;  // ERRORs in a row that take a slot out of service
   int finish_ms = 5000;       // after a stop, the time given to units in flight
   std::function<std::string()> now_utc = UtcNow;
@@ -81,6 +86,8 @@ struct StationEvent {
   std::string serial;  // UTF-8
   std::string outcome, reason;
   bool retest = false, duplicate_serial = false;
+  // "sensor": how long the identification that found it took, request to answer.
+  std::int64_t identified_in_ms = -1;
 };
 
 class Station {
@@ -140,6 +147,7 @@ class Station {
   std::int64_t started_ms_ = 0;
   int units_started_ = 0;
   int units_done_ = 0;
+  std::int64_t identified_in_ms_ = -1;  // for the "sensor" event being emitted
   bool stopping_ = false;
   bool log_failed_ = false;
   bool any_fail_ = false, any_error_ = false, any_out_of_service_ = false;

@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/station.h"
+#include "core/text/cp1252.h"
+#include "core/text/text_id.h"
 
 namespace zelto::cli {
 
@@ -17,13 +19,33 @@ std::string Seconds(std::int64_t ms) {
   return text;
 }
 
+// A word from the table in the user's language, UTF-8; the English one where it has none.
+std::string Word(const Context& ctx, int entry, const char* english) {
+  const std::string& text = ctx.strings[static_cast<std::size_t>(entry)];
+  return text.empty() ? std::string(english) : Cp1252ToUtf8(text);
+}
+
+// The slot states' texts are in SlotState's order from Text::kSlotOpening on, the unit's steps
+// from Text::kStepReading on.
+std::string StateWord(const Context& ctx, const SlotView& v) {
+  static_assert(Text::kSlotOutOfService - Text::kSlotOpening ==
+                static_cast<int>(SlotState::kOutOfService));
+  if (v.state != SlotState::kUnit)
+    return Word(ctx, Text::kSlotOpening + static_cast<int>(v.state), SlotStateText(v.state));
+  static const char* const kSteps[] = {"reading", "writing", "reading back", "retrying"};
+  for (int i = 0; i < 4; ++i)
+    if (v.step == kSteps[i]) return Word(ctx, Text::kStepReading + i, kSteps[i]);
+  return Word(ctx, Text::kSlotWorking, SlotStateText(v.state));
+}
+
 // One slot's line: name, state, sensor, time in this state, last outcome, counts.
-std::string SlotLine(const SlotView& v, std::int64_t now_ms) {
-  std::string state = v.state == SlotState::kUnit ? v.step : SlotStateText(v.state);
+std::string SlotLine(const Context& ctx, const SlotView& v, std::int64_t now_ms) {
+  const std::string state = StateWord(ctx, v);
+  const std::string last = Word(ctx, Text::kSlotLastOutcome, "last:");
   char line[512];
-  std::snprintf(line, sizeof(line), "%-14s %-24s %-12s %8s  last: %-5s %-12s  pass %d fail %d error %d",
+  std::snprintf(line, sizeof(line), "%-14s %-24s %-12s %8s  %s %-5s %-12s  pass %d fail %d error %d",
                 v.name.c_str(), state.c_str(), v.sensor.empty() ? "-" : v.sensor.c_str(),
-                Seconds(now_ms - v.since_ms).c_str(),
+                Seconds(now_ms - v.since_ms).c_str(), last.c_str(),
                 v.last_outcome.empty() ? "-" : v.last_outcome.c_str(), v.last_serial.c_str(),
                 v.pass, v.fail, v.error);
   std::string out = line;
@@ -124,7 +146,7 @@ int CmdStation(Context& ctx, const StationCommand& command) {
     const auto views = station.Views();
     std::string text;
     if (lines_drawn > 0) text += "\x1b[" + std::to_string(lines_drawn) + "A";
-    for (const SlotView& v : views) text += "\r\x1b[2K" + SlotLine(v, ctx.loop.NowMs()) + "\n";
+    for (const SlotView& v : views) text += "\r\x1b[2K" + SlotLine(ctx, v, ctx.loop.NowMs()) + "\n";
     lines_drawn = static_cast<int>(views.size());
     ctx.out << text;
     ctx.out.flush();
@@ -143,6 +165,7 @@ int CmdStation(Context& ctx, const StationCommand& command) {
       j["retest"] = e.retest;
       j["duplicate_serial"] = e.duplicate_serial;
     }
+    if (e.identified_in_ms >= 0) j["identified_in_ms"] = e.identified_in_ms;
     ctx.out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     ctx.out.flush();
     if (!ctx.out && ctx.stop != nullptr) ctx.stop->Request(kStopPipe);
@@ -164,13 +187,22 @@ int CmdStation(Context& ctx, const StationCommand& command) {
   const double per_hour =
       elapsed > 0 ? station.UnitsDone() * 3600000.0 / static_cast<double>(elapsed) : 0.0;
   if (command.terminal) {
-    char line[160];
-    std::snprintf(line, sizeof(line), "%d unit(s) in %s, %.0f units per hour\n",
-                  station.UnitsDone(), Seconds(elapsed).c_str(), per_hour);
-    ctx.out << line;
+    char rate[32];
+    std::snprintf(rate, sizeof(rate), "%.0f", per_hour);
+    std::string summary = Word(ctx, Text::kStationSummary, "%1 unit(s) in %2, %3 units per hour");
+    for (const auto& [mark, value] :
+         {std::pair<std::string, std::string>{"%1", std::to_string(station.UnitsDone())},
+          {"%2", Seconds(elapsed)},
+          {"%3", rate}})
+      if (const auto at = summary.find(mark); at != std::string::npos)
+        summary.replace(at, mark.size(), value);
+    ctx.out << summary << "\n";
     for (const SlotView& v : views)
       ctx.out << "  " << v.name << ": " << v.pass << " PASS, " << v.fail << " FAIL, " << v.error
-              << " ERROR" << (v.state == SlotState::kOutOfService ? ", out of service" : "")
+              << " ERROR"
+              << (v.state == SlotState::kOutOfService
+                      ? ", " + Word(ctx, Text::kOutOfService, "out of service")
+                      : std::string())
               << "\n";
   } else {
     nlohmann::ordered_json slots = nlohmann::ordered_json::array();

@@ -17,7 +17,7 @@ struct StationCommand {
   int count = 0;
   bool terminal = false;  // stdout is a terminal: lines in place; else JSON lines
   int redraw_ms = 500;
-  int look_ms = 250;  // between looks at a socket
+  int look_ms = 100;  // between looks at a socket with a sensor in it
   bool check = false;  // --check: only look at the slots
 };
 

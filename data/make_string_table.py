@@ -112,6 +112,23 @@ ENTRIES = {
     177: ("kResult", "Esito", "Result"),
     179: ("kNoWalkTest", "Nessuna prova di camminata registrata", "No walk test recorded"),
     180: ("kParametersChanged", "Parametri cambiati durante la prova", "Parameters changed during the test"),
+    # zeltoctl station on a terminal: a slot's state (in SlotState's order from 181) and the
+    # step of its unit, its last outcome, the summary (%1 units, %2 the time, %3 per hour).
+    181: ("kSlotOpening", "apertura", "opening"),
+    182: ("kSlotHeld", "occupato da un altro programma", "held by another program"),
+    183: ("kSlotGone", "programmatore assente", "programmer gone"),
+    184: ("kSlotWaiting", "in attesa di un sensore", "waiting for a sensor"),
+    185: ("kSlotWorking", "al lavoro", "working"),
+    186: ("kSlotRemove", "togliere il sensore", "take the sensor out"),
+    187: ("kSlotOutOfService", "FUORI SERVIZIO (ricollegare il programmatore)",
+          "OUT OF SERVICE (replug its programmer)"),
+    188: ("kStepReading", "lettura", "reading"),
+    189: ("kStepWriting", "scrittura", "writing"),
+    190: ("kStepReadingBack", "rilettura", "reading back"),
+    191: ("kStepRetrying", "nuovo tentativo", "retrying"),
+    192: ("kSlotLastOutcome", "ultimo:", "last:"),
+    193: ("kStationSummary", "%1 unità in %2, %3 unità all'ora", "%1 unit(s) in %2, %3 units per hour"),
+    194: ("kOutOfService", "fuori servizio", "out of service"),
 }
 
 

@@ -253,6 +253,7 @@ void UsbBus::SetLinkTiming(bool on) {
 
 FT_STATUS UsbBus::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
   ++latency_calls_;
+  if (!latency_supported_) return FT_NOT_SUPPORTED;
   Update();
   Adapter* a = nullptr;
   if (const FT_STATUS status = Resolve(handle, a); status != FT_OK) return status;

@@ -244,6 +244,9 @@ class UsbBus : public D2xxPort {
   FT_STATUS Close(FT_HANDLE handle) override;
   FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
   std::uint64_t LatencyTimerCalls() const { return latency_calls_; }
+  // Off: the driver lacks the latency timer call (FT_NOT_SUPPORTED), as an older library
+  // does, and every chip keeps its 16 ms.
+  void SetLatencyTimerSupported(bool on) { latency_supported_ = on; }
   // Link timing for every adapter, those plugged later too.
   void SetLinkTiming(bool on);
 
@@ -283,6 +286,7 @@ class UsbBus : public D2xxPort {
   std::array<std::uint64_t, kCallKinds> calls_{};
   std::array<std::uint64_t, kCallKinds> failed_calls_{};
   std::uint64_t latency_calls_ = 0;
+  bool latency_supported_ = true;
   bool link_timing_ = false;
 };
 

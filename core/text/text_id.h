@@ -87,6 +87,20 @@ struct Text {
     kResult = 177,
     kNoWalkTest = 179,
     kParametersChanged = 180,
+    kSlotOpening = 181,
+    kSlotHeld = 182,
+    kSlotGone = 183,
+    kSlotWaiting = 184,
+    kSlotWorking = 185,
+    kSlotRemove = 186,
+    kSlotOutOfService = 187,
+    kStepReading = 188,
+    kStepWriting = 189,
+    kStepReadingBack = 190,
+    kStepRetrying = 191,
+    kSlotLastOutcome = 192,
+    kStationSummary = 193,
+    kOutOfService = 194,
   };
 };
 

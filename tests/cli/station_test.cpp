@@ -11,9 +11,12 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/station_command.h"
+#include "core/text/string_table.h"
 #include "core/protocol/programmer_messages.h"
 #include "sim/duroz740.h"
 #include "sim/station_feeder.h"
@@ -492,6 +495,85 @@ TEST(LatencyTimer, ShortSettingShortensEachExchange) {
   EXPECT_GT(took[0], took[1]);
   EXPECT_LE(took[1], 45);
   EXPECT_GE(took[0] - took[1], 5) << took[0] << " against " << took[1];
+}
+
+}  // namespace
+}  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// The link, not the station, sets the pace. With link timing on two slots: a sensor swapped
+// for the next as the read-back goes out is taken by the first look after the outcome (an
+// identification and a receive poll, under 90 ms); one put into an empty socket is found
+// within one unanswered look (100 ms) and an identification after it goes in.
+TEST(StationPace, TakesTheNextSensorWithoutAPause) {
+  struct Row {
+    const char* name;
+    int pull_after_ms, gap_ms;
+    std::int64_t most_ms;  // from an outcome to the slot's next sensor
+  };
+  for (const Row& row : {Row{"handover", 1, 1, 90}, Row{"robot", 50, 300, 50 + 300 + 100 + 90}}) {
+    SCOPED_TRACE(row.name);
+    std::vector<sim::FeederPlan> plans{Plan(0, 6), Plan(1, 6)};
+    for (auto& p : plans) {
+      p.pull_after_read_back_ms = row.pull_after_ms;
+      p.gap_ms = row.gap_ms;
+      p.reply_delay_ms = 15;
+    }
+    StationBench bench(plans);
+    bench.bus().SetLinkTiming(true);
+    const StationRun run = bench.Go(12);
+    EXPECT_EQ(run.exit_code, 0);
+    std::map<std::string, std::int64_t> outcome_at;
+    int next_units = 0;
+    for (const auto& e : run.events) {
+      if (e.kind == "outcome") outcome_at[e.slot] = e.at_ms;
+      if (e.kind != "sensor" || !outcome_at.count(e.slot)) continue;
+      ++next_units;
+      EXPECT_LE(e.at_ms - outcome_at[e.slot], row.most_ms) << e.slot << " " << e.serial;
+      EXPECT_GT(e.identified_in_ms, 0);
+    }
+    EXPECT_EQ(next_units, 10);
+  }
+}
+
+}  // namespace
+}  // namespace zelto::cli
+
+namespace zelto::cli {
+namespace {
+
+// On a terminal the slot lines and the summary speak the string table's language; the
+// outcome words stay PASS, FAIL and ERROR.
+TEST(StationTerminal, SpeaksTheTablesLanguage) {
+  struct Row {
+    std::int16_t language;
+    const char* state;    // the slots' last state: the sensor is to be taken out
+    const char* summary;  // the summary line's start
+  };
+  for (const Row& row : {Row{0, "togliere il sensore", "2 unit\xc3\xa0 in "},
+                         Row{1, "take the sensor out", "2 unit(s) in "}}) {
+    SCOPED_TRACE(row.language);
+    sim::VirtualClock clock;
+    sim::UsbBus bus(clock);
+    sim::StationFeeder feeder(bus, bus.Plug("ZeltoProg", "ZP000001"), clock, Plan(0, 2));
+    VirtualLoop loop(clock);
+    std::ostringstream out, err;
+    Context ctx(bus, "sim", loop, out, err);
+    ASSERT_TRUE(LoadStringTable(std::string(ZELTO_SOURCE_DIR) + "/data/StringTable.txt",
+                                row.language, ctx.strings));
+    test::TempFolder folder;
+    StationCommand command;
+    command.profile_file = (folder.path() / "profile.json").string();
+    std::ofstream(command.profile_file) << ProfileToJson(TestProfile());
+    command.count = 2;
+    command.terminal = true;
+    EXPECT_EQ(CmdStation(ctx, command), 0) << err.str();
+    EXPECT_NE(out.str().find(row.state), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find(row.summary), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("ZP000001: 2 PASS, 0 FAIL, 0 ERROR"), std::string::npos);
+  }
 }
 
 }  // namespace

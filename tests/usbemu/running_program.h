@@ -4,6 +4,7 @@
 // under this process's umockdev preload with the testbed named explicitly.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -24,14 +25,17 @@ namespace zelto::usbemu {
 
 class RunningProgram {
  public:
-  // program: the zeltosoft executable; its StringTable.txt is beside it.
-  RunningProgram(const std::filesystem::path& program, const std::string& umockdev_dir) {
+  // program: the zeltosoft executable (or zeltoctl); its StringTable.txt is beside it. With
+  // `out`, its standard output goes to that file in its folder.
+  RunningProgram(const std::filesystem::path& program, const std::string& umockdev_dir,
+                 std::vector<std::string> args = {}, const std::string& out = {}) {
     namespace fs = std::filesystem;
     folder_ = fs::temp_directory_path() / ("zelto-usbemu-" + std::to_string(::getpid()));
     fs::create_directories(folder_);
     fs::copy_file(program, folder_ / "zeltosoft", fs::copy_options::overwrite_existing);
-    fs::copy_file(program.parent_path() / "StringTable.txt", folder_ / "StringTable.txt",
-                  fs::copy_options::overwrite_existing);
+    if (fs::exists(program.parent_path() / "StringTable.txt"))
+      fs::copy_file(program.parent_path() / "StringTable.txt", folder_ / "StringTable.txt",
+                    fs::copy_options::overwrite_existing);
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
@@ -44,10 +48,19 @@ class RunningProgram {
     std::vector<char*> envp;
     for (std::string& s : env) envp.push_back(s.data());
     envp.push_back(nullptr);
-    const std::string path = (folder_ / "zeltosoft").string();
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    std::string path = (folder_ / "zeltosoft").string();
+    std::vector<char*> argv{path.data()};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    const std::string out_path = (folder_ / out).string();
+    if (!out.empty())
+      posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out_path.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
     started_ = std::chrono::steady_clock::now();
-    if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, path.c_str(), &files, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&files);
   }
   ~RunningProgram() {
     Stop();
