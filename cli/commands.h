@@ -17,7 +17,7 @@
 #include "cli/session.h"
 #include "cli/stop.h"
 #include "core/link/adapter_list.h"
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
 #include "core/ports/d2xx_port.h"
 
 namespace zelto::cli {

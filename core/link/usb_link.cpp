@@ -103,7 +103,7 @@ LinkResult UsbLink::Reset() {
   return driver_.ResetDevice(state_.DeviceHandle) == FT_OK ? kLinkOk : kLinkDriverFailure;
 }
 
-LinkResult UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
+LinkResult UsbLink::Write(const std::uint8_t* data, int length) {
   if (driver_.Purge(state_.DeviceHandle, FT_PURGE_RX | FT_PURGE_TX) != FT_OK)
     return kLinkDriverFailure;
   std::uint32_t written = 0;
@@ -114,7 +114,7 @@ LinkResult UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
   return written == count ? kLinkOk : kLinkDriverFailure;
 }
 
-LinkResult UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
+LinkResult UsbLink::Read(std::uint8_t* ring, int r, int& w, int size) {
   std::uint32_t waiting = 0;
   if (driver_.GetQueueStatus(state_.DeviceHandle, &waiting) != FT_OK) return kLinkDriverFailure;
   if (driver_.SetTimeouts(state_.DeviceHandle, 5000, 0) != FT_OK) return kLinkDriverFailure;
@@ -138,7 +138,7 @@ LinkResult UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, st
     ++pos;
     if (pos >= size) pos = 0;
   }
-  w = static_cast<std::int16_t>(pos);
+  w = pos;
   return kLinkOk;
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <utility>
 
-#include "core/ports/app_state.h"
 #include "core/link/adapter_list.h"
 #include "core/ports/d2xx_port.h"
+#include "core/ports/link_state.h"
 
 namespace zelto {
 
@@ -29,15 +29,15 @@ constexpr std::uint8_t kShortLatencyMs = 2;
 
 class UsbLink {
  public:
-  UsbLink(AppState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
+  UsbLink(LinkState& state, D2xxPort& driver) : state_(state), driver_(driver) {}
 
   LinkResult Open();
   LinkResult Close();
   LinkResult Reset();
-  LinkResult Write(const std::uint8_t* data, std::int16_t length);
+  LinkResult Write(const std::uint8_t* data, int length);
   // Moves what the driver holds into the free part of the ring [0, size); r is the read
   // position, w the write position (updated).
-  LinkResult Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
+  LinkResult Read(std::uint8_t* ring, int r, int& w, int size);
 
   // With a serial number selected, only the programmer that carries it counts, and it is
   // opened by that serial number, so one of several adapters can be used. Empty: any.
@@ -53,6 +53,7 @@ class UsbLink {
   // Whether the last open set the adapter's latency timer short (a driver without the call
   // leaves the chip's 16 ms, which adds up to that much to every reply).
   bool ShortLatency() const { return short_latency_; }
+  bool IsOpen() const { return state_.LinkOpen; }
 
  private:
   bool SerialMatches(std::uint32_t index);
@@ -61,7 +62,7 @@ class UsbLink {
   void ForgetUnclosed(FT_HANDLE handle);
   void CloseUnclosed();
 
-  AppState& state_;
+  LinkState& state_;
   D2xxPort& driver_;
   std::array<std::uint8_t, kStagingBufferSize> staging_{};
   // Handles that were open and whose close failed. The driver may still hold the programmer
