@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -14,13 +16,17 @@
 #include "cli/doctor_windows.h"
 #include "cli/event_loop.h"
 #include "cli/platform.h"
+#include "cli/record_store.h"
+#include "cli/records_commands.h"
 #include "cli/sim_setup.h"
 #include "cli/station_command.h"
 #include "cli/stop.h"
 #include "cli/walk.h"
 #include "core/ports/diagnostics.h"
+#include "core/text/cp1252.h"
 #include "core/text/string_table.h"
 #include "drivers/driver_select.h"
+#include "drivers/null_driver.h"
 
 namespace {
 
@@ -94,6 +100,13 @@ int Run(int argc, char** argv) {
                  "Append a commissioning record per set/apply/verify to FILE (created first: "
                  "nothing is sent to a sensor when it cannot be)")
       ->option_text("FILE");
+  std::string records_location;
+  app.add_option("--records", records_location,
+                 "The record store every set/apply/verify/walk/station record also goes to, and "
+                 "that `records` reads: an SQLite database file, a postgresql:// connection, or "
+                 "none (default: $ZELTOCTL_RECORDS, else the database in the user's data folder; "
+                 "with --sim only when named)")
+      ->option_text("PATH|URL|none");
   app.add_option("--log-format", log_format, "Record format")
       ->capture_default_str()
       ->option_text("csv|jsonl")
@@ -286,10 +299,52 @@ int Run(int argc, char** argv) {
   station->add_option("--count", station_command.count, "End after N units")
       ->option_text("N")
       ->check(CLI::Range(1, 100000000));
-  auto* report = app.add_subcommand("report", "One HTML page of the commissioning log");
+  auto* report = app.add_subcommand(
+      "report", "One HTML page of the commissioning log, or of the record store without LOG");
   std::string report_log, report_html;
-  report->add_option("LOG", report_log, "The commissioning log (CSV or JSON lines)")->required();
+  report->add_option("LOG", report_log, "The commissioning log (CSV or JSON lines)");
   report->add_option("--html", report_html, "The page to write")->required();
+
+  auto* records = app.add_subcommand(
+      "records", "What the record store holds: a unit's history, lists, yield, exports");
+  records->require_subcommand(1);
+  RecordFilter filter;
+  std::string show_serial, export_format = "csv", export_output;
+  auto* records_show = records->add_subcommand("show", "Every record of one sensor, oldest first");
+  records_show->add_option("SERIAL", show_serial, "The sensor's serial number")->required();
+  auto* records_list = records->add_subcommand("list", "The records that match, oldest first");
+  auto* records_yield =
+      records->add_subcommand("yield", "PASS, FAIL, ERROR and the yield per day, station and slot");
+  auto* records_export = records->add_subcommand(
+      "export", "The records that match as CSV or JSON lines (as --log writes them) or as JUnit "
+                "XML test records (one test suite per unit, one test case per parameter)");
+  records_export->add_option("--format", export_format, "Export format")
+      ->capture_default_str()
+      ->option_text("csv|jsonl|junit")
+      ->check(CLI::IsMember({"csv", "jsonl", "junit"}));
+  records_export->add_option("--output", export_output, "Write to FILE instead of stdout")
+      ->option_text("FILE");
+  for (CLI::App* command : {records_list, records_yield, records_export, report}) {
+    command->add_option("--serial", filter.serial, "Only this sensor")->option_text("SERIAL");
+    command->add_option("--since", filter.since, "Only records at or after this UTC time")
+        ->option_text("YYYY-MM-DD[THH:MM:SS]")
+        ->check([](const std::string& t) {
+          const bool date = t.size() >= 10 && t[4] == '-' && t[7] == '-' &&
+                            std::all_of(t.begin(), t.begin() + 4,
+                                      [](char c) { return c >= '0' && c <= '9'; }) &&
+                            std::isdigit(static_cast<unsigned char>(t[5])) &&
+                            std::isdigit(static_cast<unsigned char>(t[8]));
+          return date ? std::string() : "not a date such as 2026-12-09: " + t;
+        });
+    command->add_option("--station", filter.station, "Only this station")->option_text("NAME");
+    command->add_option("--slot", filter.slot, "Only this slot")->option_text("NAME");
+    command->add_option("--outcome", filter.outcome, "Only this outcome")
+        ->option_text("PASS|FAIL|ERROR|OUT OF SERVICE")
+        ->check(CLI::IsMember({"PASS", "FAIL", "ERROR", "OUT OF SERVICE"}));
+    command->add_option("--profile", filter.profile_hash, "Only records against this profile hash")
+        ->option_text("HASH");
+  }
+  records_list->add_option("--limit", filter.limit, "At most N records")->option_text("N");
 
   // "commands: list, info, ...; see zeltoctl --help", for a command missing or mistyped.
   auto commands = [&app] {
@@ -389,14 +444,65 @@ int Run(int argc, char** argv) {
 #else
     return RunDoctor(DoctorEnvironment::System(), std::cout, json);
 #endif
+  } else if (*records || *report) {
+    // They read files and the record store only: no driver is loaded (nor missed).
+    real_driver = std::make_unique<zelto::NullDriver>();
+    driver_name = "none";
   } else {
     real_driver = zelto::CreateSystemDriver(&driver_name);
     driver = real_driver.get();
   }
 
+  // The record store: named by --records or ZELTOCTL_RECORDS ("none": no store), else the
+  // user's own database. Records of the simulated bench go to a store only when one is named,
+  // so that trying zeltoctl out leaves no record among the real units'.
+  const bool station_run = *station && !station_command.check;
+  const bool writes_records = *set || *apply || *verify || *walk || station_run;
+  const bool reads_records = *records || (*report && report_log.empty());
+  if (records_location.empty())
+    if (const char* env = std::getenv("ZELTOCTL_RECORDS")) records_location = env;
+  const bool store_named = !records_location.empty();
+  // The store holds serials and slot names as the programmer and the sensor sent them.
+  filter.serial = zelto::Utf8ToCp1252(filter.serial);
+  filter.slot = zelto::Utf8ToCp1252(filter.slot);
+  std::unique_ptr<RecordStore> store;
+  if (records_location == "none") {
+    if (reads_records) {
+      std::cerr << "zeltoctl: the record store is turned off (--records none or "
+                   "ZELTOCTL_RECORDS=none)\n";
+      return kExitUsage;
+    }
+  } else if (reads_records || (writes_records && (store_named || !use_sim))) {
+    if (!RecordStoreBuiltIn()) {
+      // Without a store, --log records as before; only a store asked for is an error.
+      if (reads_records || store_named) {
+        std::cerr << "zeltoctl: this zeltoctl was built without the record store (SQLite); "
+                     "records are kept with --log\n";
+        return kExitFailure;
+      }
+    } else {
+      const std::string local = DefaultRecordStorePath();
+      const std::string location = store_named ? records_location : local;
+      std::string error;
+      if (location.empty()) {
+        error = "no home folder to keep the database in (name one with --records)";
+      } else {
+        store = OpenRecordStore(location, local, error);
+      }
+      if (!store) {
+        // Before anything goes to a sensor: no unit is provisioned without its record.
+        std::cerr << "zeltoctl: cannot open the record store "
+                  << (IsPostgresLocation(location) ? std::string("(PostgreSQL)") : location)
+                  << ": " << error << " (--records none to work without it)\n";
+        return kExitFailure;
+      }
+    }
+  }
+
   Context ctx(*driver, driver_name, loop, std::cout, std::cerr, session);
   LoadStrings(strings_file, lang == "it" ? 0 : 1, ctx.strings);
   ctx.log_path = log_path;
+  ctx.store = writes_records ? store.get() : nullptr;
   ctx.log_format = log_format == "jsonl" ? LogFormat::kJsonl : LogFormat::kCsv;
   ctx.stop = &stop;
   ctx.quiet = quiet;
@@ -419,7 +525,17 @@ int Run(int argc, char** argv) {
         seconds);
   walk_options.lang = lang;
   if (*walk) code = CmdWalk(ctx, walk_options);
-  if (*report) code = CmdReport(ctx, report_log, report_html, lang);
+  if (*report && !report_log.empty()) code = CmdReport(ctx, report_log, report_html, lang);
+  if (*report && report_log.empty()) code = CmdReportFromStore(ctx, *store, filter, report_html, lang);
+  if (*records_show) code = CmdRecordsShow(ctx, *store, show_serial);
+  if (*records_list) code = CmdRecordsList(ctx, *store, filter);
+  if (*records_yield) code = CmdRecordsYield(ctx, *store, filter);
+  if (*records_export)
+    code = CmdRecordsExport(ctx, *store, filter,
+                            export_format == "jsonl"   ? ExportFormat::kJsonl
+                            : export_format == "junit" ? ExportFormat::kJunit
+                                                       : ExportFormat::kCsv,
+                            export_output);
   if (*station) {
     station_command.version = ZELTO_VERSION;
     station_command.terminal = StdoutIsTerminal();

@@ -12,17 +12,21 @@
 # the link alone is busy then, nothing competes); the link-bound limit at N slots is
 # N x 3600 s / W, and the cycle limit N x 3600 s / (W + handling) says what the robot's
 # handling leaves. Figures: units per hour from the station's own summary, the median work
-# time per unit at N slots against W, CPU (user + system) per slot per minute.
+# time per unit at N slots against W, CPU (user + system) per slot per minute; then 32 slots
+# again with every record also going to an SQLite record store.
 import json
+import os
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 
 
-def run(zeltoctl, slots, seconds):
+def run(zeltoctl, slots, seconds, records="none"):
     count = max(slots * 4, int(slots * seconds / 0.4))
-    args = [zeltoctl, "--sim", "--sim-link-timing", "--sim-adapters", str(slots),
+    args = [zeltoctl, "--sim", "--records", records, "--sim-link-timing", "--sim-adapters", str(slots),
             "--sim-pull-after-ms", "50", "--sim-gap-ms", "100", "--sim-hold-ms", "3600000",
             "station", "--look-ms", "10", "--count", str(count), profile]
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -68,3 +72,17 @@ for n, r in results.items():
           f"{100.0 * r['per_hour'] / link_limit:>7.1f}% {cycle_limit:>11.0f} "
           f"{100.0 * r['per_hour'] / cycle_limit:>7.1f}% {r['work_ms']:>7.0f} "
           f"{r['cpu_per_slot_per_min']:>14.3f}")
+
+# The same 32 slots with every record also committed to an SQLite record store (its own
+# transaction, on the disk before the slot takes its next unit), against none.
+folder = tempfile.mkdtemp(prefix="zelto-station-bench-")
+try:
+    with_store = run(zeltoctl, 32, seconds, os.path.join(folder, "records.sqlite"))
+finally:
+    shutil.rmtree(folder)
+without = results[32]
+print(f"32 slots without a record store: {without['per_hour']} units/h, work {without['work_ms']:.0f} ms, "
+      f"CPU {without['cpu_per_slot_per_min']:.3f} s/slot/min")
+print(f"32 slots with the SQLite record store: {with_store['per_hour']} units/h "
+      f"({100.0 * with_store['per_hour'] / without['per_hour']:.1f}%), work {with_store['work_ms']:.0f} ms, "
+      f"CPU {with_store['cpu_per_slot_per_min']:.3f} s/slot/min")

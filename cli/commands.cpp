@@ -97,6 +97,7 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
   const SensorIdentity& st = s.Identity();
   CommissionRecord rec;
   rec.time_utc = ctx.now_utc();
+  rec.started_utc = rec.time_utc;  // the log's time of these records is their start
   rec.command = JobName(job);
   rec.adapter = s.AdapterSerial();
   rec.serial = st.serial;
@@ -114,13 +115,7 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
     else if (!ctx.quiet)
       EmitLine(ctx, serial + ": " + result +
                         (rec.after ? " (" + ParamsText(*rec.after, has_height) + ")" : "") + "\n");
-    if (!ctx.log_path.empty()) {
-      std::string error;
-      if (!AppendRecord(ctx.log_path, rec, ctx.log_format, error)) {
-        ctx.err << "zeltoctl: cannot write the log " << ctx.log_path << ": " << error << "\n";
-        if (code == kExitOk) code = kExitFailure;
-      }
-    }
+    if (!WriteRecord(ctx, rec) && code == kExitOk) code = kExitFailure;
     return code;
   };
 
@@ -420,6 +415,21 @@ int CmdSave(Context& ctx, const std::string& file) {
   }
   if (!ctx.quiet) ctx.out << Cp1252ToUtf8(s.Identity().serial) << ": saved to " << file << "\n";
   return kExitOk;
+}
+
+bool WriteRecord(Context& ctx, CommissionRecord& record) {
+  bool ok = true;
+  std::string error;
+  if (!ctx.log_path.empty() && !AppendRecord(ctx.log_path, record, ctx.log_format, error)) {
+    ctx.err << "zeltoctl: cannot write the log " << ctx.log_path << ": " << error << "\n";
+    ok = false;
+  }
+  if (ctx.store != nullptr && !ctx.store->Append(record, error)) {
+    ctx.err << "zeltoctl: cannot write the record store " << ctx.store->Location() << ": "
+            << error << "\n";
+    ok = false;
+  }
+  return ok;
 }
 
 bool LogReady(Context& ctx) {

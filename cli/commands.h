@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/event_loop.h"
+#include "cli/record_store.h"
 #include "cli/records.h"
 #include "cli/session.h"
 #include "cli/stop.h"
@@ -52,6 +53,8 @@ struct Context {
   // Commissioning log; empty path: none.
   std::string log_path;
   LogFormat log_format = LogFormat::kCsv;
+  // The record store every record also goes to; null: none.
+  RecordStore* store = nullptr;
   std::function<std::string()> now_utc = UtcNow;
   // Raised by a signal; a command raises it itself when stdout's reader is gone. Null: none.
   StopRequest* stop = nullptr;
@@ -84,6 +87,10 @@ int CmdMonitor(Context& ctx, MonitorFormat format, double seconds);
 // Creates the log if it is missing and checks it can be appended to, before anything goes
 // to a sensor; false (the reason reported) when it cannot.
 bool LogReady(Context& ctx);
+
+// Writes the record to the log and to the record store, whichever the context has (to both
+// even when one fails); false when either failed, which it has reported.
+bool WriteRecord(Context& ctx, CommissionRecord& record);
 
 // Opens the programmer and makes sure a Duroz740 answers. Returns kExitOk or the code of
 // the failure, which it has reported.

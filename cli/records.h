@@ -51,7 +51,14 @@ struct StationFields {
 
 // One commissioning record.
 struct CommissionRecord {
+  // The record's own id in a record store: 32 lowercase hex digits (128 random bits), given
+  // when it is first stored, so that a record sent twice is stored once. The log does not
+  // carry it.
+  std::string id;
   std::string time_utc;  // ISO 8601 with milliseconds, e.g. 2026-12-09T01:02:03.045Z
+  // When the work on the unit began, as time_utc; empty when not known. Kept by the record
+  // store (test records give a unit's start and end), not written to the log.
+  std::string started_utc;
   std::string command;   // "set", "apply" or "verify"
   std::string adapter;   // the programmer's serial number
   std::string serial;    // the sensor's, 8-bit as received

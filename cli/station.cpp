@@ -87,6 +87,7 @@ struct Station::Slot {
   SlotView view;
   // The unit in the socket.
   std::string unit_serial;  // as received (Windows-1252)
+  std::string unit_started_utc;
   std::int32_t hw = 0, fw = 0;
   bool retest = false, duplicate = false;
   int attempt = 0;
@@ -332,6 +333,7 @@ void Station::StartUnit(Slot& slot, const std::string& serial) {
   ++units_started_;
   const SensorIdentity& st = slot.session->Identity();
   slot.unit_serial = serial;
+  slot.unit_started_utc = options_.now_utc();
   slot.hw = st.hw_version;
   slot.fw = st.fw_version;
   slot.retest = passed_.count(serial) > 0 || seen_.count(serial) > 0;
@@ -439,10 +441,22 @@ void Station::LinkError(Slot& slot, Outcome o) {
 }
 
 bool Station::Record(Slot& slot, const std::string& outcome, const std::string& reason) {
-  if (options_.log_path.empty()) return true;
+  if (options_.log_path.empty() && options_.store == nullptr) return true;
+  if (outcome == "PASS" && options_.store != nullptr) {
+    // The store knows the PASSes of the other runs and, shared, of the other stations: one
+    // here makes this a re-test, one at another station a serial seen on two stations. A
+    // store that cannot be asked leaves what this station knows itself.
+    std::string ignored;
+    if (const auto passes = options_.store->Passes(slot.unit_serial, options_.station_name, ignored)) {
+      slot.retest = slot.retest || passes->here || passes->elsewhere;
+      slot.duplicate = slot.duplicate || passes->elsewhere;
+    }
+  }
   CommissionRecord rec;
   rec.time_utc = options_.now_utc();
   rec.command = "station";
+  // The slot's own line (out of service) is no unit's.
+  if (!slot.unit_serial.empty()) rec.started_utc = slot.unit_started_utc;
   rec.adapter = slot.serial.empty() ? slot.name : slot.serial;
   rec.serial = slot.unit_serial;
   rec.hw = slot.hw;
@@ -475,10 +489,20 @@ bool Station::Record(Slot& slot, const std::string& outcome, const std::string& 
   }
   rec.station = st;
   std::string error;
-  if (AppendRecord(options_.log_path, rec, options_.log_format, error)) return true;
-  log_failed_ = true;
-  Emit(slot, "log_failed", EventDetail{"", "", "cannot write the log " + options_.log_path + ": " + error, false, false});
-  return false;
+  bool ok = true;
+  if (!options_.log_path.empty() && !AppendRecord(options_.log_path, rec, options_.log_format, error)) {
+    ok = false;
+    Emit(slot, "log_failed", EventDetail{"", "", "cannot write the log " + options_.log_path + ": " + error, false, false});
+  }
+  // Also when the log failed: the unit is recorded wherever it can be.
+  if (options_.store != nullptr && !options_.store->Append(rec, error)) {
+    ok = false;
+    Emit(slot, "log_failed",
+         EventDetail{"", "", "cannot write the record store " + options_.store->Location() + ": " + error,
+                     false, false});
+  }
+  if (!ok) log_failed_ = true;
+  return ok;
 }
 
 void Station::Finish(Slot& slot, const std::string& outcome, const std::string& reason) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/event_loop.h"
+#include "cli/record_store.h"
 #include "cli/records.h"
 #include "cli/session.h"
 #include "cli/stop.h"
@@ -40,6 +41,9 @@ struct StationOptions {
   int count = 0;                   // units to finish; 0: until stopped
   std::string log_path;
   LogFormat log_format = LogFormat::kCsv;
+  // Every record also goes here (null: none); asked at a PASS whether the serial passed
+  // before, here or at another station.
+  RecordStore* store = nullptr;
   std::vector<std::pair<std::string, std::string>> notes;
   SessionOptions session;     // reply time limit and tries of each request
   int look_ms = 250;          // between looks at a socket
@@ -92,7 +96,8 @@ class Station {
   bool Setup(std::string& error);
   // Runs until `count` units are done or a stop request; closes every link. Returns the exit
   // code: 0 every unit passed, 6 a unit failed, 3 a unit ended in ERROR or a slot went out
-  // of service (none failed), 1 a record could not be written, 130 interrupted.
+  // of service (none failed), 1 a record could not be written (to the log or the record
+  // store), 130 interrupted.
   int Run(const StopRequest* stop);
 
   std::vector<SlotView> Views() const;

@@ -105,6 +105,7 @@ int CmdStation(Context& ctx, const StationCommand& command) {
   options.look_ms = command.look_ms;
   options.log_path = ctx.log_path;
   options.log_format = ctx.log_format;
+  options.store = ctx.store;
   options.notes = ctx.notes;
   options.session = ctx.session;
   options.now_utc = ctx.now_utc;

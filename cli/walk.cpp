@@ -19,14 +19,6 @@ namespace {
 // level of that moment.
 constexpr std::int64_t kPeakHoldMs = 2000;
 
-bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
-  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
-  if (out) out << text;
-  if (out) out.flush();
-  if (!out) error = "cannot write " + path;
-  return static_cast<bool>(out);
-}
-
 std::optional<RadarParams> ReadBack(Session& s) {
   ParamsDecode reply;
   if (s.ReadParams(reply) != Outcome::kOk) return std::nullopt;
@@ -34,6 +26,14 @@ std::optional<RadarParams> ReadBack(Session& s) {
 }
 
 }  // namespace
+
+bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
+  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
+  if (out) out << text;
+  if (out) out.flush();
+  if (!out) error = "cannot write " + path;
+  return static_cast<bool>(out);
+}
 
 int CmdWalk(Context& ctx, const WalkOptions& options) {
   Session s(ctx.driver, ctx.loop, ctx.session);
@@ -110,9 +110,10 @@ int CmdWalk(Context& ctx, const WalkOptions& options) {
     ctx.err << "zeltoctl: " << error << "\n";
     if (code == kExitOk) code = kExitFailure;
   }
-  if (!ctx.log_path.empty()) {
+  if (!ctx.log_path.empty() || ctx.store != nullptr) {
     CommissionRecord rec;
     rec.time_utc = started_utc;
+    rec.started_utc = started_utc;
     rec.command = "walk";
     rec.adapter = s.AdapterSerial();
     rec.serial = walk.serial;
@@ -125,10 +126,7 @@ int CmdWalk(Context& ctx, const WalkOptions& options) {
                    walk.summary.without_reports_ms == 0;
     rec.result = SummaryLine(walk.summary);
     rec.notes = ctx.notes;
-    if (!AppendRecord(ctx.log_path, rec, ctx.log_format, error)) {
-      ctx.err << "zeltoctl: cannot write the log " << ctx.log_path << ": " << error << "\n";
-      if (code == kExitOk) code = kExitFailure;
-    }
+    if (!WriteRecord(ctx, rec) && code == kExitOk) code = kExitFailure;
   }
   return code;
 }

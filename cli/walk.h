@@ -18,6 +18,9 @@ struct WalkOptions {
   std::string lang = "en";
 };
 
+// Writes `text` as the whole of the file `path` (UTF-8); false with the reason in `error`.
+bool WriteWhole(const std::string& path, const std::string& text, std::string& error);
+
 int CmdWalk(Context& ctx, const WalkOptions& options);
 int CmdReport(Context& ctx, const std::string& log_path, const std::string& html_path,
               const std::string& lang);

@@ -26,7 +26,9 @@ namespace zelto::qt {
 namespace {
 // The client area above the status bar, in twips; the status bar takes the rest of the
 // design height (4665).
-constexpr int kClientWidthTwips = 7800;
+// The form is drawn 7800 twips wide; the window shows only the parameters' frame (1200 from
+// the left, 3672 wide) with a margin.
+constexpr int kClientWidthTwips = 1200 + 3672 + 100;
 constexpr int kClientHeightTwips = 4356;
 
 // Every list row: the list at 1860 and its caption label 60 twips lower at 180.
@@ -255,20 +257,12 @@ QLabel* RadarWindow::Label(RadarLabel label) const {
       return par_height_;
     case RadarLabel::kSignalCaption:
       return label_signal_;
-    case RadarLabel::kLevel:
-      return value_alarm_;
-    case RadarLabel::kHeldPeak:
-      return value_alarm_peak_;
     case RadarLabel::kHeightValue:
       return label_height_;
     case RadarLabel::kParametersFrame:
       return nullptr;  // a frame caption, not a label
   }
   return nullptr;
-}
-
-void RadarWindow::SetWidthTwips(int twips) {
-  client_->setFixedWidth(Twips(twips));
 }
 
 void RadarWindow::SetCaption(const std::string& text) {
@@ -336,24 +330,29 @@ void RadarWindow::SetListIndex(ParamList list, int index) {
   combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
-void RadarWindow::SetStatusPanel(const std::string& key, const std::string& text) {
-  // The status bar has one panel.
-  if (QString::fromStdString(key) == identification_panel_->objectName()) identification_panel_->setText(FromCp1252(text));
+void RadarWindow::ShowIdentification(const std::string& text) {
+  identification_panel_->setText(FromCp1252(text));
 }
 
-void RadarWindow::SetBarValue(std::int32_t value) {
-  bar_->SetValue(value);
+void RadarWindow::ShowLevel(std::optional<int> level) {
+  value_alarm_->setText(level ? QString::number(*level) : QString());
 }
 
-void RadarWindow::SetLed(bool lit) {
-  led_->SetLit(lit);
+void RadarWindow::ShowHeldPeak(std::optional<int> peak) {
+  value_alarm_peak_->setText(peak ? QString::number(*peak) : QString());
 }
 
-void RadarWindow::SetAreaGeometry(int left, int top, int width, int height) {
-  picture_area_->SetArea(QRectF(left, top, width, height));
+void RadarWindow::ShowSignal(int level, bool detected) {
+  bar_->SetValue(level);
+  led_->SetLit(detected);
 }
 
-void RadarWindow::DrawGrid() {
+void RadarWindow::ShowDetectionArea(int sensitivity) {
+  // The canvas is 400 units across and 300 down; the area grows with the sensitivity,
+  // centred.
+  const int width = sensitivity * 30 + 120;
+  const int height = sensitivity * 20 + 100;
+  picture_area_->SetArea(QRectF((400 - width) / 2, (300 - height) / 2, width, height));
   picture_area_->DrawGrid();
 }
 

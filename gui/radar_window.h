@@ -65,17 +65,16 @@ class RadarWindow : public QMainWindow, public RadarView {
                           const QString& peak, const QString& area, const QString& status);
 
   // RadarView
-  void SetWidthTwips(int twips) override;
   void SetCaption(const std::string& text) override;
   void SetMenuFileExitCaption(const std::string& text) override;
   void SetLabelText(RadarLabel label, const std::string& text) override;
   void SetListItems(ParamList list, const std::vector<std::string>& items) override;
   void SetListIndex(ParamList list, int index) override;
-  void SetStatusPanel(const std::string& key, const std::string& text) override;
-  void SetBarValue(std::int32_t value) override;
-  void SetLed(bool lit) override;
-  void SetAreaGeometry(int left, int top, int width, int height) override;
-  void DrawGrid() override;
+  void ShowIdentification(const std::string& text) override;
+  void ShowLevel(std::optional<int> level) override;
+  void ShowHeldPeak(std::optional<int> peak) override;
+  void ShowSignal(int level, bool detected) override;
+  void ShowDetectionArea(int sensitivity) override;
   void ShowWindow() override;
   void Unload() override;
 

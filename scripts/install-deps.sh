@@ -9,6 +9,7 @@ set -euo pipefail
 demo_packages=(
   cmake ninja-build g++ pkg-config python3
   qt6-base-dev libgl-dev libftdi1-dev libcli11-dev nlohmann-json3-dev
+  libsqlite3-dev
   xvfb xauth fonts-dejavu-core
 )
 # The tests, the sanitizer and fuzz builds, the benchmarks, the manual pages, the package and

@@ -49,7 +49,10 @@ else
   fi
   src="$staging/src"
   mkdir -p "$src"
-  (cd "$src" && apt-get source --download-only qt6-base=6.4.2* >&2 &&
+  # apt-get source takes an exact version, not a pattern: the 6.4.2 the archive offers.
+  version="$(apt-cache showsrc qt6-base | awk '/^Version: 6\.4\.2/ {print $2; exit}')"
+  [ -n "$version" ] || { echo "Qt for Windows: no qt6-base 6.4.2 source in apt's lists" >&2; exit 1; }
+  (cd "$src" && apt-get source --download-only "qt6-base=$version" >&2 &&
      tar xJf qt6-base_6.4.2+dfsg.orig.tar.xz)
   qtbase="$src/qtbase-everywhere-src-6.4.2"
   # 6.4.2's windows platform plugin reads the dynamic-GL switch without asking whether

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,6 @@ enum class RadarLabel {
   kHeightCaption,
   kParametersFrame,
   kSignalCaption,
-  kLevel,
-  kHeldPeak,
   kHeightValue,
 };
 
@@ -71,23 +70,26 @@ class RadarEvents {
   virtual void OnListClick(ParamList list, int index) = 0;
 };
 
-// RadarWindow, the radar window.
+// RadarWindow, the radar window. The logic says what to show in the sensor's terms; where it
+// goes and how big it is are the window's business.
 class RadarView {
  public:
   virtual ~RadarView() = default;
-  virtual void SetWidthTwips(int twips) = 0;
   virtual void SetCaption(const std::string& text) = 0;
   virtual void SetMenuFileExitCaption(const std::string& text) = 0;
   virtual void SetLabelText(RadarLabel label, const std::string& text) = 0;
   virtual void SetListItems(ParamList list, const std::vector<std::string>& items) = 0;
   // Sets the selection without raising OnListClick.
   virtual void SetListIndex(ParamList list, int index) = 0;
-  virtual void SetStatusPanel(const std::string& key, const std::string& text) = 0;
-  virtual void SetBarValue(std::int32_t value) = 0;
-  virtual void SetLed(bool lit) = 0;
-  // In canvas units: 400 across, 300 down.
-  virtual void SetAreaGeometry(int left, int top, int width, int height) = 0;
-  virtual void DrawGrid() = 0;
+  // The line that names the sensor answering (or says that none does).
+  virtual void ShowIdentification(const std::string& text) = 0;
+  // The signal level and the held peak as numbers; nothing shows before there is one.
+  virtual void ShowLevel(std::optional<int> level) = 0;
+  virtual void ShowHeldPeak(std::optional<int> peak) = 0;
+  // At each signal report: the level on the bar and whether the sensor detects.
+  virtual void ShowSignal(int level, bool detected) = 0;
+  // The area the sensor watches at a sensitivity of 1 to 9.
+  virtual void ShowDetectionArea(int sensitivity) = 0;
   virtual void ShowWindow() = 0;
   // The window goes away for good; no event comes back from it afterwards.
   virtual void Unload() = 0;

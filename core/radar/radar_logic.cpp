@@ -12,18 +12,6 @@ namespace zelto {
 
 namespace {
 
-// The level texts hold decimal digits once a report has been shown; the peak text can be
-// empty when a peak tick came before any report, which counts as 0.
-std::int32_t TextToLevel(const std::string& text) {
-  std::int32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + (c - '0');
-    if (value > 65535) break;
-  }
-  return value;
-}
-
 const char* const kHeightSuffix[] = {":  2.30 m", ":  2.90 m", ":  3.50 m"};
 constexpr std::size_t kHeightSuffixLength = 9;
 
@@ -67,7 +55,6 @@ RadarWindowLogic::~RadarWindowLogic() = default;
 
 void RadarWindowLogic::Load() {
   const StringTable& table = texts_;
-  view_->SetWidthTwips(kFrameParamWidth + kFrameParamLeft + 100);
   view_->SetCaption(table[Text::kDuroz740]);
   view_->SetMenuFileExitCaption(table[Text::kExitMenu]);
   program_.RadarWindowLoading();
@@ -79,8 +66,8 @@ void RadarWindowLogic::Load() {
   view_->SetLabelText(RadarLabel::kHeightCaption, table[Text::kHeightCaption]);
   view_->SetLabelText(RadarLabel::kParametersFrame, table[Text::kParametersCaption]);
   view_->SetLabelText(RadarLabel::kSignalCaption, table[Text::kSignalCaption]);
-  view_->SetLabelText(RadarLabel::kLevel, level_text_);
-  view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
+  view_->ShowLevel(level_);
+  view_->ShowHeldPeak(peak_);
 
   FillList(kSensitivity, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, 4);
   FillList(kRelayTime, RelayTimeItems(decimal_separator_), 0);
@@ -210,15 +197,13 @@ void RadarWindowLogic::RadarConnTick() {
 
   if (sensor.IsDuroz740()) {
     c.id_miss_count = 0;
-    view_->SetStatusPanel(kStatusPanelKey, sensor.serial + " - " +
-                                               "HW: " + FormatVersion(sensor.hw_version) + " - " +
-                                               "FW: " + FormatVersion(sensor.fw_version));
+    view_->ShowIdentification(sensor.serial + " - " + "HW: " + FormatVersion(sensor.hw_version) +
+                              " - " + "FW: " + FormatVersion(sensor.fw_version));
   } else {
     // The window unloads at the sixth miss in a row, so the count stays small.
     ++c.id_miss_count;
     c.sensor_missed = true;
-    if (c.id_miss_count >= 3)
-      view_->SetStatusPanel(kStatusPanelKey, texts_[Text::kNoDeviceAnswering]);
+    if (c.id_miss_count >= 3) view_->ShowIdentification(texts_[Text::kNoDeviceAnswering]);
   }
   if (c.id_miss_count >= 6 && !unloaded_) {
     // Lost: back to the main window, which looks for a sensor again, rather than the end.
@@ -323,18 +308,18 @@ void RadarWindowLogic::RadarApplyParams(const ParamsDecode& reply) {
 }
 
 void RadarWindowLogic::DisplaySignal(const SignalReading& signal) {
-  const std::int32_t level = signal.level;
-  level_text_ = std::to_string(level);
-  view_->SetLabelText(RadarLabel::kLevel, level_text_);
-  if (TextToLevel(level_text_) > TextToLevel(peak_text_)) {
-    peak_text_ = level_text_;
-    view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
+  const int level = signal.level;
+  level_ = level;
+  view_->ShowLevel(level_);
+  // A peak not shown (a peak tick came before any report) counts as 0.
+  if (level > peak_.value_or(0)) {
+    peak_ = level;
+    view_->ShowHeldPeak(peak_);
     peak_hold_timer_->SetEnabled(false);
     peak_hold_timer_->SetInterval(kNewPeakIntervalMs);
     peak_hold_timer_->SetEnabled(true);
   }
-  view_->SetBarValue(level);
-  view_->SetLed(signal.detected);
+  view_->ShowSignal(level, signal.detected);
   RecordSignal(level, signal.detected);
 }
 
@@ -346,7 +331,7 @@ void RadarWindowLogic::RecordSignal(std::int32_t level, bool detected) {
   const std::string& serial = connection_.identity.last_duroz740_serial;
   if (history->Serial() != serial) history->BeginSensor(serial, now);
   history->AddReport(now, static_cast<std::uint16_t>(level),
-                     static_cast<std::uint16_t>(TextToLevel(peak_text_)), detected);
+                     static_cast<std::uint16_t>(peak_.value_or(0)), detected);
 }
 
 void RadarWindowLogic::OnWriteAcked() {
@@ -360,30 +345,23 @@ void RadarWindowLogic::OnWriteAcked() {
 
 void RadarWindowLogic::StartPeakAfresh() {
   // As a window just opened shows them; the hold starts over with the new sensor's first
-  // report. Short texts: no allocation on the receive path.
-  level_text_.clear();
-  // (assign(1, '0') rather than = "0": GCC 12 at -O3 takes the copy of a literal here for an
-  // overlapping memcpy.)
-  peak_text_.assign(1, '0');
-  view_->SetLabelText(RadarLabel::kLevel, level_text_);
-  view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
+  // report.
+  level_.reset();
+  peak_ = 0;
+  view_->ShowLevel(level_);
+  view_->ShowHeldPeak(peak_);
   peak_hold_timer_->SetEnabled(false);
   peak_hold_timer_->SetInterval(kDesignPeakIntervalMs);
   peak_hold_timer_->SetEnabled(true);
 }
 
 void RadarWindowLogic::PeakTick() {
-  peak_text_ = level_text_;
-  view_->SetLabelText(RadarLabel::kHeldPeak, peak_text_);
+  peak_ = level_;
+  view_->ShowHeldPeak(peak_);
 }
 
 void RadarWindowLogic::DisplayArea(int sensitivity) {
-  const int width = sensitivity * 30 + 120;
-  const int height = sensitivity * 20 + 100;
-  const int top = (300 - height) / 2;
-  const int left = (400 - width) / 2;
-  view_->SetAreaGeometry(left, top, width, height);
-  view_->DrawGrid();
+  view_->ShowDetectionArea(sensitivity);
 }
 
 void RadarWindowLogic::DisplayHeight() {

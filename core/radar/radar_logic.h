@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,10 @@
 
 namespace zelto {
 
-// Design values of the radar window, in twips.
-constexpr int kFrameParamLeft = 1200;
-constexpr int kFrameParamWidth = 3672;
+// The radar window's pacing.
 constexpr int kDesignPeakIntervalMs = 4980;
 constexpr int kNewPeakIntervalMs = 2000;
 constexpr int kConnTickMs = 100;
-inline constexpr char kStatusPanelKey[] = "IdentificationPanel";
 
 // The relay-time items: i x 0.5 s for i = 1..9 with the user's decimal separator, without
 // trailing zeros ("0,5", "1", "1,5" ...).
@@ -68,8 +66,8 @@ class RadarWindowLogic {
   int ListIndex(ParamList list) const { return index_[list]; }
   int ListCount(ParamList list) const { return static_cast<int>(items_[list].size()); }
   const std::vector<std::string>& ListItems(ParamList list) const { return items_[list]; }
-  const std::string& LevelText() const { return level_text_; }
-  const std::string& PeakText() const { return peak_text_; }
+  std::optional<int> Level() const { return level_; }
+  std::optional<int> HeldPeak() const { return peak_; }
   Timer& ConnectionTimer() { return *connection_timer_; }
   Timer& PeakHoldTimer() { return *peak_hold_timer_; }
   RadarView& View() { return *view_; }
@@ -95,8 +93,9 @@ class RadarWindowLogic {
   // What the window's lists hold and show; the window itself only mirrors it.
   std::array<std::vector<std::string>, kParamCount> items_;
   std::array<int, kParamCount> index_{};
-  std::string level_text_;
-  std::string peak_text_ = "0";
+  // Nothing shown until the first report; the peak a new window or sensor starts from is 0.
+  std::optional<int> level_;
+  std::optional<int> peak_ = 0;
   std::string height_text_;
   bool unloaded_ = false;
   bool loading_ = false;

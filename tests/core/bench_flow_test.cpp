@@ -326,8 +326,8 @@ TEST_F(RadarOnTheBench, OpeningReadsParamsStartsReportsAndShowsTheSensor) {
   EXPECT_EQ(radar_->ListIndex(kHeight), 2);
   EXPECT_EQ(program_->Connection().last_params[kSensitivity], 6);
   EXPECT_EQ(sensor_->ReportMode(), 2);
-  EXPECT_EQ(view_->panels["IdentificationPanel"], "0000000001 - HW: 102 - FW: 200");
-  EXPECT_NE(radar_->LevelText(), "") << "signal reports are shown";
+  EXPECT_EQ(view_->identification, "0000000001 - HW: 102 - FW: 200");
+  EXPECT_NE(radar_->Level(), std::nullopt) << "signal reports are shown";
   EXPECT_EQ(CountHost(IdentificationRequest, mark), 1) << "one check by 3.5 s";
 }
 
@@ -396,9 +396,9 @@ TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
   EXPECT_EQ(program_->Connection().id_miss_count, 0);
   // Checks at 4.7, 5.3, 5.9 ... miss; the sixth miss comes 3.6 s after the last good one.
   AdvanceTo(5899);
-  EXPECT_NE(view_->panels["IdentificationPanel"], Italian(Text::kNoDeviceAnswering));
+  EXPECT_NE(view_->identification, Italian(Text::kNoDeviceAnswering));
   AdvanceTo(5900);
-  EXPECT_EQ(view_->panels["IdentificationPanel"], Italian(Text::kNoDeviceAnswering));
+  EXPECT_EQ(view_->identification, Italian(Text::kNoDeviceAnswering));
   AdvanceTo(7699);
   EXPECT_FALSE(view_->unloaded);
   AdvanceTo(7700);
@@ -518,7 +518,7 @@ TEST_F(RadarOnTheBench, SwappedSensorIsReadAndKeepsItsOwnValues) {
   for (int p = 0; p < 6; ++p) second.SetParam(p, own[p]);
   AdvanceTo(6500);
   ASSERT_FALSE(view_->unloaded);
-  EXPECT_EQ(view_->panels["IdentificationPanel"], "0000000002 - HW: 102 - FW: 201");
+  EXPECT_EQ(view_->identification, "0000000002 - HW: 102 - FW: 201");
   EXPECT_EQ(radar_->ListIndex(kSensitivity), 7);
   EXPECT_EQ(radar_->ListIndex(kRelayTime), 5);
   EXPECT_EQ(second.ReportMode(), 2);

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/program/program.h"
@@ -22,6 +24,7 @@ namespace zelto {
 namespace {
 
 using testing::FakeUi;
+using testing::RadarRecord;
 
 std::string Format(const char* format, auto... values) {
   char text[160];
@@ -48,11 +51,21 @@ TEST(ProgramFrameLog, ScriptedRunSendsAndShowsWhatTheCheckedInLogHolds) {
                   what, ui.main.rec.status_prog.c_str(), ui.main.rec.status_device.c_str(),
                   ui.radars.size());
     if (ui.RadarOpen()) {
-      for (const auto& [key, text] : ui.LastRadar()->panels) log += " [panel=" + text + "]";
-      for (const auto& [list, index] : ui.LastRadar()->index)
+      const RadarRecord& radar_view = *ui.LastRadar();
+      if (!radar_view.identification.empty())
+        log += " [panel=" + radar_view.identification + "]";
+      for (const auto& [list, index] : radar_view.index)
         log += Format(" L%d=%d", static_cast<int>(list), index);
-      for (const auto& [label, text] : ui.LastRadar()->labels)
-        log += Format(" T%d=", static_cast<int>(label)) + text;
+      // The labels in the window's order, the level and the held peak (blank: none shown)
+      // between the signal's caption and the height.
+      const auto number = [](std::optional<int> n) { return n ? std::to_string(*n) : ""; };
+      std::map<int, std::string> shown;
+      for (const auto& [label, text] : radar_view.labels)
+        shown[label < RadarLabel::kHeightValue ? static_cast<int>(label)
+                                               : static_cast<int>(label) + 2] = text;
+      shown[static_cast<int>(RadarLabel::kHeightValue)] = number(radar_view.level);
+      shown[static_cast<int>(RadarLabel::kHeightValue) + 1] = number(radar_view.held_peak);
+      for (const auto& [label, text] : shown) log += Format(" T%d=", label) + text;
     }
     log += "\n";
   };

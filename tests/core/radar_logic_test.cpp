@@ -105,7 +105,6 @@ TEST_F(RadarLogicTest, LoadRunAsksForParamsAndReportsButChecksNothing) {
 TEST_F(RadarLogicTest, WindowBeforeAnyReply) {
   ui_.separator = ",";
   Open();
-  EXPECT_EQ(view_->width_twips, 4972);
   EXPECT_EQ(view_->caption, Italian(Text::kDuroz740));
   EXPECT_EQ(view_->menu_exit, Italian(Text::kExitMenu));
   EXPECT_EQ(Indices(), (std::array<int, 6>{4, 0, 1, 0, 0, 0}));
@@ -130,10 +129,10 @@ TEST_F(RadarLogicTest, WindowBeforeAnyReply) {
       {RadarLabel::kHighTrafficModeCaption, Italian(Text::kHighTrafficModeCaption)},
       {RadarLabel::kHeightCaption, Italian(Text::kHeightCaption)},
       {RadarLabel::kParametersFrame, Italian(Text::kParametersCaption)},
-      {RadarLabel::kSignalCaption, Italian(Text::kSignalCaption)},
-      {RadarLabel::kLevel, ""},
-      {RadarLabel::kHeldPeak, "0"}};
+      {RadarLabel::kSignalCaption, Italian(Text::kSignalCaption)}};
   for (const auto& [label, text] : labels) EXPECT_EQ(view_->labels[label], text);
+  EXPECT_EQ(view_->level, std::nullopt);
+  EXPECT_EQ(view_->held_peak, 0);
   EXPECT_EQ(radar_->PeakHoldTimer().Interval(), 4980);
   EXPECT_TRUE(radar_->PeakHoldTimer().Enabled());
 }
@@ -155,7 +154,7 @@ TEST_F(RadarLogicTest, IdentificationCheckOnEverySixthRun) {
   auto sent = Sent();
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent.back(), (Msg{IdentificationRequest, {}}));
-  EXPECT_EQ(view_->panels["IdentificationPanel"], "0000000001 - HW: 102 - FW: 200");
+  EXPECT_EQ(view_->identification, "0000000001 - HW: 102 - FW: 200");
   EXPECT_EQ(program_->Identity().id, 0) << "identity cleared for the new request";
   EXPECT_EQ(program_->Connection().id_check_ticks, 0);
   // Between the request and its answer nothing but the check goes out.
@@ -192,7 +191,7 @@ struct ParamsRow {
   Bytes payload;
   std::array<int, 6> indices;     // expected list positions
   std::array<int, 6> last;        // expected LastParams
-  int area_width;                 // -1: the area was not redrawn
+  int area_sensitivity;           // -1: the area was not redrawn
   bool height_shown;
 };
 void PrintTo(const ParamsRow& c, std::ostream* os) { *os << c.name; }
@@ -208,7 +207,7 @@ TEST_P(ApplyParamsTest, AcceptsFieldsUpToTheFirstRejectedOne) {
   std::array<int, 6> last{};
   for (int i = 0; i < 6; ++i) last[i] = program_->Connection().last_params[i];
   EXPECT_EQ(last, row.last);
-  EXPECT_EQ(view_->area_width, row.area_width);
+  EXPECT_EQ(view_->area_sensitivity, row.area_sensitivity);
   EXPECT_EQ(view_->labels.count(RadarLabel::kHeightValue) == 1, row.height_shown);
   EXPECT_FALSE(program_->Connection().read_params_pending) << "cleared even when a field was rejected";
 }
@@ -216,16 +215,16 @@ TEST_P(ApplyParamsTest, AcceptsFieldsUpToTheFirstRejectedOne) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, ApplyParamsTest,
     ::testing::Values(
-        ParamsRow{"AllSix", 0x200, {9, 3, 2, 1, 1, 2}, {8, 2, 2, 1, 1, 2}, {8, 2, 2, 1, 1, 2}, 390, true},
+        ParamsRow{"AllSix", 0x200, {9, 3, 2, 1, 1, 2}, {8, 2, 2, 1, 1, 2}, {8, 2, 2, 1, 1, 2}, 9, true},
         ParamsRow{"SensitivityZero", 0x200, {0, 3, 2, 1, 1, 2}, {4, 0, 1, 0, 0, 0}, {7, 7, 7, 7, 7, 7}, -1, false},
         ParamsRow{"SensitivityTen", 0x200, {10, 3, 2, 1, 1, 2}, {4, 0, 1, 0, 0, 0}, {7, 7, 7, 7, 7, 7}, -1, false},
-        ParamsRow{"RelayTen", 0x200, {5, 10, 2, 1, 1, 2}, {4, 0, 1, 0, 0, 0}, {4, 7, 7, 7, 7, 7}, 270, false},
-        ParamsRow{"SpeedThree", 0x200, {1, 9, 3, 1, 1, 2}, {0, 8, 1, 0, 0, 0}, {0, 8, 7, 7, 7, 7}, 150, false},
-        ParamsRow{"FilterThree", 0x200, {1, 9, 0, 3, 1, 2}, {0, 8, 0, 0, 0, 0}, {0, 8, 0, 7, 7, 7}, 150, false},
-        ParamsRow{"TrafficTwo", 0x200, {1, 9, 0, 2, 2, 2}, {0, 8, 0, 2, 0, 0}, {0, 8, 0, 2, 7, 7}, 150, false},
-        ParamsRow{"HeightThreeResetsListOnly", 0x200, {2, 1, 0, 0, 1, 3}, {1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 7}, 180, false},
-        ParamsRow{"OldFirmwareIgnoresHeightByte", 0x1FF, {2, 1, 0, 0, 1, 2}, {1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 0}, 180, true},
-        ParamsRow{"OldFirmwareFiveBytes", 0x1FF, {3, 4, 2, 2, 0}, {2, 3, 2, 2, 0, 0}, {2, 3, 2, 2, 0, 0}, 210, true}),
+        ParamsRow{"RelayTen", 0x200, {5, 10, 2, 1, 1, 2}, {4, 0, 1, 0, 0, 0}, {4, 7, 7, 7, 7, 7}, 5, false},
+        ParamsRow{"SpeedThree", 0x200, {1, 9, 3, 1, 1, 2}, {0, 8, 1, 0, 0, 0}, {0, 8, 7, 7, 7, 7}, 1, false},
+        ParamsRow{"FilterThree", 0x200, {1, 9, 0, 3, 1, 2}, {0, 8, 0, 0, 0, 0}, {0, 8, 0, 7, 7, 7}, 1, false},
+        ParamsRow{"TrafficTwo", 0x200, {1, 9, 0, 2, 2, 2}, {0, 8, 0, 2, 0, 0}, {0, 8, 0, 2, 7, 7}, 1, false},
+        ParamsRow{"HeightThreeResetsListOnly", 0x200, {2, 1, 0, 0, 1, 3}, {1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 7}, 2, false},
+        ParamsRow{"OldFirmwareIgnoresHeightByte", 0x1FF, {2, 1, 0, 0, 1, 2}, {1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 0}, 2, true},
+        ParamsRow{"OldFirmwareFiveBytes", 0x1FF, {3, 4, 2, 2, 0}, {2, 3, 2, 2, 0, 0}, {2, 3, 2, 2, 0, 0}, 3, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RadarLogicTest, FramesTooShortOrCorruptChangeNothing) {
@@ -242,7 +241,7 @@ TEST_F(RadarLogicTest, FramesTooShortOrCorruptChangeNothing) {
   program_->PollTick();
   EXPECT_EQ(Indices(), before);
   EXPECT_TRUE(program_->Connection().read_params_pending);
-  EXPECT_EQ(radar_->LevelText(), "");
+  EXPECT_EQ(radar_->Level(), std::nullopt);
   EXPECT_EQ(view_->bar, -1);
 }
 
@@ -485,7 +484,7 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   const std::vector<Msg> sent = Sent();
   // The held peak is the sensor's own: another one starts afresh.
   Receive(SignalReport, {2, 0x01, 0x00, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], row.same_sensor ? "4660" : "256");
+  EXPECT_EQ(view_->held_peak, row.same_sensor ? 4660 : 256);
   if (!row.reread) {
     EXPECT_EQ(sent, (std::vector<Msg>{{WriteParamsRequest, {5, 2, 2, 0, 0, 2}}}));
     return;
@@ -542,8 +541,8 @@ TEST_F(RadarLogicTest, SignalReportShowsLevelBarLedAndPeak) {
   Open();
   AdvanceIdentified(1000);
   Receive(SignalReport, {2, 0x12, 0x34, 1});
-  EXPECT_EQ(view_->labels[RadarLabel::kLevel], "4660");
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "4660");
+  EXPECT_EQ(view_->level, 4660);
+  EXPECT_EQ(view_->held_peak, 4660);
   EXPECT_EQ(view_->bar, 4660);
   EXPECT_EQ(view_->led, true);
   Timer& peak = radar_->PeakHoldTimer();
@@ -553,45 +552,39 @@ TEST_F(RadarLogicTest, SignalReportShowsLevelBarLedAndPeak) {
   AdvanceIdentified(1500);
   Receive(SignalReport, {2, 0x12, 0x34, 0});
   Receive(SignalReport, {2, 0x01, 0x00, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::kLevel], "256");
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "4660");
+  EXPECT_EQ(view_->level, 256);
+  EXPECT_EQ(view_->held_peak, 4660);
   EXPECT_EQ(view_->led, false);
   AdvanceIdentified(499);
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "4660");
+  EXPECT_EQ(view_->held_peak, 4660);
   AdvanceIdentified(1);  // 2000 ms after the new peak
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "256");
+  EXPECT_EQ(view_->held_peak, 256);
 
   // Reports of another kind change nothing at all.
   Receive(SignalReport, {1, 0xFF, 0xFF, 1});
   Receive(SignalReport, {3, 0xFF, 0xFF, 1});
   EXPECT_EQ(view_->bar, 256);
   Receive(SignalReport, {2, 0xFF, 0xFF, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::kLevel], "65535");
+  EXPECT_EQ(view_->level, 65535);
 }
 
 TEST_F(RadarLogicTest, PeakTickBeforeAnyReportLeavesAnEmptyPeakThatCountsAsZero) {
   Open();
   AdvanceIdentified(4980);
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "");
+  EXPECT_EQ(view_->held_peak, std::nullopt);
   Receive(SignalReport, {2, 0, 0, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "") << "0 is no new peak";
+  EXPECT_EQ(view_->held_peak, std::nullopt) << "0 is no new peak";
   Receive(SignalReport, {2, 0, 1, 0});
-  EXPECT_EQ(view_->labels[RadarLabel::kHeldPeak], "1");
+  EXPECT_EQ(view_->held_peak, 1);
 }
 
-TEST_F(RadarLogicTest, AreaGeometryForEverySensitivity) {
+TEST_F(RadarLogicTest, AreaFollowsEverySensitivity) {
   Open();
-  const int expected[9][4] = {{150, 120, 125, 90}, {180, 140, 110, 80}, {210, 160, 95, 70},
-                              {240, 180, 80, 60},  {270, 200, 65, 50},  {300, 220, 50, 40},
-                              {330, 240, 35, 30},  {360, 260, 20, 20},  {390, 280, 5, 10}};
   for (int s = 1; s <= 9; ++s) {
     radar_->DisplayArea(s);
-    EXPECT_EQ(view_->area_width, expected[s - 1][0]) << s;
-    EXPECT_EQ(view_->area_height, expected[s - 1][1]) << s;
-    EXPECT_EQ(view_->area_left, expected[s - 1][2]) << s;
-    EXPECT_EQ(view_->area_top, expected[s - 1][3]) << s;
+    EXPECT_EQ(view_->area_sensitivity, s);
   }
-  EXPECT_EQ(view_->grid_draws, 9);
+  EXPECT_EQ(view_->area_draws, 9);
 }
 
 TEST_F(RadarLogicTest, HeightText) {
@@ -612,8 +605,7 @@ TEST_F(RadarLogicTest, LostSensorClosesTheWindowAtTheSixthMissedCheck) {
   for (int miss = 1; miss <= 5; ++miss) {
     clock_.AdvanceBy(600);
     EXPECT_EQ(program_->Connection().id_miss_count, miss);
-    EXPECT_EQ(view_->panels.count("IdentificationPanel") &&
-                  view_->panels["IdentificationPanel"] == Italian(Text::kNoDeviceAnswering),
+    EXPECT_EQ(view_->identification == Italian(Text::kNoDeviceAnswering),
               miss >= 3)
         << miss;
     EXPECT_FALSE(view_->unloaded) << miss;

@@ -497,12 +497,10 @@ void WindowsTest::radarCloseGoesThroughTheProgram() {
 void WindowsTest::radarStatusPanelAndWidth() {
   RecordingEvents events;
   RadarWindow form(events);
-  form.SetWidthTwips(4972);
   form.SetCaption("Duroz740");
   form.SetMenuFileExitCaption("&Exit");
   form.SetLabelText(RadarLabel::kParametersFrame, "Parametri");
-  form.SetStatusPanel("IdentificationPanel", "ZS74000001 - HW: 102");
-  form.SetStatusPanel("Other", "ignored");
+  form.ShowIdentification("ZS74000001 - HW: 102");
   form.ShowWindow();
   QCOMPARE(form.centralWidget()->width(), Twips(4972));
   QCOMPARE(form.width(), Twips(4972));
@@ -599,19 +597,30 @@ void WindowsTest::barScaleTicksAndLabels() {
 }
 
 void WindowsTest::areaMapping_data() {
+  // The area in canvas units (400 x 300) for each sensitivity: left, top, width, height.
   QTest::addColumn<int>("sensitivity");
-  for (int s : {1, 5, 9}) QTest::newRow(qPrintable(QString::number(s))) << s;
+  QTest::addColumn<QRectF>("units");
+  const int expected[9][4] = {{125, 90, 150, 120}, {110, 80, 180, 140}, {95, 70, 210, 160},
+                              {80, 60, 240, 180},  {65, 50, 270, 200},  {50, 40, 300, 220},
+                              {35, 30, 330, 240},  {20, 20, 360, 260},  {5, 10, 390, 280}};
+  for (int s = 1; s <= 9; ++s) {
+    const int* e = expected[s - 1];
+    QTest::newRow(qPrintable(QString::number(s))) << s << QRectF(e[0], e[1], e[2], e[3]);
+  }
 }
 
 void WindowsTest::areaMapping() {
   QFETCH(int, sensitivity);
+  QFETCH(QRectF, units);
   RecordingEvents events;
   RadarWindow form(events);
   AreaCanvas* canvas = form.Canvas();
   const QRect inner = canvas->contentsRect();
   QCOMPARE(canvas->ToPixels(QRectF(0, 0, 400, 300)), inner);
-  const int width = sensitivity * 30 + 120, height = sensitivity * 20 + 100;
-  form.SetAreaGeometry((400 - width) / 2, (300 - height) / 2, width, height);
+  form.ShowDetectionArea(sensitivity);
+  QCOMPARE(canvas->Area(), units);
+  QVERIFY(canvas->GridDrawn());
+  const double width = units.width(), height = units.height();
   QWidget* shape = form.findChild<QWidget*>("DetectionArea");
   QCOMPARE(shape->parentWidget(), canvas);
   const QRect placed = shape->geometry();
@@ -630,14 +639,14 @@ void WindowsTest::gridLiesBeneathTheArea() {
   // Before the first sensitivity the shape keeps its design place.
   QCOMPARE(form.findChild<QWidget*>("DetectionArea")->geometry(),
            canvas->ToPixels(QRectF(408 / 8.1375, 120 / 5.8, 2436 / 8.1375, 1512 / 5.8)));
-  form.SetAreaGeometry(125, 90, 150, 120);  // sensitivity 1: the corners stay clear
+  canvas->SetArea(QRectF(125, 90, 150, 120));  // sensitivity 1: the corners stay clear
   const QPoint on_line = canvas->ToPixels(QPointF(50, 20)).toPoint();
   const QPoint in_shape = canvas->ToPixels(QPointF(200, 150)).toPoint();  // two lines cross
   const QPoint open = canvas->ToPixels(QPointF(25, 25)).toPoint();
   QCOMPARE(PixelAt(canvas, on_line), QColor(Qt::white));
   QCOMPARE(PixelAt(canvas, in_shape), QColor(255, 128, 128));
 
-  form.DrawGrid();
+  canvas->DrawGrid();
   QVERIFY(canvas->GridDrawn());
   QCOMPARE(PixelAt(canvas, on_line), canvas->palette().color(QPalette::WindowText));
   QCOMPARE(PixelAt(canvas, in_shape), QColor(255, 128, 128));

@@ -97,12 +97,12 @@ class SoakRadarView : public testing::FakeRadarView {
     FakeRadarView::Unload();
     world_.OnRadarUnloaded();
   }
-  void SetStatusPanel(const std::string& key, const std::string& text) override {
-    FakeRadarView::SetStatusPanel(key, text);
+  void ShowIdentification(const std::string& text) override {
+    FakeRadarView::ShowIdentification(text);
     world_.OnStatusPanel(text);
   }
-  void SetBarValue(std::int32_t value) override {
-    FakeRadarView::SetBarValue(value);
+  void ShowSignal(int level, bool detected) override {
+    FakeRadarView::ShowSignal(level, detected);
     world_.OnSignalShown();
   }
 

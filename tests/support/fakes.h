@@ -56,16 +56,16 @@ class FakeMainView : public MainView {
 };
 
 struct RadarRecord {
-  int width_twips = 0;
   std::string caption, menu_exit;
   std::map<RadarLabel, std::string> labels;
   std::map<ParamList, std::vector<std::string>> items;
   std::map<ParamList, int> index;
-  std::map<std::string, std::string> panels;
+  std::string identification;
+  std::optional<int> level, held_peak;  // nullopt: the label shows nothing
   std::int32_t bar = -1;
   std::optional<bool> led;
-  int area_left = -1, area_top = -1, area_width = -1, area_height = -1;
-  int grid_draws = 0;
+  int area_sensitivity = -1;  // -1: no area shown yet
+  int area_draws = 0;
   bool shown = false;
   bool unloaded = false;
 };
@@ -73,7 +73,6 @@ struct RadarRecord {
 class FakeRadarView : public RadarView {
  public:
   explicit FakeRadarView(std::shared_ptr<RadarRecord> rec) : rec_(std::move(rec)) {}
-  void SetWidthTwips(int t) override { rec_->width_twips = t; }
   void SetCaption(const std::string& t) override { rec_->caption = t; }
   void SetMenuFileExitCaption(const std::string& t) override { rec_->menu_exit = t; }
   void SetLabelText(RadarLabel l, const std::string& t) override { rec_->labels[l] = t; }
@@ -81,18 +80,17 @@ class FakeRadarView : public RadarView {
     rec_->items[l] = items;
   }
   void SetListIndex(ParamList l, int i) override { rec_->index[l] = i; }
-  void SetStatusPanel(const std::string& key, const std::string& t) override {
-    rec_->panels[key] = t;
+  void ShowIdentification(const std::string& t) override { rec_->identification = t; }
+  void ShowLevel(std::optional<int> level) override { rec_->level = level; }
+  void ShowHeldPeak(std::optional<int> peak) override { rec_->held_peak = peak; }
+  void ShowSignal(int level, bool detected) override {
+    rec_->bar = level;
+    rec_->led = detected;
   }
-  void SetBarValue(std::int32_t v) override { rec_->bar = v; }
-  void SetLed(bool lit) override { rec_->led = lit; }
-  void SetAreaGeometry(int l, int t, int w, int h) override {
-    rec_->area_left = l;
-    rec_->area_top = t;
-    rec_->area_width = w;
-    rec_->area_height = h;
+  void ShowDetectionArea(int sensitivity) override {
+    rec_->area_sensitivity = sensitivity;
+    ++rec_->area_draws;
   }
-  void DrawGrid() override { ++rec_->grid_draws; }
   void ShowWindow() override { rec_->shown = true; }
   void Unload() override {
     rec_->unloaded = true;

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+// Records per second into the SQLite record store, as a station writes them: one station
+// record at a time, each its own transaction, on the disk before the next (WAL, synchronous
+// FULL). Also the time of a unit's history asked for in the full database.
+//
+//   record_store_run [RECORDS] [FOLDER]     (default 2000 records, a fresh temporary folder)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/sqlite_store.h"
+
+int main(int argc, char** argv) {
+  using namespace zelto::cli;
+  using Clock = std::chrono::steady_clock;
+  const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
+  const std::filesystem::path folder =
+      argc > 2 ? std::filesystem::path(argv[2])
+               : std::filesystem::temp_directory_path() /
+                     ("zelto-record-bench-" + std::to_string(Clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "records.sqlite").string();
+  std::string error;
+  auto store = SqliteRecordStore::Open(path, error);
+  if (!store) {
+    std::fprintf(stderr, "record_store_run: %s\n", error.c_str());
+    return 1;
+  }
+  CommissionRecord r;
+  r.command = "station";
+  r.adapter = "ZP100000";
+  r.hw = 0x102;
+  r.fw = 0x200;
+  r.before = zelto::RadarParams{};
+  r.after = zelto::RadarParams{{7, 1, 2, 0, 0, 1}};
+  r.verified = true;
+  r.result = "verified";
+  r.notes = {{"site", "hall 3"}};
+  StationFields st;
+  st.station = "line-1";
+  st.operator_name = "bench";
+  st.version = "bench";
+  st.profile_hash = "fnv1a64:0123456789abcdef";
+  st.outcome = "PASS";
+  for (int p = 0; p < 6; ++p) st.checks.push_back(ParamCheck{p, 5, 7, 7});
+  std::vector<double> latency_ms;
+  const auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    r.id.clear();
+    r.serial = "ZS" + std::to_string(10000000 + i);
+    r.time_utc = r.started_utc = UtcNow();
+    st.slot = "ZP1000" + std::to_string(10 + i % 32);
+    r.station = st;
+    const auto t = Clock::now();
+    if (!store->Append(r, error)) {
+      std::fprintf(stderr, "record_store_run: %s\n", error.c_str());
+      return 1;
+    }
+    latency_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::sort(latency_ms.begin(), latency_ms.end());
+  RecordFilter filter;
+  filter.serial = "ZS" + std::to_string(10000000 + count / 2);
+  const auto q = Clock::now();
+  const auto found = store->Query(filter, error);
+  const double query_ms = std::chrono::duration<double, std::milli>(Clock::now() - q).count();
+  std::printf("record store (SQLite, WAL, synchronous FULL) in %s\n", folder.string().c_str());
+  std::printf("%d records in %.2f s: %.0f records/s; append median %.2f ms, p99 %.2f ms\n",
+              count, seconds, count / seconds, latency_ms[latency_ms.size() / 2],
+              latency_ms[latency_ms.size() * 99 / 100]);
+  std::printf("one unit's history among %d records: %.2f ms (%zu found)\n", count, query_ms,
+              found ? found->size() : 0);
+  store.reset();
+  if (argc <= 2) std::filesystem::remove_all(folder);
+  return 0;
+}

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+#include "cli/record_store.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+namespace zelto::cli {
+
+std::string NewRecordId() {
+  // random_device reads the system's source (getrandom, /dev/urandom, the CPU's generator);
+  // a fresh one per id, so that ids made in two processes at the same moment differ.
+  std::random_device source;
+  std::string id;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof(part), "%08x", static_cast<unsigned>(source()));
+    id += part;
+  }
+  return id;
+}
+
+std::string DefaultRecordStorePath() {
+#ifdef _WIN32
+  const char* local = std::getenv("LOCALAPPDATA");
+  if (local == nullptr || *local == '\0') return {};
+  return std::string(local) + "\\ZeltoSoft\\records.sqlite";
+#else
+  // The XDG data folder, when it is given as an absolute path (a relative one is to be
+  // ignored); else the home folder's.
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') return std::string(data) + "/zeltosoft/records.sqlite";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') return {};
+  return std::string(home) + "/.local/share/zeltosoft/records.sqlite";
+#endif
+}
+
+bool IsPostgresLocation(const std::string& location) {
+  return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+}
+
+}  // namespace zelto::cli
