@@ -98,19 +98,20 @@ void BM_AssembleFrame(benchmark::State& st) {
   const Bytes bytes = st.range(0) == 0 ? RadarTraffic(kRingCapacity, &frames)
                                        : StuffedTraffic(kRingCapacity, &frames);
   MemoryDriver driver;
-  AppState state;
+  LinkState state;
   UsbLink link(state, driver);
-  MessageChannel msg(state, link);
+  MessageChannel msg(link);
+  ReceiveRing& ring = msg.Ring();
   constexpr int kStart = 1500;
-  for (std::size_t i = 0; i < bytes.size(); ++i) state.RxRing[(kStart + i) % kRingSize] = bytes[i];
-  const auto end = static_cast<std::int16_t>((kStart + bytes.size()) % kRingSize);
+  for (std::size_t i = 0; i < bytes.size(); ++i) ring.bytes[(kStart + i) % kRingSize] = bytes[i];
+  const auto end = static_cast<int>((kStart + bytes.size()) % kRingSize);
 
   int assembled = 0;
   for (auto _ : st) {
-    state.RxReadPos = kStart;
-    state.RxWritePos = end;
+    ring.read_pos = kStart;
+    ring.write_pos = end;
     while (msg.AssembleFrame()) {
-      benchmark::DoNotOptimize(state.FrameBuffer.data());
+      benchmark::DoNotOptimize(msg.Assembly().frame.data());
       ++assembled;
     }
     benchmark::ClobberMemory();
@@ -141,7 +142,7 @@ class RadarModeWorld {
     Bytes answer;
     AppendWire(answer, IdentificationReply, IdentificationPayload());
     driver_.SetAnswer(answer.data(), answer.size());
-    program_ = std::make_unique<Program>(state_, driver_, clock_, ui_,
+    program_ = std::make_unique<Program>(driver_, clock_, ui_,
                                          ProgramConfig{folder_, ProgramVersion{}});
     program_->Load();
     // The first supervision tick comes at 1.5 s and the window opens once 3 s have run
@@ -156,12 +157,11 @@ class RadarModeWorld {
     std::filesystem::remove_all(folder_, ec);
   }
 
-  bool InRadarMode() const { return state_.DispatchMode == 1 && program_->Radar() != nullptr; }
+  bool InRadarMode() const { return program_->RadarMode() && program_->Radar() != nullptr; }
 
   std::filesystem::path folder_;
   sim::VirtualClock clock_;
   MemoryDriver driver_;
-  AppState state_;
   testing::FakeUi ui_;
   std::unique_ptr<Program> program_;
 };
@@ -200,9 +200,9 @@ BENCHMARK(BM_PollReceive_RadarMode)->Unit(benchmark::kMicrosecond);
 // One WriteParamsRequest with six parameter bytes on an open link.
 void BM_SendMessage_WriteParams(benchmark::State& st) {
   MemoryDriver driver;
-  AppState state;
+  LinkState state;
   UsbLink link(state, driver);
-  MessageChannel msg(state, link);
+  MessageChannel msg(link);
   if (link.Open() != kLinkOk) {
     st.SkipWithError("the memory driver did not open");
     return;
@@ -212,7 +212,7 @@ void BM_SendMessage_WriteParams(benchmark::State& st) {
     msg.SendMessage(WriteParamsRequest, payload, 6);
     benchmark::ClobberMemory();
   }
-  if (!state.LinkOpen) st.SkipWithError("a write closed the link");
+  if (!link.IsOpen()) st.SkipWithError("a write closed the link");
   st.SetBytesProcessed(static_cast<std::int64_t>(driver.BytesWritten()));
 }
 BENCHMARK(BM_SendMessage_WriteParams);

@@ -65,10 +65,9 @@ int main(int argc, char** argv) {
   zelto::sim::VirtualClock clock;
   zelto::sim::UsbBus bus(clock);
   zelto::sim::SetUpDemoBench(bus);
-  zelto::AppState state;
   zelto::qt::QtUi ui;
   auto program = std::make_unique<zelto::Program>(
-      state, bus, clock, ui,
+      bus, clock, ui,
       zelto::ProgramConfig{std::filesystem::path(folder.path().toStdString()), {}});
   program->SetHistoryClock(&clock);
   ui.Connect(*program);

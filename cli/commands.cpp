@@ -37,7 +37,7 @@ int OpenSensor(Context& ctx, Session& s) {
   if (o == Outcome::kOk) o = s.Identify();
   if (o == Outcome::kOk) return kExitOk;
   ctx.err << "zeltoctl: " << OutcomeText(o);
-  if (o == Outcome::kNotDuroz740) ctx.err << " (device id " << Hex4(s.State().DeviceId) << ")";
+  if (o == Outcome::kNotDuroz740) ctx.err << " (device id " << Hex4(s.Identity().id) << ")";
   if (o == Outcome::kNoProgrammer && !ctx.session.adapter_serial.empty())
     ctx.err << " with serial number " << ctx.session.adapter_serial;
   ctx.err << "\n";
@@ -94,17 +94,17 @@ const char* JobName(Job job) {
 // Writes `changes` over what the sensor holds, then reads back and compares (kVerify only
 // reads and compares); every path that reached the sensor leaves one commissioning record.
 int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
-  const AppState& st = s.State();
+  const SensorIdentity& st = s.Identity();
   CommissionRecord rec;
   rec.time_utc = ctx.now_utc();
   rec.started_utc = rec.time_utc;  // the log's time of these records is their start
   rec.command = JobName(job);
   rec.adapter = s.AdapterSerial();
-  rec.serial = st.DeviceSerial;
-  rec.hw = st.DeviceHwVersion;
-  rec.fw = st.DeviceFwVersion;
+  rec.serial = st.serial;
+  rec.hw = st.hw_version;
+  rec.fw = st.fw_version;
   rec.notes = ctx.notes;
-  const std::string serial = Cp1252ToUtf8(st.DeviceSerial);
+  const std::string serial = Cp1252ToUtf8(st.serial);
 
   const bool has_height = s.HasHeight();
   auto finish = [&](int code, bool verified, const std::string& result) {
@@ -120,7 +120,7 @@ int Provision(Context& ctx, Session& s, Changes changes, Job job, bool verify) {
   };
 
   if (changes[kHeight] && !has_height) {
-    const std::string why = "this sensor (firmware " + FormatVersion(st.DeviceFwVersion) +
+    const std::string why = "this sensor (firmware " + FormatVersion(st.fw_version) +
                             ") has no installation height";
     if (job == Job::kSet) return finish(kExitUnsupported, false, why);
     ctx.err << "zeltoctl: warning: " << serial << ": " << why
@@ -292,12 +292,12 @@ int CmdInfo(Context& ctx, bool json) {
             << ", location " << Hex4(s.AdapterLocation()) << ", driver " << ctx.driver_name
             << "\n";
   o = s.Identify();
-  const AppState& st = s.State();
+  const SensorIdentity& st = s.Identity();
   if (o != Outcome::kOk && o != Outcome::kNotDuroz740) {
     ctx.err << "zeltoctl: " << OutcomeText(o) << "\n";
     return ExitFor(o);
   }
-  const bool duroz = st.DeviceId == kDuroz740Id;
+  const bool duroz = st.id == kDuroz740Id;
   if (json) {
     nlohmann::ordered_json j;
     j["programmer"] = {{"description", s.AdapterDescription()},
@@ -305,18 +305,18 @@ int CmdInfo(Context& ctx, bool json) {
                        {"location", s.AdapterLocation()},
                        {"driver", ctx.driver_name}};
     j["device"] = {{"type", duroz ? "Duroz740" : "unknown"},
-                   {"id", Hex4(st.DeviceId)},
-                   {"serial", Cp1252ToUtf8(st.DeviceSerial)},
-                   {"hw", FormatVersion(st.DeviceHwVersion)},
-                   {"fw", FormatVersion(st.DeviceFwVersion)},
+                   {"id", Hex4(st.id)},
+                   {"serial", Cp1252ToUtf8(st.serial)},
+                   {"hw", FormatVersion(st.hw_version)},
+                   {"fw", FormatVersion(st.fw_version)},
                    {"height", duroz ? nlohmann::ordered_json(s.HasHeight()) : nullptr}};
     ctx.out << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     return kExitOk;
   }
   const std::string type = duroz ? "Duroz740" : "unknown device";
-  ctx.out << "device: " << type << " (id " << Hex4(st.DeviceId) << "), serial "
-          << Cp1252ToUtf8(st.DeviceSerial) << ", HW " << FormatVersion(st.DeviceHwVersion)
-          << ", FW " << FormatVersion(st.DeviceFwVersion) << "\n";
+  ctx.out << "device: " << type << " (id " << Hex4(st.id) << "), serial "
+          << Cp1252ToUtf8(st.serial) << ", HW " << FormatVersion(st.hw_version)
+          << ", FW " << FormatVersion(st.fw_version) << "\n";
   if (duroz)
     ctx.out << "installation height: " << (s.HasHeight() ? "yes" : "no (firmware before 200)")
             << "\n";
@@ -332,7 +332,7 @@ int CmdGet(Context& ctx, bool json) {
     ctx.err << "zeltoctl: reading the parameters: " << OutcomeText(o) << "\n";
     return ExitFor(o);
   }
-  const AppState& st = s.State();
+  const SensorIdentity& st = s.Identity();
   if (json) {
     // A profile (`apply` takes it as it is) with the sensor's identity beside it; a value the
     // sensor reports out of range is left out of the parameters and named apart.
@@ -347,9 +347,9 @@ int CmdGet(Context& ctx, bool json) {
     }
     auto j = nlohmann::ordered_json::parse(ProfileToJson(profile));
     j["adapter"] = Cp1252ToUtf8(s.AdapterSerial());
-    j["serial"] = Cp1252ToUtf8(st.DeviceSerial);
-    j["hw"] = FormatVersion(st.DeviceHwVersion);
-    j["fw"] = FormatVersion(st.DeviceFwVersion);
+    j["serial"] = Cp1252ToUtf8(st.serial);
+    j["hw"] = FormatVersion(st.hw_version);
+    j["fw"] = FormatVersion(st.fw_version);
     if (!out_of_range.empty()) j["out_of_range"] = out_of_range;
     ctx.out << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
   } else {
@@ -413,7 +413,7 @@ int CmdSave(Context& ctx, const std::string& file) {
     ctx.err << "zeltoctl: cannot write " << file << "\n";
     return kExitFailure;
   }
-  if (!ctx.quiet) ctx.out << Cp1252ToUtf8(s.State().DeviceSerial) << ": saved to " << file << "\n";
+  if (!ctx.quiet) ctx.out << Cp1252ToUtf8(s.Identity().serial) << ": saved to " << file << "\n";
   return kExitOk;
 }
 
@@ -512,7 +512,7 @@ int CmdApply(Context& ctx, const std::string& file, bool each, int count) {
     }
     if (o == Outcome::kInterrupted || ctx.loop.Interrupted()) return stopped_while_waiting();
     if (o == Outcome::kNoAnswer && last_failed) last_serial.clear();
-    const std::string serial = s.State().DeviceSerial;
+    const std::string serial = s.Identity().serial;
     if (o == Outcome::kOk && serial != last_serial) {
       code = Provision(ctx, s, profile->wire, Job::kApply, true);
       const auto known = std::find_if(results.begin(), results.end(),

@@ -18,8 +18,8 @@
 #include "cli/session.h"
 #include "cli/stop.h"
 #include "core/link/adapter_list.h"
-#include "core/ports/app_state.h"
 #include "core/ports/adapter_port.h"
+#include "core/ports/param_list.h"
 
 namespace zelto::cli {
 

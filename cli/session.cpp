@@ -39,15 +39,13 @@ Session::Session(AdapterPort& driver, EventLoop& loop, SessionOptions options)
     : driver_(driver),
       loop_(loop),
       options_(std::move(options)),
-      link_(state_, driver),
-      channel_(state_, link_),
+      link_(link_state_, driver),
+      channel_(link_),
       poll_timer_(loop.CreateTimer()) {
   if (options_.tries < 1) options_.tries = 1;
   if (options_.poll_ms < 1) options_.poll_ms = 1;
   poll_timer_->SetInterval(options_.poll_ms);
   poll_timer_->SetOnTick([this] { Poll(); });
-  // Frames go to our own handler whichever mode; radar mode is what the sensor talk is.
-  state_.DispatchMode = 1;
 }
 
 Session::~Session() {
@@ -96,10 +94,10 @@ void Session::Poll() {
   if (!opened_) return;
   // The receive poll would reopen a closed link by itself; here a closed link means the
   // programmer went away under the command, and that ends it.
-  if (!link_lost_ && !state_.LinkOpen) link_lost_ = true;
+  if (!link_lost_ && !link_.IsOpen()) link_lost_ = true;
   if (!link_lost_) {
     channel_.PollReceive(*this);
-    if (!state_.LinkOpen) link_lost_ = true;
+    if (!link_.IsOpen()) link_lost_ = true;
   }
   CheckPending();
 }
@@ -117,7 +115,7 @@ bool Session::Start(Pending request) {
 }
 
 void Session::SendPending() {
-  if (link_lost_ || !state_.LinkOpen) {
+  if (link_lost_ || !link_.IsOpen()) {
     link_lost_ = true;
     FinishPending(Outcome::kLinkLost);
     return;
@@ -126,7 +124,7 @@ void Session::SendPending() {
   pending_.deadline_ms = loop_.NowMs() + pending_.timeout_ms;
   channel_.SendMessage(pending_.code, pending_.count > 0 ? pending_.payload.data() : nullptr,
                    pending_.count);
-  if (!state_.LinkOpen) {
+  if (!link_.IsOpen()) {
     link_lost_ = true;
     FinishPending(Outcome::kLinkLost);
   }
@@ -156,15 +154,12 @@ void Session::FinishPending(Outcome outcome) {
 bool Session::StartIdentify(int timeout_ms, int tries, Done done) {
   if (pending_.active) return false;
   identified_ = false;
-  state_.DeviceId = 0;
-  state_.DeviceSerial.clear();
-  state_.DeviceHwVersion = 0;
-  state_.DeviceFwVersion = 0;
+  identity_.Forget();
   Pending p;
   p.code = IdentificationRequest;
   p.answered = [this] { return identified_; };
   p.result = [this] {
-    return state_.DeviceId == kDuroz740Id ? Outcome::kOk : Outcome::kNotDuroz740;
+    return identity_.IsDuroz740() ? Outcome::kOk : Outcome::kNotDuroz740;
   };
   p.tries_left = std::max(1, tries);
   p.timeout_ms = timeout_ms;
@@ -190,7 +185,7 @@ bool Session::StartWriteParams(const RadarParams& params, Done done) {
   write_acked_ = false;
   Pending p;
   p.code = WriteParamsRequest;
-  p.count = static_cast<std::int16_t>(EncodeParamsWrite(params, HasHeight(), p.payload));
+  p.count = EncodeParamsWrite(params, HasHeight(), p.payload);
   p.answered = [this] { return write_acked_; };
   p.tries_left = options_.tries;
   p.timeout_ms = options_.reply_timeout_ms;
@@ -198,15 +193,11 @@ bool Session::StartWriteParams(const RadarParams& params, Done done) {
   return Start(std::move(p));
 }
 
-void Session::HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) {
-  RadarHandleFrame(frame, length);
-}
-
-void Session::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
+void Session::HandleFrame(const FrameBytes& frame, int length) {
   const RadarMessage m = DecodeRadarFrame(frame, length, HasHeight());
   switch (m.kind) {
     case RadarMessageKind::kIdentification:
-      StoreIdentity(state_, m.identity);
+      StoreIdentity(identity_, m.identity);
       identified_ = true;
       break;
     case RadarMessageKind::kParameters:
@@ -228,17 +219,17 @@ void Session::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
   }
 }
 
-Outcome Session::Exchange(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
+Outcome Session::Exchange(std::uint8_t code, const std::uint8_t* payload, int count,
                           const std::function<bool()>& answered, int tries, int timeout_ms,
                           bool interruptible) {
   if (!opened_) return Outcome::kNoProgrammer;
   for (int attempt = 0; attempt < tries; ++attempt) {
-    if (link_lost_ || !state_.LinkOpen) {
+    if (link_lost_ || !link_.IsOpen()) {
       link_lost_ = true;
       return Outcome::kLinkLost;
     }
     channel_.SendMessage(code, payload, count);
-    if (!state_.LinkOpen) {
+    if (!link_.IsOpen()) {
       link_lost_ = true;
       return Outcome::kLinkLost;
     }
@@ -253,14 +244,11 @@ Outcome Session::Exchange(std::uint8_t code, const std::uint8_t* payload, std::i
 
 Outcome Session::IdentifyOnce(int timeout_ms) {
   identified_ = false;
-  state_.DeviceId = 0;
-  state_.DeviceSerial.clear();
-  state_.DeviceHwVersion = 0;
-  state_.DeviceFwVersion = 0;
+  identity_.Forget();
   const Outcome o = Exchange(
       IdentificationRequest, nullptr, 0, [this] { return identified_; }, 1, timeout_ms);
   if (o != Outcome::kOk) return o;
-  return state_.DeviceId == kDuroz740Id ? Outcome::kOk : Outcome::kNotDuroz740;
+  return identity_.IsDuroz740() ? Outcome::kOk : Outcome::kNotDuroz740;
 }
 
 Outcome Session::Identify() {
@@ -287,7 +275,7 @@ Outcome Session::WriteParams(const RadarParams& params) {
   const int count = EncodeParamsWrite(params, HasHeight(), payload);
   write_acked_ = false;
   return Exchange(
-      WriteParamsRequest, payload.data(), static_cast<std::int16_t>(count),
+      WriteParamsRequest, payload.data(), count,
       [this] { return write_acked_; }, options_.tries, options_.reply_timeout_ms);
 }
 
@@ -321,7 +309,7 @@ void Session::Close() {
   poll_timer_->SetEnabled(false);
   // An unplug has closed the handle already; a second close would hand the driver a handle
   // it may have given to someone else.
-  if (state_.LinkOpen) link_.Close();
+  if (link_.IsOpen()) link_.Close();
   opened_ = false;
 }
 

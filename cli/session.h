@@ -14,7 +14,9 @@
 #include "cli/event_loop.h"
 #include "core/protocol/message_channel.h"
 #include "core/protocol/radar_params.h"
-#include "core/ports/app_state.h"
+#include "core/ports/link_state.h"
+#include "core/ports/param_list.h"
+#include "core/protocol/sensor_identity.h"
 #include "core/link/usb_link.h"
 
 namespace zelto::cli {
@@ -92,8 +94,9 @@ class Session final : private FrameDispatch {
   // Called for each signal report while report mode is on.
   void OnSignal(std::function<void(const SignalSample&)> sink) { on_signal_ = std::move(sink); }
 
-  const AppState& State() const { return state_; }
-  bool HasHeight() const { return zelto::HasHeight(state_.DeviceFwVersion); }
+  // Who answered the latest identification request.
+  const SensorIdentity& Identity() const { return identity_; }
+  bool HasHeight() const { return zelto::HasHeight(identity_.fw_version); }
   bool LinkLost() const { return link_lost_; }
   // Whether the open link got the adapter's short latency timer.
   bool ShortLatency() const { return link_.ShortLatency(); }
@@ -105,11 +108,11 @@ class Session final : private FrameDispatch {
   const SessionOptions& Options() const { return options_; }
 
  private:
-  void HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) override;
-  void RadarHandleFrame(const FrameBytes& frame, std::int16_t length) override;
+  // Every frame is the sensor's talk (or the programmer's identification answer).
+  void HandleFrame(const FrameBytes& frame, int length) override;
   void Poll();
   // Sends a request and waits for `answered`, up to `tries` times.
-  Outcome Exchange(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
+  Outcome Exchange(std::uint8_t code, const std::uint8_t* payload, int count,
                    const std::function<bool()>& answered, int tries, int timeout_ms,
                    bool interruptible = true);
   Outcome SendReportMode(std::uint8_t mode, int tries, int timeout_ms);
@@ -118,7 +121,7 @@ class Session final : private FrameDispatch {
     bool active = false;
     std::uint8_t code = 0;
     std::array<std::uint8_t, kParamCount> payload{};
-    std::int16_t count = 0;
+    int count = 0;
     std::function<bool()> answered;
     std::function<Outcome()> result;  // the outcome once answered
     int tries_left = 0;
@@ -135,9 +138,10 @@ class Session final : private FrameDispatch {
   AdapterPort& driver_;
   EventLoop& loop_;
   SessionOptions options_;
-  AppState state_;
+  LinkState link_state_;
   UsbLink link_;
   MessageChannel channel_;
+  SensorIdentity identity_;
   std::unique_ptr<Timer> poll_timer_;
   bool opened_ = false;
   bool link_lost_ = false;

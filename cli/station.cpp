@@ -307,7 +307,7 @@ void Station::OnLook(Slot& slot, Outcome o) {
     return;
   }
   const std::string serial = o == Outcome::kOk || o == Outcome::kNotDuroz740
-                                 ? slot.session->State().DeviceSerial
+                                 ? slot.session->Identity().serial
                                  : std::string();
   if (o == Outcome::kNoAnswer) {
     if (slot.view.state == SlotState::kRemove) {
@@ -337,11 +337,11 @@ void Station::OnLook(Slot& slot, Outcome o) {
 
 void Station::StartUnit(Slot& slot, const std::string& serial) {
   ++units_started_;
-  const AppState& st = slot.session->State();
+  const SensorIdentity& st = slot.session->Identity();
   slot.unit_serial = serial;
   slot.unit_started_utc = options_.now_utc();
-  slot.hw = st.DeviceHwVersion;
-  slot.fw = st.DeviceFwVersion;
+  slot.hw = st.hw_version;
+  slot.fw = st.fw_version;
   slot.retest = passed_.count(serial) > 0 || seen_.count(serial) > 0;
   if (options_.store != nullptr) options_.store->ExpectPasses(serial, options_.station_name);
   slot.duplicate = false;
@@ -443,7 +443,7 @@ void Station::LinkError(Slot& slot, Outcome o) {
   slot.session->StartIdentify(options_.session.reply_timeout_ms, options_.session.tries,
                               [this, &slot, o](Outcome id) {
                                 if (id == Outcome::kOk &&
-                                    slot.session->State().DeviceSerial == slot.unit_serial)
+                                    slot.session->Identity().serial == slot.unit_serial)
                                   return Read(slot);
                                 Finish(slot, "ERROR", OutcomeText(o));
                               });

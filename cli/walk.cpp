@@ -38,11 +38,11 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string& e
 int CmdWalk(Context& ctx, const WalkOptions& options) {
   Session s(ctx.driver, ctx.loop, ctx.session);
   if (const int code = OpenSensor(ctx, s); code != kExitOk) return code;
-  const AppState& st = s.State();
+  const SensorIdentity& st = s.Identity();
   WalkRecord walk;
-  walk.serial = st.DeviceSerial;
-  walk.hw = st.DeviceHwVersion;
-  walk.fw = st.DeviceFwVersion;
+  walk.serial = st.serial;
+  walk.hw = st.hw_version;
+  walk.fw = st.fw_version;
   walk.notes = ctx.notes;
   walk.before = ReadBack(s);
 
@@ -52,7 +52,7 @@ int CmdWalk(Context& ctx, const WalkOptions& options) {
   const std::string started_utc = ctx.now_utc();
   const std::int64_t start = ctx.loop.NowMs();
   walk.from_ms = start;
-  history.BeginSensor(st.DeviceSerial, start);
+  history.BeginSensor(st.serial, start);
   std::uint16_t peak = 0;
   std::int64_t peak_until = 0;
   s.OnSignal([&](const SignalSample& sample) {

@@ -16,7 +16,7 @@
 
 #include "core/history/signal_history.h"
 #include "core/protocol/radar_params.h"
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
 
 namespace zelto::cli {
 

@@ -41,6 +41,7 @@
 #include "sim/virtual_clock.h"
 #include "sim/wire_frame.h"
 #include "tests/support/fakes.h"
+#include "tests/support/test_support.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {
@@ -230,19 +231,39 @@ void Fault(Input& in, FuzzPort& port) {
   }
 }
 
-void CheckState(Program& program, const AppState& s) {
-  FUZZ_CHECK(s.RxReadPos >= 0 && s.RxReadPos < kRingSize);
-  FUZZ_CHECK(s.RxWritePos >= 0 && s.RxWritePos < kRingSize);
-  FUZZ_CHECK(s.AssemblyIndex >= 0 && s.AssemblyIndex <= 73);
-  FUZZ_CHECK(s.FrameLength >= 0 && s.FrameLength <= 74);
-  FUZZ_CHECK(s.DispatchMode == 0 || s.DispatchMode == 1);
-  FUZZ_CHECK(s.IdMissCount >= 0 && s.IdCheckTicks >= 0);
+// The identification reply of a Duroz740 as the assembler leaves it in its buffer.
+FrameBytes Duroz740Identification(int fw, int& length) {
+  const testing::Bytes payload = testing::IdPayload(kDuroz740Id, "0000000001", 0x0102, fw);
+  FrameBytes frame{};
+  int n = 0;
+  frame[n++] = 0x01;
+  frame[n++] = 0x02;
+  frame[n++] = IdentificationReply;
+  for (std::uint8_t b : payload) frame[n++] = b;
+  const std::uint32_t sum = BodyChecksum(frame.data() + 2, n - 2);
+  frame[n++] = static_cast<std::uint8_t>(sum / 256);
+  frame[n++] = static_cast<std::uint8_t>(sum % 256);
+  frame[n++] = 0x01;
+  frame[n++] = 0x03;
+  length = n;
+  return frame;
+}
+
+void CheckState(Program& program) {
+  const ReceiveRing& ring = program.Messages().Ring();
+  const FrameAssembly& assembly = program.Messages().Assembly();
+  const RadarConnection& connection = program.Connection();
+  FUZZ_CHECK(ring.read_pos >= 0 && ring.read_pos < kRingSize);
+  FUZZ_CHECK(ring.write_pos >= 0 && ring.write_pos < kRingSize);
+  FUZZ_CHECK(assembly.index >= 0 && assembly.index <= 73);
+  FUZZ_CHECK(assembly.length >= 0 && assembly.length <= 74);
+  FUZZ_CHECK(connection.id_miss_count >= 0 && connection.id_check_ticks >= 0);
   if (program.Ended()) return;
   RadarWindowLogic* radar = program.Radar();
-  FUZZ_CHECK((radar != nullptr) == (s.DispatchMode == 1));
+  FUZZ_CHECK((radar != nullptr) == program.RadarMode());
   // Closing a window that is no longer there must never end the program.
   if (radar == nullptr) {
-    FUZZ_CHECK(!s.ExitOnRadarClose);
+    FUZZ_CHECK(!program.ExitsOnRadarClose());
     return;
   }
   static constexpr int kCounts[kParamCount] = {9, 9, 3, 3, 2, 3};
@@ -250,7 +271,7 @@ void CheckState(Program& program, const AppState& s) {
     const auto list = static_cast<ParamList>(p);
     FUZZ_CHECK(radar->ListCount(list) == kCounts[p]);
     FUZZ_CHECK(radar->ListIndex(list) >= 0 && radar->ListIndex(list) < kCounts[p]);
-    FUZZ_CHECK(s.LastParams[p] >= 0 && s.LastParams[p] < kCounts[p]);
+    FUZZ_CHECK(connection.last_params[p] >= 0 && connection.last_params[p] < kCounts[p]);
   }
 }
 
@@ -274,30 +295,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::VirtualClock clock;
   FuzzPort port;
   port.second_programmer = (setup & 0x08) != 0;
-  AppState state;
   testing::FakeUi ui;
-  Program program(state, port, clock, ui, ProgramConfig{g_folder, {1, 0, 0}});
+  Program program(port, clock, ui, ProgramConfig{g_folder, {1, 0, 0}});
   program.Load();
   FUZZ_CHECK(!program.Ended());
 
   if ((setup & 0x10) != 0) {
-    const auto start = static_cast<std::int16_t>(in.Byte() * 8 % kRingSize);
-    state.RxReadPos = state.RxWritePos = start;
+    ReceiveRing& ring = program.Messages().Ring();
+    ring.read_pos = ring.write_pos = in.Byte() * 8 % kRingSize;
   }
   if ((setup & 0x04) != 0) {
     // As the supervision does once a Duroz740 has answered and the hold-off has run out.
     static constexpr std::int32_t kFirmware[] = {0x0200, 0x01FF, 0x0000};
     const int pick = setup & 0x03;
     const std::int32_t fw = pick < 3 ? kFirmware[pick] : in.Byte() * 256 + in.Byte();
-    state.DeviceId = kDuroz740Id;
-    state.DeviceSerial = "0000000001";
-    state.DeviceHwVersion = 0x0102;
-    state.DeviceFwVersion = fw;
-    state.LastDuroz740FwVersion = fw;
-    state.RadarOpenDelay = 0;
+    // The hold-off runs out at the fourth supervision tick, at 3 s; the answer comes after.
+    clock.AdvanceBy(3000);
+    int length = 0;
+    const FrameBytes answer = Duroz740Identification(fw, length);
+    program.HandleProgrammerFrame(answer, length);
     program.ShowDeviceStatus();
   }
-  CheckState(program, state);
+  CheckState(program);
 
   for (int ops = 0; ops < 4000 && !in.Empty() && !program.Ended(); ++ops) {
     switch (in.Byte() % 9) {
@@ -335,17 +354,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 7: {
         const std::uint8_t b = in.Byte();
-        const auto length = static_cast<std::int16_t>(b % (kFrameBufferSize + 1));
+        const int length = b % (kFrameBufferSize + 1);
+        const FrameBytes& frame = program.Messages().Assembly().frame;
         if (b & 0x80)
-          program.HandleProgrammerFrame(state.FrameBuffer, length);
+          program.HandleProgrammerFrame(frame, length);
         else
-          program.RadarHandleFrame(state.FrameBuffer, length);
+          program.RadarHandleFrame(frame, length);
         break;
       }
       default:
         break;
     }
-    CheckState(program, state);
+    CheckState(program);
   }
   return 0;
 }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/history/signal_history.h"
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
 #include "core/ports/timer_port.h"
 
 class QComboBox;

@@ -39,7 +39,7 @@ void QtUi::Connect(Program& program) {
 std::unique_ptr<RadarView> QtUi::CreateRadarView(RadarEvents& events) {
   auto form = std::make_unique<RadarWindow>(events);
   if (program_ != nullptr) {
-    const auto& table = program_->State().StringTable;
+    const auto& table = program_->Texts().Entries();
     if (program_->HistoryClock() != nullptr)
       form->AddHistoryItem(FromCp1252(table[Text::kHistoryMenu]), [this] { ShowHistory(); });
     form->SetAccessibleNames(
@@ -54,7 +54,7 @@ void QtUi::ShowHistory() {
   if (program_ == nullptr || program_->HistoryClock() == nullptr) return;
   if (!history_)
     history_ = std::make_unique<HistoryWindow>(program_->History(), *program_->HistoryClock());
-  history_->ApplyTexts(program_->State().StringTable);
+  history_->ApplyTexts(program_->Texts().Entries());
   history_->show();
   history_->raise();
   history_->activateWindow();

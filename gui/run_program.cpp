@@ -49,11 +49,10 @@ ProgramConfig ConfigForThisExecutable() {
 int RunProgram(AdapterPort& driver, const std::function<void(QtUi&, Program&)>& started) {
   // Declared in this order so the program goes first: it still owns timers and perhaps a
   // radar window when it is destroyed.
-  AppState state;
   QtTimerFactory timers;
   QtUi ui;
   QtClock clock;
-  Program program(state, driver, timers, ui, ConfigForThisExecutable());
+  Program program(driver, timers, ui, ConfigForThisExecutable());
   program.SetHistoryClock(&clock);
   ui.Connect(program);
   program.Load();

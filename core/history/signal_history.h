@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "core/protocol/radar_params.h"
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
+#include "core/text/string_table.h"
 
 namespace zelto {
 

@@ -14,7 +14,7 @@ constexpr AdapterStatus kNoConnection{AdapterResult::kOther, 1};
 
 }  // namespace
 
-UsbLink::UsbLink(AppState& state, AdapterPort& driver) : state_(state), driver_(driver) {
+UsbLink::UsbLink(LinkState& state, AdapterPort& driver) : state_(state), driver_(driver) {
   // Room for a few programmers, so that the listing in the receive poll finds it ready.
   matches_.reserve(4);
 }
@@ -115,7 +115,7 @@ LinkResult UsbLink::Reset() {
   return current_->Reset().Ok() ? kLinkOk : kLinkDriverFailure;
 }
 
-LinkResult UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
+LinkResult UsbLink::Write(const std::uint8_t* data, int length) {
   if (current_ == nullptr) return kLinkDriverFailure;
   if (!current_->Purge().Ok()) return kLinkDriverFailure;
   std::uint32_t written = 0;
@@ -125,7 +125,7 @@ LinkResult UsbLink::Write(const std::uint8_t* data, std::int16_t length) {
   return written == count ? kLinkOk : kLinkDriverFailure;
 }
 
-LinkResult UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size) {
+LinkResult UsbLink::Read(std::uint8_t* ring, int r, int& w, int size) {
   if (current_ == nullptr) return kLinkDriverFailure;
   std::uint32_t waiting = 0;
   if (!current_->Queue(waiting).Ok()) return kLinkDriverFailure;
@@ -149,7 +149,7 @@ LinkResult UsbLink::Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, st
     ++pos;
     if (pos >= size) pos = 0;
   }
-  w = static_cast<std::int16_t>(pos);
+  w = pos;
   return kLinkOk;
 }
 

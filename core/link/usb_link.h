@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/ports/adapter_port.h"
-#include "core/ports/app_state.h"
+#include "core/ports/link_state.h"
 
 namespace zelto {
 
@@ -31,7 +31,7 @@ constexpr std::uint8_t kShortLatencyMs = 2;
 
 class UsbLink {
  public:
-  UsbLink(AppState& state, AdapterPort& driver);
+  UsbLink(LinkState& state, AdapterPort& driver);
   ~UsbLink();
   UsbLink(const UsbLink&) = delete;
   UsbLink& operator=(const UsbLink&) = delete;
@@ -39,10 +39,10 @@ class UsbLink {
   LinkResult Open();
   LinkResult Close();
   LinkResult Reset();
-  LinkResult Write(const std::uint8_t* data, std::int16_t length);
+  LinkResult Write(const std::uint8_t* data, int length);
   // Moves what the driver holds into the free part of the ring [0, size); r is the read
   // position, w the write position (updated).
-  LinkResult Read(std::uint8_t* ring, std::int16_t r, std::int16_t& w, std::int16_t size);
+  LinkResult Read(std::uint8_t* ring, int r, int& w, int size);
 
   // With a serial number selected, only the programmer that carries it counts, and it is
   // opened by that serial number, so one of several adapters can be used. Empty: any.
@@ -58,6 +58,7 @@ class UsbLink {
   // Whether the last open set the adapter's latency timer short (a driver without the call
   // leaves the chip's 16 ms, which adds up to that much to every reply).
   bool ShortLatency() const { return short_latency_; }
+  bool IsOpen() const { return state_.LinkOpen; }
 
  private:
   void RememberUnclosed(AdapterConnection* connection);
@@ -66,7 +67,7 @@ class UsbLink {
   // Destroys the connections that are neither the last opened nor waiting to be closed.
   void DropUnused();
 
-  AppState& state_;
+  LinkState& state_;
   AdapterPort& driver_;
   std::array<std::uint8_t, kStagingBufferSize> staging_{};
   // The programmers that match, from the listing before each open (kept for its storage: the

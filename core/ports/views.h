@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
 
 namespace zelto {
 

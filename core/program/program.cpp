@@ -15,7 +15,6 @@ namespace {
 constexpr int kPollIntervalMs = 50;
 constexpr int kFirstStatusIntervalMs = 1500;
 constexpr int kStatusIntervalMs = 500;
-constexpr std::int16_t kRadarOpenDelayMs = 3000;
 }  // namespace
 
 std::string FormatVersionLabel(const ProgramVersion& version) {
@@ -23,14 +22,12 @@ std::string FormatVersionLabel(const ProgramVersion& version) {
          std::to_string(version.revision);
 }
 
-Program::Program(AppState& state, AdapterPort& driver, TimerFactory& timers, Ui& ui,
-                 ProgramConfig config)
-    : state_(state),
-      timers_(timers),
+Program::Program(AdapterPort& driver, TimerFactory& timers, Ui& ui, ProgramConfig config)
+    : timers_(timers),
       ui_(ui),
       config_(std::move(config)),
-      link_(state, driver),
-      channel_(state, link_),
+      link_(link_state_, driver),
+      channel_(link_),
       poll_timer_(timers.CreateTimer()),
       supervision_timer_(timers.CreateTimer()) {
   // Design-time intervals; the load handler replaces both before either can tick.
@@ -57,21 +54,22 @@ void Program::Load() {
   loaded_ = true;
   MainView& view = ui_.Main();
   view.SetLabelVer(FormatVersionLabel(config_.version));
-  ReadParameterFile(ParameterRead(), state_.LanguageIndex);
+  std::int16_t language = 0;  // as the file holds it
+  ReadParameterFile(ParameterRead(), language);
+  texts_.SetLanguage(language);
   if (!ApplyLanguage()) return;
   supervision_timer_->SetInterval(kFirstStatusIntervalMs);
   supervision_timer_->SetEnabled(true);
   ResetDeviceIdentity();
-  state_.FirstStatusTick = true;
+  first_status_tick_ = true;
   poll_timer_->SetInterval(kPollIntervalMs);
   poll_timer_->SetEnabled(true);
-  state_.ExitOnRadarClose = false;
+  exit_on_radar_close_ = false;
   ReturnToMainWindow();
 }
 
 bool Program::ApplyLanguage() {
-  if (!LoadStringTable(config_.folder / kStringTableFile, state_.LanguageIndex,
-                       state_.StringTable)) {
+  if (!texts_.Load(config_.folder / kStringTableFile)) {
     // Nothing may happen behind the message box: no supervision tick may open the radar
     // window while the user reads it.
     poll_timer_->SetEnabled(false);
@@ -94,7 +92,7 @@ void Program::UnloadMain() {
   poll_timer_->SetEnabled(false);
   supervision_timer_->SetEnabled(false);
   link_.Close();
-  WriteParameterFile(ParameterWrite(), state_.LanguageIndex);
+  WriteParameterFile(ParameterWrite(), static_cast<std::int16_t>(texts_.Language()));
   ui_.Main().Unload();
   ui_.Quit();
 }
@@ -116,13 +114,13 @@ void Program::OnAboutChosen() {
 
 void Program::OnItalianChosen() {
   if (ended_) return;
-  state_.LanguageIndex = 0;
+  texts_.SetLanguage(0);
   ApplyLanguage();
 }
 
 void Program::OnEnglishChosen() {
   if (ended_) return;
-  state_.LanguageIndex = 1;
+  texts_.SetLanguage(1);
   ApplyLanguage();
 }
 
@@ -135,23 +133,19 @@ void Program::PollTick() {
 void Program::SupervisionTick() {
   if (ended_) return;
   DisposeRetired();
-  if (state_.DispatchMode != 0) return;
+  if (dispatch_ != Dispatch::kProgrammer) return;
   link_.Close();
-  const LinkResult status = link_.Open();
-  state_.ProgrammerStatus = status;
-  ShowProgrammerStatus(status);
-  if (state_.RadarOpenDelay > 0)
-    state_.RadarOpenDelay =
-        static_cast<std::int16_t>(state_.RadarOpenDelay - supervision_timer_->Interval());
+  ShowProgrammerStatus(link_.Open());
+  if (radar_open_delay_ > 0) radar_open_delay_ -= supervision_timer_->Interval();
   supervision_timer_->SetEnabled(false);
   supervision_timer_->SetInterval(kStatusIntervalMs);
   supervision_timer_->SetEnabled(true);
-  if (state_.FirstStatusTick)
-    state_.FirstStatusTick = false;
+  if (first_status_tick_)
+    first_status_tick_ = false;
   else
     ShowDeviceStatus();
   if (ended_) return;
-  if (state_.DispatchMode == 0) {
+  if (dispatch_ == Dispatch::kProgrammer) {
     ResetDeviceIdentity();
     channel_.SendMessage(IdentificationRequest, nullptr, 0);
   }
@@ -179,15 +173,15 @@ void Program::ShowDeviceStatus() {
     return;
   }
   if (view.AboutShown()) return;
-  if (state_.DeviceId == 0) {
+  if (identity_.id == 0) {
     view.SetStatusDevice(Entry(Text::kNoDeviceAnswering));
     view.SetStatusDeviceColour(kDarkRed);
     return;
   }
-  if (state_.DeviceId == kDuroz740Id) {
+  if (identity_.IsDuroz740()) {
     view.SetStatusDevice(Entry(Text::kSensorConnected) + "  " + Entry(Text::kDuroz740));
     view.SetStatusDeviceColour(kGreen);
-    if (state_.RadarOpenDelay >= 1) return;
+    if (radar_open_delay_ >= 1) return;
     OpenRadarWindow();
     // A window that lost its sensor during its own load has already handed back.
     if (radar_ != nullptr) view.HideWindow();
@@ -198,14 +192,11 @@ void Program::ShowDeviceStatus() {
 }
 
 void Program::ResetDeviceIdentity() {
-  state_.DeviceId = 0;
-  state_.DeviceSerial.clear();
-  state_.DeviceHwVersion = 0;
-  state_.DeviceFwVersion = 0;
+  identity_.Forget();
 }
 
 void Program::ReturnToMainWindow() {
-  if (state_.ExitOnRadarClose) {
+  if (exit_on_radar_close_) {
     UnloadMain();
     return;
   }
@@ -213,19 +204,20 @@ void Program::ReturnToMainWindow() {
   view.ShowWindow();
   view.SetStatusProg("");
   view.SetStatusDevice("");
-  state_.RadarOpenDelay = kRadarOpenDelayMs;
-  state_.DispatchMode = 0;
+  radar_open_delay_ = config_.radar_open_delay_ms;
+  dispatch_ = Dispatch::kProgrammer;
 }
 
 void Program::OpenRadarWindow() {
   DisposeRetired();
-  radar_ = std::make_unique<RadarWindowLogic>(*this, state_, channel_, timers_,
+  radar_ = std::make_unique<RadarWindowLogic>(*this, connection_, texts_, channel_, timers_,
                                               ui_.CreateRadarView(*this), ui_.DecimalSeparator());
   radar_->Load();
   if (radar_ != nullptr) radar_->View().ShowWindow();
 }
 
-void Program::RadarWindowUnloaded() {
+void Program::RadarWindowUnloaded(bool sensor_lost) {
+  if (sensor_lost) exit_on_radar_close_ = false;
   // The window's logic may still be on the call stack (its own timer or close event): keep
   // it alive until the next event from outside.
   retired_ = std::move(radar_);
@@ -236,12 +228,21 @@ void Program::DisposeRetired() {
   retired_.reset();
 }
 
-void Program::HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) {
-  zelto::HandleProgrammerFrame(state_, frame, length);
+void Program::HandleFrame(const FrameBytes& frame, int length) {
+  if (dispatch_ == Dispatch::kRadar)
+    RadarHandleFrame(frame, length);
+  else
+    HandleProgrammerFrame(frame, length);
 }
 
-void Program::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
-  zelto::RadarHandleFrame(state_, radar_.get(), frame, length);
+void Program::HandleProgrammerFrame(const FrameBytes& frame, int length) {
+  // Picks not yet written were made for the sensor seen before.
+  if (zelto::HandleProgrammerFrame(identity_, frame, length) == Identification::kNewDuroz740)
+    connection_.picked.fill(false);
+}
+
+void Program::RadarHandleFrame(const FrameBytes& frame, int length) {
+  zelto::RadarHandleFrame(connection_, radar_.get(), frame, length);
 }
 
 void Program::OnRadarCloseRequested() {

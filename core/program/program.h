@@ -10,12 +10,16 @@
 
 #include "core/history/signal_history.h"
 #include "core/link/usb_link.h"
-#include "core/ports/app_state.h"
+#include "core/ports/link_state.h"
+#include "core/ports/param_list.h"
 #include "core/ports/timer_port.h"
 #include "core/ports/views.h"
 #include "core/protocol/message_channel.h"
+#include "core/protocol/sensor_identity.h"
+#include "core/radar/radar_connection.h"
 #include "core/radar/radar_host.h"
 #include "core/text/parameter_file.h"
+#include "core/text/string_table.h"
 #include "core/text/text_id.h"
 
 namespace zelto {
@@ -39,6 +43,9 @@ struct ProgramConfig {
   ProgramVersion version;
   // Where ZeltoSoft.prm is read and written; an empty path means beside the string table.
   ParameterFileLocation parameter_file;
+  // How long the main window waits, each time it is shown, before it opens the radar window
+  // for a Duroz740 (counted down by its status ticks).
+  int radar_open_delay_ms = 3000;
 };
 
 // "Ver " major "." minor revision, e.g. 1.0.0 -> "Ver 1.00", 1.2.13 -> "Ver 1.213".
@@ -46,7 +53,7 @@ std::string FormatVersionLabel(const ProgramVersion& version);
 
 class Program : public FrameDispatch, public RadarHost, private RadarEvents {
  public:
-  Program(AppState& state, AdapterPort& driver, TimerFactory& timers, Ui& ui, ProgramConfig config);
+  Program(AdapterPort& driver, TimerFactory& timers, Ui& ui, ProgramConfig config);
   ~Program() override;
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
@@ -69,11 +76,26 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   void SupervisionTick();  // SupervisionTimer
   void PollTick();         // PollTimer
 
-  // FrameDispatch.
-  void HandleProgrammerFrame(const FrameBytes& frame, std::int16_t length) override;
-  void RadarHandleFrame(const FrameBytes& frame, std::int16_t length) override;
+  // FrameDispatch: to the main window's handler or, while the radar window is (being)
+  // loaded, to the radar logic's.
+  void HandleFrame(const FrameBytes& frame, int length) override;
+  void HandleProgrammerFrame(const FrameBytes& frame, int length);
+  void RadarHandleFrame(const FrameBytes& frame, int length);
 
-  AppState& State() { return state_; }
+  // Whether received frames go to the radar logic.
+  bool RadarMode() const { return dispatch_ == Dispatch::kRadar; }
+  // Whether closing the radar window ends the program (it was opened from the start with
+  // its sensor) rather than bringing back the main window.
+  bool ExitsOnRadarClose() const { return exit_on_radar_close_; }
+  // Milliseconds before the main window may open the radar window for a Duroz740.
+  int RadarOpenDelay() const { return radar_open_delay_; }
+  // The language's texts, for the windows the front end draws itself.
+  const StringTable& Texts() const { return texts_; }
+  // Who answered the latest identification request (a test may stand in for the answer).
+  SensorIdentity& Identity() { return identity_; }
+  const SensorIdentity& Identity() const { return identity_; }
+  // The radar logic's state across windows: picks, writes, what is awaited.
+  RadarConnection& Connection() { return connection_; }
   UsbLink& Link() { return link_; }
   MessageChannel& Messages() { return channel_; }
   Timer& PollTimer() { return *poll_timer_; }
@@ -99,14 +121,16 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   void ShowProgrammerStatus(LinkResult status);
   void ShowDeviceStatus();
   // Called by the radar logic when it unloads its window (user close or lost sensor).
-  void RadarWindowUnloaded() override;
+  void RadarWindowUnloaded(bool sensor_lost) override;
+  void RadarWindowLoading() override { dispatch_ = Dispatch::kRadar; }
+  void RadarWindowLoaded() override { exit_on_radar_close_ = true; }
 
  private:
   bool ApplyLanguage();
   void UnloadMain();
   void OpenRadarWindow();
   void DisposeRetired();
-  const std::string& Entry(Text::Id id) const { return state_.StringTable[id]; }
+  const std::string& Entry(Text::Id id) const { return texts_[id]; }
   std::filesystem::path ParameterRead() const;
   std::filesystem::path ParameterWrite() const;
 
@@ -115,12 +139,21 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   void OnListDropDown(ParamList list) override;
   void OnListClick(ParamList list, int index) override;
 
-  AppState& state_;
   TimerFactory& timers_;
   Ui& ui_;
   ProgramConfig config_;
+  StringTable texts_;
+  LinkState link_state_;
   UsbLink link_;
   MessageChannel channel_;
+  SensorIdentity identity_;
+  RadarConnection connection_{identity_, link_state_};
+  enum class Dispatch { kProgrammer, kRadar };
+  Dispatch dispatch_ = Dispatch::kProgrammer;
+  bool exit_on_radar_close_ = false;
+  int radar_open_delay_ = 0;
+  // The first supervision tick shows only the programmer's status.
+  bool first_status_tick_ = false;
   std::unique_ptr<Timer> poll_timer_;
   std::unique_ptr<Timer> supervision_timer_;
   std::unique_ptr<RadarWindowLogic> radar_;

@@ -23,7 +23,7 @@ std::uint32_t ReceivedFrameChecksum(const std::uint8_t* frame, int length) {
   return Sum(frame, 2, length - 5);
 }
 
-int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t count,
+int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, int count,
                    std::array<std::uint8_t, kMaxWireFrame>& wire) {
   // A longer payload would run past the end of the body; such a message is not sent at all.
   if (count < 0 || count > kMaxPayload) return 0;
@@ -48,7 +48,7 @@ int BuildWireFrame(std::uint8_t code, const std::uint8_t* payload, std::int16_t 
   return out;
 }
 
-bool FrameCheck(const FrameBytes& frame, std::int16_t length) {
+bool FrameCheck(const FrameBytes& frame, int length) {
   if (length < 4 || length > kFrameBufferSize) return false;
   const std::uint32_t computed = ReceivedFrameChecksum(frame.data(), length);
   const std::uint32_t carried = frame[length - 4] * 256u + frame[length - 3];

@@ -3,31 +3,32 @@
 
 namespace zelto {
 
-void MessageChannel::SendMessage(std::uint8_t code, const std::uint8_t* payload, std::int16_t count) {
+void MessageChannel::SendMessage(std::uint8_t code, const std::uint8_t* payload, int count) {
   std::array<std::uint8_t, kMaxWireFrame> wire;
   const int length = BuildWireFrame(code, payload, count, wire);
   if (length == 0) return;
   if (link_.Open() != kLinkOk) return;
-  if (link_.Write(wire.data(), static_cast<std::int16_t>(length)) != kLinkOk) link_.Close();
+  if (link_.Write(wire.data(), length) != kLinkOk) link_.Close();
 }
 
 bool MessageChannel::AssembleFrame() {
-  AppState& s = state_;
+  ReceiveRing& r = ring_;
+  FrameAssembly& a = assembly_;
   // Positions outside the ring can only come from a corrupted state; start over rather than
   // index out of bounds.
-  if (s.RxReadPos < 0 || s.RxReadPos >= kRingSize) s.RxReadPos = 0;
-  if (s.RxWritePos < 0 || s.RxWritePos >= kRingSize) s.RxWritePos = s.RxReadPos;
-  if (s.AssemblyIndex < 0 || s.AssemblyIndex >= kFrameBufferSize) s.AssemblyIndex = 0;
+  if (r.read_pos < 0 || r.read_pos >= kRingSize) r.read_pos = 0;
+  if (r.write_pos < 0 || r.write_pos >= kRingSize) r.write_pos = r.read_pos;
+  if (a.index < 0 || a.index >= kFrameBufferSize) a.index = 0;
 
   // The byte loop runs on local copies of the assembler state and writes them back once.
-  // A store into the byte buffer may alias anything, so working on the state's own fields
+  // A store into the byte buffer may alias anything, so working on the fields themselves
   // would send each of them through memory on every byte, at several times the cost.
-  const std::uint8_t* const ring = s.RxRing.data();
-  std::uint8_t* const fb = s.FrameBuffer.data();
-  const int write_pos = s.RxWritePos;
-  int read_pos = s.RxReadPos;
-  int index = s.AssemblyIndex;
-  bool escape = s.EscapePending;
+  const std::uint8_t* const ring = r.bytes.data();
+  std::uint8_t* const fb = a.frame.data();
+  const int write_pos = r.write_pos;
+  int read_pos = r.read_pos;
+  int index = a.index;
+  bool escape = a.escape_pending;
   bool complete = false;
 
   while (read_pos != write_pos) {
@@ -55,7 +56,7 @@ bool MessageChannel::AssembleFrame() {
     } else if (b == 0x03) {
       // The read position stays on the 0x03; the next call skips it in the idle state.
       fb[index] = 0x03;
-      s.FrameLength = static_cast<std::int16_t>(index + 1);
+      a.length = index + 1;
       index = 0;
       escape = false;
       complete = true;
@@ -75,31 +76,19 @@ bool MessageChannel::AssembleFrame() {
     if (read_pos >= kRingSize) read_pos = 0;
   }
 
-  s.RxReadPos = static_cast<std::int16_t>(read_pos);
-  s.AssemblyIndex = static_cast<std::int16_t>(index);
-  s.EscapePending = escape;
+  r.read_pos = read_pos;
+  a.index = index;
+  a.escape_pending = escape;
   return complete;
 }
 
 void MessageChannel::PollReceive(FrameDispatch& dispatch) {
   if (link_.Open() != kLinkOk) return;
-  if (link_.Read(state_.RxRing.data(), state_.RxReadPos, state_.RxWritePos, kRingSize) !=
-      kLinkOk) {
+  if (link_.Read(ring_.bytes.data(), ring_.read_pos, ring_.write_pos, kRingSize) != kLinkOk) {
     link_.Close();
     return;
   }
-  while (AssembleFrame()) {
-    switch (state_.DispatchMode) {
-      case 0:
-        dispatch.HandleProgrammerFrame(state_.FrameBuffer, state_.FrameLength);
-        break;
-      case 1:
-        dispatch.RadarHandleFrame(state_.FrameBuffer, state_.FrameLength);
-        break;
-      default:
-        break;
-    }
-  }
+  while (AssembleFrame()) dispatch.HandleFrame(assembly_.frame, assembly_.length);
 }
 
 }  // namespace zelto

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "core/protocol/message_channel.h"
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
+#include "core/protocol/sensor_identity.h"
 
 namespace zelto {
 
@@ -29,7 +30,7 @@ constexpr std::uint8_t kReportModeStop = 0;
 constexpr std::uint8_t kReportModeSignal = 2;
 
 // Stored length of an IdentificationReply: framing, code, 16 payload bytes, checksum.
-constexpr std::int16_t kIdentificationReplyLength = 23;
+constexpr int kIdentificationReplyLength = 23;
 
 // What an identification reply told, measured against the Duroz740 seen last.
 enum class Identification {
@@ -47,22 +48,23 @@ struct DeviceIdentity {
   std::int32_t fw_version = 0;
 };
 // Reads the fields; false for a reply too short to hold them.
-bool DecodeIdentity(const FrameBytes& frame, std::int16_t length, DeviceIdentity& identity);
-// Copies a decoded identity into the device identity and remembers a Duroz740's serial
-// number and firmware.
-Identification StoreIdentity(AppState& state, const DeviceIdentity& identity);
+bool DecodeIdentity(const FrameBytes& frame, int length, DeviceIdentity& identity);
+// Copies a decoded identity into the sensor's identity and remembers a Duroz740's serial
+// number and firmware. A new Duroz740 is the caller's cue to drop picks made for the last.
+Identification StoreIdentity(SensorIdentity& sensor, const DeviceIdentity& identity);
 
-// Copies the identity fields of an IdentificationReply into the device identity and
+// Copies the identity fields of an IdentificationReply into the sensor's identity and
 // remembers a Duroz740's serial number and firmware. A reply shorter than the fields is
 // ignored, so nothing is ever read from bytes an earlier frame left in the buffer; a longer
 // one (a firmware that appends a byte) keeps the fields at their places.
-Identification StoreIdentity(AppState& state, const FrameBytes& frame, std::int16_t length);
+Identification StoreIdentity(SensorIdentity& sensor, const FrameBytes& frame, int length);
 
-// The programmer-mode frame handler: only the identification reply matters here.
-void HandleProgrammerFrame(AppState& state, const FrameBytes& frame, std::int16_t length);
+// The programmer-mode frame handler: only the identification reply matters here. kIgnored
+// for any other frame.
+Identification HandleProgrammerFrame(SensorIdentity& sensor, const FrameBytes& frame, int length);
 
 // High byte in hexadecimal without leading zeros, then the low byte as two hex digits:
 // 0x0102 -> "102", 0x0200 -> "200", 0 -> "000".
-std::string FormatVersion(const std::int32_t& version);
+std::string FormatVersion(int version);
 
 }  // namespace zelto

@@ -3,7 +3,7 @@
 
 namespace zelto {
 
-RadarMessage DecodeRadarFrame(const FrameBytes& frame, std::int16_t length, bool has_height) {
+RadarMessage DecodeRadarFrame(const FrameBytes& frame, int length, bool has_height) {
   RadarMessage m;
   if (!FrameCheck(frame, length)) return m;
   switch (frame[2]) {

@@ -38,6 +38,6 @@ struct RadarMessage {
 
 // has_height: whether the sensor that sent the frame has the installation height, which
 // decides how long a parameters reply must be and whether its sixth byte counts.
-RadarMessage DecodeRadarFrame(const FrameBytes& frame, std::int16_t length, bool has_height);
+RadarMessage DecodeRadarFrame(const FrameBytes& frame, int length, bool has_height);
 
 }  // namespace zelto

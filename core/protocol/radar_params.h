@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
+#include "core/text/string_table.h"
 #include "core/text/text_id.h"
 
 namespace zelto {
@@ -20,9 +21,9 @@ namespace zelto {
 // filter 0..2, high-traffic mode 0..1, installation height 0..2.
 // Defaults: what the window shows before the sensor has answered.
 // Shortest stored frames that carry what their handlers read.
-constexpr std::int16_t kParamsReplyLength5 = 12;  // framing + code + 5 bytes + checksum
-constexpr std::int16_t kParamsReplyLength6 = 13;
-constexpr std::int16_t kSignalReportLength = 11;
+constexpr int kParamsReplyLength5 = 12;  // framing + code + 5 bytes + checksum
+constexpr int kParamsReplyLength6 = 13;
+constexpr int kSignalReportLength = 11;
 
 struct RadarParams {
   std::array<std::uint8_t, kParamCount> wire{5, 1, 1, 0, 0, 0};

@@ -31,11 +31,13 @@ std::vector<std::string> RelayTimeItems(const std::string& decimal_separator) {
   return items;
 }
 
-RadarWindowLogic::RadarWindowLogic(RadarHost& program, AppState& state, MessageChannel& msg,
+RadarWindowLogic::RadarWindowLogic(RadarHost& program, RadarConnection& connection,
+                                   const StringTable& texts, MessageChannel& msg,
                                    TimerFactory& timers, std::unique_ptr<RadarView> view,
                                    std::string decimal_separator)
     : program_(program),
-      state_(state),
+      connection_(connection),
+      texts_(texts),
       channel_(msg),
       view_(std::move(view)),
       decimal_separator_(std::move(decimal_separator)),
@@ -52,10 +54,10 @@ RadarWindowLogic::RadarWindowLogic(RadarHost& program, AppState& state, MessageC
 RadarWindowLogic::~RadarWindowLogic() = default;
 
 void RadarWindowLogic::Load() {
-  const auto& table = state_.StringTable;
+  const StringTable& table = texts_;
   view_->SetCaption(table[Text::kDuroz740]);
   view_->SetMenuFileExitCaption(table[Text::kExitMenu]);
-  state_.DispatchMode = 1;
+  program_.RadarWindowLoading();
   view_->SetLabelText(RadarLabel::kSensitivityCaption, table[Text::kSensitivityCaption]);
   view_->SetLabelText(RadarLabel::kRelayTimeCaption, table[Text::kRelayTimeCaption]);
   view_->SetLabelText(RadarLabel::kReactionSpeedCaption, table[Text::kReactionSpeedCaption]);
@@ -79,24 +81,25 @@ void RadarWindowLogic::Load() {
   // shown again, and written after the read.
   for (int i = 0; i < kParamCount; ++i) {
     const auto list = static_cast<ParamList>(i);
-    if (state_.ParamPicked[i]) SetListIndex(list, PositionFromWire(list, state_.PickedParams[i]));
+    if (connection_.picked[i])
+      SetListIndex(list, PositionFromWire(list, connection_.picked_bytes[i]));
   }
 
   connection_timer_->SetInterval(kConnTickMs);
   connection_timer_->SetEnabled(true);
   std::int64_t now = 0;
   if (SignalHistory* history = program_.RecordingHistory(now))
-    history->BeginSensor(state_.LastDuroz740Serial, now);
-  ReadSensorAgain(state_);
+    history->BeginSensor(connection_.identity.last_duroz740_serial, now);
+  ReadSensorAgain(connection_);
   loading_ = true;
   RadarConnTick();
   loading_ = false;
   // The identity that made the main window open us is trusted, whichever link the load
   // run's requests went out on.
-  state_.LinkReopened = false;
+  connection_.link.LinkReopened = false;
   // A load run that already lost the sensor has handed back to the main window; the window
   // is gone and must not turn into one whose closing ends the program.
-  if (!unloaded_) state_.ExitOnRadarClose = true;
+  if (!unloaded_) program_.RadarWindowLoaded();
 }
 
 void RadarWindowLogic::Unload() {
@@ -109,10 +112,10 @@ void RadarWindowLogic::Unload() {
   view_->Unload();
   // Last: this may end the program, and it retires this object (kept alive until the
   // current event has returned).
-  program_.RadarWindowUnloaded();
+  program_.RadarWindowUnloaded(sensor_lost_);
 }
 
-void RadarWindowLogic::Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count) {
+void RadarWindowLogic::Send(std::uint8_t code, const std::uint8_t* payload, int count) {
   channel_.SendMessage(code, payload, count);
 }
 
@@ -128,19 +131,20 @@ void RadarWindowLogic::SetListIndex(ParamList list, int index) {
 }
 
 std::uint8_t RadarWindowLogic::WriteByte(ParamList list) const {
-  return state_.ParamPicked[list] ? state_.PickedParams[list] : state_.SensorParams[list];
+  const RadarConnection& c = connection_;
+  return c.picked[list] ? c.picked_bytes[list] : c.sensor_bytes[list];
 }
 
 bool RadarWindowLogic::SensorKnown() {
-  AppState& s = state_;
+  const RadarConnection& c = connection_;
   // A link that failed and is (or is about to be) opened again may lead to a sensor that
   // restarted, or to another adapter with another sensor: until an identification reply has
   // come over the new link, the identity from before counts for nothing.
-  if (!loading_ && (!s.LinkOpen || s.LinkReopened)) {
-    if (s.DeviceId != 0) program_.ResetDeviceIdentity();
+  if (!loading_ && (!c.link.LinkOpen || c.link.LinkReopened)) {
+    if (c.identity.id != 0) program_.ResetDeviceIdentity();
     return false;
   }
-  return s.DeviceId == kDuroz740Id;
+  return c.identity.IsDuroz740();
 }
 
 bool RadarWindowLogic::RadarParamsChanged() const {
@@ -149,28 +153,28 @@ bool RadarWindowLogic::RadarParamsChanged() const {
   bool changed = false;
   for (int i = 0; i < kParamCount; ++i) {
     const auto list = static_cast<ParamList>(i);
-    if (WriteByte(list) != state_.SensorParams[i] && !state_.ListOpen[i]) changed = true;
+    if (WriteByte(list) != connection_.sensor_bytes[i] && !connection_.list_open[i]) changed = true;
   }
   return changed;
 }
 
 void RadarWindowLogic::RadarConnTick() {
-  AppState& s = state_;
+  RadarConnection& c = connection_;
+  const SensorIdentity& sensor = c.identity;
   std::uint8_t payload[11] = {};
   if (SensorKnown()) {
-    if (s.ReadParamsPending) {
+    if (c.read_params_pending) {
       Send(ReadParamsRequest, payload, 0);
     } else if (RadarParamsChanged()) {
       RadarParams params;
       for (int i = 0; i < kParamCount; ++i) params.wire[i] = WriteByte(static_cast<ParamList>(i));
-      const int count = EncodeParamsWrite(params, HasHeight(s.DeviceFwVersion), s.WrittenParams);
-      s.WrittenCount = static_cast<std::int16_t>(count);
+      c.written_count = EncodeParamsWrite(params, HasHeight(sensor.fw_version), c.written_bytes);
       last_write_ = params;
-      Send(WriteParamsRequest, s.WrittenParams.data(), s.WrittenCount);
+      Send(WriteParamsRequest, c.written_bytes.data(), c.written_count);
     }
   }
   // Asked again: a failed send above closed the link, and this one would open a new one.
-  if (SensorKnown() && s.ReportModePending) {
+  if (SensorKnown() && c.report_mode_pending) {
     payload[0] = kReportModeSignal;
     Send(ReportModeRequest, payload, 1);
   }
@@ -178,94 +182,96 @@ void RadarWindowLogic::RadarConnTick() {
   const int interval = connection_timer_->Interval();
   // The signal is expected only from a sensor the last check found, over the link it was
   // found on, with its report mode acknowledged.
-  if (s.ReportModePending || s.IdMissCount != 0 || !s.LinkOpen || s.LinkReopened) {
-    s.SignalQuietRuns = 0;
-  } else if (s.SignalQuietRuns < 32767 &&
-             ++s.SignalQuietRuns >= kSignalStallMs / (interval > 0 ? interval : 1)) {
+  // The count is reset whenever it reaches the stall, so it stays small.
+  if (c.report_mode_pending || c.id_miss_count != 0 || !c.link.LinkOpen || c.link.LinkReopened) {
+    c.signal_quiet_runs = 0;
+  } else if (++c.signal_quiet_runs >= kSignalStallMs / (interval > 0 ? interval : 1)) {
     // Read and asked for its signal as a sensor found again; a pick waiting for it stays.
-    ReadSensorAgain(s);
+    ReadSensorAgain(c);
   }
   const int q = interval > 0 ? 500 / interval : 0;
-  if (s.IdCheckTicks < q) {
-    ++s.IdCheckTicks;
+  if (c.id_check_ticks < q) {
+    ++c.id_check_ticks;
     return;
   }
 
-  if (s.DeviceId == kDuroz740Id) {
-    s.IdMissCount = 0;
-    view_->ShowIdentification(s.DeviceSerial + " - " +
-                                               "HW: " + FormatVersion(s.DeviceHwVersion) + " - " +
-                                               "FW: " + FormatVersion(s.DeviceFwVersion));
+  if (sensor.IsDuroz740()) {
+    c.id_miss_count = 0;
+    view_->ShowIdentification(sensor.serial + " - " + "HW: " + FormatVersion(sensor.hw_version) +
+                              " - " + "FW: " + FormatVersion(sensor.fw_version));
   } else {
-    if (s.IdMissCount < 32767) ++s.IdMissCount;
-    s.SensorMissed = true;
-    if (s.IdMissCount >= 3)
-      view_->ShowIdentification(s.StringTable[Text::kNoDeviceAnswering]);
+    // The window unloads at the sixth miss in a row, so the count stays small.
+    ++c.id_miss_count;
+    c.sensor_missed = true;
+    if (c.id_miss_count >= 3) view_->ShowIdentification(texts_[Text::kNoDeviceAnswering]);
   }
-  if (s.IdMissCount >= 6 && !unloaded_) {
-    s.ExitOnRadarClose = false;
+  if (c.id_miss_count >= 6 && !unloaded_) {
+    // Lost: back to the main window, which looks for a sensor again, rather than the end.
+    sensor_lost_ = true;
     Unload();
   }
 
   // Runs even when the window has just gone: the answer then reaches the main window.
   program_.ResetDeviceIdentity();
   Send(IdentificationRequest, payload, 0);
-  s.IdCheckTicks = 0;
+  c.id_check_ticks = 0;
 }
 
-void ReadSensorAgain(AppState& state) {
-  state.ReadParamsPending = true;
-  state.ReportModePending = true;
-  state.SignalQuietRuns = 0;
-  state.SensorMissed = false;
-  state.LinkReopened = false;
+void ReadSensorAgain(RadarConnection& connection) {
+  connection.read_params_pending = true;
+  connection.report_mode_pending = true;
+  connection.signal_quiet_runs = 0;
+  connection.sensor_missed = false;
+  connection.link.LinkReopened = false;
 }
 
-void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
-                      std::int16_t length) {
+void RadarHandleFrame(RadarConnection& connection, RadarWindowLogic* window,
+                      const FrameBytes& frame, int length) {
+  RadarConnection& c = connection;
   // Whether the sensor has a height is judged by the firmware of the Duroz740 identified
   // last: the identity itself is cleared before every identification request, and a reply
   // arriving in that gap must not reset a height the user never touched.
-  const RadarMessage m = DecodeRadarFrame(frame, length, HasHeight(state.LastDuroz740FwVersion));
+  const RadarMessage m =
+      DecodeRadarFrame(frame, length, HasHeight(c.identity.last_duroz740_fw));
   switch (m.kind) {
     case RadarMessageKind::kIdentification: {
       // Another sensor in the socket, or ours back after missed checks or over a reopened
       // link (pulled and put back, or the programmer unplugged: either way it may have
       // restarted without its report mode). Its parameters are read and its signal asked for
       // before the next run can write.
-      const Identification found = StoreIdentity(state, m.identity);
+      const Identification found = StoreIdentity(c.identity, m.identity);
+      // Picks not yet written were made for the sensor seen before.
+      if (found == Identification::kNewDuroz740) c.picked.fill(false);
       if (found == Identification::kNewDuroz740 && window != nullptr) window->StartPeakAfresh();
       if (found == Identification::kNewDuroz740 ||
-          (found == Identification::kSameDuroz740 && (state.SensorMissed || state.LinkReopened)))
-        ReadSensorAgain(state);
+          (found == Identification::kSameDuroz740 && (c.sensor_missed || c.link.LinkReopened)))
+        ReadSensorAgain(c);
       break;
     }
     case RadarMessageKind::kParameters: {
       for (int i = 0; i < m.param_count; ++i) {
-        state.SensorParams[i] = m.params.raw[i];
+        c.sensor_bytes[i] = m.params.raw[i];
         // The sensor already holds what was picked: nothing is left to write.
-        if (state.ParamPicked[i] && state.PickedParams[i] == state.SensorParams[i])
-          state.ParamPicked[i] = false;
+        if (c.picked[i] && c.picked_bytes[i] == c.sensor_bytes[i]) c.picked[i] = false;
       }
       if (window != nullptr) window->RadarApplyParams(m.params);
-      state.ReadParamsPending = false;
+      c.read_params_pending = false;
       break;
     }
     case RadarMessageKind::kWriteAck:
       // The sensor has answered the picks the last write carried; the read that follows
       // shows what it kept. A pick made after that write went out is still to be written.
       if (window != nullptr) window->OnWriteAcked();
-      for (int i = 0; i < state.WrittenCount && i < kParamCount; ++i)
-        if (state.ParamPicked[i] && state.PickedParams[i] == state.WrittenParams[i])
-          state.ParamPicked[i] = false;
-      state.ReadParamsPending = true;
+      for (int i = 0; i < c.written_count && i < kParamCount; ++i)
+        if (c.picked[i] && c.picked_bytes[i] == c.written_bytes[i]) c.picked[i] = false;
+      c.read_params_pending = true;
       break;
     case RadarMessageKind::kReportModeAck:
-      state.ReportModePending = false;
-      state.SignalQuietRuns = 0;
+      c.report_mode_pending = false;
+      c.signal_quiet_runs = 0;
       break;
     case RadarMessageKind::kSignal:
-      state.SignalQuietRuns = 0;
+      c.signal_quiet_runs = 0;
       if (m.signal.is_reading && window != nullptr) window->DisplaySignal(m.signal);
       break;
     case RadarMessageKind::kNone:
@@ -273,25 +279,25 @@ void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameByte
   }
 }
 
-void RadarWindowLogic::RadarHandleFrame(const FrameBytes& frame, std::int16_t length) {
-  zelto::RadarHandleFrame(state_, this, frame, length);
+void RadarWindowLogic::RadarHandleFrame(const FrameBytes& frame, int length) {
+  zelto::RadarHandleFrame(connection_, this, frame, length);
 }
 
 void RadarWindowLogic::RadarApplyParams(const ParamsDecode& reply) {
-  AppState& s = state_;
+  RadarConnection& c = connection_;
   // The fields apply in payload order up to the first one out of range.
   // A list whose pick is still to be written keeps showing the pick; what the sensor holds
   // is remembered all the same.
   const auto apply = [&](ParamList list) {
     const int sensor = PositionFromWire(list, reply.params.wire[list]);
-    SetListIndex(list, s.ParamPicked[list] ? PositionFromWire(list, s.PickedParams[list]) : sensor);
-    s.LastParams[list] = static_cast<std::int16_t>(sensor);
+    SetListIndex(list, c.picked[list] ? PositionFromWire(list, c.picked_bytes[list]) : sensor);
+    c.last_params[list] = sensor;
   };
   for (int i = 0; i < kHeight; ++i) {
     if (i >= reply.first_invalid) return;
     const auto list = static_cast<ParamList>(i);
     apply(list);
-    if (list == kSensitivity) DisplayArea(static_cast<std::int16_t>(ListIndex(list) + 1));
+    if (list == kSensitivity) DisplayArea(ListIndex(list) + 1);
   }
   if (!reply.valid[kHeight]) {
     SetListIndex(kHeight, 0);
@@ -322,8 +328,8 @@ void RadarWindowLogic::RecordSignal(std::int32_t level, bool detected) {
   SignalHistory* history = program_.RecordingHistory(now);
   if (history == nullptr) return;
   // Another sensor put in while the window stayed open has a history of its own.
-  if (history->Serial() != state_.LastDuroz740Serial)
-    history->BeginSensor(state_.LastDuroz740Serial, now);
+  const std::string& serial = connection_.identity.last_duroz740_serial;
+  if (history->Serial() != serial) history->BeginSensor(serial, now);
   history->AddReport(now, static_cast<std::uint16_t>(level),
                      static_cast<std::uint16_t>(peak_.value_or(0)), detected);
 }
@@ -333,8 +339,8 @@ void RadarWindowLogic::OnWriteAcked() {
   SignalHistory* history = program_.RecordingHistory(now);
   if (history == nullptr) return;
   RadarParams before;
-  before.wire = state_.SensorParams;
-  history->AddMarker(now, before, last_write_, ParamCountFor(state_.LastDuroz740FwVersion));
+  before.wire = connection_.sensor_bytes;
+  history->AddMarker(now, before, last_write_, ParamCountFor(connection_.identity.last_duroz740_fw));
 }
 
 void RadarWindowLogic::StartPeakAfresh() {
@@ -354,30 +360,30 @@ void RadarWindowLogic::PeakTick() {
   view_->ShowHeldPeak(peak_);
 }
 
-void RadarWindowLogic::DisplayArea(std::int16_t sensitivity) {
+void RadarWindowLogic::DisplayArea(int sensitivity) {
   view_->ShowDetectionArea(sensitivity);
 }
 
 void RadarWindowLogic::DisplayHeight() {
   // Runs inside the receive poll for every parameter reply: the text is put together in the
   // buffer that Load sized for it, not in a new string.
-  height_text_ = state_.StringTable[Text::kHeightCaption];
+  height_text_ = texts_[Text::kHeightCaption];
   const int position = index_[kHeight];
   if (position >= 0 && position <= 2) height_text_ += kHeightSuffix[position];
   view_->SetLabelText(RadarLabel::kHeightValue, height_text_);
 }
 
 void RadarWindowLogic::OnListDropDown(ParamList list) {
-  state_.ListOpen[list] = true;
+  connection_.list_open[list] = true;
 }
 
 void RadarWindowLogic::OnListClick(ParamList list, int index) {
   if (index >= 0 && index < ListCount(list)) {
     index_[list] = index;
-    state_.ParamPicked[list] = true;
-    state_.PickedParams[list] = WireFromPosition(list, index);
+    connection_.picked[list] = true;
+    connection_.picked_bytes[list] = WireFromPosition(list, index);
   }
-  state_.ListOpen[list] = false;
+  connection_.list_open[list] = false;
 }
 
 }  // namespace zelto

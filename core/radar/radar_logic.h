@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The radar window's logic: its load and unload, the connection procedure that reads,
 // writes and watches the Duroz740, the decoding of the sensor's frames and the displays.
-// One object per opening of the window; the connection state itself lives in AppState for
-// the whole run.
+// One object per opening of the window; the connection state itself (RadarConnection) lives
+// for the whole run.
 #pragma once
 
 #include <array>
@@ -14,11 +14,13 @@
 
 #include "core/protocol/message_channel.h"
 #include "core/protocol/radar_decoder.h"
+#include "core/radar/radar_connection.h"
 #include "core/radar/radar_host.h"
 #include "core/protocol/radar_params.h"
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
 #include "core/ports/timer_port.h"
 #include "core/ports/views.h"
+#include "core/text/string_table.h"
 
 namespace zelto {
 
@@ -33,8 +35,9 @@ std::vector<std::string> RelayTimeItems(const std::string& decimal_separator);
 
 class RadarWindowLogic {
  public:
-  RadarWindowLogic(RadarHost& program, AppState& state, MessageChannel& msg, TimerFactory& timers,
-                   std::unique_ptr<RadarView> view, std::string decimal_separator);
+  RadarWindowLogic(RadarHost& program, RadarConnection& connection, const StringTable& texts,
+                   MessageChannel& msg, TimerFactory& timers, std::unique_ptr<RadarView> view,
+                   std::string decimal_separator);
   ~RadarWindowLogic();
 
   void Load();
@@ -44,11 +47,11 @@ class RadarWindowLogic {
 
   void RadarConnTick();
   bool RadarParamsChanged() const;
-  void RadarHandleFrame(const FrameBytes& frame, std::int16_t length);
+  void RadarHandleFrame(const FrameBytes& frame, int length);
   void RadarApplyParams(const ParamsDecode& reply);
   void DisplaySignal(const SignalReading& signal);
   void PeakTick();
-  void DisplayArea(std::int16_t sensitivity);
+  void DisplayArea(int sensitivity);
   void DisplayHeight();
 
   // The sensor acknowledged the last write: a marker in the signal history.
@@ -76,11 +79,12 @@ class RadarWindowLogic {
   // The Duroz740 answered the latest identification request over the link still open.
   bool SensorKnown();
   void SetListIndex(ParamList list, int index);
-  void Send(std::uint8_t code, const std::uint8_t* payload, std::int16_t count);
+  void Send(std::uint8_t code, const std::uint8_t* payload, int count);
   void RecordSignal(std::int32_t level, bool detected);
 
   RadarHost& program_;
-  AppState& state_;
+  RadarConnection& connection_;
+  const StringTable& texts_;
   MessageChannel& channel_;
   std::unique_ptr<RadarView> view_;
   std::string decimal_separator_;
@@ -95,17 +99,19 @@ class RadarWindowLogic {
   std::string height_text_;
   bool unloaded_ = false;
   bool loading_ = false;
+  // The window unloads itself because the sensor stopped answering.
+  bool sensor_lost_ = false;
   // What the last write carried, for the history's marker when the sensor acknowledges it.
   RadarParams last_write_;
 };
 
 // Sets up reading the sensor's parameters and asking for its signal, before anything can be
 // written to it; picks waiting for it are written after the read.
-void ReadSensorAgain(AppState& state);
+void ReadSensorAgain(RadarConnection& connection);
 
 // The radar-mode frame handler. Without an open window only the identity and the flags can
 // change.
-void RadarHandleFrame(AppState& state, RadarWindowLogic* window, const FrameBytes& frame,
-                      std::int16_t length);
+void RadarHandleFrame(RadarConnection& connection, RadarWindowLogic* window,
+                      const FrameBytes& frame, int length);
 
 }  // namespace zelto

@@ -57,7 +57,7 @@ bool NextLine(std::string_view& rest, std::string_view& line) {
 
 }  // namespace
 
-bool ParseStringTable(std::string_view contents, std::int16_t language,
+bool ParseStringTable(std::string_view contents, int language,
                       std::array<std::string, 201>& table, StringTableFault* fault) {
   // Work on a copy so that a fatal file leaves the table as it was.
   std::array<std::string, 201> result = table;
@@ -109,7 +109,7 @@ bool ReadWholeFile(const std::filesystem::path& file, std::string& contents) {
   }
 }
 
-bool LoadStringTable(const std::filesystem::path& file, std::int16_t language,
+bool LoadStringTable(const std::filesystem::path& file, int language,
                      std::array<std::string, 201>& table) {
   // The message box names only the file; whoever looks at a terminal or a log learns where
   // it lies and, for a file that is there, which line is at fault.

@@ -9,7 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/text/text_id.h"
+
 namespace zelto {
+
+constexpr int kStringTableSize = 201;  // entries 0..200
 
 inline constexpr char kStringTableFile[] = "StringTable.txt";
 inline constexpr char kFatalStringTableMessage[] =
@@ -35,7 +39,7 @@ struct StringTableFault {
   std::string reason;
 };
 
-bool ParseStringTable(std::string_view contents, std::int16_t language,
+bool ParseStringTable(std::string_view contents, int language,
                       std::array<std::string, 201>& table, StringTableFault* fault = nullptr);
 
 // The diagnostics category of the string table's warnings.
@@ -43,11 +47,31 @@ inline constexpr char kStringTableCategory[] = "zelto.strings";
 
 // Reads the file (binary, whole) and parses it; false when it cannot be opened/read too. A
 // failure is also given as a warning naming the file and, for a malformed one, the line.
-bool LoadStringTable(const std::filesystem::path& file, std::int16_t language,
+bool LoadStringTable(const std::filesystem::path& file, int language,
                      std::array<std::string, 201>& table);
 
 // Reads a whole file as bytes. False when it cannot be opened or a read fails (a folder, a
 // device error); contents then holds nothing useful. Shared with the parameter file.
 bool ReadWholeFile(const std::filesystem::path& file, std::string& contents);
+
+// The texts of one language: what the windows show, looked up by name.
+class StringTable {
+ public:
+  // Loads the language's texts from the file; on failure the texts are left as they were.
+  bool Load(const std::filesystem::path& file) {
+    return LoadStringTable(file, language_, entries_);
+  }
+  // The language read from and written to the parameter file: 0 Italian, 1 English (the
+  // file may hold any 16-bit number; lines of a language the file lacks are simply missing).
+  int Language() const { return language_; }
+  void SetLanguage(int language) { language_ = language; }
+
+  const std::string& operator[](Text::Id id) const { return entries_[id]; }
+  const std::array<std::string, kStringTableSize>& Entries() const { return entries_; }
+
+ private:
+  int language_ = 0;
+  std::array<std::string, kStringTableSize> entries_;
+};
 
 }  // namespace zelto

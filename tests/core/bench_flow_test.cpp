@@ -23,7 +23,7 @@ class BenchFlow : public ::testing::Test {
   BenchFlow() { WriteFile(folder_.path() / "StringTable.txt", NamedStringTable()); }
 
   void Start(ProgramVersion version = {1, 0, 0}) {
-    program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
+    program_ = std::make_unique<Program>(bus_, clock_, ui_,
                                          ProgramConfig{folder_.path(), version});
     program_->Load();
   }
@@ -55,7 +55,6 @@ class BenchFlow : public ::testing::Test {
   sim::VirtualClock clock_;
   sim::UsbBus bus_{clock_};
   sim::Adapter* adapter_ = nullptr;
-  AppState state_;
   FakeUi ui_;
   std::unique_ptr<Program> program_;
 };
@@ -70,8 +69,8 @@ TEST_F(BenchFlow, StartUpShowsTheWindowWithEmptyStatusAndArmsTheTimers) {
   EXPECT_EQ(ui_.main.rec.menus[MainMenu::kEnglish], Italian(Text::kEnglishMenu));
   EXPECT_EQ(program_->SupervisionTimer().Interval(), 1500);
   EXPECT_EQ(program_->PollTimer().Interval(), 50);
-  EXPECT_EQ(state_.RadarOpenDelay, 3000);
-  EXPECT_EQ(state_.DispatchMode, 0);
+  EXPECT_EQ(program_->RadarOpenDelay(), 3000);
+  EXPECT_FALSE(program_->RadarMode());
 }
 
 TEST(VersionLabel, MinorAndRevisionRunTogether) {
@@ -138,12 +137,12 @@ TEST_F(BenchFlow, Duroz740OpensTheRadarWindowAtThreeSecondsNotEarlier) {
   EXPECT_EQ(ui_.main.rec.device_colour, kGreen);
   AdvanceTo(2999);
   EXPECT_TRUE(ui_.radars.empty());
-  EXPECT_EQ(state_.RadarOpenDelay, 500);
+  EXPECT_EQ(program_->RadarOpenDelay(), 500);
   AdvanceTo(3000);
   ASSERT_EQ(ui_.radars.size(), 1u);
   EXPECT_TRUE(ui_.LastRadar()->shown);
   EXPECT_FALSE(ui_.main.rec.shown);
-  EXPECT_EQ(state_.DispatchMode, 1);
+  EXPECT_TRUE(program_->RadarMode());
 }
 
 TEST_F(BenchFlow, SilentDeviceTurnsTheLabelToNoDeviceAnsweringAtTheNextEvaluation) {
@@ -189,7 +188,7 @@ TEST_F(BenchFlow, AboutBoxHoldsTheRadarWindowBackUntilItCloses) {
 TEST_F(BenchFlow, StoredEnglishShowsEnglishMenusFromTheStart) {
   WriteFile(folder_.path() / "ZeltoSoft.prm", "\"File configurazione ZeltoSoft\"\r\n1\r\n");
   Start();
-  EXPECT_EQ(state_.LanguageIndex, 1);
+  EXPECT_EQ(program_->Texts().Language(), 1);
   EXPECT_EQ(ui_.main.rec.menus[MainMenu::kExit], English(Text::kExitMenu));
   EXPECT_EQ(ui_.main.rec.menus[MainMenu::kLanguage], English(Text::kLanguageMenu));
   EXPECT_EQ(ui_.main.rec.menus[MainMenu::kItalian], English(Text::kItalianMenu));
@@ -240,10 +239,10 @@ TEST_F(BenchFlow, CloseBoxClosesTheLinkAndWritesTheSettings) {
   PlugSensor();
   Start();
   AdvanceTo(2000);
-  EXPECT_TRUE(state_.LinkOpen);
+  EXPECT_TRUE(program_->Link().IsOpen());
   program_->OnMainCloseBox();
   EXPECT_TRUE(program_->Ended());
-  EXPECT_FALSE(state_.LinkOpen);
+  EXPECT_FALSE(program_->Link().IsOpen());
   EXPECT_FALSE(adapter_->IsOpen());
   EXPECT_EQ(ui_.quits, 1);
   EXPECT_EQ(ReadFile(folder_.path() / "ZeltoSoft.prm"),
@@ -267,23 +266,23 @@ TEST_P(IdentificationRoundTrip, ReplyIsDispatchedInProgrammerMode) {
     adapter_->InsertNoise(noise, sizeof noise);
   }
   if (mode == "corrupt") adapter_->CorruptNextReplies(1);
-  program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
+  program_ = std::make_unique<Program>(bus_, clock_, ui_,
                                        ProgramConfig{folder_.path(), {1, 0, 0}});
   program_->Messages().SendMessage(IdentificationRequest, nullptr, 0);
   int polls = 0;
-  for (; polls < 10 && state_.DeviceId == 0; ++polls) {
+  for (; polls < 10 && program_->Identity().id == 0; ++polls) {
     clock_.AdvanceBy(50);
     program_->PollTick();
   }
   if (mode == "corrupt") {
-    EXPECT_EQ(state_.DeviceId, 0);
-    EXPECT_EQ(state_.DeviceSerial, "");
+    EXPECT_EQ(program_->Identity().id, 0);
+    EXPECT_EQ(program_->Identity().serial, "");
     return;
   }
-  EXPECT_EQ(state_.DeviceId, 257);
-  EXPECT_EQ(state_.DeviceSerial, "0000000001");
-  EXPECT_EQ(state_.DeviceHwVersion, 0x0102);
-  EXPECT_EQ(state_.DeviceFwVersion, 0x0200);
+  EXPECT_EQ(program_->Identity().id, 257);
+  EXPECT_EQ(program_->Identity().serial, "0000000001");
+  EXPECT_EQ(program_->Identity().hw_version, 0x0102);
+  EXPECT_EQ(program_->Identity().fw_version, 0x0200);
   if (mode == "split") {
     EXPECT_EQ(polls, 2) << "completed on the second poll";
   }
@@ -325,7 +324,7 @@ TEST_F(RadarOnTheBench, OpeningReadsParamsStartsReportsAndShowsTheSensor) {
   AdvanceTo(3600);
   EXPECT_EQ(radar_->ListIndex(kSensitivity), 6);
   EXPECT_EQ(radar_->ListIndex(kHeight), 2);
-  EXPECT_EQ(state_.LastParams[kSensitivity], 6);
+  EXPECT_EQ(program_->Connection().last_params[kSensitivity], 6);
   EXPECT_EQ(sensor_->ReportMode(), 2);
   EXPECT_EQ(view_->identification, "0000000001 - HW: 102 - FW: 200");
   EXPECT_NE(radar_->Level(), std::nullopt) << "signal reports are shown";
@@ -342,7 +341,7 @@ TEST_F(RadarOnTheBench, UserChoiceIsWrittenOnceAndReadBack) {
   ASSERT_GE(CountHost(WriteParamsRequest, mark), 1);
   AdvanceTo(6000);
   EXPECT_EQ(sensor_->ParamValue(sim::Duroz740::kHighTraffic), 1);
-  EXPECT_EQ(state_.LastParams[kHighTrafficMode], 1);
+  EXPECT_EQ(program_->Connection().last_params[kHighTrafficMode], 1);
   const auto writes = HostMessages(mark);
   int count = 0;
   for (const Msg& m : writes)
@@ -389,12 +388,12 @@ TEST_F(RadarOnTheBench, RefusedValueFlowsBackToTheList) {
 TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
   ASSERT_NO_FATAL_FAILURE(OpenAt3s());
   AdvanceTo(3500);  // the first check finds the sensor
-  EXPECT_EQ(state_.IdMissCount, 0);
+  EXPECT_EQ(program_->Connection().id_miss_count, 0);
   AdvanceTo(4050);
   sensor_->SetSilent(true);
   const std::size_t mark = adapter_->HostFrames().size();
   AdvanceTo(4100);  // the second check still has the answer to the request of 3.5 s
-  EXPECT_EQ(state_.IdMissCount, 0);
+  EXPECT_EQ(program_->Connection().id_miss_count, 0);
   // Checks at 4.7, 5.3, 5.9 ... miss; the sixth miss comes 3.6 s after the last good one.
   AdvanceTo(5899);
   EXPECT_NE(view_->identification, Italian(Text::kNoDeviceAnswering));
@@ -409,7 +408,7 @@ TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
   EXPECT_TRUE(ui_.main.rec.shown);
   EXPECT_EQ(ui_.main.rec.status_prog, "");
   EXPECT_EQ(ui_.main.rec.status_device, "");
-  EXPECT_EQ(state_.DispatchMode, 0);
+  EXPECT_FALSE(program_->RadarMode());
   EXPECT_FALSE(program_->Ended());
 
   sensor_->SetSilent(false);
@@ -420,9 +419,9 @@ TEST_F(RadarOnTheBench, LostSensorHandsBackAndTheWindowReopens) {
   AdvanceTo(10500);
   ASSERT_EQ(ui_.radars.size(), 2u);
   EXPECT_TRUE(ui_.LastRadar()->shown);
-  EXPECT_EQ(state_.IdMissCount, 6) << "kept from the lost window";
+  EXPECT_EQ(program_->Connection().id_miss_count, 6) << "kept from the lost window";
   AdvanceTo(11100);
-  EXPECT_EQ(state_.IdMissCount, 0);
+  EXPECT_EQ(program_->Connection().id_miss_count, 0);
   EXPECT_FALSE(ui_.LastRadar()->unloaded);
 }
 

@@ -29,15 +29,15 @@ class SendMessageTest : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(SendMessageTest, WritesExactlyTheStuffedFrameInOneWrite) {
   const SendCase& c = GetParam();
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   UsbLink link(state, driver);
-  MessageChannel msg(state, link);
+  MessageChannel msg(link);
   msg.SendMessage(c.code, c.payload.data(), static_cast<std::int16_t>(c.payload.size()));
   ASSERT_EQ(driver.writes.size(), 1u);
   EXPECT_EQ(driver.writes[0], c.wire);
-  EXPECT_TRUE(state.LinkOpen) << "sending opens a closed link itself";
+  EXPECT_TRUE(link.IsOpen()) << "sending opens a closed link itself";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -61,11 +61,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   UsbLink link(state, driver);
-  MessageChannel msg(state, link);
+  MessageChannel msg(link);
   Bytes payload(80, 0x01);  // every byte stuffed: the longest possible wire frame
   msg.SendMessage(0x01, payload.data(), 73);
   ASSERT_EQ(driver.writes.size(), 1u);
@@ -77,10 +77,10 @@ TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
 }
 
 TEST(SendMessage, NoProgrammerSendsNothing) {
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   UsbLink link(state, driver);
-  MessageChannel msg(state, link);
+  MessageChannel msg(link);
   msg.SendMessage(0x00, nullptr, 0);
   EXPECT_TRUE(driver.writes.empty());
   EXPECT_EQ(driver.calls["Purge"], 0);
@@ -88,7 +88,7 @@ TEST(SendMessage, NoProgrammerSendsNothing) {
 
 TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
   for (bool short_write : {false, true}) {
-    AppState state;
+    LinkState state;
     ScriptedDriver driver;
     driver.devices = {"ZeltoProg"};
     if (short_write)
@@ -96,9 +96,9 @@ TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
     else
       driver.write_status = FT_IO_ERROR;
     UsbLink link(state, driver);
-    MessageChannel msg(state, link);
+    MessageChannel msg(link);
     msg.SendMessage(0x00, nullptr, 0);
-    EXPECT_FALSE(state.LinkOpen) << short_write;
+    EXPECT_FALSE(link.IsOpen()) << short_write;
     EXPECT_EQ(driver.calls["Close"], 1) << short_write;
   }
 }
@@ -119,28 +119,31 @@ TEST(Checksum, SendingAndReceivedRanges) {
 // Feeds bytes into the ring as Read would and collects every completed frame.
 class Assembler {
  public:
-  Assembler() : link_(state, driver_), channel_(state, link_) {}
+  Assembler() : link_(link_state_, driver_), channel_(link_) {}
 
   void Push(const Bytes& bytes) {
     for (std::uint8_t b : bytes) {
-      state.RxRing[state.RxWritePos] = b;
-      state.RxWritePos = static_cast<std::int16_t>((state.RxWritePos + 1) % kRingSize);
+      ring.bytes[ring.write_pos] = b;
+      ring.write_pos = (ring.write_pos + 1) % kRingSize;
     }
   }
   std::vector<Bytes> Drain() {
     std::vector<Bytes> frames;
     while (channel_.AssembleFrame())
-      frames.emplace_back(state.FrameBuffer.begin(), state.FrameBuffer.begin() + state.FrameLength);
+      frames.emplace_back(assembly.frame.begin(), assembly.frame.begin() + assembly.length);
     return frames;
   }
   MessageChannel& msg() { return channel_; }
 
-  AppState state;
-
  private:
+  LinkState link_state_;
   ScriptedDriver driver_;
   UsbLink link_;
   MessageChannel channel_;
+
+ public:
+  ReceiveRing& ring = channel_.Ring();
+  const FrameAssembly& assembly = channel_.Assembly();
 };
 
 struct AssembleCase {
@@ -179,8 +182,7 @@ TEST_P(AssembleTest, AcrossTheWrapPoint) {
   const Bytes& in = GetParam().input;
   for (std::size_t before = 0; before <= in.size(); ++before) {
     Assembler a;
-    a.state.RxReadPos = a.state.RxWritePos =
-        static_cast<std::int16_t>((kRingSize - before) % kRingSize);
+    a.ring.read_pos = a.ring.write_pos = (kRingSize - before) % kRingSize;
     a.Push(in);
     EXPECT_EQ(a.Drain(), GetParam().frames) << before << " bytes before the wrap";
   }
@@ -218,21 +220,21 @@ TEST(AssembleFrame, ReadPositionStaysOnTheTerminator) {
   Assembler a;
   a.Push({1, 2, 0, 0, 0, 1, 3});
   ASSERT_TRUE(a.msg().AssembleFrame());
-  EXPECT_EQ(a.state.RxReadPos, 6);
-  EXPECT_EQ(a.state.FrameLength, 7);
+  EXPECT_EQ(a.ring.read_pos, 6);
+  EXPECT_EQ(a.assembly.length, 7);
   EXPECT_FALSE(a.msg().AssembleFrame());
-  EXPECT_EQ(a.state.RxReadPos, 7);
+  EXPECT_EQ(a.ring.read_pos, 7);
 }
 
 TEST(AssembleFrame, PartialFrameWaitsForMoreBytes) {
   Assembler a;
   a.Push({1, 2, 0x14, 1});
   EXPECT_FALSE(a.msg().AssembleFrame());
-  EXPECT_EQ(a.state.AssemblyIndex, 4);
-  EXPECT_TRUE(a.state.EscapePending);
+  EXPECT_EQ(a.assembly.index, 4);
+  EXPECT_TRUE(a.assembly.escape_pending);
   a.Push({1, 0, 0x15, 1, 3});
   ASSERT_TRUE(a.msg().AssembleFrame());
-  EXPECT_EQ(Bytes(a.state.FrameBuffer.begin(), a.state.FrameBuffer.begin() + 8),
+  EXPECT_EQ(Bytes(a.assembly.frame.begin(), a.assembly.frame.begin() + 8),
             (Bytes{1, 2, 0x14, 1, 0, 0x15, 1, 3}));
 }
 
@@ -249,7 +251,7 @@ TEST(AssembleFrame, LongFrameIsCutAtSeventyThreeBytes) {
   ASSERT_EQ(frames[0].size(), 74u);
   EXPECT_EQ(frames[0][72], 0x10 + 70);
   EXPECT_EQ(frames[0][73], 3);
-  EXPECT_LE(a.state.FrameLength, kFrameBufferSize);
+  EXPECT_LE(a.assembly.length, kFrameBufferSize);
 }
 
 TEST(AssembleFrame, LongestWholeFrameHasSeventyByteBody) {
@@ -265,8 +267,8 @@ TEST(AssembleFrame, LongestWholeFrameHasSeventyByteBody) {
   Assembler a;
   a.Push(wire);
   ASSERT_TRUE(a.msg().AssembleFrame());
-  EXPECT_EQ(a.state.FrameLength, 74);
-  EXPECT_TRUE(FrameCheck(a.state.FrameBuffer, a.state.FrameLength));
+  EXPECT_EQ(a.assembly.length, 74);
+  EXPECT_TRUE(FrameCheck(a.assembly.frame, a.assembly.length));
 }
 
 TEST(FrameCheck, ComparesCarriedWithComputedSum) {
@@ -293,14 +295,14 @@ const Bytes kIdFrame = {0x01, 0x02, 0x01, 0x01, 0x01, 0x53, 0x4E, 0x30, 0x30, 0x
                         0x32, 0x33, 0x34, 0x01, 0x02, 0x02, 0x00, 0x02, 0x33, 0x01, 0x03};
 
 TEST(HandleProgrammerFrame, IdentificationReplySetsTheIdentity) {
-  AppState state;
-  HandleProgrammerFrame(state, ToFrame(kIdFrame), 23);
-  EXPECT_EQ(state.DeviceId, 257);
-  EXPECT_EQ(state.DeviceSerial, "SN00001234");
-  EXPECT_EQ(state.DeviceHwVersion, 0x0102);
-  EXPECT_EQ(state.DeviceFwVersion, 0x0200);
-  EXPECT_EQ(FormatVersion(state.DeviceHwVersion), "102");
-  EXPECT_EQ(FormatVersion(state.DeviceFwVersion), "200");
+  SensorIdentity sensor;
+  HandleProgrammerFrame(sensor, ToFrame(kIdFrame), 23);
+  EXPECT_EQ(sensor.id, 257);
+  EXPECT_EQ(sensor.serial, "SN00001234");
+  EXPECT_EQ(sensor.hw_version, 0x0102);
+  EXPECT_EQ(sensor.fw_version, 0x0200);
+  EXPECT_EQ(FormatVersion(sensor.hw_version), "102");
+  EXPECT_EQ(FormatVersion(sensor.fw_version), "200");
 }
 
 TEST(HandleProgrammerFrame, IgnoredFrames) {
@@ -316,13 +318,13 @@ TEST(HandleProgrammerFrame, IgnoredFrames) {
   const Row rows[] = {
       {"BadChecksum", bad_sum}, {"OtherCode", other_code}, {"Short", {1, 2, 1, 0, 1, 1, 3}}};
   for (const Row& row : rows) {
-    AppState state;
+    SensorIdentity sensor;
     // An earlier, longer frame left a whole identity in the buffer.
     FrameBytes f = ToFrame(kIdFrame);
     std::copy(row.frame.begin(), row.frame.end(), f.begin());
-    HandleProgrammerFrame(state, f, static_cast<std::int16_t>(row.frame.size()));
-    EXPECT_EQ(state.DeviceId, 0) << row.name;
-    EXPECT_EQ(state.DeviceSerial, "") << row.name;
+    HandleProgrammerFrame(sensor, f, static_cast<std::int16_t>(row.frame.size()));
+    EXPECT_EQ(sensor.id, 0) << row.name;
+    EXPECT_EQ(sensor.serial, "") << row.name;
   }
 }
 
@@ -338,20 +340,20 @@ void CloseFrame(Bytes& f) {
 TEST(HandleProgrammerFrame, LongerReplyIsRead) {
   Bytes f = {1, 2, 1, 1, 1, 'S', 'N', '0', '0', '0', '0', '0', '0', '4', '2', 1, 2, 2, 1, 9};
   CloseFrame(f);
-  AppState state;
-  HandleProgrammerFrame(state, ToFrame(f), static_cast<std::int16_t>(f.size()));
-  EXPECT_EQ(state.DeviceId, 257);
-  EXPECT_EQ(state.DeviceSerial, "SN00000042");
-  EXPECT_EQ(state.DeviceFwVersion, 0x0201);
+  SensorIdentity sensor;
+  HandleProgrammerFrame(sensor, ToFrame(f), static_cast<std::int16_t>(f.size()));
+  EXPECT_EQ(sensor.id, 257);
+  EXPECT_EQ(sensor.serial, "SN00000042");
+  EXPECT_EQ(sensor.fw_version, 0x0201);
 }
 
 TEST(HandleProgrammerFrame, SerialKeepsZeroBytes) {
   Bytes f = {1, 2, 1, 0, 5, 'A', 0, 'B', 0, 0, 0, 0, 0, 0, 'Z', 0, 1, 0, 1};
   CloseFrame(f);
-  AppState state;
-  HandleProgrammerFrame(state, ToFrame(f), 23);
-  EXPECT_EQ(state.DeviceId, 5);
-  EXPECT_EQ(state.DeviceSerial, std::string("A\0B\0\0\0\0\0\0Z", 10));
+  SensorIdentity sensor;
+  HandleProgrammerFrame(sensor, ToFrame(f), 23);
+  EXPECT_EQ(sensor.id, 5);
+  EXPECT_EQ(sensor.serial, std::string("A\0B\0\0\0\0\0\0Z", 10));
 }
 
 TEST(FormatVersion, Examples) {

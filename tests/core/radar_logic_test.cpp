@@ -22,19 +22,20 @@ class RadarLogicTest : public ::testing::Test {
   void SetUp() override {
     WriteFile(folder_.path() / "StringTable.txt", NamedStringTable());
     driver_.devices = {"ZeltoProg"};
-    program_ = std::make_unique<Program>(state_, driver_, clock_, ui_,
-                                         ProgramConfig{folder_.path(), {1, 0, 0}});
+    // No hold-off: Open() stands in for the main window once it has run down.
+    ProgramConfig config{folder_.path(), {1, 0, 0}};
+    config.radar_open_delay_ms = 0;
+    program_ = std::make_unique<Program>(driver_, clock_, ui_, config);
     program_->Load();
   }
 
   // What the main window does once a Duroz740 has identified itself and the delay is over.
   void Open(std::int32_t fw = 0x0200) {
-    state_.DeviceId = kDuroz740Id;
-    state_.DeviceSerial = "0000000001";
-    state_.DeviceHwVersion = 0x0102;
-    state_.DeviceFwVersion = fw;
-    state_.LastDuroz740FwVersion = fw;
-    state_.RadarOpenDelay = 0;
+    program_->Identity().id = kDuroz740Id;
+    program_->Identity().serial = "0000000001";
+    program_->Identity().hw_version = 0x0102;
+    program_->Identity().fw_version = fw;
+    program_->Identity().last_duroz740_fw = fw;
     program_->ShowDeviceStatus();
     radar_ = program_->Radar();
     ASSERT_NE(radar_, nullptr);
@@ -42,21 +43,21 @@ class RadarLogicTest : public ::testing::Test {
   }
 
   void Identify(std::int32_t fw = 0x0200) {
-    state_.DeviceId = kDuroz740Id;
-    state_.DeviceFwVersion = fw;
-    state_.LastDuroz740FwVersion = fw;
+    program_->Identity().id = kDuroz740Id;
+    program_->Identity().fw_version = fw;
+    program_->Identity().last_duroz740_fw = fw;
   }
 
   // One connection run outside the pacing: never an identification check.
   void Run() {
-    state_.IdCheckTicks = 0;
+    program_->Connection().id_check_ticks = 0;
     radar_->RadarConnTick();
   }
 
   // Lets time pass while the sensor keeps answering its identification requests.
   void AdvanceIdentified(std::int64_t ms) {
     for (std::int64_t t = 0; t < ms; t += 10) {
-      Identify(state_.LastDuroz740FwVersion);
+      Identify(program_->Identity().last_duroz740_fw);
       clock_.AdvanceBy(std::min<std::int64_t>(10, ms - t));
     }
   }
@@ -83,7 +84,6 @@ class RadarLogicTest : public ::testing::Test {
   ScriptedDriver driver_;
   sim::VirtualClock clock_;
   FakeUi ui_;
-  AppState state_;
   std::unique_ptr<Program> program_;
   RadarWindowLogic* radar_ = nullptr;
   RadarRecord* view_ = nullptr;
@@ -93,9 +93,9 @@ class RadarLogicTest : public ::testing::Test {
 TEST_F(RadarLogicTest, LoadRunAsksForParamsAndReportsButChecksNothing) {
   Open();
   EXPECT_EQ(Sent(), (std::vector<Msg>{{ReadParamsRequest, {}}, {ReportModeRequest, {2}}}));
-  EXPECT_EQ(state_.DispatchMode, 1);
-  EXPECT_TRUE(state_.ExitOnRadarClose);
-  EXPECT_EQ(state_.IdCheckTicks, 1);
+  EXPECT_TRUE(program_->RadarMode());
+  EXPECT_TRUE(program_->ExitsOnRadarClose());
+  EXPECT_EQ(program_->Connection().id_check_ticks, 1);
   EXPECT_EQ(radar_->ConnectionTimer().Interval(), 100);
   EXPECT_TRUE(radar_->ConnectionTimer().Enabled());
   EXPECT_FALSE(ui_.main.rec.shown) << "the main window hides behind the radar window";
@@ -155,14 +155,14 @@ TEST_F(RadarLogicTest, IdentificationCheckOnEverySixthRun) {
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent.back(), (Msg{IdentificationRequest, {}}));
   EXPECT_EQ(view_->identification, "0000000001 - HW: 102 - FW: 200");
-  EXPECT_EQ(state_.DeviceId, 0) << "identity cleared for the new request";
-  EXPECT_EQ(state_.IdCheckTicks, 0);
+  EXPECT_EQ(program_->Identity().id, 0) << "identity cleared for the new request";
+  EXPECT_EQ(program_->Connection().id_check_ticks, 0);
   // Between the request and its answer nothing but the check goes out.
   clock_.AdvanceBy(500);
   EXPECT_TRUE(Sent().empty());
   clock_.AdvanceBy(100);
   EXPECT_EQ(Sent(), (std::vector<Msg>{{IdentificationRequest, {}}}));
-  EXPECT_EQ(state_.IdMissCount, 1);
+  EXPECT_EQ(program_->Connection().id_miss_count, 1);
 }
 
 TEST_F(RadarLogicTest, PacingFollowsTheTimerInterval) {
@@ -173,7 +173,7 @@ TEST_F(RadarLogicTest, PacingFollowsTheTimerInterval) {
   };
   for (Row row : {Row{600, 1}, Row{500, 2}, Row{250, 3}, Row{100, 6}}) {
     radar_->ConnectionTimer().SetInterval(row.interval);
-    state_.IdCheckTicks = 0;
+    program_->Connection().id_check_ticks = 0;
     Sent();
     int runs = 0;
     do {
@@ -181,7 +181,7 @@ TEST_F(RadarLogicTest, PacingFollowsTheTimerInterval) {
       radar_->RadarConnTick();
     } while (Sent().empty() && runs < 20);
     EXPECT_EQ(runs, row.runs_per_check) << row.interval;
-    state_.IdMissCount = 0;
+    program_->Connection().id_miss_count = 0;
   }
 }
 
@@ -201,15 +201,15 @@ class ApplyParamsTest : public RadarLogicTest, public ::testing::WithParamInterf
 TEST_P(ApplyParamsTest, AcceptsFieldsUpToTheFirstRejectedOne) {
   const ParamsRow& row = GetParam();
   Open(row.fw);
-  state_.LastParams = {7, 7, 7, 7, 7, 7};
+  program_->Connection().last_params = {7, 7, 7, 7, 7, 7};
   Receive(ParamsReply, row.payload);
   EXPECT_EQ(Indices(), row.indices);
   std::array<int, 6> last{};
-  for (int i = 0; i < 6; ++i) last[i] = state_.LastParams[i];
+  for (int i = 0; i < 6; ++i) last[i] = program_->Connection().last_params[i];
   EXPECT_EQ(last, row.last);
   EXPECT_EQ(view_->area_sensitivity, row.area_sensitivity);
   EXPECT_EQ(view_->labels.count(RadarLabel::kHeightValue) == 1, row.height_shown);
-  EXPECT_FALSE(state_.ReadParamsPending) << "cleared even when a field was rejected";
+  EXPECT_FALSE(program_->Connection().read_params_pending) << "cleared even when a field was rejected";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -231,7 +231,7 @@ TEST_F(RadarLogicTest, FramesTooShortOrCorruptChangeNothing) {
   Open(0x0200);
   // Leave a full parameter reply in the frame buffer first, then take the pending read back.
   Receive(ParamsReply, {9, 9, 2, 2, 1, 2});
-  state_.ReadParamsPending = true;
+  program_->Connection().read_params_pending = true;
   const auto before = Indices();
   Receive(ParamsReply, {1, 1, 0, 0, 0});  // five bytes from a sensor that has a height
   Receive(SignalReport, {2, 0x10});       // no level low byte, no status
@@ -240,7 +240,7 @@ TEST_F(RadarLogicTest, FramesTooShortOrCorruptChangeNothing) {
   driver_.Feed(bad);
   program_->PollTick();
   EXPECT_EQ(Indices(), before);
-  EXPECT_TRUE(state_.ReadParamsPending);
+  EXPECT_TRUE(program_->Connection().read_params_pending);
   EXPECT_EQ(radar_->Level(), std::nullopt);
   EXPECT_EQ(view_->bar, -1);
 }
@@ -248,16 +248,16 @@ TEST_F(RadarLogicTest, FramesTooShortOrCorruptChangeNothing) {
 TEST_F(RadarLogicTest, AcknowledgementsMoveTheFlags) {
   Open();
   Receive(ReportModeAck, {});
-  EXPECT_FALSE(state_.ReportModePending);
+  EXPECT_FALSE(program_->Connection().report_mode_pending);
   Receive(ParamsReply, {5, 1, 1, 0, 0, 0});
-  EXPECT_FALSE(state_.ReadParamsPending);
+  EXPECT_FALSE(program_->Connection().read_params_pending);
   Receive(WriteParamsAck, {0x55});
-  EXPECT_TRUE(state_.ReadParamsPending);
+  EXPECT_TRUE(program_->Connection().read_params_pending);
   Receive(0x06, {1, 2, 3});
-  EXPECT_TRUE(state_.ReadParamsPending);
+  EXPECT_TRUE(program_->Connection().read_params_pending);
   Receive(IdentificationReply, IdPayload(257, "SN00000009", 0x0103, 0x0201));
-  EXPECT_EQ(state_.DeviceSerial, "SN00000009");
-  EXPECT_EQ(state_.DeviceFwVersion, 0x0201);
+  EXPECT_EQ(program_->Identity().serial, "SN00000009");
+  EXPECT_EQ(program_->Identity().fw_version, 0x0201);
 }
 
 TEST_F(RadarLogicTest, WriteBackCycle) {
@@ -271,11 +271,11 @@ TEST_F(RadarLogicTest, WriteBackCycle) {
 
   // The user opens the relay-time list: nothing is written while it is open.
   program_->RadarWindowEvents().OnListDropDown(kRelayTime);
-  EXPECT_TRUE(state_.ListOpen[kRelayTime]);
+  EXPECT_TRUE(program_->Connection().list_open[kRelayTime]);
   Run();
   EXPECT_TRUE(Sent().empty());
   program_->RadarWindowEvents().OnListClick(kRelayTime, 3);
-  EXPECT_FALSE(state_.ListOpen[kRelayTime]);
+  EXPECT_FALSE(program_->Connection().list_open[kRelayTime]);
   Run();
   EXPECT_EQ(Sent(), (std::vector<Msg>{{WriteParamsRequest, {5, 4, 1, 0, 0, 2}}}));
   Run();
@@ -295,7 +295,7 @@ TEST_F(RadarLogicTest, WriteBackCycle) {
   Receive(ParamsReply, {5, 4, 1, 2, 0, 2});
   Run();
   EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(state_.LastParams[kRelayTime], 3);
+  EXPECT_EQ(program_->Connection().last_params[kRelayTime], 3);
 }
 
 TEST_F(RadarLogicTest, RefusedValueComesBackAndWritingStops) {
@@ -352,7 +352,7 @@ TEST_F(RadarLogicTest, HeightSurvivesRepliesInTheIdentificationGap) {
     program_->ResetDeviceIdentity();  // as the check does
     Receive(ParamsReply, {5, 2, 1, 0, 0, 2});
     EXPECT_EQ(radar_->ListIndex(kHeight), 2) << cycle;
-    EXPECT_EQ(state_.LastParams[kHeight], 2) << cycle;
+    EXPECT_EQ(program_->Connection().last_params[kHeight], 2) << cycle;
     Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
     if (cycle % 5 == 0) {
       program_->RadarWindowEvents().OnListClick(kSensitivity, cycle % 9);
@@ -462,9 +462,9 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   Receive(ReportModeAck, {});
   Receive(SignalReport, {2, 0x12, 0x34, 1});  // this sensor's peak: 4660
   clock_.AdvanceBy(500);  // the first check finds the sensor
-  ASSERT_EQ(state_.IdMissCount, 0);
+  ASSERT_EQ(program_->Connection().id_miss_count, 0);
   for (int miss = 0; miss < row.missed_checks; ++miss) clock_.AdvanceBy(600);
-  ASSERT_EQ(state_.IdMissCount, row.missed_checks);
+  ASSERT_EQ(program_->Connection().id_miss_count, row.missed_checks);
   // A pick the old sensor never answered: the write is due at the next run.
   program_->RadarWindowEvents().OnListClick(kReactionSpeed, 2);
   if (row.link_lost) {
@@ -472,7 +472,7 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
     Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
     driver_.queue_status = FT_IO_ERROR;
     program_->PollTick();
-    ASSERT_FALSE(state_.LinkOpen);
+    ASSERT_FALSE(program_->Link().IsOpen());
     driver_.queue_status = FT_OK;
     Sent();
     clock_.AdvanceBy(100);
@@ -529,12 +529,12 @@ TEST_F(RadarLogicTest, LongerIdentificationReplyIsRead) {
   longer.push_back(0x7F);
   program_->ResetDeviceIdentity();
   Receive(IdentificationReply, longer);
-  EXPECT_EQ(state_.DeviceId, 257);
-  EXPECT_EQ(state_.DeviceSerial, "SN00000042");
-  EXPECT_EQ(state_.DeviceFwVersion, 0x0205);
+  EXPECT_EQ(program_->Identity().id, 257);
+  EXPECT_EQ(program_->Identity().serial, "SN00000042");
+  EXPECT_EQ(program_->Identity().fw_version, 0x0205);
   program_->ResetDeviceIdentity();
   Receive(IdentificationReply, Bytes(longer.begin(), longer.end() - 2));
-  EXPECT_EQ(state_.DeviceId, 0);
+  EXPECT_EQ(program_->Identity().id, 0);
 }
 
 TEST_F(RadarLogicTest, SignalReportShowsLevelBarLedAndPeak) {
@@ -581,7 +581,7 @@ TEST_F(RadarLogicTest, PeakTickBeforeAnyReportLeavesAnEmptyPeakThatCountsAsZero)
 TEST_F(RadarLogicTest, AreaFollowsEverySensitivity) {
   Open();
   for (int s = 1; s <= 9; ++s) {
-    radar_->DisplayArea(static_cast<std::int16_t>(s));
+    radar_->DisplayArea(s);
     EXPECT_EQ(view_->area_sensitivity, s);
   }
   EXPECT_EQ(view_->area_draws, 9);
@@ -601,10 +601,10 @@ TEST_F(RadarLogicTest, LostSensorClosesTheWindowAtTheSixthMissedCheck) {
   Sent();
   // No reply ever comes: the checks at 0.5 s, 1.1 s, ... miss.
   clock_.AdvanceBy(500);
-  EXPECT_EQ(state_.IdMissCount, 0) << "the first check still sees the opening identity";
+  EXPECT_EQ(program_->Connection().id_miss_count, 0) << "the first check still sees the opening identity";
   for (int miss = 1; miss <= 5; ++miss) {
     clock_.AdvanceBy(600);
-    EXPECT_EQ(state_.IdMissCount, miss);
+    EXPECT_EQ(program_->Connection().id_miss_count, miss);
     EXPECT_EQ(view_->identification == Italian(Text::kNoDeviceAnswering),
               miss >= 3)
         << miss;
@@ -615,9 +615,10 @@ TEST_F(RadarLogicTest, LostSensorClosesTheWindowAtTheSixthMissedCheck) {
   EXPECT_TRUE(view_->unloaded);
   EXPECT_EQ(program_->Radar(), nullptr);
   EXPECT_EQ(Sent(), (std::vector<Msg>{{ReportModeRequest, {0}}, {IdentificationRequest, {}}}));
-  EXPECT_FALSE(state_.ExitOnRadarClose);
-  EXPECT_EQ(state_.DispatchMode, 0);
-  EXPECT_EQ(state_.RadarOpenDelay, 3000);
+  EXPECT_FALSE(program_->ExitsOnRadarClose());
+  EXPECT_FALSE(program_->RadarMode());
+  // The hold-off starts over (none here; the bench flow runs the real one after a loss).
+  EXPECT_EQ(program_->RadarOpenDelay(), 0);
   EXPECT_TRUE(ui_.main.rec.shown);
   EXPECT_EQ(ui_.main.rec.status_prog, "");
   EXPECT_EQ(ui_.main.rec.status_device, "");
@@ -628,7 +629,7 @@ TEST_F(RadarLogicTest, LostSensorClosesTheWindowAtTheSixthMissedCheck) {
 }
 
 TEST_F(RadarLogicTest, UserCloseSendsStopWritesSettingsAndEnds) {
-  state_.LanguageIndex = 1;
+  program_->OnEnglishChosen();
   Open();
   Sent();
   program_->RadarWindowEvents().OnRadarCloseRequested();
@@ -636,7 +637,7 @@ TEST_F(RadarLogicTest, UserCloseSendsStopWritesSettingsAndEnds) {
   EXPECT_TRUE(program_->Ended());
   EXPECT_TRUE(ui_.main.rec.unloaded);
   EXPECT_EQ(ui_.quits, 1);
-  EXPECT_FALSE(state_.LinkOpen);
+  EXPECT_FALSE(program_->Link().IsOpen());
   EXPECT_EQ(ReadFile(folder_.path() / "ZeltoSoft.prm"),
             "\"File configurazione ZeltoSoft\"\r\n1\r\n");
 }

@@ -5,6 +5,7 @@
 
 #include "tests/support/fakes.h"
 #include "core/link/usb_link.h"
+#include "core/protocol/message_channel.h"
 
 namespace zelto {
 namespace {
@@ -25,7 +26,7 @@ class LinkOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
 TEST_P(LinkOpenTest, ResultAndLinkState) {
   const OpenCase& c = GetParam();
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   driver.devices = c.devices;
   driver.count_status = c.count_status;
@@ -74,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkOpen, ListsEachIndexByValueInAscendingOrder) {
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"A", "B", "ZeltoProg"};
   UsbLink link(state, driver);
@@ -83,7 +84,7 @@ TEST(LinkOpen, ListsEachIndexByValueInAscendingOrder) {
 }
 
 TEST(LinkOpen, OpenLinkIsNotRediscovered) {
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   UsbLink link(state, driver);
@@ -95,7 +96,7 @@ TEST(LinkOpen, OpenLinkIsNotRediscovered) {
 }
 
 TEST(LinkOpen, FailedResetStillOpensTheLink) {
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   driver.reset_status = FT_IO_ERROR;
@@ -105,7 +106,7 @@ TEST(LinkOpen, FailedResetStillOpensTheLink) {
 }
 
 TEST(LinkClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   UsbLink link(state, driver);
   // Never opened: there is nothing to close, and the driver is not asked.
@@ -138,7 +139,7 @@ class LinkWriteTest : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(LinkWriteTest, PurgesBothQueuesThenWrites) {
   const WriteCase& c = GetParam();
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   driver.purge_status = c.purge;
   driver.write_status = c.write;
@@ -168,10 +169,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct ReadCase {
   const char* name;
-  std::int16_t r, w;
+  int r, w;
   std::size_t queued;
   std::uint32_t expected_request;
-  std::int16_t expected_w;
+  int expected_w;
 };
 void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
@@ -179,13 +180,14 @@ class LinkReadTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(LinkReadTest, TakesOnlyTheRingsFreeSpace) {
   const ReadCase& c = GetParam();
-  AppState state;
+  LinkState state;
+  ReceiveRing ring;
   ScriptedDriver driver;
   for (std::size_t i = 0; i < c.queued; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
   UsbLink link(state, driver);
   OpenOneProgrammer(link, driver);
-  std::int16_t w = c.w;
-  EXPECT_EQ(link.Read(state.RxRing.data(), c.r, w, 2000), kLinkOk);
+  int w = c.w;
+  EXPECT_EQ(link.Read(ring.bytes.data(), c.r, w, 2000), kLinkOk);
   ASSERT_EQ(driver.read_requests.size(), 1u);
   EXPECT_EQ(driver.read_requests[0], c.expected_request);
   EXPECT_EQ(w, c.expected_w);
@@ -204,13 +206,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
-  AppState state;
+  LinkState state;
   ScriptedDriver driver;
   for (int i = 0; i < 6000; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
   UsbLink link(state, driver);
   OpenOneProgrammer(link, driver);
   std::vector<std::uint8_t> big_ring(8000);
-  std::int16_t w = 0;
+  int w = 0;
   ASSERT_EQ(link.Read(big_ring.data(), 0, w, 8000), kLinkOk);
   EXPECT_EQ(driver.read_requests[0], 5000u);
   EXPECT_EQ(w, 5000);
@@ -218,43 +220,46 @@ TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
 }
 
 TEST(LinkRead, StoresBytesInOrderAcrossTheWrapPoint) {
-  AppState state;
+  LinkState state;
+  ReceiveRing ring;
   ScriptedDriver driver;
   driver.Feed({0xA0, 0xA1, 0xA2, 0xA3});
   UsbLink link(state, driver);
   OpenOneProgrammer(link, driver);
-  std::int16_t w = 1998;
-  ASSERT_EQ(link.Read(state.RxRing.data(), 500, w, 2000), kLinkOk);
+  int w = 1998;
+  ASSERT_EQ(link.Read(ring.bytes.data(), 500, w, 2000), kLinkOk);
   EXPECT_EQ(w, 2);
-  EXPECT_EQ(state.RxRing[1998], 0xA0);
-  EXPECT_EQ(state.RxRing[1999], 0xA1);
-  EXPECT_EQ(state.RxRing[0], 0xA2);
-  EXPECT_EQ(state.RxRing[1], 0xA3);
-  EXPECT_EQ(state.RxRing[2000], 0) << "the spare element past the ring is never written";
+  EXPECT_EQ(ring.bytes[1998], 0xA0);
+  EXPECT_EQ(ring.bytes[1999], 0xA1);
+  EXPECT_EQ(ring.bytes[0], 0xA2);
+  EXPECT_EQ(ring.bytes[1], 0xA3);
+  EXPECT_EQ(ring.bytes[2000], 0) << "the spare element past the ring is never written";
 }
 
 TEST(LinkRead, ShortReadStoresOnlyWhatCame) {
-  AppState state;
+  LinkState state;
+  ReceiveRing ring;
   ScriptedDriver driver;
   driver.Feed({1, 2, 3, 4, 5});
   driver.read_limit = 2;
   UsbLink link(state, driver);
   OpenOneProgrammer(link, driver);
-  std::int16_t w = 1999;
-  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkOk);
+  int w = 1999;
+  ASSERT_EQ(link.Read(ring.bytes.data(), 0, w, 2000), kLinkOk);
   EXPECT_EQ(driver.read_requests[0], 0u) << "w=1999, r=0: the ring is full";
   w = 10;
-  ASSERT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkOk);
+  ASSERT_EQ(link.Read(ring.bytes.data(), 0, w, 2000), kLinkOk);
   EXPECT_EQ(w, 12);
 }
 
 TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
-  AppState state;
+  LinkState state;
+  ReceiveRing ring;
   ScriptedDriver driver;
   UsbLink link(state, driver);
   OpenOneProgrammer(link, driver);
-  std::int16_t w = 7;
-  EXPECT_EQ(link.Read(state.RxRing.data(), 7, w, 2000), kLinkOk);
+  int w = 7;
+  EXPECT_EQ(link.Read(ring.bytes.data(), 7, w, 2000), kLinkOk);
   EXPECT_EQ(driver.calls["SetTimeouts"], 1);
   EXPECT_EQ(driver.calls["Read"], 0);
   EXPECT_EQ(w, 7);
@@ -262,16 +267,16 @@ TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
 
 TEST(LinkRead, DriverFailuresStoreNothing) {
   for (int which = 0; which < 3; ++which) {
-    AppState state;
+    LinkState state;
+    ReceiveRing ring;
     ScriptedDriver driver;
     driver.Feed({1, 2, 3});
     (which == 0 ? driver.queue_status : which == 1 ? driver.timeouts_status : driver.read_status) =
         FT_IO_ERROR;
     UsbLink link(state, driver);
-  OpenOneProgrammer(link, driver);
     OpenOneProgrammer(link, driver);
-    std::int16_t w = 0;
-    EXPECT_EQ(link.Read(state.RxRing.data(), 0, w, 2000), kLinkDriverFailure) << which;
+    int w = 0;
+    EXPECT_EQ(link.Read(ring.bytes.data(), 0, w, 2000), kLinkDriverFailure) << which;
     EXPECT_EQ(w, 0) << which;
   }
 }

@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/app_state.h"
+#include "core/ports/link_state.h"
+#include "core/protocol/message_channel.h"
 #include "core/link/usb_link.h"
 #include "drivers/driver_select.h"
 
@@ -118,7 +119,7 @@ class VendorLibraryTest : public ::testing::Test {
 
   D2xxDynamic driver;  // by plain name, through the loader's search
   StandIn standin{DefaultD2xxLibraryName()};
-  AppState state;
+  LinkState state;
   UsbLink link{state, driver};
 };
 
@@ -150,7 +151,7 @@ TEST_F(VendorLibraryTest, OpenResultFollowsTheAttachedDevices) {
     for (const char* d : c.devices) standin.add_device(d);
     if (c.failing_call != nullptr) standin.fail(c.failing_call, FT_IO_ERROR);
     if (c.unreadable_index >= 0) standin.fail_description(c.unreadable_index, FT_IO_ERROR);
-    AppState fresh;
+    LinkState fresh;
     UsbLink l(fresh, driver);
     EXPECT_EQ(l.Open(), c.expected);
     EXPECT_EQ(fresh.LinkOpen, c.expected == kLinkOk);
@@ -194,7 +195,7 @@ TEST_F(VendorLibraryTest, WriteReadAndCloseGoThroughTheLibrary) {
   const std::vector<std::uint8_t> reply = {0x01, 0x02, 0x01, 0x01, 0x01, 0x55, 0xAA, 0x01, 0x03};
   standin.queue_rx(reply.data(), static_cast<std::uint32_t>(reply.size()));
   std::array<std::uint8_t, kRingSize + 1> ring{};
-  std::int16_t w = 1995;  // the bytes wrap round the end of the ring
+  int w = 1995;  // the bytes wrap round the end of the ring
   ASSERT_EQ(link.Read(ring.data(), 10, w, kRingSize), kLinkOk);
   EXPECT_EQ(w, 4);
   for (std::size_t i = 0; i < reply.size(); ++i)
@@ -217,7 +218,7 @@ TEST_F(VendorLibraryTest, LibraryWithoutLineSettingCallsStillOpens) {
   ASSERT_TRUE(basic_standin.Ready());
   basic_standin.reset();
   basic_standin.add_device("ZeltoProg");
-  AppState s;
+  LinkState s;
   UsbLink l(s, basic);
   EXPECT_EQ(l.Open(), kLinkOk);
   EXPECT_EQ(basic_standin.settings().baud, 0u);
@@ -244,7 +245,7 @@ TEST_F(VendorLibraryTest, SystemDriverPrefersTheVendorLibrary) {
   std::string chosen;
   std::unique_ptr<AdapterPort> system = CreateSystemDriver(&chosen);
   EXPECT_EQ(chosen, kDriverNameVendor);
-  AppState s;
+  LinkState s;
   UsbLink l(s, *system);
   EXPECT_EQ(l.Open(), kLinkOk);
   EXPECT_EQ(standin.calls("FT_OpenEx"), 1u);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/app_state.h"
+#include "core/ports/link_state.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
@@ -70,7 +70,7 @@ TEST(DriverSelection, FallsBackFromVendorLibraryToLibftdiToFailingDriver) {
     EXPECT_EQ(bus_started, chosen != kDriverNameVendor);
 
     if (chosen == kDriverNameLibftdi) {
-      AppState state;
+      LinkState state;
       UsbLink link(state, *driver);
       EXPECT_EQ(link.Open(), kLinkOk);
     }

@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/app_state.h"
+#include "core/ports/link_state.h"
+#include "core/protocol/message_channel.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
@@ -363,7 +364,7 @@ TEST_F(LibftdiDriverTest, HandlesAreNeverReused) {
 TEST_F(LibftdiDriverTest, LinkRunsOverTheDriver) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
   bus->Attach("ZeltoProg").description_error = -4;  // another user's programmer
-  AppState state;
+  LinkState state;
   UsbLink link(state, *driver);
   ASSERT_EQ(link.Open(), kLinkOk);
   EXPECT_TRUE(a.chip->Called("reset"));
@@ -375,7 +376,7 @@ TEST_F(LibftdiDriverTest, LinkRunsOverTheDriver) {
 
   a.chip->Receive(Bytes(0x40, 9));
   std::array<std::uint8_t, kRingSize + 1> ring{};
-  std::int16_t w = 0;
+  int w = 0;
   ASSERT_EQ(link.Read(ring.data(), 0, w, kRingSize), kLinkOk);
   ASSERT_EQ(w, 9);
   EXPECT_EQ(std::vector<std::uint8_t>(ring.begin(), ring.begin() + 9), Bytes(0x40, 9));
@@ -403,12 +404,12 @@ TEST(RealAdapter, OpensAndPollsThroughLibftdi) {
   std::unique_ptr<FtdiBus> bus = CreateLibftdiBus();
   ASSERT_NE(bus, nullptr) << "libusb could not start";
   LibftdiDriver driver(std::move(bus));
-  AppState state;
+  LinkState state;
   UsbLink link(state, driver);
   ASSERT_EQ(link.Open(), kLinkOk);
   SteadyClock clock;
   std::array<std::uint8_t, kRingSize + 1> ring{};
-  std::int16_t w = 0;
+  int w = 0;
   constexpr int kPolls = 20;
   const std::int64_t start = clock.NowMs();
   for (int i = 0; i < kPolls; ++i) ASSERT_EQ(link.Read(ring.data(), w, w, kRingSize), kLinkOk);

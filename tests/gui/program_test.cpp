@@ -54,7 +54,7 @@ struct World {
       QFile::copy(ZELTO_DATA_DIR "/StringTable.txt", dir.filePath("StringTable.txt"));
     sim::SetUpDemoBench(bus);
     program = std::make_unique<Program>(
-        state, bus, clock, ui,
+        bus, clock, ui,
         ProgramConfig{std::filesystem::path(dir.path().toStdString()), ProgramVersion{}});
     program->SetHistoryClock(&clock);
     ui.Connect(*program);
@@ -79,7 +79,6 @@ struct World {
   QTemporaryDir dir;
   sim::VirtualClock clock;
   sim::UsbBus bus{clock};
-  AppState state;
   QtUi ui;
   std::unique_ptr<Program> program;
 };
@@ -188,7 +187,7 @@ void ProgramTest::historyByKeyboardDrawsAndSaves() {
   QTest::keyClick(radar, Qt::Key_H, Qt::ControlModifier);
   HistoryWindow* history = world.ui.History();
   QVERIFY(history != nullptr && history->isVisible());
-  const auto& table = world.state.StringTable;
+  const auto& table = world.program->Texts().Entries();
   QCOMPARE(history->windowTitle(), FromCp1252(table[Text::kHistoryTitle]));
   QCOMPARE(radar->MenuHistory()->text(), FromCp1252(table[Text::kHistoryMenu]));
 
@@ -290,7 +289,7 @@ void ProgramTest::languageMenusSwitchCaptions() {
 
   for (int language : {1, 0, 1}) {
     world.Main().findChild<QAction*>(language == 0 ? "ItalianMenu" : "EnglishMenu")->trigger();
-    QCOMPARE(world.state.LanguageIndex, language);
+    QCOMPARE(world.program->Texts().Language(), language);
     for (int i = 0; i < 4; ++i) {
       const QString expected = FromCp1252(tables[language][11 + i]);
       QVERIFY(!expected.isEmpty());
@@ -383,14 +382,14 @@ void ProgramTest::choiceInTheRealListReachesTheSensor() {
   const int start = list->currentIndex();
 
   list->showPopup();
-  QVERIFY(world.state.ListOpen[kSensitivity]);
+  QVERIFY(world.program->Connection().list_open[kSensitivity]);
   // While the list is open nothing is written, whatever it shows.
   const std::uint64_t writes = world.Sensor().counters().writes;
   world.clock.AdvanceBy(500);
   QCOMPARE(world.Sensor().counters().writes, writes);
 
   ChooseInOpenList(list, -2);
-  QVERIFY(!world.state.ListOpen[kSensitivity]);
+  QVERIFY(!world.program->Connection().list_open[kSensitivity]);
   QVERIFY(world.clock.AdvanceUntil(
       [&] { return world.Sensor().ParamValue(sim::Duroz740::kSensitivity) == start - 1; }, 1000));
   // Read back from the sensor and shown again.

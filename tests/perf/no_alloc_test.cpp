@@ -221,7 +221,7 @@ struct World {
   World() { std::filesystem::copy_file(ZELTO_STRING_TABLE_FILE, folder.path() / kStringTableFile); }
 
   void Start(std::int16_t language) {
-    program = std::make_unique<Program>(state, driver, clock, ui,
+    program = std::make_unique<Program>(driver, clock, ui,
                                         ProgramConfig{folder.path(), ProgramVersion{1, 0, 0}});
     program->Load();
     if (language == 1) program->OnEnglishChosen();
@@ -230,7 +230,7 @@ struct World {
   }
 
   void CountedPoll() {
-    const std::int16_t mode = state.DispatchMode;
+    const bool radar_mode = program->RadarMode();
     const std::uint64_t before = driver.bytes_read;
     {
       CountAllocations count;
@@ -238,7 +238,7 @@ struct World {
       allocations += count.Count();
     }
     ++polls;
-    (mode == 0 ? bytes_in_programmer_mode : bytes_in_radar_mode) += driver.bytes_read - before;
+    (!radar_mode ? bytes_in_programmer_mode : bytes_in_radar_mode) += driver.bytes_read - before;
   }
 
   sim::Duroz740* Sensor() { return bus.AdapterCount() > 0 ? bus.adapter(0).Sensor() : nullptr; }
@@ -247,7 +247,6 @@ struct World {
   sim::VirtualClock clock;
   sim::UsbBus bus{clock};
   UncountedDriver driver{bus};
-  AppState state;
   PreparedUi ui;
   std::unique_ptr<Program> program;
 
@@ -338,7 +337,7 @@ TEST_P(PollPath, AllocatesNothingWhileFramesArrive) {
     EXPECT_GT(w.Sensor()->counters().writes, 0u);
   } else {
     EXPECT_EQ(w.bytes_in_radar_mode, 0u);
-    EXPECT_EQ(w.ui.main.rec.status_device, w.state.StringTable[Text::kUnsupportedDevice]);
+    EXPECT_EQ(w.ui.main.rec.status_device, w.program->Texts().Entries()[Text::kUnsupportedDevice]);
   }
 }
 

@@ -25,7 +25,7 @@ class LinkRecovery : public ::testing::Test {
     WriteFile(folder_.path() / "StringTable.txt", NamedStringTable());
     adapter_ = &bus_.Plug();
     adapter_->Attach<sim::Duroz740>("0000000001", 0x0102, 0x0200);
-    program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
+    program_ = std::make_unique<Program>(bus_, clock_, ui_,
                                          ProgramConfig{folder_.path(), {1, 0, 0}});
     program_->Load();
   }
@@ -34,7 +34,6 @@ class LinkRecovery : public ::testing::Test {
   sim::VirtualClock clock_;
   sim::UsbBus bus_{clock_};
   sim::Adapter* adapter_ = nullptr;
-  AppState state_;
   FakeUi ui_;
   std::unique_ptr<Program> program_;
 };
@@ -54,7 +53,7 @@ TEST_P(FailedClose, InRadarModeDoesNotCostTheWindow) {
   clock_.AdvanceTo(12000);
   EXPECT_EQ(ui_.radars.size(), 1u) << "the window was lost and reopened";
   EXPECT_TRUE(ui_.RadarOpen());
-  EXPECT_EQ(state_.IdMissCount, 0);
+  EXPECT_EQ(program_->Connection().id_miss_count, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, FailedClose,

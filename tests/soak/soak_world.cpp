@@ -132,8 +132,9 @@ SoakWorld::SoakWorld(const SoakOptions& options) : options_(options), rng_(optio
   spare_sensor_ = std::move(second);
   last_seen_ = sensor_->Params();
   last_choice_.fill(-1);
-  program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
-                                       ProgramConfig{folder_.path(), {1, 0, 0}});
+  ProgramConfig config{folder_.path(), {1, 0, 0}};
+  config.radar_open_delay_ms = options.radar_open_delay_ms;
+  program_ = std::make_unique<Program>(bus_, clock_, ui_, config);
 }
 
 SoakWorld::~SoakWorld() = default;
@@ -252,8 +253,8 @@ void SoakWorld::Choose(ParamList list, int index, bool drop_down_first) {
   events.OnListClick(list, index);
   allowed_values_[list].insert(ValueOf(list, index));
   last_choice_[list] = index;
-  picks_[list] = {true, ValueOf(list, index), state_.LastDuroz740Serial,
-                  state_.LastDuroz740FwVersion};
+  picks_[list] = {true, ValueOf(list, index), program_->Identity().last_duroz740_serial,
+                  program_->Identity().last_duroz740_fw};
   ++figures_.user_choices;
   Log(std::string("user chooses entry ") + std::to_string(index) + " in " + kParamNames[list]);
 }
@@ -279,12 +280,12 @@ void SoakWorld::OnRadarUnloaded() {
   watch_.open = false;
   watch_.closed_at = Now();
   ++watch_.closings;
-  Log("radar window closed, " + std::to_string(state_.IdMissCount) + " missed checks");
+  Log("radar window closed, " + std::to_string(program_->Connection().id_miss_count) + " missed checks");
 }
 
 void SoakWorld::OnStatusPanel(const std::string& text) {
   // A missed check shows entry 30 (from the third miss on); a good one the identification.
-  if (text == state_.StringTable[Text::kNoDeviceAnswering]) return;
+  if (text == program_->Texts().Entries()[Text::kNoDeviceAnswering]) return;
   watch_.last_good_check = Now();
   // The sensor found again after missed checks, or another one: it may have restarted, and
   // its signal must come back, unless a fault stands in the way.
@@ -306,8 +307,9 @@ void SoakWorld::OnSignalShown() {
 void SoakWorld::CheckTick() {
   if (program_->Ended()) return;  // reported once by the caller
 
-  if (state_.RxReadPos < 0 || state_.RxReadPos >= kRingSize || state_.RxWritePos < 0 ||
-      state_.RxWritePos >= kRingSize)
+  const ReceiveRing& ring = program_->Messages().Ring();
+  if (ring.read_pos < 0 || ring.read_pos >= kRingSize || ring.write_pos < 0 ||
+      ring.write_pos >= kRingSize)
     Violation("receive ring position outside the ring");
 
   const auto& params = sensor_->Params();
@@ -326,12 +328,12 @@ void SoakWorld::CheckTick() {
   // The sensor the program found last; a pick made for another one no longer waits.
   const bool found_in_socket =
       in_socket &&
-      std::string(sensor_->Identity().serial.data(), 10) == state_.LastDuroz740Serial &&
-      sensor_->Identity().fw == state_.LastDuroz740FwVersion;
+      std::string(sensor_->Identity().serial.data(), 10) == program_->Identity().last_duroz740_serial &&
+      sensor_->Identity().fw == program_->Identity().last_duroz740_fw;
   for (int p = 0; p < kParamCount; ++p) {
     Pick& pick = picks_[p];
     if (!pick.waiting) continue;
-    if (pick.serial != state_.LastDuroz740Serial || pick.fw != state_.LastDuroz740FwVersion) {
+    if (pick.serial != program_->Identity().last_duroz740_serial || pick.fw != program_->Identity().last_duroz740_fw) {
       pick.waiting = false;
       ++figures_.picks_for_other;
     } else if (found_in_socket && sensor_->ParamValue(p) == pick.value) {
@@ -370,8 +372,8 @@ void SoakWorld::CheckTick() {
     ++figures_.picks_during_write;
   }
 
-  const bool signal_expected = WindowOpen() && active_.empty() && state_.IdMissCount == 0 &&
-                               !state_.ReportModePending && in_socket;
+  const bool signal_expected = WindowOpen() && active_.empty() && program_->Connection().id_miss_count == 0 &&
+                               !program_->Connection().report_mode_pending && in_socket;
   if (!signal_expected) {
     figures_.longest_signal_gap_ms =
         std::max(figures_.longest_signal_gap_ms, Now() - signal_watched_from_);
@@ -382,7 +384,7 @@ void SoakWorld::CheckTick() {
     signal_watched_from_ = Now();
   }
 
-  if (state_.IdMissCount > 0) missed_since_good_ = true;
+  if (program_->Connection().id_miss_count > 0) missed_since_good_ = true;
   if (!WindowOpen()) signal_due_by_ = -1;
   // A restart after the sensor was last asked for its signal (one in the same millisecond
   // comes after that millisecond's ticks), in place or by a pull too short to be seen, is not
@@ -424,7 +426,7 @@ void SoakWorld::Advance(std::int64_t ms) {
 
 void SoakWorld::Start() {
   program_->Load();
-  if (!AdvanceUntil([this] { return WindowOpen() && !state_.ReadParamsPending; }, 10000))
+  if (!AdvanceUntil([this] { return WindowOpen() && !program_->Connection().read_params_pending; }, 10000))
     Violation("no radar window 10 s after start-up");
 }
 
@@ -710,7 +712,7 @@ bool SoakWorld::Settle() {
   const std::uint64_t closings = watch_.closings;
   const bool back = AdvanceUntil(
       [&] {
-        return WindowOpen() && watch_.last_good_check > began + 600 && !state_.ReadParamsPending;
+        return WindowOpen() && watch_.last_good_check > began + 600 && !program_->Connection().read_params_pending;
       },
       kRecoveryLimitMs);
   if (watch_.closings != closings) {
@@ -726,7 +728,7 @@ bool SoakWorld::Settle() {
   }
   // A list the user left open is finished with a click on what it shows.
   for (int p = 0; p < kUserLists; ++p)
-    if (state_.ListOpen[p])
+    if (program_->Connection().list_open[p])
       Choose(static_cast<ParamList>(p), program_->Radar()->ListIndex(static_cast<ParamList>(p)),
              false);
   Advance(2000);
@@ -745,9 +747,9 @@ bool SoakWorld::Settle() {
       Violation(std::string("after the faults ") + kParamNames[p] + " shows entry " +
                 std::to_string(radar->ListIndex(list)) + " but the sensor holds entry " +
                 std::to_string(SensorIndex(list)));
-    if (state_.LastParams[p] != radar->ListIndex(list))
+    if (program_->Connection().last_params[p] != radar->ListIndex(list))
       Violation(std::string("after the faults ") + kParamNames[p] + " remembers entry " +
-                std::to_string(state_.LastParams[p]) + " but shows " +
+                std::to_string(program_->Connection().last_params[p]) + " but shows " +
                 std::to_string(radar->ListIndex(list)));
   }
   if (radar->RadarParamsChanged()) Violation("a parameter write is still due after the faults");

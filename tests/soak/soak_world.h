@@ -45,7 +45,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/app_state.h"
+#include "core/ports/param_list.h"
 #include "core/program/program.h"
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
@@ -60,6 +60,8 @@ struct SoakOptions {
   std::uint32_t seed = 1;
   std::uint16_t firmware = 0x0200;
   bool verbose = false;
+  // The program's hold-off before it opens the radar window (a check's test shortens it).
+  int radar_open_delay_ms = 3000;
 };
 
 // Kinds of fault the soak injects, by the names of the episodes it counts.
@@ -145,7 +147,6 @@ class SoakWorld {
   sim::Duroz740& Sensor() { return *sensor_; }
   sim::UsbBus& Bus() { return bus_; }
   Program& program() { return *program_; }
-  AppState& State() { return state_; }
   sim::Adapter& Programmer() { return *adapter_; }
   const RadarWatch& Watch() const { return watch_; }
   // A user choice through the radar window's events, recorded as allowed.
@@ -223,7 +224,6 @@ class SoakWorld {
   void HoldPulledSensor(std::int64_t shortest_ms);
   std::vector<sim::Adapter*> spare_adapters_;   // every second adapter ever plugged
   std::vector<sim::Adapter*> second_adapters_;  // those plugged now
-  AppState state_;
   SoakUi ui_{*this};
   std::unique_ptr<Program> program_;
   RadarWatch watch_;

@@ -109,7 +109,7 @@ TEST(SoakChecks, WindowKeptOpenPastTheSixthMissIsReported) {
   // A program that never counts a miss keeps its window.
   world.AdvanceUntil(
       [&] {
-        world.State().IdMissCount = 0;
+        world.program().Connection().id_miss_count = 0;
         return false;
       },
       6000);
@@ -119,20 +119,17 @@ TEST(SoakChecks, WindowKeptOpenPastTheSixthMissIsReported) {
 }
 
 TEST(SoakChecks, ReopeningInsideTheHoldOffIsReported) {
-  SoakWorld world(Options());
+  // A program that forgets its hold-off opens at the first supervision tick that finds the
+  // sensor.
+  SoakOptions options = Options();
+  options.radar_open_delay_ms = 0;
+  SoakWorld world(options);
   world.Start();
   world.Advance(1000);
   world.Sensor().SetSilent(true);
   ASSERT_TRUE(world.AdvanceUntil([&] { return !world.Watch().open; }, 6000));
   world.Sensor().SetSilent(false);
-  // A program that forgets its hold-off opens at the first supervision tick that finds the
-  // sensor.
-  world.AdvanceUntil(
-      [&] {
-        world.State().RadarOpenDelay = 0;
-        return world.Watch().open;
-      },
-      3000);
+  world.AdvanceUntil([&] { return world.Watch().open; }, 3000);
   EXPECT_TRUE(world.Watch().open);
   EXPECT_TRUE(Mentions(world.Figures(), "inside the hold-off"));
 }
@@ -182,7 +179,7 @@ TEST(SoakChecks, SwappedAndRestartedSensorsPass) {
   world.Advance(1000);
   world.PullSensor(1500, true);
   EXPECT_TRUE(world.Settle());
-  EXPECT_EQ(world.State().LastDuroz740Serial, "0000000002");
+  EXPECT_EQ(world.program().Identity().last_duroz740_serial, "0000000002");
   world.PullSensor(900, false);
   EXPECT_TRUE(world.Settle());
   const SoakFigures f = world.Figures();
@@ -211,8 +208,8 @@ TEST_P(SoakSignalStall, IsReported) {
     world.PullSensor(1500, false);
   world.AdvanceUntil(
       [&] {
-        world.State().ReportModePending = false;
-        world.State().SignalQuietRuns = 0;
+        world.program().Connection().report_mode_pending = false;
+        world.program().Connection().signal_quiet_runs = 0;
         return false;
       },
       GetParam().in_place ? 4500 : 3000);
@@ -230,7 +227,7 @@ TEST(SoakChecks, PickThatNeverReachesTheSensorIsReported) {
   world.Start();
   world.Advance(1000);
   world.Choose(kMainsFilter, 1, true);
-  world.State().ParamPicked.fill(false);
+  world.program().Connection().picked.fill(false);
   world.Settle();
   EXPECT_TRUE(Mentions(world.Figures(), "the pick of mains filter = 1 never reached"));
 }
@@ -242,8 +239,8 @@ TEST(SoakChecks, WriteToASwappedSensorBeforeItWasReadIsReported) {
   world.PullSensor(1500, true);
   // A program that takes the new sensor for the old one: no read, and a pick goes out.
   const auto unread = [&] {
-    world.State().ReadParamsPending = false;
-    return world.State().DeviceSerial == "0000000002";
+    world.program().Connection().read_params_pending = false;
+    return world.program().Identity().serial == "0000000002";
   };
   ASSERT_TRUE(world.AdvanceUntil(unread, 2000));
   world.Choose(kSensitivity, 0, true);

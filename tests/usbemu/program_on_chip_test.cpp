@@ -30,7 +30,7 @@ class ProgramOnChip : public ::testing::Test {
     std::unique_ptr<FtdiBus> bus = CreateLibftdiBus();
     ASSERT_NE(bus, nullptr);
     driver_ = std::make_unique<LibftdiDriver>(std::move(bus));
-    program_ = std::make_unique<Program>(state_, *driver_, clock_, ui_,
+    program_ = std::make_unique<Program>(*driver_, clock_, ui_,
                                          ProgramConfig{folder_.path(), {1, 0, 0}});
     program_->Load();
     start_ = std::chrono::steady_clock::now();
@@ -55,7 +55,6 @@ class ProgramOnChip : public ::testing::Test {
 
   usbemu::EmulatedBus emu_;
   TempFolder folder_;
-  AppState state_;
   sim::VirtualClock clock_;
   FakeUi ui_;
   std::unique_ptr<LibftdiDriver> driver_;
@@ -69,13 +68,13 @@ TEST_F(ProgramOnChip, ParameterChoiceReachesTheSensorAndIsReadBack) {
   });
   Start();
   ASSERT_TRUE(RunUntil([&] { return ui_.RadarOpen(); }, 5000));
-  ASSERT_TRUE(RunUntil([&] { return state_.LastParams[kSensitivity] == 6; }, 2000))
+  ASSERT_TRUE(RunUntil([&] { return program_->Connection().last_params[kSensitivity] == 6; }, 2000))
       << "the sensor's sensitivity 7 is read into the list (position 6)";
   EXPECT_EQ(SensorValue(chip, sim::Duroz740::kHighTraffic), 0);
   program_->RadarWindowEvents().OnListDropDown(kHighTrafficMode);
   program_->RadarWindowEvents().OnListClick(kHighTrafficMode, 1);
   ASSERT_TRUE(RunUntil([&] { return SensorValue(chip, sim::Duroz740::kHighTraffic) == 1; }, 1500));
-  EXPECT_TRUE(RunUntil([&] { return state_.LastParams[kHighTrafficMode] == 1; }, 1500))
+  EXPECT_TRUE(RunUntil([&] { return program_->Connection().last_params[kHighTrafficMode] == 1; }, 1500))
       << "the sensor's answer comes back as the last value read";
   EXPECT_EQ(SensorValue(chip, sim::Duroz740::kSensitivity), 7) << "the other values unchanged";
   EXPECT_TRUE(ui_.RadarOpen());
@@ -88,7 +87,7 @@ TEST_F(ProgramOnChip, ShortUnplugWithAPickPendingReadsBeforeWriting) {
   const int chip =
       emu_.Plug(usbemu::ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
   Start();
-  ASSERT_TRUE(RunUntil([&] { return ui_.RadarOpen() && !state_.ReadParamsPending; }, 6000));
+  ASSERT_TRUE(RunUntil([&] { return ui_.RadarOpen() && !program_->Connection().read_params_pending; }, 6000));
   std::size_t checks = 0;
   const auto count_checks = [&] {
     std::size_t n = 0;
@@ -100,7 +99,7 @@ TEST_F(ProgramOnChip, ShortUnplugWithAPickPendingReadsBeforeWriting) {
   };
   checks = count_checks();
   ASSERT_TRUE(
-      RunUntil([&] { return count_checks() > checks && state_.DeviceId == kDuroz740Id; }, 1500));
+      RunUntil([&] { return count_checks() > checks && program_->Identity().id == kDuroz740Id; }, 1500));
   emu_.Unplug(chip);
   program_->RadarWindowEvents().OnListDropDown(kHighTrafficMode);
   program_->RadarWindowEvents().OnListClick(kHighTrafficMode, 1);

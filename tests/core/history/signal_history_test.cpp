@@ -23,7 +23,7 @@ class HistoryOnTheBench : public ::testing::Test {
     WriteFile(folder_.path() / "StringTable.txt", NamedStringTable());
     adapter_ = &bus_.Plug();
     sensor_ = &adapter_->Attach<sim::Duroz740>("0000000001", 0x0102, 0x0200);
-    program_ = std::make_unique<Program>(state_, bus_, clock_, ui_,
+    program_ = std::make_unique<Program>(bus_, clock_, ui_,
                                          ProgramConfig{folder_.path(), {1, 0, 0}});
     program_->SetHistoryClock(&clock_);
     program_->Load();
@@ -57,7 +57,6 @@ class HistoryOnTheBench : public ::testing::Test {
   sim::UsbBus bus_{clock_};
   sim::Adapter* adapter_ = nullptr;
   sim::Duroz740* sensor_ = nullptr;
-  AppState state_;
   FakeUi ui_;
   std::unique_ptr<Program> program_;
 };
@@ -89,7 +88,7 @@ TEST_F(HistoryOnTheBench, AnAcknowledgedWriteLeavesAMarkerNamingTheChange) {
   program_->RadarWindowEvents().OnListClick(kRelayTime, 2);   // 1 -> 1.5 s
   clock_.AdvanceBy(500);
   ASSERT_EQ(History().MarkerCount(), 1);
-  EXPECT_EQ(MarkerText(History().Marker(0), state_.StringTable),
+  EXPECT_EQ(MarkerText(History().Marker(0), program_->Texts().Entries()),
             Italian(Text::kSensitivityCaption) + " 5->7, " + Italian(Text::kRelayTimeCaption) +
                 " 1->1.5");
   EXPECT_GT(History().Marker(0).at_ms, 6000);
