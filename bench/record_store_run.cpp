@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/sample_unit.h"
 #include "cli/sqlite_store.h"
 
 int main(int argc, char** argv) {
@@ -30,31 +31,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "record_store_run: %s\n", error.c_str());
     return 1;
   }
-  CommissionRecord r;
-  r.command = "station";
-  r.adapter = "ZP100000";
-  r.hw = 0x102;
-  r.fw = 0x200;
-  r.before = zelto::RadarParams{};
-  r.after = zelto::RadarParams{{7, 1, 2, 0, 0, 1}};
-  r.verified = true;
-  r.result = "verified";
-  r.notes = {{"site", "hall 3"}};
-  StationFields st;
-  st.station = "line-1";
-  st.operator_name = "bench";
-  st.version = "bench";
-  st.profile_hash = "fnv1a64:0123456789abcdef";
-  st.outcome = "PASS";
-  for (int p = 0; p < 6; ++p) st.checks.push_back(ParamCheck{p, 5, 7, 7});
   std::vector<double> latency_ms;
   const auto start = Clock::now();
   for (int i = 0; i < count; ++i) {
-    r.id.clear();
-    r.serial = "ZS" + std::to_string(10000000 + i);
-    r.time_utc = r.started_utc = UtcNow();
-    st.slot = "ZP1000" + std::to_string(10 + i % 32);
-    r.station = st;
+    CommissionRecord r = SampleUnit(i);
     const auto t = Clock::now();
     if (!store->Append(r, error)) {
       std::fprintf(stderr, "record_store_run: %s\n", error.c_str());

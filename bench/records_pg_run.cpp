@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/sample_unit.h"
 #include "cli/postgres_store.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/temp_folder.h"
@@ -26,30 +27,6 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-CommissionRecord Unit(int i) {
-  CommissionRecord r;
-  r.command = "station";
-  r.adapter = "ZP100000";
-  r.hw = 0x102;
-  r.fw = 0x200;
-  r.before = zelto::RadarParams{};
-  r.after = zelto::RadarParams{{7, 1, 2, 0, 0, 1}};
-  r.verified = true;
-  r.result = "verified";
-  r.notes = {{"site", "hall 3"}};
-  r.serial = "ZS" + std::to_string(10000000 + i);
-  r.time_utc = r.started_utc = UtcNow();
-  StationFields st;
-  st.station = "line-1";
-  st.slot = "ZP1000" + std::to_string(10 + i % 32);
-  st.operator_name = "bench";
-  st.version = "bench";
-  st.profile_hash = "fnv1a64:0123456789abcdef";
-  st.outcome = "PASS";
-  for (int p = 0; p < 6; ++p) st.checks.push_back(ParamCheck{p, 5, 7, 7});
-  r.station = st;
-  return r;
-}
 
 }  // namespace
 
@@ -77,7 +54,7 @@ int main(int argc, char** argv) {
     PostgresRecordStore store(url, std::move(local), PostgresOptions{});
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
-      CommissionRecord r = Unit(i);
+      CommissionRecord r = SampleUnit(i);
       if (!store.Append(r, error)) {
         std::fprintf(stderr, "records_pg_run: %s\n", error.c_str());
         return 1;
@@ -100,7 +77,7 @@ int main(int argc, char** argv) {
   {
     auto local = SqliteRecordStore::Open((folder.path() / "queue.sqlite").string(), error);
     for (int i = 0; i < count; ++i) {
-      CommissionRecord r = Unit(count + i);
+      CommissionRecord r = SampleUnit(count + i);
       local->Append(r, error);
     }
     PostgresOptions options;
