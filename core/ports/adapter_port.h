@@ -31,7 +31,22 @@ struct AdapterStatus {
   // (status 4)"; 0 with kOk.
   std::uint32_t code = 0;
   bool Ok() const { return result == AdapterResult::kOk; }
+  bool operator==(const AdapterStatus&) const = default;
 };
+
+// The failures a driver without numbers of its own reports, numbered as the program has always
+// shown them (the vendor library's numbering), so a user's "status 4" means the same whichever
+// driver is behind the port.
+namespace adapter_status {
+inline constexpr AdapterStatus kClosed{AdapterResult::kOther, 1};  // the connection is closed
+inline constexpr AdapterStatus kNotFound{AdapterResult::kNotFound, 2};
+inline constexpr AdapterStatus kInUse{AdapterResult::kInUse, 3};
+inline constexpr AdapterStatus kIoError{AdapterResult::kIoError, 4};
+inline constexpr AdapterStatus kNoResources{AdapterResult::kOther, 5};
+inline constexpr AdapterStatus kBadArgument{AdapterResult::kOther, 6};
+inline constexpr AdapterStatus kNotSupported{AdapterResult::kNotSupported, 17};
+inline constexpr AdapterStatus kOther{AdapterResult::kOther, 18};
+}  // namespace adapter_status
 
 struct AdapterInfo {
   bool has_description = false, has_serial = false, has_location = false;
@@ -71,14 +86,11 @@ class AdapterConnection {
   // on (16 ms by default). Without it the link works as before, only slower to hear replies.
   virtual AdapterStatus SetLatencyTimer(std::uint8_t ms) {
     (void)ms;
-    return {AdapterResult::kNotSupported, kNotSupportedCode};
+    return adapter_status::kNotSupported;
   }
   // May be asked again after a failure: a driver that failed a close may still hold the
   // adapter open.
   virtual AdapterStatus Close() = 0;
-
-  // The number a driver without a code of its own gives for kNotSupported.
-  static constexpr std::uint32_t kNotSupportedCode = 17;
 };
 
 class AdapterPort {
