@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The real bus under the libftdi1 backend: FtdiBus and FtdiLink over libftdi1 and libusb.
-// The backend's D2XX behaviour over these two seams is libftdi_driver.cpp.
+// The backend's adapter port over these two seams is libftdi_driver.cpp.
 #include <ftdi.h>
 #include <libusb.h>
 #include <unistd.h>

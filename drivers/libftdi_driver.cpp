@@ -1,21 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "drivers/libftdi_driver.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <chrono>
 #include <climits>
-#include <cstdio>
-#include <cstring>
-#include <set>
 #include <string>
-#include <tuple>
 #include <utility>
 
 #include "core/ports/diagnostics.h"
+#include "core/ports/steady_clock.h"
 
 namespace zelto {
 
@@ -25,50 +18,57 @@ namespace {
 // serial driver when it could not be detached) or because we lack permission: the vendor
 // library calls all of that "not opened". A failed reset or baud rate during the open is a
 // transfer that went wrong.
-FT_STATUS StatusFromOpen(int code) {
+AdapterStatus StatusFromOpen(int code) {
   switch (code) {
     case -6:   // reset failed
     case -7:   // set baud rate failed
     case -9:   // device descriptor
     case -10:  // configuration descriptor
     case -12:  // current configuration
-      return FT_IO_ERROR;
+      return adapter_status::kIoError;
     default:
-      return FT_DEVICE_NOT_OPENED;
+      return adapter_status::kInUse;
   }
 }
 
-FT_STATUS StatusFromWrite(int code) {
-  return code == kFtdiDeviceUnavailable ? FT_DEVICE_NOT_OPENED : FT_IO_ERROR;
+AdapterStatus StatusFromWrite(int code) {
+  return code == kFtdiDeviceUnavailable ? adapter_status::kInUse : adapter_status::kIoError;
+}
+
+AdapterStatus IoResult(int code) { return code < 0 ? adapter_status::kIoError : AdapterStatus{}; }
+
+const Clock& DefaultClock() {
+  static const SteadyClock steady;
+  return steady;
 }
 
 }  // namespace
 
-FT_STATUS StatusFromLibusb(int code) {
-  if (code >= 0) return FT_OK;
+AdapterStatus StatusFromLibusb(int code) {
+  if (code >= 0) return {};
   switch (code) {
     case kLibusbIo:
     case kLibusbTimeout:
     case kLibusbOverflow:
     case kLibusbPipe:
     case kLibusbInterrupted:
-      return FT_IO_ERROR;
+      return adapter_status::kIoError;
     case kLibusbInvalidParam:
-      return FT_INVALID_PARAMETER;
+      return adapter_status::kBadArgument;
     case kLibusbAccess:
     case kLibusbBusy:
-      return FT_DEVICE_NOT_OPENED;
+      return adapter_status::kInUse;
     case kLibusbNoDevice:  // unplugged while open
     case kLibusbNotFound:
-      return FT_DEVICE_NOT_FOUND;
+      return adapter_status::kNotFound;
     case kLibusbNoMem:
-      return FT_INSUFFICIENT_RESOURCES;
+      return adapter_status::kNoResources;
     case kLibusbNotSupported:
-      return FT_NOT_SUPPORTED;
+      return adapter_status::kNotSupported;
     case kFtdiDeviceUnavailable:
-      return FT_DEVICE_NOT_OPENED;
+      return adapter_status::kInUse;
     default:
-      return FT_OTHER_ERROR;
+      return adapter_status::kOther;
   }
 }
 
@@ -96,27 +96,143 @@ std::size_t ByteFifo::Pop(std::uint8_t* out, std::size_t count) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The driver logic over FtdiBus / FtdiLink.
+// One opened adapter: its link, the receive queue kept for it, and the timeouts the link set.
 
-struct LibftdiDriver::Device {
-  explicit Device(std::unique_ptr<FtdiLink> l) : link(std::move(l)), fifo(kFifoCapacity) {}
-  std::unique_ptr<FtdiLink> link;
-  ByteFifo fifo;
+class LibftdiDriver::Connection final : public AdapterConnection {
+ public:
+  Connection(std::shared_ptr<FtdiBus> bus, const Clock& clock, std::unique_ptr<FtdiLink> link)
+      : bus_(std::move(bus)), clock_(clock), link_(std::move(link)), fifo_(kFifoCapacity) {}
+  // Gives the adapter back (and with it, once the bus ends, the kernel's serial driver).
+  ~Connection() override {
+    if (link_ != nullptr) link_->Close();
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  AdapterStatus Reset() override {
+    if (link_ == nullptr) return adapter_status::kClosed;
+    fifo_.Clear();
+    return IoResult(link_->Reset());
+  }
+  AdapterStatus Purge() override {
+    if (link_ == nullptr) return adapter_status::kClosed;
+    // Bytes already drained into our queue count as received: they go too.
+    fifo_.Clear();
+    if (link_->FlushInput() < 0) return adapter_status::kIoError;
+    return IoResult(link_->FlushOutput());
+  }
+  AdapterStatus Write(const std::uint8_t* data, std::uint32_t count,
+                      std::uint32_t& written) override;
+  AdapterStatus Queue(std::uint32_t& waiting) override;
+  AdapterStatus SetTimeouts(std::uint32_t read_ms, std::uint32_t write_ms) override {
+    if (link_ == nullptr) return adapter_status::kClosed;
+    read_timeout_ms_ = read_ms;
+    write_timeout_ms_ = write_ms;
+    return {};
+  }
+  AdapterStatus Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& got) override;
+  AdapterStatus SetLatencyTimer(std::uint8_t ms) override {
+    if (link_ == nullptr) return adapter_status::kClosed;
+    return IoResult(link_->SetLatencyTimer(ms));
+  }
+  // libftdi frees the device even when libusb cannot release the interface of an adapter
+  // that was unplugged: the connection is closed either way, and a caller told otherwise
+  // would keep closing an adapter that is no longer held.
+  AdapterStatus Close() override {
+    if (link_ == nullptr) return adapter_status::kClosed;
+    link_->Close();
+    link_.reset();
+    return {};
+  }
+
+ private:
+  AdapterStatus Drain();
+
+  // Declared first, so it ends last: the adapter is given back before the bus goes.
+  std::shared_ptr<FtdiBus> bus_;
+  const Clock& clock_;
+  std::unique_ptr<FtdiLink> link_;  // null once closed
+  ByteFifo fifo_;
   // Until the link sets them: a read returns what one look at the chip brings, a write uses
   // libftdi's own limit.
-  std::uint32_t read_timeout_ms = 0;
-  std::uint32_t write_timeout_ms = 0;
-  std::array<std::uint8_t, 4096> scratch{};
+  std::uint32_t read_timeout_ms_ = 0;
+  std::uint32_t write_timeout_ms_ = 0;
+  std::array<std::uint8_t, 4096> scratch_{};
 };
 
-LibftdiDriver::LibftdiDriver(std::unique_ptr<FtdiBus> bus, const Clock* clock)
-    : bus_(std::move(bus)), clock_(clock != nullptr ? *clock : steady_) {}
-
-LibftdiDriver::~LibftdiDriver() {
-  // Give every adapter back (and with it the kernel's serial driver) before the bus goes.
-  for (auto& [token, device] : devices_) device->link->Close();
-  devices_.clear();
+AdapterStatus LibftdiDriver::Connection::Write(const std::uint8_t* data, std::uint32_t count,
+                                               std::uint32_t& written) {
+  written = 0;
+  if (link_ == nullptr) return adapter_status::kClosed;
+  if (count == 0) return {};
+  if (data == nullptr) return adapter_status::kBadArgument;
+  const int size = static_cast<int>(std::min<std::uint32_t>(count, INT_MAX));
+  const int timeout = static_cast<int>(std::min<std::uint32_t>(write_timeout_ms_, INT_MAX));
+  const int result = link_->Write(data, size, timeout);
+  if (result < 0) return StatusFromWrite(result);
+  written = static_cast<std::uint32_t>(result);
+  return {};
 }
+
+AdapterStatus LibftdiDriver::Connection::Drain() {
+  // Each look at the chip returns within one latency period, but a chip that keeps
+  // receiving always has more: the poll runs on the window's thread, so it stops after a
+  // few milliseconds and takes the rest at the next poll.
+  const std::int64_t start = clock_.NowMs();
+  while (fifo_.Free() > 0) {
+    const int want = static_cast<int>(std::min(scratch_.size(), fifo_.Free()));
+    const int got = link_->Read(scratch_.data(), want);
+    if (got == kLibusbTimeout) break;  // nothing came: not an error for a poll
+    if (got < 0) return StatusFromLibusb(got);
+    fifo_.Push(scratch_.data(), static_cast<std::size_t>(got));
+    // A short answer means the chip had nothing more.
+    if (got < want) break;
+    if (clock_.NowMs() - start >= kDrainBudgetMs) break;
+  }
+  return {};
+}
+
+AdapterStatus LibftdiDriver::Connection::Queue(std::uint32_t& waiting) {
+  if (link_ == nullptr) return adapter_status::kClosed;
+  if (const AdapterStatus status = Drain(); !status.Ok()) return status;
+  waiting = static_cast<std::uint32_t>(fifo_.Size());
+  return {};
+}
+
+AdapterStatus LibftdiDriver::Connection::Read(std::uint8_t* data, std::uint32_t count,
+                                              std::uint32_t& got) {
+  got = 0;
+  if (link_ == nullptr) return adapter_status::kClosed;
+  if (count == 0) return {};
+  if (data == nullptr) return adapter_status::kBadArgument;
+
+  std::size_t done = fifo_.Pop(data, count);
+  if (done < count) {
+    // Wait for the rest until the read timeout; each look at the chip returns within one
+    // latency period, so the clock is checked often enough.
+    const std::int64_t deadline = clock_.NowMs() + read_timeout_ms_;
+    for (;;) {
+      const std::size_t left = count - done;
+      const int want = static_cast<int>(std::min<std::size_t>(left, INT_MAX));
+      int result = link_->Read(data + done, want);
+      if (result == kLibusbTimeout) result = 0;
+      if (result < 0) return StatusFromLibusb(result);
+      done += static_cast<std::size_t>(result);
+      if (done >= count || clock_.NowMs() >= deadline) break;
+    }
+  }
+  // A timeout is not a failure: the caller gets the short count.
+  got = static_cast<std::uint32_t>(done);
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------
+// Listing and opening over FtdiBus.
+
+LibftdiDriver::LibftdiDriver(std::unique_ptr<FtdiBus> bus, const Clock* clock)
+    : bus_(std::move(bus)), clock_(clock != nullptr ? *clock : DefaultClock()) {}
+
+LibftdiDriver::~LibftdiDriver() = default;
 
 void LibftdiDriver::WarnSkipped(int index, const char* what, int code) {
   const std::string location = bus_->Location(index);
@@ -134,16 +250,11 @@ void LibftdiDriver::WarnSkipped(int index, const char* what, int code) {
   DiagWarningOnce(kUsbCategory, location, message);
 }
 
-LibftdiDriver::Device* LibftdiDriver::Find(FT_HANDLE handle) {
-  auto it = devices_.find(reinterpret_cast<std::uintptr_t>(handle));
-  return it == devices_.end() ? nullptr : it->second.get();
-}
-
-FT_STATUS LibftdiDriver::Enumerate() {
+AdapterStatus LibftdiDriver::Enumerate() {
   listed_.clear();
-  listed_valid_ = false;
   const int count = bus_->Scan();
-  if (count < 0) return count == kFtdiFindAllNoMemory ? FT_INSUFFICIENT_RESOURCES : FT_IO_ERROR;
+  if (count < 0)
+    return count == kFtdiFindAllNoMemory ? adapter_status::kNoResources : adapter_status::kIoError;
   for (int i = 0; i < count; ++i) {
     std::string description;
     // An adapter we may not open (another user's, or no udev rule yet) must not hide the
@@ -155,73 +266,50 @@ FT_STATUS LibftdiDriver::Enumerate() {
     if (description.size() > kMaxDescription) description.resize(kMaxDescription);
     listed_.push_back({i, std::move(description)});
   }
-  listed_valid_ = true;
-  return FT_OK;
+  return {};
 }
 
-FT_STATUS LibftdiDriver::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
-  if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
-    if (arg1 == nullptr) return FT_INVALID_PARAMETER;
-    const FT_STATUS status = Enumerate();
-    if (status != FT_OK) return status;
-    *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(listed_.size());
-    return FT_OK;
+AdapterStatus LibftdiDriver::List(std::vector<AdapterInfo>& adapters, const AdapterFilter* filter) {
+  adapters.clear();
+  if (const AdapterStatus status = Enumerate(); !status.Ok()) return status;
+  const bool serial = filter == nullptr || !filter->serial.empty();
+  const bool location = filter == nullptr || filter->location.has_value();
+  for (const Listed& listed : listed_) {
+    if (filter != nullptr && !filter->description.empty() &&
+        listed.description != filter->description)
+      continue;
+    AdapterInfo a;
+    a.has_description = true;
+    a.description = listed.description;
+    a.has_serial = serial && bus_->ReadSerial(listed.index, a.serial) >= 0;
+    if (!a.has_serial) a.serial.clear();
+    if (a.serial.size() > kMaxSerial) a.serial.resize(kMaxSerial);
+    // Each field is read only while the adapter may still match, in this order.
+    if (filter != nullptr && !filter->serial.empty() && (!a.has_serial || a.serial != filter->serial))
+      continue;
+    a.has_location = location && bus_->ReadLocation(listed.index, a.location) >= 0;
+    if (!a.has_location) a.location = 0;
+    if (filter != nullptr && !filter->Matches(a)) continue;
+    adapters.push_back(std::move(a));
   }
-  if ((flags & FT_LIST_BY_INDEX) != 0) {
-    const std::uint32_t what = flags & ~FT_LIST_BY_INDEX;
-    if (what != FT_OPEN_BY_DESCRIPTION && what != FT_OPEN_BY_SERIAL_NUMBER &&
-        what != FT_OPEN_BY_LOCATION)
-      return FT_NOT_SUPPORTED;
-    if (arg2 == nullptr) return FT_INVALID_PARAMETER;
-    if (!listed_valid_) {
-      const FT_STATUS status = Enumerate();
-      if (status != FT_OK) return status;
-    }
-    // The index travels in the pointer itself.
-    const auto index = reinterpret_cast<std::uintptr_t>(arg1);
-    if (index >= listed_.size()) return FT_DEVICE_NOT_FOUND;
-    if (what == FT_OPEN_BY_LOCATION) {
-      std::uint32_t location = 0;
-      if (bus_->ReadLocation(listed_[index].index, location) < 0) return FT_OTHER_ERROR;
-      *static_cast<std::uint32_t*>(arg2) = location;
-      return FT_OK;
-    }
-    std::string serial;
-    if (what == FT_OPEN_BY_SERIAL_NUMBER) {
-      if (bus_->ReadSerial(listed_[index].index, serial) < 0) return FT_OTHER_ERROR;
-      if (serial.size() > kMaxSerial) serial.resize(kMaxSerial);
-    }
-    const std::string& text =
-        what == FT_OPEN_BY_SERIAL_NUMBER ? serial : listed_[index].description;
-    char* out = static_cast<char*>(arg2);
-    std::memcpy(out, text.data(), text.size());
-    out[text.size()] = '\0';
-    return FT_OK;
-  }
-  return FT_NOT_SUPPORTED;
+  return {};
 }
 
-FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
-  if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
-  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER &&
-      flags != FT_OPEN_BY_LOCATION)
-    return FT_NOT_SUPPORTED;
-  // By location the value travels in the pointer itself, as the vendor's call takes it.
-  const bool by_location = flags == FT_OPEN_BY_LOCATION;
-  const auto wanted_location = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg));
-  const char* text = static_cast<const char*>(arg);
-  std::string wanted = by_location ? std::string() : std::string(text, strnlen(text, kMaxDescription + 1));
+AdapterStatus LibftdiDriver::Open(AdapterKey key, std::string_view text, std::uint32_t location,
+                                  std::unique_ptr<AdapterConnection>& connection) {
+  // A name is compared up to where the vendor's call stops reading one: its end, or one
+  // character past the longest description.
+  const std::string_view wanted = text.substr(0, std::min(text.find('\0'), kMaxDescription + 1));
 
-  // Always from a fresh scan: the list kept for ListDevices may be older than a replug.
-  const FT_STATUS listed = Enumerate();
-  if (listed != FT_OK) return listed;
+  // Always from a fresh scan: a listing may be older than a replug.
+  if (const AdapterStatus status = Enumerate(); !status.Ok()) return status;
 
-  FT_STATUS failure = FT_DEVICE_NOT_FOUND;
+  AdapterStatus failure = adapter_status::kNotFound;
   for (const Listed& candidate : listed_) {
-    if (by_location) {
-      std::uint32_t location = 0;
-      if (bus_->ReadLocation(candidate.index, location) < 0 || location != wanted_location) continue;
-    } else if (flags == FT_OPEN_BY_DESCRIPTION) {
+    if (key == AdapterKey::kLocation) {
+      std::uint32_t at = 0;
+      if (bus_->ReadLocation(candidate.index, at) < 0 || at != location) continue;
+    } else if (key == AdapterKey::kDescription) {
       if (candidate.description != wanted) continue;
     } else {
       std::string serial;
@@ -238,137 +326,13 @@ FT_STATUS LibftdiDriver::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handl
     if (link->SetLatencyTimer(kLatencyMs) < 0 || link->SetBaudRate(kBaudRate) < 0 ||
         link->SetLine8N1() < 0) {
       link->Close();
-      failure = FT_IO_ERROR;
+      failure = adapter_status::kIoError;
       continue;
     }
-    const std::uintptr_t token = next_handle_++;
-    devices_.emplace(token, std::make_unique<Device>(std::move(link)));
-    *handle = reinterpret_cast<FT_HANDLE>(token);
-    return FT_OK;
+    connection = std::make_unique<Connection>(bus_, clock_, std::move(link));
+    return {};
   }
   return failure;
-}
-
-FT_STATUS LibftdiDriver::ResetDevice(FT_HANDLE handle) {
-  Device* device = Find(handle);
-  if (device == nullptr) return FT_INVALID_HANDLE;
-  device->fifo.Clear();
-  return device->link->Reset() < 0 ? FT_IO_ERROR : FT_OK;
-}
-
-FT_STATUS LibftdiDriver::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
-  Device* device = Find(handle);
-  if (device == nullptr) return FT_INVALID_HANDLE;
-  return device->link->SetLatencyTimer(ms) < 0 ? FT_IO_ERROR : FT_OK;
-}
-
-FT_STATUS LibftdiDriver::Purge(FT_HANDLE handle, std::uint32_t mask) {
-  Device* device = Find(handle);
-  if (device == nullptr) return FT_INVALID_HANDLE;
-  if ((mask & FT_PURGE_RX) != 0) {
-    // Bytes already drained into our queue count as received: they go too.
-    device->fifo.Clear();
-    if (device->link->FlushInput() < 0) return FT_IO_ERROR;
-  }
-  if ((mask & FT_PURGE_TX) != 0) {
-    if (device->link->FlushOutput() < 0) return FT_IO_ERROR;
-  }
-  return FT_OK;
-}
-
-FT_STATUS LibftdiDriver::Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
-                               std::uint32_t* bytes_written) {
-  if (bytes_written == nullptr) return FT_INVALID_PARAMETER;
-  *bytes_written = 0;
-  Device* device = Find(handle);
-  if (device == nullptr) return FT_INVALID_HANDLE;
-  if (bytes_to_write == 0) return FT_OK;
-  if (buffer == nullptr) return FT_INVALID_PARAMETER;
-  const int size = static_cast<int>(std::min<std::uint32_t>(bytes_to_write, INT_MAX));
-  const int timeout = static_cast<int>(std::min<std::uint32_t>(device->write_timeout_ms, INT_MAX));
-  const int written = device->link->Write(static_cast<const std::uint8_t*>(buffer), size, timeout);
-  if (written < 0) return StatusFromWrite(written);
-  *bytes_written = static_cast<std::uint32_t>(written);
-  return FT_OK;
-}
-
-FT_STATUS LibftdiDriver::Drain(Device& device) {
-  // Each look at the chip returns within one latency period, but a chip that keeps
-  // receiving always has more: the poll runs on the window's thread, so it stops after a
-  // few milliseconds and takes the rest at the next poll.
-  const std::int64_t start = clock_.NowMs();
-  while (device.fifo.Free() > 0) {
-    const int want = static_cast<int>(std::min(device.scratch.size(), device.fifo.Free()));
-    const int got = device.link->Read(device.scratch.data(), want);
-    if (got == kLibusbTimeout) break;  // nothing came: not an error for a poll
-    if (got < 0) return StatusFromLibusb(got);
-    device.fifo.Push(device.scratch.data(), static_cast<std::size_t>(got));
-    // A short answer means the chip had nothing more.
-    if (got < want) break;
-    if (clock_.NowMs() - start >= kDrainBudgetMs) break;
-  }
-  return FT_OK;
-}
-
-FT_STATUS LibftdiDriver::GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
-  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
-  Device* device = Find(handle);
-  if (device == nullptr) return FT_INVALID_HANDLE;
-  const FT_STATUS status = Drain(*device);
-  if (status != FT_OK) return status;
-  *rx_bytes = static_cast<std::uint32_t>(device->fifo.Size());
-  return FT_OK;
-}
-
-FT_STATUS LibftdiDriver::SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
-                                     std::uint32_t write_timeout_ms) {
-  Device* device = Find(handle);
-  if (device == nullptr) return FT_INVALID_HANDLE;
-  device->read_timeout_ms = read_timeout_ms;
-  device->write_timeout_ms = write_timeout_ms;
-  return FT_OK;
-}
-
-FT_STATUS LibftdiDriver::Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
-                              std::uint32_t* bytes_returned) {
-  if (bytes_returned == nullptr) return FT_INVALID_PARAMETER;
-  *bytes_returned = 0;
-  Device* device = Find(handle);
-  if (device == nullptr) return FT_INVALID_HANDLE;
-  if (bytes_to_read == 0) return FT_OK;
-  if (buffer == nullptr) return FT_INVALID_PARAMETER;
-
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = device->fifo.Pop(out, bytes_to_read);
-  if (done < bytes_to_read) {
-    // Wait for the rest until the read timeout; each look at the chip returns within one
-    // latency period, so the clock is checked often enough.
-    const std::int64_t deadline = clock_.NowMs() + device->read_timeout_ms;
-    for (;;) {
-      const std::size_t left = bytes_to_read - done;
-      const int want = static_cast<int>(std::min<std::size_t>(left, INT_MAX));
-      int got = device->link->Read(out + done, want);
-      if (got == kLibusbTimeout) got = 0;
-      if (got < 0) return StatusFromLibusb(got);
-      done += static_cast<std::size_t>(got);
-      if (done >= bytes_to_read || clock_.NowMs() >= deadline) break;
-    }
-  }
-  // A timeout is not a failure: the caller gets the short count.
-  *bytes_returned = static_cast<std::uint32_t>(done);
-  return FT_OK;
-}
-
-FT_STATUS LibftdiDriver::Close(FT_HANDLE handle) {
-  auto it = devices_.find(reinterpret_cast<std::uintptr_t>(handle));
-  if (it == devices_.end()) return FT_INVALID_HANDLE;
-  std::unique_ptr<Device> device = std::move(it->second);
-  devices_.erase(it);
-  // libftdi frees the device even when libusb cannot release the interface of an adapter
-  // that was unplugged: the handle is gone either way, and a caller told otherwise would
-  // keep closing a handle that no longer exists.
-  device->link->Close();
-  return FT_OK;
 }
 
 }  // namespace zelto

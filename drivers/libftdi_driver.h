@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The open-source libftdi1 behind the driver port, so that Linux users need no vendor
-// driver. libftdi has no receive queue of its own to ask about, so the driver keeps one per
-// open device and fills it from the chip whenever the link asks how much is waiting.
+// The open-source libftdi1 behind the adapter port, so that Linux users need no vendor
+// driver. libftdi has no receive queue of its own to ask about, so each connection keeps one
+// and fills it from the chip whenever the link asks how much is waiting.
 //
 // The few libftdi calls the driver makes go through FtdiBus / FtdiLink; the real ones wrap
 // libftdi (CreateLibftdiBus), the tests put a scripted fake in their place.
@@ -9,19 +9,18 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "core/ports/d2xx_port.h"
-#include "core/ports/steady_clock.h"
+#include "core/ports/adapter_port.h"
 #include "core/ports/timer_port.h"
 
 namespace zelto {
 
 // libusb's error codes as the seam hands them on (LIBUSB_ERROR_* of libusb.h, checked
-// against it where the real bus is built), so that the D2XX logic builds without libusb.
+// against it where the real bus is built), so that the driver's logic builds without libusb.
 enum LibusbError : int {
   kLibusbIo = -1,
   kLibusbInvalidParam = -2,
@@ -106,8 +105,8 @@ inline constexpr char kUsbCategory[] = "zelto.usb";
 // libftdi_bus.cpp (target zelto_libftdi_bus, built with ZELTO_LIBFTDI).
 std::unique_ptr<FtdiBus> CreateLibftdiBus();
 
-// D2XX status for a libusb error code, as ftdi_read_data hands them on.
-FT_STATUS StatusFromLibusb(int code);
+// The port's status for a libusb error code, as ftdi_read_data hands them on.
+AdapterStatus StatusFromLibusb(int code);
 
 // A bounded byte queue over a buffer allocated once, so the poll path allocates nothing.
 class ByteFifo {
@@ -127,18 +126,18 @@ class ByteFifo {
   std::size_t size_ = 0;
 };
 
-class LibftdiDriver : public D2xxPort {
+class LibftdiDriver : public AdapterPort {
  public:
   // Latency timer set at open: an empty poll then costs about this long instead of the
   // chip's default 16 ms.
   static constexpr int kLatencyMs = 2;
   static constexpr int kBaudRate = 9600;
-  // Received bytes held per device before the driver stops draining the chip (the chip
-  // and the USB host then hold the rest).
+  // Received bytes held per connection before it stops draining the chip (the chip and the
+  // USB host then hold the rest).
   static constexpr std::size_t kFifoCapacity = 65536;
   // Longest a queue-status call keeps draining a chip that keeps receiving.
   static constexpr int kDrainBudgetMs = 3;
-  // Longest description handed out, as the vendor library does.
+  // Longest description and serial number listed, as the vendor library lists them.
   static constexpr std::size_t kMaxDescription = 64;
   static constexpr std::size_t kMaxSerial = 16;
 
@@ -148,49 +147,32 @@ class LibftdiDriver : public D2xxPort {
   LibftdiDriver(const LibftdiDriver&) = delete;
   LibftdiDriver& operator=(const LibftdiDriver&) = delete;
 
-  // FT_LIST_NUMBER_ONLY scans the bus and keeps the list of adapters whose description could
-  // be read; FT_LIST_BY_INDEX with FT_OPEN_BY_DESCRIPTION, FT_OPEN_BY_SERIAL_NUMBER or
-  // FT_OPEN_BY_LOCATION reads from that list.
-  FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
-  // FT_OPEN_BY_DESCRIPTION or FT_OPEN_BY_SERIAL_NUMBER: scans afresh and opens the first
-  // adapter with that description or serial number that can be opened, then sets latency
-  // timer and line settings.
-  FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override;
-  FT_STATUS ResetDevice(FT_HANDLE handle) override;
-  FT_STATUS Purge(FT_HANDLE handle, std::uint32_t mask) override;
-  FT_STATUS Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
-                  std::uint32_t* bytes_written) override;
-  FT_STATUS GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
-  FT_STATUS SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
-                        std::uint32_t write_timeout_ms) override;
-  FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
-                 std::uint32_t* bytes_returned) override;
-  FT_STATUS Close(FT_HANDLE handle) override;
-  FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+  // One scan; the adapters whose description cannot be read are left out (and said why).
+  // With a filter, a serial number or location is read only when the filter asks for it.
+  AdapterStatus List(std::vector<AdapterInfo>& adapters,
+                     const AdapterFilter* filter = nullptr) override;
+  // Scans afresh and opens the first listed adapter with that description, serial number or
+  // location that can be opened, then sets latency timer and line settings. A connection
+  // owns its adapter and keeps the bus alive, so it may outlive the driver.
+  AdapterStatus Open(AdapterKey key, std::string_view text, std::uint32_t location,
+                     std::unique_ptr<AdapterConnection>& connection) override;
 
  private:
-  struct Device;
+  class Connection;
   struct Listed {
     int index;  // in the bus's latest scan
     std::string description;
   };
 
-  FT_STATUS Enumerate();
+  // Scans the bus into listed_: the adapters whose description could be read.
+  AdapterStatus Enumerate();
   // Says once per adapter and reason why an adapter was passed over: the scan runs twenty
   // times a second.
   void WarnSkipped(int index, const char* what, int code);
-  Device* Find(FT_HANDLE handle);
-  FT_STATUS Drain(Device& device);
 
-  std::unique_ptr<FtdiBus> bus_;
-  SteadyClock steady_;
+  std::shared_ptr<FtdiBus> bus_;
   const Clock& clock_;
-  std::vector<Listed> listed_;
-  bool listed_valid_ = false;
-  // Handles are numbers that are never reused, so a stale handle held by the link after a
-  // close can never reach a device opened later.
-  std::map<std::uintptr_t, std::unique_ptr<Device>> devices_;
-  std::uintptr_t next_handle_ = 1;
+  std::vector<Listed> listed_;  // kept, so a scan reuses its storage
 };
 
 }  // namespace zelto

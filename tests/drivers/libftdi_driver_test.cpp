@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The libftdi1 backend's own logic over scripted libftdi calls, on a virtual clock: the
-// receive queue it keeps, purge and reset, read timeouts, enumeration that survives
-// unreadable adapters, opening, handles and the mapping of libftdi/libusb errors.
+// receive queue it keeps, purge and reset, read timeouts, listing that survives unreadable
+// adapters, opening, connections and the mapping of libftdi/libusb errors.
 #include "drivers/libftdi_driver.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/ports/link_state.h"
+#include "core/ports/steady_clock.h"
 #include "core/protocol/message_channel.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/diag_capture.h"
@@ -36,6 +37,8 @@ std::vector<std::uint8_t> Bytes(int from, int count) {
   return v;
 }
 
+using Connection = std::unique_ptr<AdapterConnection>;
+
 class LibftdiDriverTest : public ::testing::Test {
  protected:
   LibftdiDriverTest() {
@@ -44,22 +47,21 @@ class LibftdiDriverTest : public ::testing::Test {
     driver = std::make_unique<LibftdiDriver>(std::move(owned), &clock);
   }
 
-  FT_HANDLE Open() {
-    FT_HANDLE h = nullptr;
-    char wanted[] = "ZeltoProg";
-    EXPECT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
-    return h;
+  Connection Open() {
+    Connection c;
+    EXPECT_EQ(driver->Open(AdapterKey::kDescription, "ZeltoProg", 0, c), AdapterStatus{});
+    return c;
   }
-  std::vector<std::uint8_t> ReadAll(FT_HANDLE h, std::uint32_t n) {
+  static std::vector<std::uint8_t> ReadAll(AdapterConnection& c, std::uint32_t n) {
     std::vector<std::uint8_t> out(n);
     std::uint32_t got = 0;
-    EXPECT_EQ(driver->Read(h, out.data(), n, &got), FT_OK);
+    EXPECT_EQ(c.Read(out.data(), n, got), AdapterStatus{});
     out.resize(got);
     return out;
   }
-  std::uint32_t Queued(FT_HANDLE h) {
+  static std::uint32_t Queued(AdapterConnection& c) {
     std::uint32_t n = 0;
-    EXPECT_EQ(driver->GetQueueStatus(h, &n), FT_OK);
+    EXPECT_EQ(c.Queue(n), AdapterStatus{});
     return n;
   }
 
@@ -74,21 +76,16 @@ TEST_F(LibftdiDriverTest, ListsTheAdaptersWhoseDescriptionCanBeRead) {
   bus->Attach("FT232R USB UART");
   bus->Attach(std::string(70, 'x'));
 
-  std::uint32_t count = 0;
-  ASSERT_EQ(driver->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
-  ASSERT_EQ(count, 3u);
+  std::vector<AdapterInfo> listed;
+  ASSERT_EQ(driver->List(listed), AdapterStatus{});
+  ASSERT_EQ(listed.size(), 3u);
   const std::string expected[] = {"ZeltoProg", "FT232R USB UART", std::string(64, 'x')};
-  for (std::uintptr_t i = 0; i < 3; ++i) {
-    char text[100];
-    ASSERT_EQ(driver->ListDevices(reinterpret_cast<void*>(i), text,
-                                  FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
-              FT_OK);
-    EXPECT_EQ(std::string(text), expected[i]);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(listed[i].has_description);
+    EXPECT_EQ(listed[i].description, expected[i]);
+    EXPECT_FALSE(listed[i].has_serial);  // the bus has neither to tell
+    EXPECT_FALSE(listed[i].has_location);
   }
-  char text[100];
-  EXPECT_EQ(driver->ListDevices(reinterpret_cast<void*>(std::uintptr_t{3}), text,
-                                FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
-            FT_DEVICE_NOT_FOUND);
 }
 
 TEST_F(LibftdiDriverTest, OpenTriesEveryMatchingAdapterAndSetsItUp) {
@@ -96,8 +93,8 @@ TEST_F(LibftdiDriverTest, OpenTriesEveryMatchingAdapterAndSetsItUp) {
   bus->Attach("FT232R USB UART");
   FakeAdapter& second = bus->Attach("ZeltoProg");
 
-  FT_HANDLE h = Open();
-  ASSERT_NE(h, nullptr);
+  Connection c = Open();
+  ASSERT_NE(c, nullptr);
   EXPECT_EQ(bus->opened, (std::vector<int>{0, 2}));
   EXPECT_EQ(second.chip->log, (std::vector<std::string>{"latency", "baud", "line8n1"}));
   // Short, so an empty poll costs a millisecond or two rather than the chip's default 16.
@@ -115,12 +112,11 @@ TEST_F(LibftdiDriverTest, SaysOnceWhyEachAdapterIsPassedOver) {
   bus->adapters[0].description_error = -4;
 
   // The supervision opens and scans twenty times a second for as long as nothing opens.
+  std::vector<AdapterInfo> listed;
+  Connection c;
   for (int i = 0; i < 40; ++i) {
-    std::uint32_t count = 0;
-    ASSERT_EQ(driver->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
-    FT_HANDLE h = nullptr;
-    char wanted[] = "ZeltoProg";
-    EXPECT_NE(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    ASSERT_EQ(driver->List(listed), AdapterStatus{});
+    EXPECT_NE(driver->Open(AdapterKey::kDescription, "ZeltoProg", 0, c), AdapterStatus{});
   }
   const std::vector<std::string> warnings = diag.Warnings();
   ASSERT_EQ(warnings.size(), 3u) << ::testing::PrintToString(warnings);
@@ -137,10 +133,8 @@ TEST_F(LibftdiDriverTest, SaysOnceWhyEachAdapterIsPassedOver) {
   // A new reason for an adapter already reported is news, and is said once more.
   third.description_error = 0;
   third.open_error = -5;
-  FT_HANDLE h = nullptr;
-  char wanted[] = "ZeltoProg";
-  EXPECT_NE(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
-  EXPECT_NE(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  EXPECT_NE(driver->Open(AdapterKey::kDescription, "ZeltoProg", 0, c), AdapterStatus{});
+  EXPECT_NE(driver->Open(AdapterKey::kDescription, "ZeltoProg", 0, c), AdapterStatus{});
   ASSERT_EQ(diag.Warnings().size(), 4u);
   EXPECT_NE(diag.Warnings()[3].find("bus 1 device 4 skipped: it cannot be opened"),
             std::string::npos);
@@ -153,15 +147,15 @@ TEST_F(LibftdiDriverTest, OpenFailuresBecomeStatuses) {
     const char* description;
     int open_error;
     const char* failing_call;
-    FT_STATUS expected;
+    AdapterStatus expected;
   };
   const Row rows[] = {
-      {"no such adapter", "FT232R USB UART", 0, nullptr, FT_DEVICE_NOT_FOUND},
-      {"no permission", "ZeltoProg", -4, nullptr, FT_DEVICE_NOT_OPENED},
-      {"kernel driver not detached", "ZeltoProg", -11, nullptr, FT_DEVICE_NOT_OPENED},
-      {"reset during open failed", "ZeltoProg", -6, nullptr, FT_IO_ERROR},
-      {"latency timer refused", "ZeltoProg", 0, "latency", FT_IO_ERROR},
-      {"line settings refused", "ZeltoProg", 0, "line8n1", FT_IO_ERROR},
+      {"no such adapter", "FT232R USB UART", 0, nullptr, adapter_status::kNotFound},
+      {"no permission", "ZeltoProg", -4, nullptr, adapter_status::kInUse},
+      {"kernel driver not detached", "ZeltoProg", -11, nullptr, adapter_status::kInUse},
+      {"reset during open failed", "ZeltoProg", -6, nullptr, adapter_status::kIoError},
+      {"latency timer refused", "ZeltoProg", 0, "latency", adapter_status::kIoError},
+      {"line settings refused", "ZeltoProg", 0, "line8n1", adapter_status::kIoError},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -171,78 +165,79 @@ TEST_F(LibftdiDriverTest, OpenFailuresBecomeStatuses) {
     a.open_error = row.open_error;
     if (row.failing_call != nullptr) a.chip->fail[row.failing_call] = -1;
     LibftdiDriver d(std::move(owned), &c);
-    FT_HANDLE h = reinterpret_cast<FT_HANDLE>(std::uintptr_t{0x1234});
-    char wanted[] = "ZeltoProg";
-    EXPECT_EQ(d.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), row.expected);
-    EXPECT_EQ(h, reinterpret_cast<FT_HANDLE>(std::uintptr_t{0x1234}));
+    Connection connection;
+    EXPECT_EQ(d.Open(AdapterKey::kDescription, "ZeltoProg", 0, connection), row.expected);
+    EXPECT_EQ(connection, nullptr);
     EXPECT_FALSE(a.chip->open);  // an adapter set up halfway is given back
   }
 }
 
-TEST_F(LibftdiDriverTest, QueueStatusCountsWhatTheChipHasReceivedInOrder) {
+TEST_F(LibftdiDriverTest, QueueCountsWhatTheChipHasReceivedInOrder) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
-  FT_HANDLE h = Open();
-  EXPECT_EQ(Queued(h), 0u);
+  Connection c = Open();
+  EXPECT_EQ(Queued(*c), 0u);
   a.chip->Receive(Bytes(0, 10));
-  EXPECT_EQ(Queued(h), 10u);
+  EXPECT_EQ(Queued(*c), 10u);
   a.chip->Receive(Bytes(10, 5));
-  EXPECT_EQ(ReadAll(h, 4), Bytes(0, 4));
-  EXPECT_EQ(Queued(h), 11u);
-  EXPECT_EQ(ReadAll(h, 11), Bytes(4, 11));
-  EXPECT_EQ(Queued(h), 0u);
+  EXPECT_EQ(ReadAll(*c, 4), Bytes(0, 4));
+  EXPECT_EQ(Queued(*c), 11u);
+  EXPECT_EQ(ReadAll(*c, 11), Bytes(4, 11));
+  EXPECT_EQ(Queued(*c), 0u);
 }
 
-TEST_F(LibftdiDriverTest, QueueStatusDrainsForAFewMillisecondsAndLosesNothing) {
+TEST_F(LibftdiDriverTest, QueueDrainsForAFewMillisecondsAndLosesNothing) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
-  FT_HANDLE h = Open();
+  Connection c = Open();
   a.chip->busy_read_ms = kFakeLatencyMs;
   constexpr int kBytes = 40000;
   a.chip->Receive(Bytes(0, kBytes));
   const std::int64_t before = clock.NowMs();
-  const std::uint32_t first = Queued(h);
+  const std::uint32_t first = Queued(*c);
   EXPECT_LE(clock.NowMs() - before, LibftdiDriver::kDrainBudgetMs + kFakeLatencyMs)
       << "the window's thread is not held while the chip has more";
   EXPECT_GT(first, 0u);
   EXPECT_LT(first, static_cast<std::uint32_t>(kBytes));
   std::uint32_t queued = first;
-  for (int poll = 0; poll < 100 && queued < kBytes; ++poll) queued = Queued(h);
-  EXPECT_EQ(ReadAll(h, kBytes), Bytes(0, kBytes)) << "later polls take the rest, in order";
+  for (int poll = 0; poll < 100 && queued < kBytes; ++poll) queued = Queued(*c);
+  EXPECT_EQ(ReadAll(*c, kBytes), Bytes(0, kBytes)) << "later polls take the rest, in order";
 }
 
-TEST_F(LibftdiDriverTest, PurgeMaskSelectsTheFlushes) {
+TEST_F(LibftdiDriverTest, PurgeFlushesBothWaysAndEmptiesTheQueue) {
   struct Row {
-    std::uint32_t mask;
-    bool flush_in, flush_out;
+    const char* failing_call;
+    AdapterStatus expected;
+    bool flush_out;  // asked of the chip
+    std::uint32_t queued_after;
   };
-  const Row rows[] = {{0, false, false},
-                      {FT_PURGE_RX, true, false},
-                      {FT_PURGE_TX, false, true},
-                      {FT_PURGE_RX | FT_PURGE_TX, true, true}};
+  // What the driver had taken goes whatever the chip says; what the chip holds, with it.
+  const Row rows[] = {{nullptr, {}, true, 0},
+                      {"flush_in", adapter_status::kIoError, false, 2},
+                      {"flush_out", adapter_status::kIoError, true, 0}};
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.mask);
+    SCOPED_TRACE(row.failing_call != nullptr ? row.failing_call : "none");
     bus->adapters.clear();
     FakeAdapter& a = bus->Attach("ZeltoProg");
-    FT_HANDLE h = Open();
+    Connection c = Open();
     a.chip->Receive(Bytes(0, 5));
-    ASSERT_EQ(Queued(h), 5u);      // now in the driver's queue
+    ASSERT_EQ(Queued(*c), 5u);      // now in the driver's queue
     a.chip->Receive(Bytes(5, 2));  // still on the chip
     a.chip->log.clear();
-    ASSERT_EQ(driver->Purge(h, row.mask), FT_OK);
-    EXPECT_EQ(a.chip->Called("flush_in"), row.flush_in);
+    if (row.failing_call != nullptr) a.chip->fail[row.failing_call] = -1;
+    EXPECT_EQ(c->Purge(), row.expected);
+    EXPECT_TRUE(a.chip->Called("flush_in"));
     EXPECT_EQ(a.chip->Called("flush_out"), row.flush_out);
-    EXPECT_EQ(Queued(h), row.flush_in ? 0u : 7u);
-    driver->Close(h);
+    EXPECT_EQ(Queued(*c), row.queued_after);
   }
 }
 
 TEST_F(LibftdiDriverTest, ResetEmptiesTheQueue) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
-  FT_HANDLE h = Open();
+  Connection c = Open();
   a.chip->Receive(Bytes(0, 5));
-  ASSERT_EQ(Queued(h), 5u);
-  ASSERT_EQ(driver->ResetDevice(h), FT_OK);
+  ASSERT_EQ(Queued(*c), 5u);
+  ASSERT_EQ(c->Reset(), AdapterStatus{});
   EXPECT_TRUE(a.chip->Called("reset"));
-  EXPECT_EQ(Queued(h), 0u);
+  EXPECT_EQ(Queued(*c), 0u);
 }
 
 TEST_F(LibftdiDriverTest, ReadWaitsUpToTheTimeoutAndReturnsTheShortCount) {
@@ -263,101 +258,102 @@ TEST_F(LibftdiDriverTest, ReadWaitsUpToTheTimeoutAndReturnsTheShortCount) {
     SCOPED_TRACE(row.name);
     bus->adapters.clear();
     FakeAdapter& a = bus->Attach("ZeltoProg");
-    FT_HANDLE h = Open();
-    ASSERT_EQ(driver->SetTimeouts(h, row.timeout_ms, 0), FT_OK);
+    Connection c = Open();
+    ASSERT_EQ(c->SetTimeouts(row.timeout_ms, 0), AdapterStatus{});
     a.chip->Receive(Bytes(0, 3));
     const std::int64_t start = clock.NowMs();
     if (row.late_at_ms >= 0) a.chip->arrivals.push_back({start + row.late_at_ms, Bytes(3, 7)});
-    EXPECT_EQ(ReadAll(h, 10), Bytes(0, static_cast<int>(row.expected_bytes)));
+    EXPECT_EQ(ReadAll(*c, 10), Bytes(0, static_cast<int>(row.expected_bytes)));
     const std::int64_t took = clock.NowMs() - start;
     EXPECT_GE(took, row.min_ms);
     EXPECT_LE(took, row.max_ms);
-    driver->Close(h);
   }
 }
 
 TEST_F(LibftdiDriverTest, ReadErrorsMapToStatuses) {
-  const std::pair<int, FT_STATUS> rows[] = {
-      {LIBUSB_ERROR_NO_DEVICE, FT_DEVICE_NOT_FOUND},  // unplugged
-      {LIBUSB_ERROR_IO, FT_IO_ERROR},
-      {LIBUSB_ERROR_PIPE, FT_IO_ERROR},
-      {LIBUSB_ERROR_OVERFLOW, FT_IO_ERROR},
-      {LIBUSB_ERROR_ACCESS, FT_DEVICE_NOT_OPENED},
-      {LIBUSB_ERROR_NO_MEM, FT_INSUFFICIENT_RESOURCES},
-      {LIBUSB_ERROR_OTHER, FT_OTHER_ERROR},
-      {-666, FT_DEVICE_NOT_OPENED},   // libftdi: no device open on the context
-      {LIBUSB_ERROR_TIMEOUT, FT_OK},  // nothing came: an empty poll, not a failure
+  const std::pair<int, AdapterStatus> rows[] = {
+      {LIBUSB_ERROR_NO_DEVICE, adapter_status::kNotFound},  // unplugged
+      {LIBUSB_ERROR_IO, adapter_status::kIoError},
+      {LIBUSB_ERROR_PIPE, adapter_status::kIoError},
+      {LIBUSB_ERROR_OVERFLOW, adapter_status::kIoError},
+      {LIBUSB_ERROR_ACCESS, adapter_status::kInUse},
+      {LIBUSB_ERROR_NO_MEM, adapter_status::kNoResources},
+      {LIBUSB_ERROR_OTHER, adapter_status::kOther},
+      {-666, adapter_status::kInUse},  // libftdi: no device open on the context
+      {LIBUSB_ERROR_TIMEOUT, {}},      // nothing came: an empty poll, not a failure
   };
   FakeAdapter& a = bus->Attach("ZeltoProg");
-  FT_HANDLE h = Open();
+  Connection c = Open();
   for (const auto& [code, expected] : rows) {
     SCOPED_TRACE(code);
     a.chip->fail["read"] = code;
     std::uint32_t n = 99;
-    EXPECT_EQ(driver->GetQueueStatus(h, &n), expected);
-    if (expected == FT_OK) {
+    EXPECT_EQ(c->Queue(n), expected);
+    if (expected.Ok()) {
       EXPECT_EQ(n, 0u);
     }
     std::uint8_t buffer[4];
     std::uint32_t got = 0;
-    EXPECT_EQ(driver->Read(h, buffer, sizeof(buffer), &got), expected);
+    EXPECT_EQ(c->Read(buffer, sizeof(buffer), got), expected);
   }
 }
 
 TEST_F(LibftdiDriverTest, OtherFailuresMapToStatuses) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
-  FT_HANDLE h = Open();
+  Connection c = Open();
   std::uint8_t byte = 0x55;
   std::uint32_t written = 0;
   a.chip->fail["write"] = -666;
-  EXPECT_EQ(driver->Write(h, &byte, 1, &written), FT_DEVICE_NOT_OPENED);
+  EXPECT_EQ(c->Write(&byte, 1, written), adapter_status::kInUse);
   a.chip->fail["write"] = -1;
-  EXPECT_EQ(driver->Write(h, &byte, 1, &written), FT_IO_ERROR);
-  a.chip->fail["flush_out"] = -1;
-  EXPECT_EQ(driver->Purge(h, FT_PURGE_TX), FT_IO_ERROR);
+  EXPECT_EQ(c->Write(&byte, 1, written), adapter_status::kIoError);
   a.chip->fail["reset"] = -2;
-  EXPECT_EQ(driver->ResetDevice(h), FT_IO_ERROR);
+  EXPECT_EQ(c->Reset(), adapter_status::kIoError);
+  a.chip->fail["latency"] = -1;
+  EXPECT_EQ(c->SetLatencyTimer(16), adapter_status::kIoError);
+  std::vector<AdapterInfo> listed;
   for (int scan_error : {-5, -6}) {
     bus->scan_error = scan_error;
-    std::uint32_t count = 0;
-    EXPECT_EQ(driver->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_IO_ERROR);
+    EXPECT_EQ(driver->List(listed), adapter_status::kIoError);
   }
   bus->scan_error = -3;
-  std::uint32_t count = 0;
-  EXPECT_EQ(driver->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(driver->List(listed), adapter_status::kNoResources);
+  EXPECT_TRUE(listed.empty());
 }
 
 TEST_F(LibftdiDriverTest, WriteUsesTheWriteTimeoutAndReportsShortWrites) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
-  FT_HANDLE h = Open();
+  Connection c = Open();
   std::vector<std::uint8_t> data = Bytes(1, 7);
   std::uint32_t written = 0;
-  ASSERT_EQ(driver->SetTimeouts(h, 5000, 250), FT_OK);
-  ASSERT_EQ(driver->Write(h, data.data(), 7, &written), FT_OK);
+  ASSERT_EQ(c->SetTimeouts(5000, 250), AdapterStatus{});
+  ASSERT_EQ(c->Write(data.data(), 7, written), AdapterStatus{});
   EXPECT_EQ(written, 7u);
   EXPECT_EQ(a.chip->last_write_timeout, 250);
-  ASSERT_EQ(driver->SetTimeouts(h, 5000, 0), FT_OK);
+  ASSERT_EQ(c->SetTimeouts(5000, 0), AdapterStatus{});
   a.chip->write_limit = 4;
-  ASSERT_EQ(driver->Write(h, data.data(), 7, &written), FT_OK);
+  ASSERT_EQ(c->Write(data.data(), 7, written), AdapterStatus{});
   EXPECT_EQ(written, 4u);
   EXPECT_EQ(a.chip->last_write_timeout, 0);  // libftdi's own limit
 }
 
-TEST_F(LibftdiDriverTest, HandlesAreNeverReused) {
-  // Held here: the bus, and the adapters on it, go with the driver at the end.
+TEST_F(LibftdiDriverTest, AClosedConnectionReachesNoLaterOne) {
   std::shared_ptr<FakeChip> chip = bus->Attach("ZeltoProg").chip;
-  std::uint32_t n = 0;
-  EXPECT_EQ(driver->Close(nullptr), FT_INVALID_HANDLE);  // the link's handle at start-up
-  FT_HANDLE first = Open();
-  ASSERT_EQ(driver->Close(first), FT_OK);
+  Connection first = Open();
+  ASSERT_EQ(first->Close(), AdapterStatus{});
   EXPECT_FALSE(chip->open);
-  FT_HANDLE second = Open();
-  EXPECT_NE(second, first);
-  // The link may close its old handle again: it must not reach the new device.
-  EXPECT_EQ(driver->Close(first), FT_INVALID_HANDLE);
-  EXPECT_EQ(driver->GetQueueStatus(first, &n), FT_INVALID_HANDLE);
+  Connection second = Open();
+  // The link may close its old connection again: it must not reach the new one.
+  std::uint32_t n = 0;
+  EXPECT_EQ(first->Close(), adapter_status::kClosed);
+  EXPECT_EQ(first->Queue(n), adapter_status::kClosed);
+  first.reset();
   EXPECT_TRUE(chip->open);
-  driver.reset();  // going away gives the adapter back
+  // The connection owns its adapter, and the bus stays while it does.
+  driver.reset();
+  EXPECT_TRUE(chip->open);
+  EXPECT_EQ(second->Queue(n), AdapterStatus{});
+  second.reset();  // never closed: going away gives the adapter back
   EXPECT_FALSE(chip->open);
 }
 

@@ -34,11 +34,10 @@ TEST(LinkBySerial, OpensTheChosenOfTwoProgrammers) {
   link.SelectSerial("A1");
   first.SetHeldElsewhere(true);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
-  EXPECT_EQ(link.LastOpenStatus().code, FT_DEVICE_NOT_OPENED);
-  EXPECT_EQ(link.LastOpenStatus().result, AdapterResult::kInUse);
+  EXPECT_EQ(link.LastOpenStatus(), adapter_status::kInUse);
   bus.FailCall(sim::Call::kListDevices);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
-  EXPECT_EQ(link.LastOpenStatus().code, FT_IO_ERROR);
+  EXPECT_EQ(link.LastOpenStatus(), adapter_status::kIoError);
 }
 
 // The fake bus with serial numbers and locations.
@@ -67,34 +66,31 @@ TEST(LibftdiBySerial, ListsAndOpensBySerialNumber) {
   bus.serials = {"S-ONE", "", "S-THREE"};
   LibftdiDriver driver(std::move(owned), &clock);
 
-  std::uint32_t count = 0;
-  ASSERT_EQ(driver.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
-  ASSERT_EQ(count, 3u);
-  char text[101] = {};
-  EXPECT_EQ(driver.ListDevices(reinterpret_cast<void*>(2), text,
-                               FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER),
-            FT_OK);
-  EXPECT_STREQ(text, "S-THREE");
-  EXPECT_NE(driver.ListDevices(reinterpret_cast<void*>(1), text,
-                               FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER),
-            FT_OK);
-  std::uint32_t location = 0;
-  EXPECT_EQ(driver.ListDevices(reinterpret_cast<void*>(1), &location,
-                               FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION),
-            FT_OK);
-  EXPECT_EQ(location, 0x0121u);
+  std::vector<AdapterInfo> listed;
+  ASSERT_EQ(driver.List(listed), AdapterStatus{});
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_TRUE(listed[2].has_serial);
+  EXPECT_EQ(listed[2].serial, "S-THREE");
+  EXPECT_FALSE(listed[1].has_serial);
+  EXPECT_TRUE(listed[1].has_location);
+  EXPECT_EQ(listed[1].location, 0x0121u);
+  // A filter on the serial number passes over the others.
+  AdapterFilter filter;
+  filter.serial = "S-THREE";
+  ASSERT_EQ(driver.List(listed, &filter), AdapterStatus{});
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].location, 0u) << "not asked for, not read";
 
-  FT_HANDLE handle = nullptr;
-  char wanted[] = "S-THREE";
-  ASSERT_EQ(driver.OpenEx(wanted, FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_OK);
+  std::unique_ptr<AdapterConnection> connection;
+  ASSERT_EQ(driver.Open(AdapterKey::kSerial, "S-THREE", 0, connection), AdapterStatus{});
   EXPECT_EQ(bus.opened, std::vector<int>({2}));
-  char missing[] = "S-TWO";
-  EXPECT_EQ(driver.OpenEx(missing, FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_DEVICE_NOT_FOUND);
+  EXPECT_EQ(driver.Open(AdapterKey::kSerial, "S-TWO", 0, connection), adapter_status::kNotFound);
+  ASSERT_EQ(driver.Open(AdapterKey::kLocation, {}, 0x0120u, connection), AdapterStatus{});
+  EXPECT_EQ(bus.opened, std::vector<int>({2, 0}));
 
   // The adapter with that serial is held by another program.
   bus.adapters[0].open_error = -3;
-  char first[] = "S-ONE";
-  EXPECT_EQ(driver.OpenEx(first, FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_DEVICE_NOT_OPENED);
+  EXPECT_EQ(driver.Open(AdapterKey::kSerial, "S-ONE", 0, connection), adapter_status::kInUse);
 }
 
 }  // namespace

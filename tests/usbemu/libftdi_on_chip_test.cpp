@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,7 @@ namespace {
 
 using usbemu::ChipSpec;
 using usbemu::EmulatedBus;
+using Connection = std::unique_ptr<AdapterConnection>;
 
 std::vector<std::uint8_t> Frame(std::uint8_t code) {
   sim::WireFrame f;
@@ -35,31 +37,33 @@ class LibftdiOnChip : public ::testing::Test {
     EXPECT_NE(real, nullptr);
     return std::make_unique<LibftdiDriver>(std::move(real));
   }
+  // The descriptions, as the link lists (a filter that asks for no serial number or location:
+  // only the product strings go over the bus).
   static std::vector<std::string> List(LibftdiDriver& d) {
-    std::uint32_t n = 0;
-    EXPECT_EQ(d.ListDevices(&n, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    std::vector<AdapterInfo> adapters;
+    const AdapterFilter any;
+    EXPECT_EQ(d.List(adapters, &any), AdapterStatus{});
     std::vector<std::string> out;
-    for (std::uintptr_t i = 0; i < n; ++i) {
-      char text[65] = {};
-      EXPECT_EQ(d.ListDevices(reinterpret_cast<void*>(i), text,
-                              FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
-                FT_OK);
-      out.emplace_back(text);
-    }
+    for (const AdapterInfo& a : adapters) out.push_back(a.description);
     return out;
   }
-  // Collects decoded frames from the handle until `want` arrived or limit_ms passed.
-  static std::vector<sim::DecodedFrame> ReadFrames(LibftdiDriver& d, FT_HANDLE h, std::size_t want,
+  static Connection Open(LibftdiDriver& d, std::string_view description = "ZeltoProg") {
+    Connection c;
+    EXPECT_EQ(d.Open(AdapterKey::kDescription, description, 0, c), AdapterStatus{}) << description;
+    return c;
+  }
+  // Collects decoded frames from the connection until `want` arrived or limit_ms passed.
+  static std::vector<sim::DecodedFrame> ReadFrames(AdapterConnection& c, std::size_t want,
                                                    int limit_ms) {
     sim::FrameDecoder decoder;
     std::vector<sim::DecodedFrame> frames;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     while (frames.size() < want && std::chrono::steady_clock::now() < end) {
       std::uint32_t queued = 0;
-      if (d.GetQueueStatus(h, &queued) != FT_OK) break;
+      if (!c.Queue(queued).Ok()) break;
       std::vector<std::uint8_t> bytes(queued);
       std::uint32_t got = 0;
-      if (queued > 0 && d.Read(h, bytes.data(), queued, &got) == FT_OK)
+      if (queued > 0 && c.Read(bytes.data(), queued, got).Ok())
         for (std::uint32_t i = 0; i < got; ++i)
           if (decoder.Feed(bytes[i]) == sim::FrameDecoder::Result::kFrame)
             frames.push_back(decoder.frame());
@@ -75,21 +79,20 @@ TEST_F(LibftdiOnChip, IdentifiesTheProgrammerThroughTheRealLibraries) {
   const int chip = emu.Plug(ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
   auto driver = NewDriver();
   EXPECT_EQ(List(*driver), std::vector<std::string>{"ZeltoProg"});
-  FT_HANDLE h = nullptr;
-  char wanted[] = "ZeltoProg";
-  ASSERT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  Connection c = Open(*driver);
+  ASSERT_NE(c, nullptr);
   std::vector<std::uint8_t> request = Frame(sim::kIdentificationRequest);
   std::uint32_t written = 0;
-  ASSERT_EQ(driver->Write(h, request.data(), static_cast<std::uint32_t>(request.size()), &written),
-            FT_OK);
+  ASSERT_EQ(c->Write(request.data(), static_cast<std::uint32_t>(request.size()), written),
+            AdapterStatus{});
   EXPECT_EQ(written, request.size());
-  const auto frames = ReadFrames(*driver, h, 1, 1000);
+  const auto frames = ReadFrames(*c, 1, 1000);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].code, sim::kIdentificationReply);
-  const usbemu::ChipCounters c = emu.Counters(chip);
-  EXPECT_EQ(c.baud, 9600);
-  EXPECT_EQ(c.latency_ms, LibftdiDriver::kLatencyMs);
-  EXPECT_EQ(driver->Close(h), FT_OK);
+  const usbemu::ChipCounters counters = emu.Counters(chip);
+  EXPECT_EQ(counters.baud, 9600);
+  EXPECT_EQ(counters.latency_ms, LibftdiDriver::kLatencyMs);
+  EXPECT_EQ(c->Close(), AdapterStatus{});
 }
 
 }  // namespace
@@ -101,24 +104,24 @@ namespace {
 TEST_F(LibftdiOnChip, UnplugFailsTheOpenLinkAndTheReplugIsFoundAfresh) {
   const int chip = emu.Plug(ChipSpec{}, [](sim::Adapter& a) { a.Attach<sim::Duroz740>(); });
   auto driver = NewDriver();
-  FT_HANDLE h = nullptr;
-  char wanted[] = "ZeltoProg";
-  ASSERT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  Connection c = Open(*driver);
+  ASSERT_NE(c, nullptr);
   emu.Unplug(chip);
   std::uint32_t queued = 0;
-  EXPECT_NE(driver->GetQueueStatus(h, &queued), FT_OK);
-  EXPECT_EQ(driver->Close(h), FT_OK);
+  EXPECT_NE(c->Queue(queued), AdapterStatus{});
+  EXPECT_EQ(c->Close(), AdapterStatus{});
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(List(*driver).empty());
   emu.Replug(chip);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(List(*driver), std::vector<std::string>{"ZeltoProg"});
-  ASSERT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  c = Open(*driver);
+  ASSERT_NE(c, nullptr);
   std::vector<std::uint8_t> request = Frame(sim::kIdentificationRequest);
   std::uint32_t written = 0;
-  ASSERT_EQ(driver->Write(h, request.data(), static_cast<std::uint32_t>(request.size()), &written),
-            FT_OK);
-  EXPECT_EQ(ReadFrames(*driver, h, 1, 1000).size(), 1u);
+  ASSERT_EQ(c->Write(request.data(), static_cast<std::uint32_t>(request.size()), written),
+            AdapterStatus{});
+  EXPECT_EQ(ReadFrames(*c, 1, 1000).size(), 1u);
 }
 
 }  // namespace
@@ -130,9 +133,8 @@ namespace {
 TEST_F(LibftdiOnChip, QueueStatusStaysShortWhileBytesKeepArriving) {
   const int chip = emu.Plug(ChipSpec{});
   auto driver = NewDriver();
-  FT_HANDLE h = nullptr;
-  char wanted[] = "ZeltoProg";
-  ASSERT_EQ(driver->OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  Connection c = Open(*driver);
+  ASSERT_NE(c, nullptr);
   // About two seconds of bytes on a 9600 baud line: the chip receives one every millisecond
   // or so and hands a few to every bulk transfer.
   constexpr std::size_t kBytes = 2000;
@@ -144,13 +146,13 @@ TEST_F(LibftdiOnChip, QueueStatusStaysShortWhileBytesKeepArriving) {
   while (received < kBytes && std::chrono::steady_clock::now() < end) {
     const auto before = std::chrono::steady_clock::now();
     std::uint32_t queued = 0;
-    ASSERT_EQ(driver->GetQueueStatus(h, &queued), FT_OK);
+    ASSERT_EQ(c->Queue(queued), AdapterStatus{});
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now() - before)
                           .count();
     longest_ms = std::max<std::int64_t>(longest_ms, took);
     std::uint32_t got = 0;
-    ASSERT_EQ(driver->Read(h, buffer.data(), queued, &got), FT_OK);
+    ASSERT_EQ(c->Read(buffer.data(), queued, got), AdapterStatus{});
     received += got;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the program's poll
   }
@@ -213,10 +215,9 @@ TEST_F(LibftdiOnChip, SerialDriverIsDetachedOnceAndGivenBackWhereItWasTaken) {
     auto driver = NewDriver();
     for (const char* name : {"ZeltoProg", "ZeltoProg B"}) {
       for (int i = 0; i < 5; ++i) {
-        FT_HANDLE h = nullptr;
-        std::string wanted = name;
-        ASSERT_EQ(driver->OpenEx(wanted.data(), FT_OPEN_BY_DESCRIPTION, &h), FT_OK) << name;
-        EXPECT_EQ(driver->Close(h), FT_OK);
+        Connection c = Open(*driver, name);
+        ASSERT_NE(c, nullptr) << name;
+        EXPECT_EQ(c->Close(), AdapterStatus{});
       }
     }
     EXPECT_EQ(emu.Counters(bound).detaches, 1u);

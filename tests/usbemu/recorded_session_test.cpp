@@ -105,18 +105,17 @@ TEST(RecordedSession, ConvertedTraceGivesTheChipItsIdentityAndTheSensorItsBytes)
   EmulatedBus emu;
   const int chip = emu.Plug(s.spec);
   LibftdiDriver driver(CreateLibftdiBus());
-  FT_HANDLE h = nullptr;
-  char wanted[] = "ZeltoProg";
-  ASSERT_EQ(driver.OpenEx(wanted, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  std::unique_ptr<AdapterConnection> c;
+  ASSERT_EQ(driver.Open(AdapterKey::kDescription, "ZeltoProg", 0, c), AdapterStatus{});
   emu.WithModel(chip, [&](sim::Adapter& a) { a.InsertNoise(sent.data(), sent.size()); });
   Bytes received;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   while (received.size() < sent.size() && std::chrono::steady_clock::now() < end) {
     std::uint32_t queued = 0;
-    ASSERT_EQ(driver.GetQueueStatus(h, &queued), FT_OK);
+    ASSERT_EQ(c->Queue(queued), AdapterStatus{});
     Bytes chunk(queued);
     std::uint32_t got = 0;
-    ASSERT_EQ(driver.Read(h, chunk.data(), queued, &got), FT_OK);
+    ASSERT_EQ(c->Read(chunk.data(), queued, got), AdapterStatus{});
     received.insert(received.end(), chunk.begin(), chunk.begin() + got);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
