@@ -94,7 +94,7 @@ TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
     if (short_write)
       driver.short_write = 3;
     else
-      driver.write_status = FT_IO_ERROR;
+      driver.write_status = adapter_status::kIoError;
     UsbLink link(state, driver);
     MessageChannel msg(link);
     msg.SendMessage(0x00, nullptr, 0);

@@ -34,11 +34,10 @@ TEST(LinkBySerial, OpensTheChosenOfTwoProgrammers) {
   link.SelectSerial("A1");
   first.SetHeldElsewhere(true);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
-  EXPECT_EQ(link.LastOpenStatus().code, FT_DEVICE_NOT_OPENED);
-  EXPECT_EQ(link.LastOpenStatus().result, AdapterResult::kInUse);
-  bus.FailCall(sim::Call::kListDevices);
+  EXPECT_EQ(link.LastOpenStatus(), adapter_status::kInUse);
+  bus.FailCall(sim::Call::kList);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
-  EXPECT_EQ(link.LastOpenStatus().code, FT_IO_ERROR);
+  EXPECT_EQ(link.LastOpenStatus(), adapter_status::kIoError);
 }
 
 // The fake bus with serial numbers and locations.
