@@ -26,14 +26,13 @@ class LinkOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
 TEST_P(LinkOpenTest, ResultAndLinkState) {
   const OpenCase& c = GetParam();
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = c.devices;
   driver.list_status = c.list_status;
   driver.open_status = c.open_status;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   EXPECT_EQ(link.Open(), c.expected);
-  EXPECT_EQ(state.LinkOpen, c.link_open);
+  EXPECT_EQ(link.IsOpen(), c.link_open);
   if (c.link_open) {
     EXPECT_EQ(driver.opened_with, "ZeltoProg");
     EXPECT_EQ(driver.calls["Reset"], 1);
@@ -75,10 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkOpen, ListsOnceThenOpensByDescription) {
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"A", "B", "ZeltoProg"};
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   ASSERT_EQ(link.Open(), kLinkOk);
   EXPECT_EQ(driver.calls["List"], 1);
   EXPECT_EQ(driver.calls["Open"], 1);
@@ -86,10 +84,9 @@ TEST(LinkOpen, ListsOnceThenOpensByDescription) {
 }
 
 TEST(LinkOpen, OpenLinkIsNotRediscovered) {
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   ASSERT_EQ(link.Open(), kLinkOk);
   driver.calls.clear();
   driver.devices.clear();  // even an unplugged programmer is not noticed here
@@ -98,19 +95,17 @@ TEST(LinkOpen, OpenLinkIsNotRediscovered) {
 }
 
 TEST(LinkOpen, FailedResetStillOpensTheLink) {
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
   driver.reset_status = adapter_status::kIoError;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   EXPECT_EQ(link.Open(), kLinkOk);
-  EXPECT_TRUE(state.LinkOpen);
+  EXPECT_TRUE(link.IsOpen());
 }
 
 TEST(LinkClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
-  LinkState state;
   ScriptedDriver driver;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   // Never opened: there is nothing to close, and the driver is not asked.
   EXPECT_EQ(link.Close(), kLinkDriverFailure);
   EXPECT_EQ(driver.calls["Close"], 0);
@@ -119,7 +114,7 @@ TEST(LinkClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
   driver.close_status = adapter_status::kClosed;
   EXPECT_EQ(link.Close(), kLinkDriverFailure);
   EXPECT_EQ(driver.last_closed, driver.opened);
-  EXPECT_FALSE(state.LinkOpen);
+  EXPECT_FALSE(link.IsOpen());
 }
 
 // Transfers go through the connection an open made.
@@ -141,13 +136,12 @@ class LinkWriteTest : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(LinkWriteTest, PurgesBothQueuesThenWrites) {
   const WriteCase& c = GetParam();
-  LinkState state;
   ScriptedDriver driver;
   driver.purge_status = c.purge;
   driver.write_status = c.write;
   driver.short_write = c.short_write;
   driver.Feed({9, 9, 9});
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   const std::uint8_t data[] = {1, 2, 0, 0, 0, 1, 3};
   EXPECT_EQ(link.Write(data, 7), c.expected);
@@ -182,11 +176,10 @@ class LinkReadTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(LinkReadTest, TakesOnlyTheRingsFreeSpace) {
   const ReadCase& c = GetParam();
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
   for (std::size_t i = 0; i < c.queued; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = c.w;
   EXPECT_EQ(link.Read(ring.bytes.data(), c.r, w, 2000), kLinkOk);
@@ -208,10 +201,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
-  LinkState state;
   ScriptedDriver driver;
   for (int i = 0; i < 6000; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   std::vector<std::uint8_t> big_ring(8000);
   int w = 0;
@@ -222,11 +214,10 @@ TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
 }
 
 TEST(LinkRead, StoresBytesInOrderAcrossTheWrapPoint) {
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
   driver.Feed({0xA0, 0xA1, 0xA2, 0xA3});
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = 1998;
   ASSERT_EQ(link.Read(ring.bytes.data(), 500, w, 2000), kLinkOk);
@@ -239,12 +230,11 @@ TEST(LinkRead, StoresBytesInOrderAcrossTheWrapPoint) {
 }
 
 TEST(LinkRead, ShortReadStoresOnlyWhatCame) {
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
   driver.Feed({1, 2, 3, 4, 5});
   driver.read_limit = 2;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = 1999;
   ASSERT_EQ(link.Read(ring.bytes.data(), 0, w, 2000), kLinkOk);
@@ -255,10 +245,9 @@ TEST(LinkRead, ShortReadStoresOnlyWhatCame) {
 }
 
 TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = 7;
   EXPECT_EQ(link.Read(ring.bytes.data(), 7, w, 2000), kLinkOk);
@@ -269,13 +258,12 @@ TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
 
 TEST(LinkRead, DriverFailuresStoreNothing) {
   for (int which = 0; which < 3; ++which) {
-    LinkState state;
     ReceiveRing ring;
     ScriptedDriver driver;
     driver.Feed({1, 2, 3});
     (which == 0 ? driver.queue_status : which == 1 ? driver.timeouts_status : driver.read_status) =
         adapter_status::kIoError;
-    UsbLink link(state, driver);
+    UsbLink link(driver);
     OpenOneProgrammer(link, driver);
     int w = 0;
     EXPECT_EQ(link.Read(ring.bytes.data(), 0, w, 2000), kLinkDriverFailure) << which;
