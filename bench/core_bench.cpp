@@ -98,8 +98,7 @@ void BM_AssembleFrame(benchmark::State& st) {
   const Bytes bytes = st.range(0) == 0 ? RadarTraffic(kRingCapacity, &frames)
                                        : StuffedTraffic(kRingCapacity, &frames);
   MemoryDriver driver;
-  LinkState state;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   MessageChannel msg(link);
   ReceiveRing& ring = msg.Ring();
   constexpr int kStart = 1500;
@@ -200,8 +199,7 @@ BENCHMARK(BM_PollReceive_RadarMode)->Unit(benchmark::kMicrosecond);
 // One WriteParamsRequest with six parameter bytes on an open link.
 void BM_SendMessage_WriteParams(benchmark::State& st) {
   MemoryDriver driver;
-  LinkState state;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   MessageChannel msg(link);
   if (link.Open() != kLinkOk) {
     st.SkipWithError("the memory driver did not open");

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A driver port over plain memory, for measuring the link and the message layer without the
+// An adapter port over plain memory, for measuring the link and the message layer without the
 // cost of a simulated bus: one "ZeltoProg" adapter, a receive queue in a fixed array, writes
 // that go nowhere. Nothing allocates after construction.
 #pragma once
@@ -8,13 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
+#include <vector>
 
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
 
 namespace zelto::bench {
 
-class MemoryDriver : public D2xxPort {
+class MemoryDriver : public AdapterPort {
  public:
   static constexpr std::size_t kCapacity = 8192;
 
@@ -41,53 +43,62 @@ class MemoryDriver : public D2xxPort {
   std::uint64_t BytesWritten() const { return bytes_written_; }
   std::uint64_t BytesRead() const { return bytes_read_; }
 
-  FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override {
-    if (flags == FT_LIST_NUMBER_ONLY) {
-      *static_cast<std::uint32_t*>(arg1) = 1;
-      return FT_OK;
-    }
-    if (reinterpret_cast<std::uintptr_t>(arg1) != 0) return FT_DEVICE_NOT_FOUND;
-    std::memcpy(arg2, kDescription.data(), kDescription.size());
-    static_cast<char*>(arg2)[kDescription.size()] = '\0';
-    return FT_OK;
+  AdapterStatus List(std::vector<AdapterInfo>& adapters,
+                     const AdapterFilter* filter = nullptr) override {
+    adapters.clear();
+    AdapterInfo info;
+    info.has_description = info.has_serial = info.has_location = true;
+    info.description = kDescription;
+    info.serial = "MEM0001";
+    if (filter == nullptr || filter->Matches(info)) adapters.push_back(info);
+    return {};
   }
-  FT_STATUS OpenEx(void*, std::uint32_t, FT_HANDLE* handle) override {
-    *handle = this;
-    return FT_OK;
+  AdapterStatus Open(AdapterKey, std::string_view, std::uint32_t,
+                     std::unique_ptr<AdapterConnection>& connection) override {
+    connection = std::make_unique<Connection>(*this);
+    return {};
   }
-  FT_STATUS ResetDevice(FT_HANDLE) override { return FT_OK; }
-  // The queue is not emptied: a measured poll must find its bytes whatever was sent before.
-  FT_STATUS Purge(FT_HANDLE, std::uint32_t) override { return FT_OK; }
-  FT_STATUS Write(FT_HANDLE, void*, std::uint32_t count, std::uint32_t* written) override {
-    bytes_written_ += count;
-    *written = count;
-    if (answer_size_ > 0) Queue(answer_.data(), answer_size_);
-    return FT_OK;
-  }
-  FT_STATUS GetQueueStatus(FT_HANDLE, std::uint32_t* waiting) override {
-    *waiting = static_cast<std::uint32_t>(end_ - begin_);
-    return FT_OK;
-  }
-  FT_STATUS SetTimeouts(FT_HANDLE, std::uint32_t, std::uint32_t) override { return FT_OK; }
-  FT_STATUS Read(FT_HANDLE, void* buffer, std::uint32_t count, std::uint32_t* got) override {
-    const std::size_t waiting = end_ - begin_;
-    const std::size_t take = count < waiting ? count : waiting;
-    std::memcpy(buffer, rx_.data() + begin_, take);
-    begin_ += take;
-    if (begin_ == end_) {
-      if (replay_)
-        begin_ = 0;
-      else
-        begin_ = end_ = 0;
-    }
-    bytes_read_ += take;
-    *got = static_cast<std::uint32_t>(take);
-    return FT_OK;
-  }
-  FT_STATUS Close(FT_HANDLE) override { return FT_OK; }
 
  private:
   static constexpr std::string_view kDescription = "ZeltoProg";
+
+  class Connection final : public AdapterConnection {
+   public:
+    explicit Connection(MemoryDriver& driver) : d_(driver) {}
+    AdapterStatus Reset() override { return {}; }
+    // The queue is not emptied: a measured poll must find its bytes whatever was sent before.
+    AdapterStatus Purge() override { return {}; }
+    AdapterStatus Write(const std::uint8_t*, std::uint32_t count, std::uint32_t& written) override {
+      d_.bytes_written_ += count;
+      written = count;
+      if (d_.answer_size_ > 0) d_.Queue(d_.answer_.data(), d_.answer_size_);
+      return {};
+    }
+    AdapterStatus Queue(std::uint32_t& waiting) override {
+      waiting = static_cast<std::uint32_t>(d_.end_ - d_.begin_);
+      return {};
+    }
+    AdapterStatus SetTimeouts(std::uint32_t, std::uint32_t) override { return {}; }
+    AdapterStatus Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& got) override {
+      const std::size_t waiting = d_.end_ - d_.begin_;
+      const std::size_t take = count < waiting ? count : waiting;
+      std::memcpy(data, d_.rx_.data() + d_.begin_, take);
+      d_.begin_ += take;
+      if (d_.begin_ == d_.end_) {
+        if (d_.replay_)
+          d_.begin_ = 0;
+        else
+          d_.begin_ = d_.end_ = 0;
+      }
+      d_.bytes_read_ += take;
+      got = static_cast<std::uint32_t>(take);
+      return {};
+    }
+    AdapterStatus Close() override { return {}; }
+
+   private:
+    MemoryDriver& d_;
+  };
 
   std::array<std::uint8_t, kCapacity> rx_{};
   std::size_t begin_ = 0;

@@ -39,7 +39,7 @@ Session::Session(AdapterPort& driver, EventLoop& loop, SessionOptions options)
     : driver_(driver),
       loop_(loop),
       options_(std::move(options)),
-      link_(link_state_, driver),
+      link_(driver),
       channel_(link_),
       poll_timer_(loop.CreateTimer()) {
   if (options_.tries < 1) options_.tries = 1;

@@ -14,7 +14,6 @@
 #include "cli/event_loop.h"
 #include "core/protocol/message_channel.h"
 #include "core/protocol/radar_params.h"
-#include "core/ports/link_state.h"
 #include "core/ports/param_list.h"
 #include "core/protocol/sensor_identity.h"
 #include "core/link/usb_link.h"
@@ -138,7 +137,6 @@ class Session final : private FrameDispatch {
   AdapterPort& driver_;
   EventLoop& loop_;
   SessionOptions options_;
-  LinkState link_state_;
   UsbLink link_;
   MessageChannel channel_;
   SensorIdentity identity_;

@@ -34,7 +34,9 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "core/radar/radar_logic.h"
 #include "core/program/program.h"
@@ -62,11 +64,11 @@ class Input {
 };
 
 // One or two programmers behind a driver that hands out the fuzzer's bytes.
-class FuzzPort : public D2xxPort {
+class FuzzPort : public AdapterPort {
  public:
   std::deque<std::uint8_t> rx;
-  std::uint32_t read_limit = 0;          // 0: a read takes all it asks for
-  std::array<FT_STATUS, 9> fail_next{};  // per call kind, one-shot; FT_OK: no failure
+  std::uint32_t read_limit = 0;              // 0: a read takes all it asks for
+  std::array<AdapterStatus, 9> fail_next{};  // per call kind, one-shot; Ok: no failure
   bool second_programmer = false;
   bool description_fails = false;
   bool unplugged = false;
@@ -74,67 +76,74 @@ class FuzzPort : public D2xxPort {
 
   enum Kind { kList, kOpen, kReset, kPurge, kWrite, kQueue, kTimeouts, kRead, kClose };
 
-  FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override {
-    if (FT_STATUS s = Fail(kList); s != FT_OK) return s;
-    const std::uint32_t count = unplugged ? 0 : (second_programmer ? 2 : 1);
-    if (flags == FT_LIST_NUMBER_ONLY) {
-      *static_cast<std::uint32_t*>(arg1) = count;
-      return FT_OK;
+  AdapterStatus List(std::vector<AdapterInfo>& adapters, const AdapterFilter* filter) override {
+    adapters.clear();
+    if (AdapterStatus s = Fail(kList); !s.Ok()) return s;
+    const int count = unplugged ? 0 : (second_programmer ? 2 : 1);
+    for (int i = 0; i < count; ++i) {
+      AdapterInfo a;
+      a.has_description = !(i == 0 && description_fails);
+      if (a.has_description) a.description = "ZeltoProg";
+      if (filter == nullptr || filter->Matches(a)) adapters.push_back(a);
     }
-    const auto index = reinterpret_cast<std::uintptr_t>(arg1);
-    if (index >= count) return FT_DEVICE_NOT_FOUND;
-    if (index == 0 && description_fails) return FT_IO_ERROR;
-    std::strcpy(static_cast<char*>(arg2), "ZeltoProg");
-    return FT_OK;
+    return {};
   }
-  FT_STATUS OpenEx(void*, std::uint32_t, FT_HANDLE* handle) override {
-    if (FT_STATUS s = Fail(kOpen); s != FT_OK) return s;
-    if (unplugged) return FT_DEVICE_NOT_FOUND;
-    *handle = reinterpret_cast<FT_HANDLE>(std::uintptr_t{0x7E10});
-    return FT_OK;
+  AdapterStatus Open(AdapterKey, std::string_view, std::uint32_t,
+                     std::unique_ptr<AdapterConnection>& connection) override {
+    if (AdapterStatus s = Fail(kOpen); !s.Ok()) return s;
+    if (unplugged) return adapter_status::kNotFound;
+    connection = std::make_unique<Connection>(*this);
+    return {};
   }
-  FT_STATUS ResetDevice(FT_HANDLE) override { return Io(kReset); }
-  FT_STATUS Purge(FT_HANDLE, std::uint32_t mask) override {
-    if (FT_STATUS s = Io(kPurge); s != FT_OK) return s;
-    if ((mask & FT_PURGE_RX) != 0) rx.clear();
-    return FT_OK;
-  }
-  FT_STATUS Write(FT_HANDLE, void*, std::uint32_t n, std::uint32_t* written) override {
-    if (FT_STATUS s = Io(kWrite); s != FT_OK) return s;
-    *written = short_write_next && n > 0 ? n - 1 : n;
-    short_write_next = false;
-    return FT_OK;
-  }
-  FT_STATUS GetQueueStatus(FT_HANDLE, std::uint32_t* waiting) override {
-    if (FT_STATUS s = Io(kQueue); s != FT_OK) return s;
-    *waiting = static_cast<std::uint32_t>(rx.size());
-    return FT_OK;
-  }
-  FT_STATUS SetTimeouts(FT_HANDLE, std::uint32_t, std::uint32_t) override { return Io(kTimeouts); }
-  FT_STATUS Read(FT_HANDLE, void* buffer, std::uint32_t n, std::uint32_t* got) override {
-    if (FT_STATUS s = Io(kRead); s != FT_OK) return s;
-    std::uint32_t take = n < rx.size() ? n : static_cast<std::uint32_t>(rx.size());
-    if (read_limit != 0 && take > read_limit) take = read_limit;
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    for (std::uint32_t i = 0; i < take; ++i) {
-      out[i] = rx.front();
-      rx.pop_front();
-    }
-    *got = take;
-    return FT_OK;
-  }
-  FT_STATUS Close(FT_HANDLE) override { return Fail(kClose); }
 
  private:
-  FT_STATUS Fail(Kind kind) {
-    const FT_STATUS s = fail_next[kind];
-    fail_next[kind] = FT_OK;
+  class Connection final : public AdapterConnection {
+   public:
+    explicit Connection(FuzzPort& port) : p_(port) {}
+    AdapterStatus Reset() override { return p_.Io(kReset); }
+    AdapterStatus Purge() override {
+      if (AdapterStatus s = p_.Io(kPurge); !s.Ok()) return s;
+      p_.rx.clear();
+      return {};
+    }
+    AdapterStatus Write(const std::uint8_t*, std::uint32_t n, std::uint32_t& written) override {
+      if (AdapterStatus s = p_.Io(kWrite); !s.Ok()) return s;
+      written = p_.short_write_next && n > 0 ? n - 1 : n;
+      p_.short_write_next = false;
+      return {};
+    }
+    AdapterStatus Queue(std::uint32_t& waiting) override {
+      if (AdapterStatus s = p_.Io(kQueue); !s.Ok()) return s;
+      waiting = static_cast<std::uint32_t>(p_.rx.size());
+      return {};
+    }
+    AdapterStatus SetTimeouts(std::uint32_t, std::uint32_t) override { return p_.Io(kTimeouts); }
+    AdapterStatus Read(std::uint8_t* out, std::uint32_t n, std::uint32_t& got) override {
+      if (AdapterStatus s = p_.Io(kRead); !s.Ok()) return s;
+      std::uint32_t take = n < p_.rx.size() ? n : static_cast<std::uint32_t>(p_.rx.size());
+      if (p_.read_limit != 0 && take > p_.read_limit) take = p_.read_limit;
+      for (std::uint32_t i = 0; i < take; ++i) {
+        out[i] = p_.rx.front();
+        p_.rx.pop_front();
+      }
+      got = take;
+      return {};
+    }
+    AdapterStatus Close() override { return p_.Fail(kClose); }
+
+   private:
+    FuzzPort& p_;
+  };
+
+  AdapterStatus Fail(Kind kind) {
+    const AdapterStatus s = fail_next[kind];
+    fail_next[kind] = {};
     return s;
   }
-  // Calls on an open handle also fail while the programmer is unplugged.
-  FT_STATUS Io(Kind kind) {
-    if (FT_STATUS s = Fail(kind); s != FT_OK) return s;
-    return unplugged ? FT_IO_ERROR : FT_OK;
+  // Calls on an open connection also fail while the programmer is unplugged.
+  AdapterStatus Io(Kind kind) {
+    if (AdapterStatus s = Fail(kind); !s.Ok()) return s;
+    return unplugged ? adapter_status::kIoError : AdapterStatus{};
   }
 };
 
@@ -217,7 +226,9 @@ void UserAction(Input& in, Program& program) {
 void Fault(Input& in, FuzzPort& port) {
   const std::uint8_t b = in.Byte();
   if (b < 9 * 16) {
-    port.fail_next[b % 9] = static_cast<FT_STATUS>(1 + (b / 9) % 18);
+    // Any failure kind, with any driver number.
+    port.fail_next[b % 9] = AdapterStatus{static_cast<AdapterResult>(1 + (b / 9) % 5),
+                                          static_cast<std::uint32_t>(1 + (b / 9) % 18)};
   } else if (b < 0xA0) {
     port.short_write_next = true;
   } else if (b < 0xB0) {

@@ -12,7 +12,7 @@ namespace {
 
 // A driver keeps this much of what the device sends while nobody reads; the rest is lost.
 constexpr std::size_t kRxCapacity = 65536;
-// Descriptions are listed with at most this many characters, then a NUL.
+// Descriptions and serial numbers are listed with at most this many characters.
 constexpr std::size_t kMaxDescription = 64;
 // Logs are cut back by half when they reach this, so a long run stays bounded: a demo left
 // running for days keeps the last few minutes of host frames (about 400 KB) and bytes, which
@@ -32,8 +32,7 @@ void KeepBounded(std::vector<T>& log, std::size_t limit, std::size_t incoming = 
 
 const char* CallName(Call call) {
   static constexpr const char* kNames[kCallKinds] = {
-      "ListDevices", "OpenEx", "ResetDevice", "Purge", "Write",
-      "GetQueueStatus", "SetTimeouts", "Read", "Close"};
+      "List", "Open", "Reset", "Purge", "Write", "Queue", "SetTimeouts", "Read", "Close"};
   const int i = static_cast<int>(call);
   return i >= 0 && i < kCallKinds ? kNames[i] : "?";
 }
@@ -64,11 +63,6 @@ void Adapter::Attach(std::unique_ptr<Device> device) { device_ = std::move(devic
 std::unique_ptr<Device> Adapter::Detach() { return std::move(device_); }
 
 Duroz740* Adapter::Sensor() const { return dynamic_cast<Duroz740*>(device_.get()); }
-
-void Adapter::FailDescriptionQuery(bool fail, FT_STATUS status) {
-  fail_description_ = fail;
-  description_status_ = status;
-}
 
 void Adapter::InsertNoise(const std::uint8_t* bytes, std::size_t count) {
   bus_.Update();
@@ -251,18 +245,7 @@ void UsbBus::SetLinkTiming(bool on) {
   for (auto& a : adapters_) a->link_timing_ = on;
 }
 
-FT_STATUS UsbBus::SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
-  ++latency_calls_;
-  if (!latency_supported_) return FT_NOT_SUPPORTED;
-  Update();
-  Adapter* a = nullptr;
-  if (const FT_STATUS status = Resolve(handle, a); status != FT_OK) return status;
-  if (ms < 1) return FT_INVALID_PARAMETER;
-  a->latency_ms_ = ms;
-  return FT_OK;
-}
-
-void UsbBus::FailCall(Call call, int times, FT_STATUS status) {
+void UsbBus::FailCall(Call call, int times, AdapterStatus status) {
   const int i = static_cast<int>(call);
   if (i < 0 || i >= kCallKinds) return;
   injections_[i] = Injection{times, status};
@@ -282,7 +265,7 @@ void UsbBus::Update() {
   for (auto& a : adapters_) a->Update(now);
 }
 
-bool UsbBus::Begin(Call call, FT_STATUS& status) {
+bool UsbBus::Begin(Call call, AdapterStatus& status) {
   const int i = static_cast<int>(call);
   ++calls_[i];
   Update();
@@ -295,188 +278,198 @@ bool UsbBus::Begin(Call call, FT_STATUS& status) {
   return true;
 }
 
-FT_STATUS UsbBus::Resolve(FT_HANDLE handle, Adapter*& adapter) {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (value == 0) return FT_INVALID_HANDLE;
+AdapterStatus UsbBus::Resolve(std::uint64_t handle, Adapter*& adapter) {
   for (const OpenHandle& h : handles_) {
-    if (h.value != value) continue;
-    // A handle whose device went away fails as the driver fails I/O on a vanished device.
-    if (!h.alive) return FT_IO_ERROR;
+    if (h.value != handle) continue;
+    // A connection whose device went away fails as a driver fails I/O on a vanished device.
+    if (!h.alive) return adapter_status::kIoError;
     adapter = h.adapter;
-    return FT_OK;
+    return {};
   }
-  return FT_INVALID_HANDLE;
+  return adapter_status::kClosed;
 }
 
-Adapter* UsbBus::PluggedAt(std::uint32_t index) {
-  for (auto& a : adapters_) {
+AdapterStatus UsbBus::BeginOnHandle(Call call, std::uint64_t handle, Adapter*& adapter) {
+  AdapterStatus status;
+  if (Begin(call, status)) return status;
+  return Resolve(handle, adapter);
+}
+
+// What the port hands out: a handle into the bus, which does the work.
+class UsbBus::Connection final : public AdapterConnection {
+ public:
+  Connection(UsbBus& bus, std::uint64_t handle) : bus_(bus), handle_(handle) {}
+  ~Connection() override {
+    if (!close_asked_) bus_.Close(handle_);
+  }
+  AdapterStatus Reset() override { return bus_.Reset(handle_); }
+  AdapterStatus Purge() override { return bus_.Purge(handle_); }
+  AdapterStatus Write(const std::uint8_t* data, std::uint32_t count,
+                      std::uint32_t& written) override {
+    return bus_.Write(handle_, data, count, written);
+  }
+  AdapterStatus Queue(std::uint32_t& waiting) override { return bus_.Queue(handle_, waiting); }
+  AdapterStatus SetTimeouts(std::uint32_t read_ms, std::uint32_t write_ms) override {
+    return bus_.SetTimeouts(handle_, read_ms, write_ms);
+  }
+  AdapterStatus Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& got) override {
+    return bus_.Read(handle_, data, count, got);
+  }
+  AdapterStatus SetLatencyTimer(std::uint8_t ms) override {
+    return bus_.SetLatencyTimer(handle_, ms);
+  }
+  AdapterStatus Close() override {
+    close_asked_ = true;
+    return bus_.Close(handle_);
+  }
+
+ private:
+  UsbBus& bus_;
+  const std::uint64_t handle_;
+  bool close_asked_ = false;
+};
+
+AdapterStatus UsbBus::List(std::vector<AdapterInfo>& adapters, const AdapterFilter* filter) {
+  adapters.clear();
+  AdapterStatus status;
+  if (Begin(Call::kList, status)) return status;
+  for (const auto& a : adapters_) {
     if (!a->plugged_) continue;
-    if (index == 0) return a.get();
-    --index;
+    AdapterInfo info;
+    if (a->fail_description_) {
+      Count(Fault::kDescriptionFailure);
+    } else {
+      info.has_description = info.has_serial = info.has_location = true;
+      info.description = a->description_.substr(0, kMaxDescription);
+      info.serial = a->serial_.substr(0, kMaxDescription);
+      info.location = a->location_;
+    }
+    if (filter == nullptr || filter->Matches(info)) adapters.push_back(std::move(info));
   }
-  return nullptr;
+  return {};
 }
 
-FT_STATUS UsbBus::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
-  FT_STATUS status = FT_OK;
-  if (Begin(Call::kListDevices, status)) return status;
-  if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
-    if (arg1 == nullptr) return FT_INVALID_PARAMETER;
-    std::uint32_t count = 0;
-    for (const auto& a : adapters_) count += a->plugged_ ? 1 : 0;
-    *static_cast<std::uint32_t*>(arg1) = count;
-    return FT_OK;
-  }
-  const std::uint32_t what = flags & ~FT_LIST_BY_INDEX;
-  if ((flags & FT_LIST_BY_INDEX) == 0 ||
-      (what != FT_OPEN_BY_DESCRIPTION && what != FT_OPEN_BY_SERIAL_NUMBER &&
-       what != FT_OPEN_BY_LOCATION))
-    return FT_INVALID_PARAMETER;
-  // The index travels in the pointer itself.
-  const auto index = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg1));
-  Adapter* a = PluggedAt(index);
-  if (a == nullptr) return FT_DEVICE_NOT_FOUND;
-  if (arg2 == nullptr) return FT_INVALID_PARAMETER;
-  if (a->fail_description_) {
-    Count(Fault::kDescriptionFailure);
-    return a->description_status_;
-  }
-  if (what == FT_OPEN_BY_LOCATION) {
-    *static_cast<std::uint32_t*>(arg2) = a->location_;
-    return FT_OK;
-  }
-  const std::string& text = what == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
-  const std::size_t n = std::min(text.size(), kMaxDescription);
-  char* out = static_cast<char*>(arg2);
-  std::memcpy(out, text.data(), n);
-  out[n] = '\0';
-  return FT_OK;
-}
-
-FT_STATUS UsbBus::OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
-  FT_STATUS status = FT_OK;
-  if (Begin(Call::kOpenEx, status)) return status;
-  if (arg == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
-  if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER &&
-      flags != FT_OPEN_BY_LOCATION)
-    return FT_INVALID_PARAMETER;
-  // By location the value travels in the pointer; otherwise it points at a name, and
-  // nothing longer than a description can name a device: never read past that.
-  const bool by_location = flags == FT_OPEN_BY_LOCATION;
-  const auto location = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg));
-  const char* text = static_cast<const char*>(arg);
-  const std::string_view wanted =
-      by_location ? std::string_view() : std::string_view(text, strnlen(text, kMaxDescription + 1));
+AdapterStatus UsbBus::Open(AdapterKey key, std::string_view text, std::uint32_t location,
+                           std::unique_ptr<AdapterConnection>& connection) {
+  AdapterStatus status;
+  if (Begin(Call::kOpen, status)) return status;
   for (auto& a : adapters_) {
-    const std::string& name = flags == FT_OPEN_BY_DESCRIPTION ? a->description_ : a->serial_;
-    const bool named = by_location ? a->location_ == location : name == wanted;
+    const bool named = key == AdapterKey::kLocation      ? a->location_ == location
+                       : key == AdapterKey::kDescription ? a->description_ == text
+                                                         : a->serial_ == text;
     if (!a->plugged_ || a->IsOpen() || !named) continue;
-    if (a->held_elsewhere_) return FT_DEVICE_NOT_OPENED;
-    const std::uintptr_t value = next_handle_;
+    if (a->held_elsewhere_) return adapter_status::kInUse;
+    const std::uint64_t value = next_handle_;
     next_handle_ += 0x10;
     handles_.push_back(OpenHandle{value, a.get(), true});
     a->open_handle_ = value;
     a->rx_.clear();
     a->decoder_.Reset();
     ++a->opens_;
-    *handle = reinterpret_cast<FT_HANDLE>(value);
-    return FT_OK;
+    connection = std::make_unique<Connection>(*this, value);
+    return {};
   }
-  return FT_DEVICE_NOT_FOUND;
+  return adapter_status::kNotFound;
 }
 
-FT_STATUS UsbBus::BeginOnHandle(Call call, FT_HANDLE handle, Adapter*& adapter) {
-  FT_STATUS status = FT_OK;
-  if (Begin(call, status)) return status;
-  return Resolve(handle, adapter);
-}
-
-FT_STATUS UsbBus::ResetDevice(FT_HANDLE handle) {
+AdapterStatus UsbBus::Reset(std::uint64_t handle) {
   Adapter* a = nullptr;
-  if (const FT_STATUS status = BeginOnHandle(Call::kResetDevice, handle, a); status != FT_OK) return status;
+  if (const AdapterStatus status = BeginOnHandle(Call::kReset, handle, a); !status.Ok())
+    return status;
   a->rx_.clear();
   a->decoder_.Reset();
   ++a->resets_;
-  return FT_OK;
+  return {};
 }
 
-FT_STATUS UsbBus::Purge(FT_HANDLE handle, std::uint32_t mask) {
+AdapterStatus UsbBus::Purge(std::uint64_t handle) {
   Adapter* a = nullptr;
-  if (const FT_STATUS status = BeginOnHandle(Call::kPurge, handle, a); status != FT_OK) return status;
+  if (const AdapterStatus status = BeginOnHandle(Call::kPurge, handle, a); !status.Ok())
+    return status;
   // Writes reach the programmer at once, so there is never a transmit queue to discard.
-  if ((mask & FT_PURGE_RX) != 0) a->rx_.clear();
-  return FT_OK;
+  a->rx_.clear();
+  return {};
 }
 
-FT_STATUS UsbBus::Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
-                        std::uint32_t* bytes_written) {
+AdapterStatus UsbBus::Write(std::uint64_t handle, const std::uint8_t* data, std::uint32_t count,
+                            std::uint32_t& written) {
   Adapter* a = nullptr;
-  if (const FT_STATUS status = BeginOnHandle(Call::kWrite, handle, a); status != FT_OK) return status;
-  if (bytes_written == nullptr || (buffer == nullptr && bytes_to_write > 0))
-    return FT_INVALID_PARAMETER;
-  std::uint32_t n = bytes_to_write;
+  if (const AdapterStatus status = BeginOnHandle(Call::kWrite, handle, a); !status.Ok())
+    return status;
+  if (data == nullptr && count > 0) return adapter_status::kBadArgument;
+  std::uint32_t n = count;
   if (short_writes_ != 0 && n > 0) {
     if (short_writes_ > 0) --short_writes_;
     n = n > short_write_missing_ ? n - short_write_missing_ : 0;
     Count(Fault::kShortWrite);
   }
-  a->HostBytes(clock_.NowMs(), static_cast<const std::uint8_t*>(buffer), n);
-  *bytes_written = n;
-  return FT_OK;
+  a->HostBytes(clock_.NowMs(), data, n);
+  written = n;
+  return {};
 }
 
-FT_STATUS UsbBus::GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
+AdapterStatus UsbBus::Queue(std::uint64_t handle, std::uint32_t& waiting) {
   Adapter* a = nullptr;
-  if (const FT_STATUS status = BeginOnHandle(Call::kGetQueueStatus, handle, a); status != FT_OK) return status;
-  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
-  *rx_bytes = static_cast<std::uint32_t>(a->rx_.size());
-  return FT_OK;
+  if (const AdapterStatus status = BeginOnHandle(Call::kQueue, handle, a); !status.Ok())
+    return status;
+  waiting = static_cast<std::uint32_t>(a->rx_.size());
+  return {};
 }
 
-FT_STATUS UsbBus::SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
-                              std::uint32_t write_timeout_ms) {
+AdapterStatus UsbBus::SetTimeouts(std::uint64_t handle, std::uint32_t read_ms,
+                                  std::uint32_t write_ms) {
   Adapter* a = nullptr;
-  if (const FT_STATUS status = BeginOnHandle(Call::kSetTimeouts, handle, a); status != FT_OK) return status;
+  if (const AdapterStatus status = BeginOnHandle(Call::kSetTimeouts, handle, a); !status.Ok())
+    return status;
   a->timeouts_set_ = true;
-  a->read_timeout_ms_ = read_timeout_ms;
-  a->write_timeout_ms_ = write_timeout_ms;
-  return FT_OK;
+  a->read_timeout_ms_ = read_ms;
+  a->write_timeout_ms_ = write_ms;
+  return {};
 }
 
-FT_STATUS UsbBus::Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
-                       std::uint32_t* bytes_returned) {
+AdapterStatus UsbBus::Read(std::uint64_t handle, std::uint8_t* data, std::uint32_t count,
+                           std::uint32_t& got) {
   Adapter* a = nullptr;
-  if (const FT_STATUS status = BeginOnHandle(Call::kRead, handle, a); status != FT_OK) return status;
-  if (bytes_returned == nullptr || (buffer == nullptr && bytes_to_read > 0))
-    return FT_INVALID_PARAMETER;
+  if (const AdapterStatus status = BeginOnHandle(Call::kRead, handle, a); !status.Ok())
+    return status;
+  if (data == nullptr && count > 0) return adapter_status::kBadArgument;
   // Never waits: hands out what is there, as a read of queued bytes does.
-  std::size_t n = std::min<std::size_t>(bytes_to_read, a->rx_.size());
+  std::size_t n = std::min<std::size_t>(count, a->rx_.size());
   if (a->read_limit_ > 0 && n > a->read_limit_) {
     n = a->read_limit_;
     Count(Fault::kSplitRead);
   }
-  std::copy_n(a->rx_.begin(), n, static_cast<std::uint8_t*>(buffer));
+  std::copy_n(a->rx_.begin(), n, data);
   a->rx_.erase(a->rx_.begin(), a->rx_.begin() + static_cast<std::ptrdiff_t>(n));
-  *bytes_returned = static_cast<std::uint32_t>(n);
-  return FT_OK;
+  got = static_cast<std::uint32_t>(n);
+  return {};
 }
 
-FT_STATUS UsbBus::Close(FT_HANDLE handle) {
-  FT_STATUS status = FT_OK;
+AdapterStatus UsbBus::SetLatencyTimer(std::uint64_t handle, std::uint8_t ms) {
+  ++latency_calls_;
+  if (!latency_supported_) return adapter_status::kNotSupported;
+  Update();
+  Adapter* a = nullptr;
+  if (const AdapterStatus status = Resolve(handle, a); !status.Ok()) return status;
+  if (ms < 1) return adapter_status::kBadArgument;
+  a->latency_ms_ = ms;
+  return {};
+}
+
+AdapterStatus UsbBus::Close(std::uint64_t handle) {
+  AdapterStatus status;
   if (Begin(Call::kClose, status)) return status;
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (value == 0) return FT_INVALID_HANDLE;
   auto it = std::find_if(handles_.begin(), handles_.end(),
-                         [value](const OpenHandle& h) { return h.value == value; });
-  if (it == handles_.end()) return FT_INVALID_HANDLE;
-  // Closing a handle whose device was unplugged still succeeds and frees it.
+                         [handle](const OpenHandle& h) { return h.value == handle; });
+  if (it == handles_.end()) return adapter_status::kClosed;
+  // Closing a connection whose device was unplugged still succeeds and frees it.
   if (it->alive) {
     it->adapter->open_handle_ = 0;
     it->adapter->rx_.clear();
     it->adapter->decoder_.Reset();
   }
   handles_.erase(it);
-  return FT_OK;
+  return {};
 }
 
 }  // namespace zelto::sim

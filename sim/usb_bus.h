@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A virtual USB bus behind the driver port: any number of ZeltoProg adapters, each with a
+// A virtual USB bus behind the adapter port: any number of ZeltoProg adapters, each with a
 // programmer that answers identification and relays frames to the device plugged into it.
-// Time comes from the clock passed in; every driver call first catches up with it, so
+// Time comes from the clock passed in; every call into the bus first catches up with it, so
 // replies arrive when their time has come, with no timers and no threads.
 //
 // Faults are injected by name and counted per kind, so a long run can report what it
@@ -16,27 +16,29 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "core/ports/adapter_port.h"
 #include "core/ports/timer_port.h"
 #include "sim/device.h"
 #include "sim/wire_frame.h"
-#include "core/ports/d2xx_port.h"
 
 namespace zelto::sim {
 
 class Duroz740;
 class UsbBus;
 
-// The nine driver calls, for failure injection and call counts.
+// The port's calls, for failure injection and call counts: listing and opening, then a
+// connection's.
 enum class Call : int {
-  kListDevices,
-  kOpenEx,
-  kResetDevice,
+  kList,
+  kOpen,
+  kReset,
   kPurge,
   kWrite,
-  kGetQueueStatus,
+  kQueue,
   kSetTimeouts,
   kRead,
   kClose,
@@ -45,9 +47,9 @@ constexpr int kCallKinds = 9;
 const char* CallName(Call call);
 
 enum class Fault : int {
-  kCallFailure,         // a driver call returned an injected error
+  kCallFailure,         // a call returned an injected error
   kShortWrite,          // a write took fewer bytes than asked
-  kDescriptionFailure,  // a description query by index failed
+  kDescriptionFailure,  // an adapter was listed without its description
   kSecondAdapter,       // an adapter was plugged while another of its description was
   kUnplug,
   kReplug,
@@ -115,9 +117,11 @@ class Adapter final : private ReplySink {
   void SetIdentifyDelayMs(int ms) { identify_delay_ms_ = ms < 0 ? 0 : ms; }
 
   // Faults of this adapter.
-  // Another program holds the adapter open: opening it fails with FT_DEVICE_NOT_OPENED.
+  // Another program holds the adapter open: opening it fails as in use.
   void SetHeldElsewhere(bool held) { held_elsewhere_ = held; }
-  void FailDescriptionQuery(bool fail, FT_STATUS status = FT_IO_ERROR);
+  // The adapter's strings cannot be read (typically for lack of permission): it is listed
+  // with neither description, serial number nor location.
+  void FailDescription(bool fail) { fail_description_ = fail; }
   // Puts bytes into the receive stream now, behind what has already arrived. Lost, and not
   // counted, when the adapter is not open.
   void InsertNoise(const std::uint8_t* bytes, std::size_t count);
@@ -130,7 +134,7 @@ class Adapter final : private ReplySink {
   // within one window come in together.
   void MergeReplies(int window_ms) { merge_window_ms_ = window_ms < 0 ? 0 : window_ms; }
 
-  // Observation, as of the last driver call or UsbBus::Update().
+  // Observation, as of the last call into the bus or UsbBus::Update().
   const std::vector<HostFrame>& HostFrames() const { return host_frames_; }
   const std::vector<std::uint8_t>& RawWritten() const { return raw_written_; }
   // Host frames dropped for a wrong checksum or a broken layout.
@@ -169,7 +173,7 @@ class Adapter final : private ReplySink {
   std::uint32_t location_ = 0;
   bool held_elsewhere_ = false;
   bool plugged_ = false;
-  std::uintptr_t open_handle_ = 0;
+  std::uint64_t open_handle_ = 0;
   std::unique_ptr<Device> device_;
   int identify_delay_ms_ = 20;
   bool link_timing_ = false;
@@ -181,7 +185,6 @@ class Adapter final : private ReplySink {
   std::deque<std::uint8_t> rx_;   // what the driver has received and not yet handed out
 
   bool fail_description_ = false;
-  FT_STATUS description_status_ = FT_IO_ERROR;
   int corrupt_replies_ = 0;
   std::uint32_t read_limit_ = 0;
   int merge_window_ms_ = 0;
@@ -198,7 +201,7 @@ class Adapter final : private ReplySink {
   std::uint64_t resets_ = 0;
 };
 
-class UsbBus : public D2xxPort {
+class UsbBus : public AdapterPort {
  public:
   explicit UsbBus(const Clock& clock);
   ~UsbBus() override;
@@ -208,7 +211,7 @@ class UsbBus : public D2xxPort {
   // Plugs in a new adapter; the reference stays valid as long as the bus. Without a serial
   // number the adapter gets one of its own ("ZP100000", "ZP100001", ...).
   Adapter& Plug(std::string description = "ZeltoProg", std::string serial = {});
-  // The adapter disappears from the bus: its open handle dies, whatever was on its way is
+  // The adapter disappears from the bus: its connection dies, whatever was on its way is
   // lost. Its device stays in its socket for a replug.
   void Unplug(Adapter& adapter);
   void Replug(Adapter& adapter);
@@ -217,7 +220,7 @@ class UsbBus : public D2xxPort {
   Adapter& adapter(std::size_t index) { return *adapters_.at(index); }
 
   // The next `times` calls of this kind fail with `status` and do nothing else.
-  void FailCall(Call call, int times = 1, FT_STATUS status = FT_IO_ERROR);
+  void FailCall(Call call, int times = 1, AdapterStatus status = adapter_status::kIoError);
   void ClearCallFailure(Call call);
   void ClearCallFailures();
   // The next `times` writes report and pass on `missing` bytes fewer than asked.
@@ -227,24 +230,19 @@ class UsbBus : public D2xxPort {
   std::uint64_t CallCount(Call call) const { return calls_[static_cast<int>(call)]; }
   std::uint64_t FailedCallCount(Call call) const { return failed_calls_[static_cast<int>(call)]; }
 
-  // Catches every adapter up with the clock, as each driver call does first.
+  // Catches every adapter up with the clock, as each call does first.
   void Update();
 
-  FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
-  FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override;
-  FT_STATUS ResetDevice(FT_HANDLE handle) override;
-  FT_STATUS Purge(FT_HANDLE handle, std::uint32_t mask) override;
-  FT_STATUS Write(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_write,
-                  std::uint32_t* bytes_written) override;
-  FT_STATUS GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
-  FT_STATUS SetTimeouts(FT_HANDLE handle, std::uint32_t read_timeout_ms,
-                        std::uint32_t write_timeout_ms) override;
-  FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t bytes_to_read,
-                 std::uint32_t* bytes_returned) override;
-  FT_STATUS Close(FT_HANDLE handle) override;
-  FT_STATUS SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+  // Plugged adapters in plugging order; descriptions and serial numbers of at most 64
+  // characters, as a driver hands them out.
+  AdapterStatus List(std::vector<AdapterInfo>& adapters,
+                     const AdapterFilter* filter = nullptr) override;
+  // The first plugged adapter with that name or location that is not open already.
+  AdapterStatus Open(AdapterKey key, std::string_view text, std::uint32_t location,
+                     std::unique_ptr<AdapterConnection>& connection) override;
+
   std::uint64_t LatencyTimerCalls() const { return latency_calls_; }
-  // Off: the driver lacks the latency timer call (FT_NOT_SUPPORTED), as an older library
+  // Off: the driver lacks the latency timer call (not supported), as an older library
   // does, and every chip keeps its 16 ms.
   void SetLatencyTimerSupported(bool on) { latency_supported_ = on; }
   // Link timing for every adapter, those plugged later too.
@@ -252,31 +250,41 @@ class UsbBus : public D2xxPort {
 
  private:
   friend class Adapter;
+  class Connection;
 
   struct OpenHandle {
-    std::uintptr_t value;
+    std::uint64_t value;
     Adapter* adapter;
     bool alive;  // false once the adapter was unplugged under it
   };
   struct Injection {
     int remaining = 0;  // kUntilCleared or a count
-    FT_STATUS status = FT_IO_ERROR;
+    AdapterStatus status = adapter_status::kIoError;
   };
 
   // Counts the call, catches up with the clock and applies an injected failure; true when
   // the call must fail with `status`.
-  bool Begin(Call call, FT_STATUS& status);
-  // The adapter behind an open handle, or the status a driver gives for that handle.
-  FT_STATUS Resolve(FT_HANDLE handle, Adapter*& adapter);
-  // Begin and Resolve together, for the calls that act on an open handle.
-  FT_STATUS BeginOnHandle(Call call, FT_HANDLE handle, Adapter*& adapter);
-  Adapter* PluggedAt(std::uint32_t index);
+  bool Begin(Call call, AdapterStatus& status);
+  // Begin, then the adapter behind an open connection, or why there is none.
+  AdapterStatus BeginOnHandle(Call call, std::uint64_t handle, Adapter*& adapter);
+  AdapterStatus Resolve(std::uint64_t handle, Adapter*& adapter);
+  // The connection's calls.
+  AdapterStatus Reset(std::uint64_t handle);
+  AdapterStatus Purge(std::uint64_t handle);
+  AdapterStatus Write(std::uint64_t handle, const std::uint8_t* data, std::uint32_t count,
+                      std::uint32_t& written);
+  AdapterStatus Queue(std::uint64_t handle, std::uint32_t& waiting);
+  AdapterStatus SetTimeouts(std::uint64_t handle, std::uint32_t read_ms, std::uint32_t write_ms);
+  AdapterStatus Read(std::uint64_t handle, std::uint8_t* data, std::uint32_t count,
+                     std::uint32_t& got);
+  AdapterStatus SetLatencyTimer(std::uint64_t handle, std::uint8_t ms);
+  AdapterStatus Close(std::uint64_t handle);
   void Count(Fault fault) { ++faults_[static_cast<int>(fault)]; }
 
   const Clock& clock_;
   std::vector<std::unique_ptr<Adapter>> adapters_;
   std::vector<OpenHandle> handles_;
-  std::uintptr_t next_handle_ = 0x7E10;
+  std::uint64_t next_handle_ = 0x7E10;
 
   std::array<Injection, kCallKinds> injections_{};
   std::uint32_t short_write_missing_ = 1;

@@ -8,13 +8,7 @@
 
 namespace zelto {
 
-namespace {
-
-constexpr AdapterStatus kNoConnection{AdapterResult::kOther, 1};
-
-}  // namespace
-
-UsbLink::UsbLink(LinkState& state, AdapterPort& driver) : state_(state), driver_(driver) {
+UsbLink::UsbLink(AdapterPort& driver) : driver_(driver) {
   // Room for a few programmers, so that the listing in the receive poll finds it ready.
   matches_.reserve(4);
 }
@@ -22,7 +16,7 @@ UsbLink::UsbLink(LinkState& state, AdapterPort& driver) : state_(state), driver_
 UsbLink::~UsbLink() = default;
 
 LinkResult UsbLink::Open() {
-  if (state_.LinkOpen) return kLinkOk;
+  if (open_) return kLinkOk;
 
   AdapterFilter filter;
   filter.description = kProgrammerDescription;
@@ -42,7 +36,7 @@ LinkResult UsbLink::Open() {
   else
     last_open_status_ = driver_.Open(AdapterKey::kSerial, serial_, 0, opened);
   if (!last_open_status_.Ok() || opened == nullptr) {
-    if (last_open_status_.Ok()) last_open_status_ = kNoConnection;
+    if (last_open_status_.Ok()) last_open_status_ = adapter_status::kClosed;
     return kLinkDriverFailure;
   }
   current_ = nullptr;
@@ -56,14 +50,14 @@ LinkResult UsbLink::Open() {
   Reset();  // a failed reset leaves a usable link
   // Optional: a driver without it leaves the chip's default.
   short_latency_ = current_->SetLatencyTimer(kShortLatencyMs).Ok();
-  state_.LinkOpen = true;
-  state_.LinkReopened = true;
+  open_ = true;
+  reopened_ = true;
   return kLinkOk;
 }
 
 LinkResult UsbLink::Close() {
-  const bool was_open = state_.LinkOpen;
-  state_.LinkOpen = false;
+  const bool was_open = open_;
+  open_ = false;
   // Never opened: nothing to close.
   if (current_ == nullptr) return kLinkDriverFailure;
   const AdapterStatus status = current_->Close();

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "core/ports/adapter_port.h"
-#include "core/ports/link_state.h"
 
 namespace zelto {
 
@@ -31,7 +30,7 @@ constexpr std::uint8_t kShortLatencyMs = 2;
 
 class UsbLink {
  public:
-  UsbLink(LinkState& state, AdapterPort& driver);
+  explicit UsbLink(AdapterPort& driver);
   ~UsbLink();
   UsbLink(const UsbLink&) = delete;
   UsbLink& operator=(const UsbLink&) = delete;
@@ -58,7 +57,12 @@ class UsbLink {
   // Whether the last open set the adapter's latency timer short (a driver without the call
   // leaves the chip's 16 ms, which adds up to that much to every reply).
   bool ShortLatency() const { return short_latency_; }
-  bool IsOpen() const { return state_.LinkOpen; }
+  bool IsOpen() const { return open_; }
+  // Set by every successful open, cleared by whoever reads the sensor again over the new
+  // connection. In radar mode the link is reopened only after it failed, perhaps because the
+  // programmer was unplugged and the sensor lost its power.
+  bool Reopened() const { return reopened_; }
+  void ClearReopened() { reopened_ = false; }
 
  private:
   void RememberUnclosed(AdapterConnection* connection);
@@ -67,7 +71,8 @@ class UsbLink {
   // Destroys the connections that are neither the last opened nor waiting to be closed.
   void DropUnused();
 
-  LinkState& state_;
+  bool open_ = false;
+  bool reopened_ = false;
   AdapterPort& driver_;
   std::array<std::uint8_t, kStagingBufferSize> staging_{};
   // The programmers that match, from the listing before each open (kept for its storage: the

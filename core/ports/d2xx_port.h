@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The nine calls of the vendor's D2XX interface, with the vendor's argument shapes and status
-// codes, and the adapter port made of them: a driver written in these terms (the run-time
-// loaded vendor library; for now also the simulated bench) is an AdapterPort, listing index
-// by index and opening by flag here, once.
+// codes, and the adapter port made of them: the run-time loaded vendor library, written in
+// these terms, is an AdapterPort, listing index by index and opening by flag here, once.
 #pragma once
 
 #include <array>

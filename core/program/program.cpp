@@ -26,7 +26,7 @@ Program::Program(AdapterPort& driver, TimerFactory& timers, Ui& ui, ProgramConfi
     : timers_(timers),
       ui_(ui),
       config_(std::move(config)),
-      link_(link_state_, driver),
+      link_(driver),
       channel_(link_),
       poll_timer_(timers.CreateTimer()),
       supervision_timer_(timers.CreateTimer()) {

@@ -10,7 +10,6 @@
 
 #include "core/history/signal_history.h"
 #include "core/link/usb_link.h"
-#include "core/ports/link_state.h"
 #include "core/ports/param_list.h"
 #include "core/ports/timer_port.h"
 #include "core/ports/views.h"
@@ -143,11 +142,10 @@ class Program : public FrameDispatch, public RadarHost, private RadarEvents {
   Ui& ui_;
   ProgramConfig config_;
   StringTable texts_;
-  LinkState link_state_;
   UsbLink link_;
   MessageChannel channel_;
   SensorIdentity identity_;
-  RadarConnection connection_{identity_, link_state_};
+  RadarConnection connection_{identity_, link_};
   enum class Dispatch { kProgrammer, kRadar };
   Dispatch dispatch_ = Dispatch::kProgrammer;
   bool exit_on_radar_close_ = false;

@@ -7,22 +7,22 @@
 #include <array>
 #include <cstdint>
 
-#include "core/ports/link_state.h"
+#include "core/link/usb_link.h"
 #include "core/ports/param_list.h"
 #include "core/protocol/sensor_identity.h"
 
 namespace zelto {
 
 struct RadarConnection {
-  RadarConnection(SensorIdentity& identity_in, LinkState& link_in)
+  RadarConnection(SensorIdentity& identity_in, UsbLink& link_in)
       : identity(identity_in), link(link_in) {}
   RadarConnection(const RadarConnection&) = delete;
   RadarConnection& operator=(const RadarConnection&) = delete;
 
-  // Who answers the identification checks. The link's reopened flag is cleared here once
-  // the sensor is read again over the new link.
+  // Who answers the identification checks, and the link, whose reopened flag is cleared
+  // once the sensor is read again over the new connection.
   SensorIdentity& identity;
-  LinkState& link;
+  UsbLink& link;
 
   bool read_params_pending = false;
   bool report_mode_pending = false;

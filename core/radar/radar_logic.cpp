@@ -96,7 +96,7 @@ void RadarWindowLogic::Load() {
   loading_ = false;
   // The identity that made the main window open us is trusted, whichever link the load
   // run's requests went out on.
-  connection_.link.LinkReopened = false;
+  connection_.link.ClearReopened();
   // A load run that already lost the sensor has handed back to the main window; the window
   // is gone and must not turn into one whose closing ends the program.
   if (!unloaded_) program_.RadarWindowLoaded();
@@ -140,7 +140,7 @@ bool RadarWindowLogic::SensorKnown() {
   // A link that failed and is (or is about to be) opened again may lead to a sensor that
   // restarted, or to another adapter with another sensor: until an identification reply has
   // come over the new link, the identity from before counts for nothing.
-  if (!loading_ && (!c.link.LinkOpen || c.link.LinkReopened)) {
+  if (!loading_ && (!c.link.IsOpen() || c.link.Reopened())) {
     if (c.identity.id != 0) program_.ResetDeviceIdentity();
     return false;
   }
@@ -183,7 +183,7 @@ void RadarWindowLogic::RadarConnTick() {
   // The signal is expected only from a sensor the last check found, over the link it was
   // found on, with its report mode acknowledged.
   // The count is reset whenever it reaches the stall, so it stays small.
-  if (c.report_mode_pending || c.id_miss_count != 0 || !c.link.LinkOpen || c.link.LinkReopened) {
+  if (c.report_mode_pending || c.id_miss_count != 0 || !c.link.IsOpen() || c.link.Reopened()) {
     c.signal_quiet_runs = 0;
   } else if (++c.signal_quiet_runs >= kSignalStallMs / (interval > 0 ? interval : 1)) {
     // Read and asked for its signal as a sensor found again; a pick waiting for it stays.
@@ -222,7 +222,7 @@ void ReadSensorAgain(RadarConnection& connection) {
   connection.report_mode_pending = true;
   connection.signal_quiet_runs = 0;
   connection.sensor_missed = false;
-  connection.link.LinkReopened = false;
+  connection.link.ClearReopened();
 }
 
 void RadarHandleFrame(RadarConnection& connection, RadarWindowLogic* window,
@@ -244,7 +244,7 @@ void RadarHandleFrame(RadarConnection& connection, RadarWindowLogic* window,
       if (found == Identification::kNewDuroz740) c.picked.fill(false);
       if (found == Identification::kNewDuroz740 && window != nullptr) window->StartPeakAfresh();
       if (found == Identification::kNewDuroz740 ||
-          (found == Identification::kSameDuroz740 && (c.sensor_missed || c.link.LinkReopened)))
+          (found == Identification::kSameDuroz740 && (c.sensor_missed || c.link.Reopened())))
         ReadSensorAgain(c);
       break;
     }

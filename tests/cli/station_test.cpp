@@ -31,44 +31,57 @@ namespace {
 using nlohmann::json;
 
 // The bus as the station sees it, watching what goes to each sensor: a parameter write that
-// was not preceded by a read since the last identification over the same handle is counted.
-class WatchedBus final : public D2xxPort {
+// was not preceded by a read since the last identification over the same connection is
+// counted. It passes on every call but the latency timer's.
+class WatchedBus final : public AdapterPort {
  public:
   explicit WatchedBus(sim::UsbBus& bus) : bus_(bus) {}
   int unread_writes = 0;
 
-  FT_STATUS ListDevices(void* a, void* b, std::uint32_t f) override { return bus_.ListDevices(a, b, f); }
-  FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override {
-    const FT_STATUS s = bus_.OpenEx(arg, flags, handle);
-    if (s == FT_OK) links_[*handle] = Link{};
+  AdapterStatus List(std::vector<AdapterInfo>& adapters, const AdapterFilter* filter) override {
+    return bus_.List(adapters, filter);
+  }
+  AdapterStatus Open(AdapterKey key, std::string_view text, std::uint32_t location,
+                     std::unique_ptr<AdapterConnection>& connection) override {
+    std::unique_ptr<AdapterConnection> inner;
+    const AdapterStatus s = bus_.Open(key, text, location, inner);
+    if (s.Ok()) connection = std::make_unique<Watched>(*this, std::move(inner));
     return s;
   }
-  FT_STATUS ResetDevice(FT_HANDLE h) override { return bus_.ResetDevice(h); }
-  FT_STATUS Purge(FT_HANDLE h, std::uint32_t m) override { return bus_.Purge(h, m); }
-  FT_STATUS Write(FT_HANDLE h, void* buffer, std::uint32_t n, std::uint32_t* written) override {
-    Link& link = links_[h];
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    for (std::uint32_t i = 0; i < n; ++i) {
-      if (link.decoder.Feed(bytes[i]) != sim::FrameDecoder::Result::kFrame) continue;
-      const std::uint8_t code = link.decoder.frame().code;
-      if (code == sim::kIdentificationRequest) link.read = false;
-      if (code == sim::kReadParamsRequest) link.read = true;
-      if (code == sim::kWriteParamsRequest && !link.read) ++unread_writes;
-    }
-    return bus_.Write(h, buffer, n, written);
-  }
-  FT_STATUS GetQueueStatus(FT_HANDLE h, std::uint32_t* n) override { return bus_.GetQueueStatus(h, n); }
-  FT_STATUS SetTimeouts(FT_HANDLE h, std::uint32_t r, std::uint32_t w) override { return bus_.SetTimeouts(h, r, w); }
-  FT_STATUS Read(FT_HANDLE h, void* b, std::uint32_t n, std::uint32_t* got) override { return bus_.Read(h, b, n, got); }
-  FT_STATUS Close(FT_HANDLE h) override { return bus_.Close(h); }
 
  private:
-  struct Link {
-    sim::FrameDecoder decoder;
-    bool read = false;
+  class Watched final : public AdapterConnection {
+   public:
+    Watched(WatchedBus& bus, std::unique_ptr<AdapterConnection> inner)
+        : bus_(bus), inner_(std::move(inner)) {}
+    AdapterStatus Reset() override { return inner_->Reset(); }
+    AdapterStatus Purge() override { return inner_->Purge(); }
+    AdapterStatus Write(const std::uint8_t* bytes, std::uint32_t n, std::uint32_t& written) override {
+      for (std::uint32_t i = 0; i < n; ++i) {
+        if (decoder_.Feed(bytes[i]) != sim::FrameDecoder::Result::kFrame) continue;
+        const std::uint8_t code = decoder_.frame().code;
+        if (code == sim::kIdentificationRequest) read_ = false;
+        if (code == sim::kReadParamsRequest) read_ = true;
+        if (code == sim::kWriteParamsRequest && !read_) ++bus_.unread_writes;
+      }
+      return inner_->Write(bytes, n, written);
+    }
+    AdapterStatus Queue(std::uint32_t& n) override { return inner_->Queue(n); }
+    AdapterStatus SetTimeouts(std::uint32_t r, std::uint32_t w) override {
+      return inner_->SetTimeouts(r, w);
+    }
+    AdapterStatus Read(std::uint8_t* b, std::uint32_t n, std::uint32_t& got) override {
+      return inner_->Read(b, n, got);
+    }
+    AdapterStatus Close() override { return inner_->Close(); }
+
+   private:
+    WatchedBus& bus_;
+    std::unique_ptr<AdapterConnection> inner_;
+    sim::FrameDecoder decoder_;
+    bool read_ = false;
   };
   sim::UsbBus& bus_;
-  std::map<FT_HANDLE, Link> links_;
 };
 
 struct StationRun {
@@ -477,7 +490,7 @@ TEST(LatencyTimer, ShortSettingShortensEachExchange) {
     bus.SetLinkTiming(true);
     bus.Plug().Attach<sim::Duroz740>("ZS74000001").SetReplyDelayMs(15);
     WatchedBus without_call(bus);  // forwards everything but the latency timer
-    D2xxPort& driver = with_call ? static_cast<D2xxPort&>(bus) : without_call;
+    AdapterPort& driver = with_call ? static_cast<AdapterPort&>(bus) : without_call;
     VirtualLoop loop(clock);
     SessionOptions options;
     options.poll_ms = 1;

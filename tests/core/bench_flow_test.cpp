@@ -112,7 +112,7 @@ TEST_F(BenchFlow, TwoProgrammersAreShownAndNothingIsSent) {
 
 TEST_F(BenchFlow, DriverFailureIsShown) {
   PlugSensor();
-  bus_.FailCall(sim::Call::kListDevices, sim::kUntilCleared);
+  bus_.FailCall(sim::Call::kList, sim::kUntilCleared);
   Start();
   AdvanceTo(2000);
   EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kDriverFailure));

@@ -29,10 +29,9 @@ class SendMessageTest : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(SendMessageTest, WritesExactlyTheStuffedFrameInOneWrite) {
   const SendCase& c = GetParam();
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   MessageChannel msg(link);
   msg.SendMessage(c.code, c.payload.data(), static_cast<std::int16_t>(c.payload.size()));
   ASSERT_EQ(driver.writes.size(), 1u);
@@ -61,10 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   MessageChannel msg(link);
   Bytes payload(80, 0x01);  // every byte stuffed: the longest possible wire frame
   msg.SendMessage(0x01, payload.data(), 73);
@@ -77,9 +75,8 @@ TEST(SendMessage, LargestPayloadFitsAndLongerOnesAreNotSent) {
 }
 
 TEST(SendMessage, NoProgrammerSendsNothing) {
-  LinkState state;
   ScriptedDriver driver;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   MessageChannel msg(link);
   msg.SendMessage(0x00, nullptr, 0);
   EXPECT_TRUE(driver.writes.empty());
@@ -88,14 +85,13 @@ TEST(SendMessage, NoProgrammerSendsNothing) {
 
 TEST(SendMessage, FailedOrShortWriteClosesTheLink) {
   for (bool short_write : {false, true}) {
-    LinkState state;
     ScriptedDriver driver;
     driver.devices = {"ZeltoProg"};
     if (short_write)
       driver.short_write = 3;
     else
-      driver.write_status = FT_IO_ERROR;
-    UsbLink link(state, driver);
+      driver.write_status = adapter_status::kIoError;
+    UsbLink link(driver);
     MessageChannel msg(link);
     msg.SendMessage(0x00, nullptr, 0);
     EXPECT_FALSE(link.IsOpen()) << short_write;
@@ -119,7 +115,7 @@ TEST(Checksum, SendingAndReceivedRanges) {
 // Feeds bytes into the ring as Read would and collects every completed frame.
 class Assembler {
  public:
-  Assembler() : link_(link_state_, driver_), channel_(link_) {}
+  Assembler() : link_(driver_), channel_(link_) {}
 
   void Push(const Bytes& bytes) {
     for (std::uint8_t b : bytes) {
@@ -136,7 +132,6 @@ class Assembler {
   MessageChannel& msg() { return channel_; }
 
  private:
-  LinkState link_state_;
   ScriptedDriver driver_;
   UsbLink link_;
   MessageChannel channel_;

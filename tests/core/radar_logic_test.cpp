@@ -470,10 +470,10 @@ TEST_P(SensorRefound, ReadsAgainBeforeAnyWrite) {
   if (row.link_lost) {
     // The answer to the last check came over the link that now fails.
     Receive(IdentificationReply, IdPayload(257, "0000000001", 0x0102, 0x0200));
-    driver_.queue_status = FT_IO_ERROR;
+    driver_.queue_status = adapter_status::kIoError;
     program_->PollTick();
     ASSERT_FALSE(program_->Link().IsOpen());
-    driver_.queue_status = FT_OK;
+    driver_.queue_status = AdapterStatus{};
     Sent();
     clock_.AdvanceBy(100);
     for (const Msg& m : Sent()) EXPECT_EQ(m.code, IdentificationRequest) << m;

@@ -15,8 +15,8 @@ using testing::ScriptedDriver;
 struct OpenCase {
   const char* name;
   std::vector<std::optional<std::string>> devices;
-  FT_STATUS count_status;
-  FT_STATUS open_status;
+  AdapterStatus list_status;
+  AdapterStatus open_status;
   LinkResult expected;
   bool link_open;
 };
@@ -26,68 +26,67 @@ class LinkOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
 TEST_P(LinkOpenTest, ResultAndLinkState) {
   const OpenCase& c = GetParam();
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = c.devices;
-  driver.count_status = c.count_status;
+  driver.list_status = c.list_status;
   driver.open_status = c.open_status;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   EXPECT_EQ(link.Open(), c.expected);
-  EXPECT_EQ(state.LinkOpen, c.link_open);
+  EXPECT_EQ(link.IsOpen(), c.link_open);
   if (c.link_open) {
     EXPECT_EQ(driver.opened_with, "ZeltoProg");
-    EXPECT_EQ(driver.calls["ResetDevice"], 1);
-    // The link holds the handle it was given.
+    EXPECT_EQ(driver.calls["Reset"], 1);
+    // The link holds the connection it was given.
     link.Close();
-    EXPECT_EQ(driver.last_closed, driver.handle_value);
+    EXPECT_EQ(driver.last_closed, driver.opened);
   } else {
-    EXPECT_EQ(driver.calls["ResetDevice"], 0);
+    EXPECT_EQ(driver.calls["Reset"], 0);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Discovery, LinkOpenTest,
     ::testing::Values(
-        OpenCase{"OneProgrammer", {"ZeltoProg"}, FT_OK, FT_OK, kLinkOk, true},
+        OpenCase{"OneProgrammer", {"ZeltoProg"}, AdapterStatus{}, AdapterStatus{}, kLinkOk, true},
         OpenCase{
-            "AmongOthers", {"FT232R USB UART", "ZeltoProg", "Other"}, FT_OK, FT_OK, kLinkOk, true},
-        OpenCase{"NoDevices", {}, FT_OK, FT_OK, kLinkNoProgrammer, false},
+            "AmongOthers", {"FT232R USB UART", "ZeltoProg", "Other"}, AdapterStatus{}, AdapterStatus{}, kLinkOk, true},
+        OpenCase{"NoDevices", {}, AdapterStatus{}, AdapterStatus{}, kLinkNoProgrammer, false},
         OpenCase{"OnlyOtherDevices",
                  {"ZeltoProgX", "zeltoprog", "Zelto"},
-                 FT_OK,
-                 FT_OK,
+                 AdapterStatus{},
+                 AdapterStatus{},
                  kLinkNoProgrammer,
                  false},
         OpenCase{"TwoProgrammers",
                  {"ZeltoProg", "ZeltoProg"},
-                 FT_OK,
-                 FT_OK,
+                 AdapterStatus{},
+                 AdapterStatus{},
                  kLinkManyProgrammers,
                  false},
         OpenCase{
-            "UnreadableDeviceSkipped", {std::nullopt, "ZeltoProg"}, FT_OK, FT_OK, kLinkOk, true},
+            "UnreadableDeviceSkipped", {std::nullopt, "ZeltoProg"}, AdapterStatus{}, AdapterStatus{}, kLinkOk, true},
         OpenCase{
-            "UnreadableSecondNotCounted", {"ZeltoProg", std::nullopt}, FT_OK, FT_OK, kLinkOk, true},
-        OpenCase{"EmptyDescription", {""}, FT_OK, FT_OK, kLinkNoProgrammer, false},
-        OpenCase{"CountFails", {"ZeltoProg"}, FT_IO_ERROR, FT_OK, kLinkDriverFailure, false},
+            "UnreadableSecondNotCounted", {"ZeltoProg", std::nullopt}, AdapterStatus{}, AdapterStatus{}, kLinkOk, true},
+        OpenCase{"EmptyDescription", {""}, AdapterStatus{}, AdapterStatus{}, kLinkNoProgrammer, false},
+        OpenCase{"CountFails", {"ZeltoProg"}, adapter_status::kIoError, AdapterStatus{}, kLinkDriverFailure, false},
         OpenCase{
-            "OpenFails", {"ZeltoProg"}, FT_OK, FT_DEVICE_NOT_OPENED, kLinkDriverFailure, false}),
+            "OpenFails", {"ZeltoProg"}, AdapterStatus{}, adapter_status::kInUse, kLinkDriverFailure, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LinkOpen, ListsEachIndexByValueInAscendingOrder) {
-  LinkState state;
+TEST(LinkOpen, ListsOnceThenOpensByDescription) {
   ScriptedDriver driver;
   driver.devices = {"A", "B", "ZeltoProg"};
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   ASSERT_EQ(link.Open(), kLinkOk);
-  EXPECT_EQ(driver.listed_indices, (std::vector<std::uintptr_t>{0, 1, 2}));
+  EXPECT_EQ(driver.calls["List"], 1);
+  EXPECT_EQ(driver.calls["Open"], 1);
+  EXPECT_EQ(driver.opened_with, "ZeltoProg");
 }
 
 TEST(LinkOpen, OpenLinkIsNotRediscovered) {
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   ASSERT_EQ(link.Open(), kLinkOk);
   driver.calls.clear();
   driver.devices.clear();  // even an unplugged programmer is not noticed here
@@ -96,28 +95,26 @@ TEST(LinkOpen, OpenLinkIsNotRediscovered) {
 }
 
 TEST(LinkOpen, FailedResetStillOpensTheLink) {
-  LinkState state;
   ScriptedDriver driver;
   driver.devices = {"ZeltoProg"};
-  driver.reset_status = FT_IO_ERROR;
-  UsbLink link(state, driver);
+  driver.reset_status = adapter_status::kIoError;
+  UsbLink link(driver);
   EXPECT_EQ(link.Open(), kLinkOk);
-  EXPECT_TRUE(state.LinkOpen);
+  EXPECT_TRUE(link.IsOpen());
 }
 
 TEST(LinkClose, ClosesWhateverHandleIsHeldAndReportsTheDriver) {
-  LinkState state;
   ScriptedDriver driver;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   // Never opened: there is nothing to close, and the driver is not asked.
   EXPECT_EQ(link.Close(), kLinkDriverFailure);
   EXPECT_EQ(driver.calls["Close"], 0);
   driver.devices = {"ZeltoProg"};
   ASSERT_EQ(link.Open(), kLinkOk);
-  driver.close_status = FT_INVALID_HANDLE;
+  driver.close_status = adapter_status::kClosed;
   EXPECT_EQ(link.Close(), kLinkDriverFailure);
-  EXPECT_EQ(driver.last_closed, driver.handle_value);
-  EXPECT_FALSE(state.LinkOpen);
+  EXPECT_EQ(driver.last_closed, driver.opened);
+  EXPECT_FALSE(link.IsOpen());
 }
 
 // Transfers go through the connection an open made.
@@ -128,7 +125,7 @@ void OpenOneProgrammer(UsbLink& link, ScriptedDriver& driver) {
 
 struct WriteCase {
   const char* name;
-  FT_STATUS purge, write;
+  AdapterStatus purge, write;
   std::optional<std::uint32_t> short_write;
   LinkResult expected;
   int writes;
@@ -139,17 +136,16 @@ class LinkWriteTest : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(LinkWriteTest, PurgesBothQueuesThenWrites) {
   const WriteCase& c = GetParam();
-  LinkState state;
   ScriptedDriver driver;
   driver.purge_status = c.purge;
   driver.write_status = c.write;
   driver.short_write = c.short_write;
   driver.Feed({9, 9, 9});
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   const std::uint8_t data[] = {1, 2, 0, 0, 0, 1, 3};
   EXPECT_EQ(link.Write(data, 7), c.expected);
-  EXPECT_EQ(driver.last_purge_mask, 3u);
+  EXPECT_EQ(driver.calls["Purge"], 1);
   ASSERT_EQ(static_cast<int>(driver.writes.size()), c.writes);
   if (c.writes == 1) {
     EXPECT_EQ(driver.writes[0], std::vector<std::uint8_t>(data, data + 7));
@@ -160,11 +156,11 @@ TEST_P(LinkWriteTest, PurgesBothQueuesThenWrites) {
 INSTANTIATE_TEST_SUITE_P(
     Results, LinkWriteTest,
     ::testing::Values(
-        WriteCase{"Ok", FT_OK, FT_OK, std::nullopt, kLinkOk, 1},
-        WriteCase{"PurgeFails", FT_IO_ERROR, FT_OK, std::nullopt, kLinkDriverFailure, 0},
-        WriteCase{"WriteFails", FT_OK, FT_IO_ERROR, std::nullopt, kLinkDriverFailure, 0},
-        WriteCase{"ShortWrite", FT_OK, FT_OK, 6u, kLinkDriverFailure, 1},
-        WriteCase{"OverlongCount", FT_OK, FT_OK, 8u, kLinkDriverFailure, 1}),
+        WriteCase{"Ok", AdapterStatus{}, AdapterStatus{}, std::nullopt, kLinkOk, 1},
+        WriteCase{"PurgeFails", adapter_status::kIoError, AdapterStatus{}, std::nullopt, kLinkDriverFailure, 0},
+        WriteCase{"WriteFails", AdapterStatus{}, adapter_status::kIoError, std::nullopt, kLinkDriverFailure, 0},
+        WriteCase{"ShortWrite", AdapterStatus{}, AdapterStatus{}, 6u, kLinkDriverFailure, 1},
+        WriteCase{"OverlongCount", AdapterStatus{}, AdapterStatus{}, 8u, kLinkDriverFailure, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ReadCase {
@@ -180,11 +176,10 @@ class LinkReadTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(LinkReadTest, TakesOnlyTheRingsFreeSpace) {
   const ReadCase& c = GetParam();
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
   for (std::size_t i = 0; i < c.queued; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = c.w;
   EXPECT_EQ(link.Read(ring.bytes.data(), c.r, w, 2000), kLinkOk);
@@ -206,10 +201,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
-  LinkState state;
   ScriptedDriver driver;
   for (int i = 0; i < 6000; ++i) driver.rx.push_back(static_cast<std::uint8_t>(i));
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   std::vector<std::uint8_t> big_ring(8000);
   int w = 0;
@@ -220,11 +214,10 @@ TEST(LinkRead, OneReadTakesAtMostTheStagingBuffer) {
 }
 
 TEST(LinkRead, StoresBytesInOrderAcrossTheWrapPoint) {
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
   driver.Feed({0xA0, 0xA1, 0xA2, 0xA3});
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = 1998;
   ASSERT_EQ(link.Read(ring.bytes.data(), 500, w, 2000), kLinkOk);
@@ -237,12 +230,11 @@ TEST(LinkRead, StoresBytesInOrderAcrossTheWrapPoint) {
 }
 
 TEST(LinkRead, ShortReadStoresOnlyWhatCame) {
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
   driver.Feed({1, 2, 3, 4, 5});
   driver.read_limit = 2;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = 1999;
   ASSERT_EQ(link.Read(ring.bytes.data(), 0, w, 2000), kLinkOk);
@@ -253,10 +245,9 @@ TEST(LinkRead, ShortReadStoresOnlyWhatCame) {
 }
 
 TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
-  LinkState state;
   ReceiveRing ring;
   ScriptedDriver driver;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   OpenOneProgrammer(link, driver);
   int w = 7;
   EXPECT_EQ(link.Read(ring.bytes.data(), 7, w, 2000), kLinkOk);
@@ -267,13 +258,12 @@ TEST(LinkRead, NothingWaitingStillSetsTimeoutsAndDoesNotRead) {
 
 TEST(LinkRead, DriverFailuresStoreNothing) {
   for (int which = 0; which < 3; ++which) {
-    LinkState state;
     ReceiveRing ring;
     ScriptedDriver driver;
     driver.Feed({1, 2, 3});
     (which == 0 ? driver.queue_status : which == 1 ? driver.timeouts_status : driver.read_status) =
-        FT_IO_ERROR;
-    UsbLink link(state, driver);
+        adapter_status::kIoError;
+    UsbLink link(driver);
     OpenOneProgrammer(link, driver);
     int w = 0;
     EXPECT_EQ(link.Read(ring.bytes.data(), 0, w, 2000), kLinkDriverFailure) << which;

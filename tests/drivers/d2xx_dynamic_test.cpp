@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/link_state.h"
 #include "core/protocol/message_channel.h"
 #include "core/link/usb_link.h"
 #include "drivers/driver_select.h"
@@ -119,8 +118,7 @@ class VendorLibraryTest : public ::testing::Test {
 
   D2xxDynamic driver;  // by plain name, through the loader's search
   StandIn standin{DefaultD2xxLibraryName()};
-  LinkState state;
-  UsbLink link{state, driver};
+  UsbLink link{driver};
 };
 
 struct OpenCase {
@@ -151,10 +149,9 @@ TEST_F(VendorLibraryTest, OpenResultFollowsTheAttachedDevices) {
     for (const char* d : c.devices) standin.add_device(d);
     if (c.failing_call != nullptr) standin.fail(c.failing_call, FT_IO_ERROR);
     if (c.unreadable_index >= 0) standin.fail_description(c.unreadable_index, FT_IO_ERROR);
-    LinkState fresh;
-    UsbLink l(fresh, driver);
+    UsbLink l(driver);
     EXPECT_EQ(l.Open(), c.expected);
-    EXPECT_EQ(fresh.LinkOpen, c.expected == kLinkOk);
+    EXPECT_EQ(l.IsOpen(), c.expected == kLinkOk);
     // A device whose line settings were refused is not left open behind the link's back.
     EXPECT_EQ(standin.open_devices(), c.expected == kLinkOk ? 1u : 0u);
   }
@@ -218,8 +215,7 @@ TEST_F(VendorLibraryTest, LibraryWithoutLineSettingCallsStillOpens) {
   ASSERT_TRUE(basic_standin.Ready());
   basic_standin.reset();
   basic_standin.add_device("ZeltoProg");
-  LinkState s;
-  UsbLink l(s, basic);
+  UsbLink l(basic);
   EXPECT_EQ(l.Open(), kLinkOk);
   EXPECT_EQ(basic_standin.settings().baud, 0u);
   // Nor the latency timer: the chip keeps its default, and the link works.
@@ -245,8 +241,7 @@ TEST_F(VendorLibraryTest, SystemDriverPrefersTheVendorLibrary) {
   std::string chosen;
   std::unique_ptr<AdapterPort> system = CreateSystemDriver(&chosen);
   EXPECT_EQ(chosen, kDriverNameVendor);
-  LinkState s;
-  UsbLink l(s, *system);
+  UsbLink l(*system);
   EXPECT_EQ(l.Open(), kLinkOk);
   EXPECT_EQ(standin.calls("FT_OpenEx"), 1u);
 }

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/link_state.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/diag_capture.h"
 #include "tests/drivers/fake_ftdi.h"
@@ -70,8 +69,7 @@ TEST(DriverSelection, FallsBackFromVendorLibraryToLibftdiToFailingDriver) {
     EXPECT_EQ(bus_started, chosen != kDriverNameVendor);
 
     if (chosen == kDriverNameLibftdi) {
-      LinkState state;
-      UsbLink link(state, *driver);
+      UsbLink link(*driver);
       EXPECT_EQ(link.Open(), kLinkOk);
     }
     if (chosen == kDriverNameNone) {

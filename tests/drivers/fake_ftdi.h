@@ -16,6 +16,7 @@
 
 #include "sim/virtual_clock.h"
 #include "drivers/libftdi_driver.h"
+#include "tests/support/adapter_status_print.h"
 
 namespace zelto::testing {
 

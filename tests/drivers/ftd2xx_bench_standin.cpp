@@ -23,9 +23,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/sim_setup.h"
 #include "core/ports/d2xx_port.h"
@@ -141,62 +144,123 @@ bool TakeDevice() {
 void GiveDeviceBack() {
   if (Device() != nullptr) ReleaseMutex(Device());
 }
-int open_handles = 0;
+// The bus speaks in connections; the vendor's interface in handles that name them. A
+// handle is never handed out twice.
+std::map<std::uintptr_t, std::unique_ptr<zelto::AdapterConnection>> open_connections;
+std::uintptr_t next_handle = 0x7E10;
+
+// A call on the connection a handle names; the vendor's numbers are the port's.
+template <class F>
+FT_STATUS OnConnection(FT_HANDLE handle, F call) {
+  if (Bus() == nullptr) return kNoBench;
+  const auto it = open_connections.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (it == open_connections.end()) return zelto::FT_INVALID_HANDLE;
+  return call(*it->second).code;
+}
 
 }  // namespace
 
 STANDIN_EXPORT FT_STATUS __stdcall FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
   auto* bus = Bus();
-  return bus ? bus->ListDevices(arg1, arg2, flags) : kNoBench;
+  if (bus == nullptr) return kNoBench;
+  std::vector<zelto::AdapterInfo> adapters;
+  if (const zelto::AdapterStatus s = bus->List(adapters); !s.Ok()) return s.code;
+  if (flags == zelto::FT_LIST_NUMBER_ONLY) {
+    if (arg1 == nullptr) return zelto::FT_INVALID_PARAMETER;
+    *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(adapters.size());
+    return zelto::FT_OK;
+  }
+  // By index: the index travels in the pointer itself.
+  const auto index = reinterpret_cast<std::uintptr_t>(arg1);
+  if (index >= adapters.size()) return zelto::FT_DEVICE_NOT_FOUND;
+  if (arg2 == nullptr) return zelto::FT_INVALID_PARAMETER;
+  const zelto::AdapterInfo& a = adapters[index];
+  if (!a.has_description) return zelto::FT_IO_ERROR;
+  switch (flags & ~zelto::FT_LIST_BY_INDEX) {
+    case zelto::FT_OPEN_BY_LOCATION:
+      *static_cast<std::uint32_t*>(arg2) = a.location;
+      return zelto::FT_OK;
+    case zelto::FT_OPEN_BY_DESCRIPTION:
+    case zelto::FT_OPEN_BY_SERIAL_NUMBER: {
+      const std::string& text =
+          (flags & zelto::FT_OPEN_BY_DESCRIPTION) != 0 ? a.description : a.serial;
+      std::memcpy(arg2, text.c_str(), text.size() + 1);
+      return zelto::FT_OK;
+    }
+    default:
+      return zelto::FT_INVALID_PARAMETER;
+  }
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) {
   auto* bus = Bus();
   if (bus == nullptr) return kNoBench;
-  if (open_handles == 0 && !TakeDevice()) return zelto::FT_DEVICE_NOT_OPENED;
-  const FT_STATUS status = bus->OpenEx(arg, flags, handle);
-  if (status == zelto::FT_OK)
-    ++open_handles;
-  else if (open_handles == 0)
-    GiveDeviceBack();
-  return status;
+  if (arg == nullptr || handle == nullptr) return zelto::FT_INVALID_PARAMETER;
+  zelto::AdapterKey key = zelto::AdapterKey::kDescription;
+  std::string text;
+  std::uint32_t location = 0;
+  if (flags == zelto::FT_OPEN_BY_LOCATION) {
+    key = zelto::AdapterKey::kLocation;
+    location = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg));
+  } else if (flags == zelto::FT_OPEN_BY_SERIAL_NUMBER || flags == zelto::FT_OPEN_BY_DESCRIPTION) {
+    if (flags == zelto::FT_OPEN_BY_SERIAL_NUMBER) key = zelto::AdapterKey::kSerial;
+    text.assign(static_cast<const char*>(arg), strnlen(static_cast<const char*>(arg), 65));
+  } else {
+    return zelto::FT_INVALID_PARAMETER;
+  }
+  if (open_connections.empty() && !TakeDevice()) return zelto::FT_DEVICE_NOT_OPENED;
+  std::unique_ptr<zelto::AdapterConnection> connection;
+  const zelto::AdapterStatus status = bus->Open(key, text, location, connection);
+  if (!status.Ok()) {
+    if (open_connections.empty()) GiveDeviceBack();
+    return status.code;
+  }
+  const std::uintptr_t value = next_handle;
+  next_handle += 0x10;
+  open_connections[value] = std::move(connection);
+  *handle = reinterpret_cast<FT_HANDLE>(value);
+  return zelto::FT_OK;
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_ResetDevice(FT_HANDLE handle) {
-  auto* bus = Bus();
-  return bus ? bus->ResetDevice(handle) : kNoBench;
+  return OnConnection(handle, [](zelto::AdapterConnection& c) { return c.Reset(); });
 }
-STANDIN_EXPORT FT_STATUS __stdcall FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
-  auto* bus = Bus();
-  return bus ? bus->Purge(handle, mask) : kNoBench;
+STANDIN_EXPORT FT_STATUS __stdcall FT_Purge(FT_HANDLE handle, std::uint32_t) {
+  return OnConnection(handle, [](zelto::AdapterConnection& c) { return c.Purge(); });
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_Write(FT_HANDLE handle, void* buffer, std::uint32_t n,
                                             std::uint32_t* written) {
-  auto* bus = Bus();
-  if (bus == nullptr) return kNoBench;
-  const FT_STATUS status = bus->Write(handle, buffer, n, written);
+  if (written == nullptr || (buffer == nullptr && n > 0)) return zelto::FT_INVALID_PARAMETER;
+  const FT_STATUS status = OnConnection(handle, [&](zelto::AdapterConnection& c) {
+    return c.Write(static_cast<const std::uint8_t*>(buffer), n, *written);
+  });
   // The adapter decodes what it was given at once; the trace shows it before the host
   // can go on.
   TraceHostFrames();
   return status;
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
-  auto* bus = Bus();
-  return bus ? bus->GetQueueStatus(handle, rx_bytes) : kNoBench;
+  if (rx_bytes == nullptr) return zelto::FT_INVALID_PARAMETER;
+  return OnConnection(handle, [&](zelto::AdapterConnection& c) { return c.Queue(*rx_bytes); });
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
                                                   std::uint32_t write_ms) {
-  auto* bus = Bus();
-  return bus ? bus->SetTimeouts(handle, read_ms, write_ms) : kNoBench;
+  return OnConnection(handle,
+                      [&](zelto::AdapterConnection& c) { return c.SetTimeouts(read_ms, write_ms); });
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t n,
                                            std::uint32_t* returned) {
-  auto* bus = Bus();
-  return bus ? bus->Read(handle, buffer, n, returned) : kNoBench;
+  if (returned == nullptr || (buffer == nullptr && n > 0)) return zelto::FT_INVALID_PARAMETER;
+  return OnConnection(handle, [&](zelto::AdapterConnection& c) {
+    return c.Read(static_cast<std::uint8_t*>(buffer), n, *returned);
+  });
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_Close(FT_HANDLE handle) {
-  auto* bus = Bus();
-  if (bus == nullptr) return kNoBench;
-  const FT_STATUS status = bus->Close(handle);
-  if (status == zelto::FT_OK && open_handles > 0 && --open_handles == 0) GiveDeviceBack();
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  const FT_STATUS status =
+      OnConnection(handle, [](zelto::AdapterConnection& c) { return c.Close(); });
+  if (status == zelto::FT_OK) {
+    open_connections.erase(value);
+    if (open_connections.empty()) GiveDeviceBack();
+  }
   return status;
 }
 STANDIN_EXPORT FT_STATUS __stdcall FT_GetLibraryVersion(std::uint32_t* version) {

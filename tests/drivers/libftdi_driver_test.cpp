@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "core/ports/link_state.h"
 #include "core/ports/steady_clock.h"
 #include "core/protocol/message_channel.h"
 #include "sim/virtual_clock.h"
@@ -360,8 +359,7 @@ TEST_F(LibftdiDriverTest, AClosedConnectionReachesNoLaterOne) {
 TEST_F(LibftdiDriverTest, LinkRunsOverTheDriver) {
   FakeAdapter& a = bus->Attach("ZeltoProg");
   bus->Attach("ZeltoProg").description_error = -4;  // another user's programmer
-  LinkState state;
-  UsbLink link(state, *driver);
+  UsbLink link(*driver);
   ASSERT_EQ(link.Open(), kLinkOk);
   EXPECT_TRUE(a.chip->Called("reset"));
 
@@ -400,8 +398,7 @@ TEST(RealAdapter, OpensAndPollsThroughLibftdi) {
   std::unique_ptr<FtdiBus> bus = CreateLibftdiBus();
   ASSERT_NE(bus, nullptr) << "libusb could not start";
   LibftdiDriver driver(std::move(bus));
-  LinkState state;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   ASSERT_EQ(link.Open(), kLinkOk);
   SteadyClock clock;
   std::array<std::uint8_t, kRingSize + 1> ring{};

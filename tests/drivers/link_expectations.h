@@ -13,8 +13,7 @@ namespace zelto::testing {
 
 // Every link operation reads as a driver failure, and none crashes.
 inline void ExpectEveryLinkOperationFails(AdapterPort& driver) {
-  LinkState state;
-  UsbLink link(state, driver);
+  UsbLink link(driver);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
   const std::uint8_t byte = 0;
   EXPECT_EQ(link.Write(&byte, 1), kLinkDriverFailure);

@@ -3,7 +3,6 @@
 // backend, and telling a busy adapter from a broken driver.
 #include <gtest/gtest.h>
 
-#include "core/ports/link_state.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
 #include "tests/drivers/fake_ftdi.h"
@@ -18,8 +17,7 @@ TEST(LinkBySerial, OpensTheChosenOfTwoProgrammers) {
   sim::Adapter& first = bus.Plug("ZeltoProg", "A1");
   sim::Adapter& second = bus.Plug("ZeltoProg", "B2");
   bus.Plug("Other", "B3");
-  LinkState state;
-  UsbLink link(state, bus);
+  UsbLink link(bus);
   EXPECT_EQ(link.Open(), kLinkManyProgrammers);
 
   link.SelectSerial("B2");
@@ -35,7 +33,7 @@ TEST(LinkBySerial, OpensTheChosenOfTwoProgrammers) {
   first.SetHeldElsewhere(true);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
   EXPECT_EQ(link.LastOpenStatus(), adapter_status::kInUse);
-  bus.FailCall(sim::Call::kListDevices);
+  bus.FailCall(sim::Call::kList);
   EXPECT_EQ(link.Open(), kLinkDriverFailure);
   EXPECT_EQ(link.LastOpenStatus(), adapter_status::kIoError);
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -29,23 +30,24 @@ namespace {
 // The simulated programmer and sensor behind the stand-in's one device: its bytes cross
 // between the stand-in and the simulated bus.
 struct BenchBehind {
+  explicit BenchBehind(sim::VirtualClock& c) : clock(c) {}
   sim::VirtualClock& clock;
   sim::UsbBus bus{clock};
-  FT_HANDLE handle = nullptr;
+  std::unique_ptr<AdapterConnection> link;
   void (*queue_rx)(const unsigned char*, std::uint32_t) = nullptr;
 
   static void OnWrite(void* self, const unsigned char* bytes, std::uint32_t count) {
     auto& b = *static_cast<BenchBehind*>(self);
     std::uint32_t written = 0;
-    b.bus.Write(b.handle, const_cast<unsigned char*>(bytes), count, &written);
+    b.link->Write(bytes, count, written);
   }
   static void OnPoll(void* self) {
     auto& b = *static_cast<BenchBehind*>(self);
     std::uint32_t waiting = 0;
-    if (b.bus.GetQueueStatus(b.handle, &waiting) != FT_OK || waiting == 0) return;
+    if (!b.link->Queue(waiting).Ok() || waiting == 0) return;
     std::array<unsigned char, 4096> bytes{};
     std::uint32_t got = 0;
-    b.bus.Read(b.handle, bytes.data(), std::min<std::uint32_t>(waiting, bytes.size()), &got);
+    b.link->Read(bytes.data(), std::min<std::uint32_t>(waiting, bytes.size()), got);
     b.queue_rx(bytes.data(), got);
   }
 };
@@ -69,14 +71,13 @@ TEST(VendorTrace, OneRadarSessionMakesTheRecordedCalls) {
   auto wire = reinterpret_cast<void (*)(void (*)(void*, const unsigned char*, std::uint32_t),
                                         void (*)(void*), void*)>(dlsym(standin, "standin_wire"));
   sim::VirtualClock clock;
-  BenchBehind behind{clock};
+  BenchBehind behind(clock);
   behind.queue_rx = reinterpret_cast<void (*)(const unsigned char*, std::uint32_t)>(
       dlsym(standin, "standin_queue_rx"));
   ASSERT_TRUE(reset && add_device && wire && behind.queue_rx) << "not the stand-in";
   sim::Duroz740& sensor =
       behind.bus.Plug("ZeltoProg", "ZP100000").Attach<sim::Duroz740>("ZS74000001", 0x0102, 0x0200);
-  char description[] = "ZeltoProg";
-  ASSERT_EQ(behind.bus.OpenEx(description, FT_OPEN_BY_DESCRIPTION, &behind.handle), FT_OK);
+  ASSERT_TRUE(behind.bus.Open(AdapterKey::kDescription, "ZeltoProg", 0, behind.link).Ok());
 
   reset();
   add_device("FT232R USB UART");

@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
-// A host's-eye view of the bench for the tests: open the adapter through the driver port,
+// A host's-eye view of the bench for the tests: open the adapter through the adapter port,
 // send messages, collect and decode what comes back.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "sim/duroz740.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_clock.h"
 #include "sim/wire_frame.h"
+#include "tests/support/adapter_status_print.h"
 
 namespace zelto::sim::testing {
 
@@ -38,20 +40,19 @@ class BenchTest : public ::testing::Test {
   }
 
   void Open(const char* description = "ZeltoProg") {
-    handle = nullptr;
-    ASSERT_EQ(bus.OpenEx(const_cast<char*>(description), FT_OPEN_BY_DESCRIPTION, &handle), FT_OK);
-    ASSERT_NE(handle, nullptr);
+    link.reset();
+    ASSERT_TRUE(bus.Open(AdapterKey::kDescription, description, 0, link).Ok());
+    ASSERT_NE(link, nullptr);
   }
 
-  FT_STATUS SendRaw(const Bytes& wire, std::uint32_t* written = nullptr) {
+  AdapterStatus SendRaw(const Bytes& wire, std::uint32_t* written = nullptr) {
     std::uint32_t n = 0;
-    const FT_STATUS st = bus.Write(handle, const_cast<std::uint8_t*>(wire.data()),
-                                   static_cast<std::uint32_t>(wire.size()), &n);
+    const AdapterStatus st = link->Write(wire.data(), static_cast<std::uint32_t>(wire.size()), n);
     if (written != nullptr) *written = n;
     return st;
   }
 
-  FT_STATUS Send(std::uint8_t code, const Bytes& payload = {}) {
+  AdapterStatus Send(std::uint8_t code, const Bytes& payload = {}) {
     WireFrame f;
     EXPECT_TRUE(EncodeFrame(code, payload.data(), payload.size(), f));
     return SendRaw(Bytes(f.bytes.begin(), f.bytes.begin() + static_cast<std::ptrdiff_t>(f.size)));
@@ -60,10 +61,10 @@ class BenchTest : public ::testing::Test {
   // Everything queued now, read in one go as the host does.
   Bytes ReadQueued() {
     std::uint32_t queued = 0;
-    EXPECT_EQ(bus.GetQueueStatus(handle, &queued), FT_OK);
+    EXPECT_TRUE(link->Queue(queued).Ok());
     Bytes buf(queued);
     std::uint32_t got = 0;
-    EXPECT_EQ(bus.Read(handle, buf.data(), queued, &got), FT_OK);
+    EXPECT_TRUE(link->Read(buf.data(), queued, got).Ok());
     buf.resize(got);
     return buf;
   }
@@ -88,7 +89,7 @@ class BenchTest : public ::testing::Test {
 
   VirtualClock clock;
   UsbBus bus;
-  FT_HANDLE handle = nullptr;
+  std::unique_ptr<AdapterConnection> link;
   FrameDecoder decoder;
 };
 

@@ -40,7 +40,7 @@ class LinkRecovery : public ::testing::Test {
 
 // Whatever status the failed close reported: a driver that fails a call may have done
 // nothing, whatever it names as the reason.
-class FailedClose : public LinkRecovery, public ::testing::WithParamInterface<FT_STATUS> {};
+class FailedClose : public LinkRecovery, public ::testing::WithParamInterface<AdapterStatus> {};
 
 TEST_P(FailedClose, InRadarModeDoesNotCostTheWindow) {
   clock_.AdvanceTo(4000);
@@ -57,7 +57,8 @@ TEST_P(FailedClose, InRadarModeDoesNotCostTheWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, FailedClose,
-                         ::testing::Values(FT_IO_ERROR, FT_INVALID_HANDLE, FT_DEVICE_NOT_FOUND));
+                         ::testing::Values(adapter_status::kIoError, adapter_status::kClosed,
+                                           adapter_status::kNotFound));
 
 TEST_F(LinkRecovery, StaleHandleIsClosedEvenAfterAnotherAdapterWasOpened) {
   clock_.AdvanceTo(1600);  // the first supervision tick has opened the link
@@ -66,12 +67,12 @@ TEST_F(LinkRecovery, StaleHandleIsClosedEvenAfterAnotherAdapterWasOpened) {
   // second programmer is there. The open by description that follows used to land on the
   // second one, the old handle being forgotten while it still held the first.
   bus_.FailCall(sim::Call::kClose, 1);
-  adapter_->FailDescriptionQuery(true);
+  adapter_->FailDescription(true);
   sim::Adapter& second = bus_.Plug();
   clock_.AdvanceTo(2000);
   ASSERT_EQ(bus_.FailedCallCount(sim::Call::kClose), 1u);
   // Everything is back to one working programmer.
-  adapter_->FailDescriptionQuery(false);
+  adapter_->FailDescription(false);
   bus_.Unplug(second);
   clock_.AdvanceTo(3000);
   EXPECT_EQ(ui_.main.rec.status_prog, Italian(Text::kProgrammerConnected));

@@ -431,9 +431,10 @@ void SoakWorld::Start() {
 }
 
 void SoakWorld::StartFault(FaultKind kind) {
-  static constexpr FT_STATUS kStatuses[] = {FT_IO_ERROR, FT_DEVICE_NOT_FOUND, FT_INVALID_HANDLE,
-                                            FT_OTHER_ERROR, FT_INSUFFICIENT_RESOURCES};
-  const FT_STATUS status = kStatuses[Between(0, 4)];
+  static constexpr AdapterStatus kStatuses[] = {
+      adapter_status::kIoError, adapter_status::kNotFound, adapter_status::kClosed,
+      adapter_status::kOther, adapter_status::kNoResources};
+  const AdapterStatus status = kStatuses[Between(0, 4)];
   // Most faults are short; one in ten lasts long enough to lose the window several times.
   const std::int64_t until =
       Now() + (Between(0, 9) == 0 ? Between(5000, 40000) : Between(50, 5000));
@@ -486,7 +487,7 @@ void SoakWorld::StartFault(FaultKind kind) {
       bus_.ShortWrite(static_cast<std::uint32_t>(Between(1, 6)), static_cast<int>(Between(1, 3)));
       break;
     case kDescriptionFailure:
-      adapter_->FailDescriptionQuery(true, status);
+      adapter_->FailDescription(true);
       active_[kind] = until;
       break;
     case kNoise: {
@@ -594,7 +595,7 @@ void SoakWorld::EndFault(FaultKind kind) {
       bus_.ClearCallFailure(failing_call_);
       break;
     case kDescriptionFailure:
-      adapter_->FailDescriptionQuery(false);
+      adapter_->FailDescription(false);
       break;
     case kReadLimit:
       adapter_->LimitReadSize(0);

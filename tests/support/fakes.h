@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "core/ports/views.h"
-#include "core/ports/d2xx_port.h"
+#include "core/ports/adapter_port.h"
+#include "tests/support/adapter_status_print.h"
 
 namespace zelto::testing {
 
@@ -122,13 +123,12 @@ class FakeUi : public Ui {
 };
 
 // A driver whose answers a test scripts call by call.
-class ScriptedDriver : public D2xxPort {
+class ScriptedDriver : public AdapterPort {
  public:
-  // One entry per attached device; nullopt makes its description query fail.
+  // One entry per attached device; nullopt makes its description unreadable.
   std::vector<std::optional<std::string>> devices;
-  FT_STATUS count_status = FT_OK, open_status = FT_OK, reset_status = FT_OK,
-            purge_status = FT_OK, write_status = FT_OK, queue_status = FT_OK,
-            timeouts_status = FT_OK, read_status = FT_OK, close_status = FT_OK;
+  AdapterStatus list_status, open_status, reset_status, purge_status, write_status,
+      queue_status, timeouts_status, read_status, close_status;
   // Bytes the "programmer" has sent and the driver holds.
   std::deque<std::uint8_t> rx;
   // When set, a write reports this many bytes written.
@@ -138,86 +138,85 @@ class ScriptedDriver : public D2xxPort {
 
   std::vector<std::vector<std::uint8_t>> writes;
   std::vector<std::uint32_t> read_requests;
-  std::vector<std::uintptr_t> listed_indices;
   std::map<std::string, int> calls;
-  std::uint32_t last_purge_mask = 0;
   std::uint32_t last_read_timeout = 0, last_write_timeout = 0;
-  FT_HANDLE handle_value = reinterpret_cast<FT_HANDLE>(std::uintptr_t{0x1234});
-  FT_HANDLE last_closed = nullptr;
+  // Connections are numbered from 1 as they are handed out; 0: none closed yet.
+  int opened = 0, last_closed = 0;
   std::string opened_with;
 
-  FT_STATUS ListDevices(void* arg1, void* arg2, std::uint32_t flags) override {
-    ++calls["ListDevices"];
-    if (flags == FT_LIST_NUMBER_ONLY) {
-      if (count_status != FT_OK) return count_status;
-      *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(devices.size());
-      return FT_OK;
+  AdapterStatus List(std::vector<AdapterInfo>& adapters, const AdapterFilter* filter) override {
+    ++calls["List"];
+    adapters.clear();
+    if (!list_status.Ok()) return list_status;
+    for (const auto& d : devices) {
+      AdapterInfo a;
+      a.has_description = d.has_value();
+      if (d) a.description = *d;
+      if (filter == nullptr || filter->Matches(a)) adapters.push_back(a);
     }
-    if (flags != (FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION)) return FT_INVALID_ARGS;
-    const auto index = reinterpret_cast<std::uintptr_t>(arg1);
-    listed_indices.push_back(index);
-    if (index >= devices.size() || !devices[index]) return FT_DEVICE_NOT_FOUND;
-    std::strcpy(static_cast<char*>(arg2), devices[index]->c_str());
-    return FT_OK;
+    return {};
   }
-  FT_STATUS OpenEx(void* arg, std::uint32_t flags, FT_HANDLE* handle) override {
-    ++calls["OpenEx"];
-    opened_with = flags == FT_OPEN_BY_DESCRIPTION ? static_cast<const char*>(arg) : "?";
-    if (open_status != FT_OK) return open_status;
-    *handle = handle_value;
-    return FT_OK;
-  }
-  FT_STATUS ResetDevice(FT_HANDLE) override {
-    ++calls["ResetDevice"];
-    return reset_status;
-  }
-  FT_STATUS Purge(FT_HANDLE, std::uint32_t mask) override {
-    ++calls["Purge"];
-    last_purge_mask = mask;
-    if (purge_status == FT_OK && (mask & FT_PURGE_RX)) rx.clear();
-    return purge_status;
-  }
-  FT_STATUS Write(FT_HANDLE, void* buffer, std::uint32_t n, std::uint32_t* written) override {
-    ++calls["Write"];
-    if (write_status != FT_OK) return write_status;
-    auto* p = static_cast<std::uint8_t*>(buffer);
-    writes.emplace_back(p, p + n);
-    *written = short_write ? *short_write : n;
-    return FT_OK;
-  }
-  FT_STATUS GetQueueStatus(FT_HANDLE, std::uint32_t* waiting) override {
-    ++calls["GetQueueStatus"];
-    if (queue_status != FT_OK) return queue_status;
-    *waiting = static_cast<std::uint32_t>(rx.size());
-    return FT_OK;
-  }
-  FT_STATUS SetTimeouts(FT_HANDLE, std::uint32_t rd, std::uint32_t wr) override {
-    ++calls["SetTimeouts"];
-    last_read_timeout = rd;
-    last_write_timeout = wr;
-    return timeouts_status;
-  }
-  FT_STATUS Read(FT_HANDLE, void* buffer, std::uint32_t n, std::uint32_t* got) override {
-    ++calls["Read"];
-    read_requests.push_back(n);
-    if (read_status != FT_OK) return read_status;
-    std::uint32_t take = n < rx.size() ? n : static_cast<std::uint32_t>(rx.size());
-    if (read_limit && take > *read_limit) take = *read_limit;
-    auto* p = static_cast<std::uint8_t*>(buffer);
-    for (std::uint32_t i = 0; i < take; ++i) {
-      p[i] = rx.front();
-      rx.pop_front();
-    }
-    *got = take;
-    return FT_OK;
-  }
-  FT_STATUS Close(FT_HANDLE handle) override {
-    ++calls["Close"];
-    last_closed = handle;
-    return close_status;
+  AdapterStatus Open(AdapterKey key, std::string_view text, std::uint32_t,
+                     std::unique_ptr<AdapterConnection>& connection) override {
+    ++calls["Open"];
+    opened_with = key == AdapterKey::kDescription ? std::string(text) : "?";
+    if (!open_status.Ok()) return open_status;
+    connection = std::make_unique<Connection>(*this, ++opened);
+    return {};
   }
 
   void Feed(const std::vector<std::uint8_t>& bytes) { rx.insert(rx.end(), bytes.begin(), bytes.end()); }
+
+ private:
+  class Connection final : public AdapterConnection {
+   public:
+    Connection(ScriptedDriver& d, int number) : d_(d), number_(number) {}
+    AdapterStatus Reset() override { return Call("Reset", d_.reset_status); }
+    AdapterStatus Purge() override {
+      if (Call("Purge", d_.purge_status).Ok()) d_.rx.clear();
+      return d_.purge_status;
+    }
+    AdapterStatus Write(const std::uint8_t* data, std::uint32_t n, std::uint32_t& written) override {
+      if (!Call("Write", d_.write_status).Ok()) return d_.write_status;
+      d_.writes.emplace_back(data, data + n);
+      written = d_.short_write ? *d_.short_write : n;
+      return {};
+    }
+    AdapterStatus Queue(std::uint32_t& waiting) override {
+      if (!Call("Queue", d_.queue_status).Ok()) return d_.queue_status;
+      waiting = static_cast<std::uint32_t>(d_.rx.size());
+      return {};
+    }
+    AdapterStatus SetTimeouts(std::uint32_t rd, std::uint32_t wr) override {
+      d_.last_read_timeout = rd;
+      d_.last_write_timeout = wr;
+      return Call("SetTimeouts", d_.timeouts_status);
+    }
+    AdapterStatus Read(std::uint8_t* data, std::uint32_t n, std::uint32_t& got) override {
+      d_.read_requests.push_back(n);
+      if (!Call("Read", d_.read_status).Ok()) return d_.read_status;
+      std::uint32_t take = n < d_.rx.size() ? n : static_cast<std::uint32_t>(d_.rx.size());
+      if (d_.read_limit && take > *d_.read_limit) take = *d_.read_limit;
+      for (std::uint32_t i = 0; i < take; ++i) {
+        data[i] = d_.rx.front();
+        d_.rx.pop_front();
+      }
+      got = take;
+      return {};
+    }
+    AdapterStatus Close() override {
+      d_.last_closed = number_;
+      return Call("Close", d_.close_status);
+    }
+
+   private:
+    AdapterStatus Call(const char* name, AdapterStatus answer) {
+      ++d_.calls[name];
+      return answer;
+    }
+    ScriptedDriver& d_;
+    int number_;
+  };
 };
 
 }  // namespace zelto::testing

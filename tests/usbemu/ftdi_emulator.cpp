@@ -107,7 +107,7 @@ struct EmulatedBus::Impl {
     std::string devnode;  // /dev/bus/usb/BBB/DDD
     bool present = false;
     sim::Adapter* adapter = nullptr;
-    FT_HANDLE handle = nullptr;
+    std::unique_ptr<AdapterConnection> link;  // the programmer side of the adapter, opened
     std::deque<std::uint8_t> line;  // sent by the programmer, still on the serial line
     std::deque<std::uint8_t> fifo;  // arrived in the chip, not yet sent to the host
     double line_credit = 0;
@@ -142,12 +142,12 @@ struct EmulatedBus::Impl {
   // Moves what the programmer sent onto the line, and from the line into the chip at the
   // line's speed: ten bits per byte.
   void Pump(Chip& c, std::int64_t now) {
-    if (c.present && c.handle != nullptr) {
+    if (c.present && c.link != nullptr) {
       std::uint32_t queued = 0;
-      if (bus.GetQueueStatus(c.handle, &queued) == FT_OK && queued > 0) {
+      if (c.link->Queue(queued).Ok() && queued > 0) {
         std::vector<std::uint8_t> bytes(queued);
         std::uint32_t got = 0;
-        if (bus.Read(c.handle, bytes.data(), queued, &got) == FT_OK)
+        if (c.link->Read(bytes.data(), queued, got).Ok())
           c.line.insert(c.line.end(), bytes.begin(), bytes.begin() + got);
       }
     }
@@ -243,12 +243,12 @@ struct EmulatedBus::Impl {
           if (value == 0) {
             c.fifo.clear();
             c.line.clear();
-            if (c.handle != nullptr) bus.ResetDevice(c.handle);
+            if (c.link != nullptr) c.link->Reset();
           } else if (value == 2) {  // what the chip received and the host has not read
             ++c.counters.purges_rx;
             c.fifo.clear();
             c.line.clear();
-            if (c.handle != nullptr) bus.Purge(c.handle, FT_PURGE_RX);
+            if (c.link != nullptr) c.link->Purge();
           }
           break;
         case 0x03:
@@ -418,9 +418,8 @@ struct EmulatedBus::Impl {
           Control(*c, u);
         } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x02) {
           std::uint32_t written = 0;
-          if (c->handle != nullptr)
-            bus.Write(c->handle, u.buffer->data, static_cast<std::uint32_t>(urb->buffer_length),
-                      &written);
+          if (c->link != nullptr)
+            c->link->Write(u.buffer->data, static_cast<std::uint32_t>(urb->buffer_length), written);
           c->counters.bulk_out_bytes += static_cast<std::uint64_t>(urb->buffer_length);
           urb->actual_length = urb->buffer_length;
           urb->status = 0;
@@ -555,7 +554,7 @@ int EmulatedBus::Plug(const ChipSpec& spec, const std::function<void(sim::Adapte
     const std::string key = "chip" + std::to_string(number);
     c->adapter = &impl_->bus.Plug(key);
     if (setup) setup(*c->adapter);
-    impl_->bus.OpenEx(const_cast<char*>(key.c_str()), FT_OPEN_BY_DESCRIPTION, &c->handle);
+    impl_->bus.Open(AdapterKey::kDescription, key, 0, c->link);
     c->counters.kernel_driver_bound = spec.kernel_driver_bound;
     c->line_ms = impl_->clock.NowMs();
     c->present = true;
@@ -576,8 +575,8 @@ void EmulatedBus::Unplug(int chip) {
     impl_->bus.Unplug(*c.adapter);
     // The sensor is powered through the adapter: it starts again without its report mode.
     if (c.adapter->Sensor() != nullptr) c.adapter->Sensor()->Restart();
-    impl_->bus.Close(c.handle);
-    c.handle = nullptr;
+    if (c.link != nullptr) c.link->Close();
+    c.link.reset();
     c.line.clear();
     c.fifo.clear();
     impl_->Service(c);  // what was in flight now fails
@@ -598,8 +597,7 @@ void EmulatedBus::Replug(int chip) {
     std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/001/%03d", c->address);
     c->devnode = devnode;
     impl_->bus.Replug(*c->adapter);
-    impl_->bus.OpenEx(const_cast<char*>(c->adapter->Description().c_str()), FT_OPEN_BY_DESCRIPTION,
-                      &c->handle);
+    impl_->bus.Open(AdapterKey::kDescription, c->adapter->Description(), 0, c->link);
     // A fresh device: the kernel binds its serial driver again.
     c->counters.kernel_driver_bound = c->spec.kernel_driver_bound;
     c->line_ms = impl_->clock.NowMs();

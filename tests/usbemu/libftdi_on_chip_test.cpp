@@ -16,6 +16,7 @@
 #include "sim/wire_frame.h"
 #include "tests/usbemu/ftdi_emulator.h"
 #include "drivers/libftdi_driver.h"
+#include "tests/support/adapter_status_print.h"
 
 namespace zelto {
 namespace {

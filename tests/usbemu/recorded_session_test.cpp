@@ -17,6 +17,7 @@
 #include "tests/support/test_support.h"
 #include "tests/usbemu/ftdi_emulator.h"
 #include "drivers/libftdi_driver.h"
+#include "tests/support/adapter_status_print.h"
 
 namespace zelto::usbemu {
 namespace {
