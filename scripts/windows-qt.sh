@@ -13,7 +13,7 @@
 #   2. a tarball of one built before (ZELTO_QT_WINDOWS_TARBALL, or
 #      ../shared/qt6-windows/qt6-windows-6.4.2-mingw-posix.tar.xz beside the source tree),
 #      unpacked into the cache (seconds);
-#   3. built from source into the cache: as root (apt-get), about an hour on two cores. The
+#   3. built from source into the cache: as root (apt-get), about 45 minutes on two cores. The
 #      source comes through apt-get source; without a deb-src entry one is added, in a file
 #      of its own (/etc/apt/sources.list.d/zeltosoft-deb-src.sources), never in the system's
 #      list. OpenGL is off (the windows platform plugin then needs a one-line guard) and so
@@ -35,7 +35,7 @@ if [ -f "$tarball" ]; then
   echo "Qt for Windows: unpacking $tarball" >&2
   tar -C "$staging" -xJf "$tarball"
 else
-  echo "Qt for Windows: building it from Debian's qt6-base source (about an hour on 2 cores)" >&2
+  echo "Qt for Windows: building it from Debian's qt6-base source (about 45 minutes on 2 cores)" >&2
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
