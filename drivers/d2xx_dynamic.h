@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "core/ports/d2xx_port.h"
+#include "drivers/d2xx_port.h"
 
 namespace zelto {
 

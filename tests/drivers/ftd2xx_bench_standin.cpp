@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "cli/sim_setup.h"
-#include "core/ports/d2xx_port.h"
+#include "drivers/d2xx_port.h"
 #include "sim/virtual_clock.h"
 
 #define STANDIN_EXPORT extern "C" __declspec(dllexport)

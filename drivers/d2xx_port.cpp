@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/ports/d2xx_port.h"
+#include "drivers/d2xx_port.h"
 
 #include <algorithm>
 #include <cstring>
