@@ -48,28 +48,12 @@ const std::vector<std::vector<const char*>> kMigrations = {
 // do not both create them.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7407400251)";
 
-Json ParamsJson(const std::optional<RadarParams>& p) {
-  if (!p) return nullptr;
-  return Json(p->wire);
-}
-std::optional<RadarParams> ParamsFrom(const Json& j) {
-  if (!j.is_array() || j.size() != kParamCount) return std::nullopt;
-  RadarParams p;
-  for (std::size_t i = 0; i < kParamCount; ++i) p.wire[i] = j[i].get<std::uint8_t>();
-  return p;
-}
-Json Optional8(const std::optional<std::uint8_t>& v) { return v ? Json(*v) : Json(nullptr); }
-std::optional<std::uint8_t> Optional8From(const Json& j) {
-  if (j.is_null()) return std::nullopt;
-  return j.get<std::uint8_t>();
-}
-
 // The whole record as the server keeps it; the sensor's serial as UTF-8.
 Json RecordJson(const CommissionRecord& r) {
   Json j{{"time_utc", r.time_utc},   {"started_utc", r.started_utc}, {"command", r.command},
          {"adapter", r.adapter},     {"serial", Cp1252ToUtf8(r.serial)},
          {"hw", r.hw},               {"fw", r.fw},
-         {"before", ParamsJson(r.before)}, {"after", ParamsJson(r.after)},
+         {"before", StoredParams(r.before)}, {"after", StoredParams(r.after)},
          {"verified", r.verified},   {"result", r.result},
          {"skipped", r.skipped},     {"notes", Json::array()}};
   for (const auto& [k, v] : r.notes) j["notes"].push_back({k, v});
@@ -78,9 +62,9 @@ Json RecordJson(const CommissionRecord& r) {
     Json checks = Json::array();
     for (const ParamCheck& c : s.checks)
       checks.push_back({{"list", c.list},
-                        {"found", Optional8(c.found)},
-                        {"expected", Optional8(c.expected)},
-                        {"read_back", Optional8(c.read_back)}});
+                        {"found", StoredWire(c.found)},
+                        {"expected", StoredWire(c.expected)},
+                        {"read_back", StoredWire(c.read_back)}});
     j["station"] = {{"station", s.station},         {"slot", s.slot},
                     {"operator", s.operator_name},  {"version", s.version},
                     {"profile_hash", s.profile_hash}, {"outcome", s.outcome},
@@ -100,8 +84,8 @@ CommissionRecord RecordFrom(const std::string& id, const Json& j) {
   r.serial = Utf8ToCp1252(j.value("serial", ""));
   r.hw = j.value("hw", 0);
   r.fw = j.value("fw", 0);
-  r.before = ParamsFrom(j.value("before", Json()));
-  r.after = ParamsFrom(j.value("after", Json()));
+  r.before = ParamsFromStored(j.value("before", Json()));
+  r.after = ParamsFromStored(j.value("after", Json()));
   r.verified = j.value("verified", false);
   r.result = j.value("result", "");
   r.skipped = j.value("skipped", "");
@@ -119,9 +103,9 @@ CommissionRecord RecordFrom(const std::string& id, const Json& j) {
     f.retest = s.value("retest", false);
     f.duplicate_serial = s.value("duplicate_serial", false);
     for (const Json& c : s.value("checks", Json::array()))
-      f.checks.push_back({c.value("list", 0), Optional8From(c.value("found", Json())),
-                          Optional8From(c.value("expected", Json())),
-                          Optional8From(c.value("read_back", Json()))});
+      f.checks.push_back({c.value("list", 0), WireFromStored(c.value("found", Json())),
+                          WireFromStored(c.value("expected", Json())),
+                          WireFromStored(c.value("read_back", Json()))});
     r.station = std::move(f);
   }
   return r;
@@ -549,7 +533,15 @@ std::optional<std::vector<CommissionRecord>> PostgresRecordStore::Query(
   for (int i = 0; i < r.Rows(); ++i) {
     const Json j = Json::parse(r.Text(i, 1), nullptr, false);
     if (!j.is_object()) continue;
-    records.push_back(RecordFrom(r.Text(i, 0), j));
+    // The server is shared: a record some other program wrote there with a field of the wrong
+    // kind is reported, never taken for a crash.
+    try {
+      records.push_back(RecordFrom(r.Text(i, 0), j));
+    } catch (const Json::exception& e) {
+      error = "cannot read record " + r.Text(i, 0) + " on " + ConnectionDisplay(conninfo_) +
+              ": " + e.what();
+      return std::nullopt;
+    }
   }
   return records;
 }

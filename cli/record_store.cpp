@@ -41,4 +41,26 @@ bool IsPostgresLocation(const std::string& location) {
   return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
 }
 
+nlohmann::json StoredParams(const std::optional<RadarParams>& params) {
+  if (!params) return nullptr;
+  return nlohmann::json(params->wire);
+}
+
+std::optional<RadarParams> ParamsFromStored(const nlohmann::json& j) {
+  if (!j.is_array() || j.size() != kParamCount) return std::nullopt;
+  RadarParams p;
+  for (std::size_t i = 0; i < kParamCount; ++i)
+    if (const std::optional<std::uint8_t> wire = WireFromStored(j[i])) p.wire[i] = *wire;
+  return p;
+}
+
+nlohmann::json StoredWire(const std::optional<std::uint8_t>& wire) {
+  return wire ? nlohmann::json(*wire) : nlohmann::json(nullptr);
+}
+
+std::optional<std::uint8_t> WireFromStored(const nlohmann::json& j) {
+  if (j.is_number_unsigned() && j.get<unsigned>() <= 255) return j.get<std::uint8_t>();
+  return std::nullopt;
+}
+
 }  // namespace zelto::cli

@@ -12,9 +12,19 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/records.h"
 
 namespace zelto::cli {
+
+// How both stores keep parameter bytes inside a record: a set of six as a JSON array, a single
+// byte as a number or null. Read back, a set of the wrong shape is absent, an element that is
+// no byte 0, and a single value that is no byte absent: a record is data, whoever wrote it.
+nlohmann::json StoredParams(const std::optional<RadarParams>& params);
+std::optional<RadarParams> ParamsFromStored(const nlohmann::json& j);
+nlohmann::json StoredWire(const std::optional<std::uint8_t>& wire);
+std::optional<std::uint8_t> WireFromStored(const nlohmann::json& j);
 
 // The version of the tables this zeltoctl writes. Older databases are brought forward when
 // opened; a newer one (written by a later zeltoctl) is refused and left as it is.

@@ -119,31 +119,6 @@ std::optional<std::int64_t> PragmaInt(sqlite3* db, const char* sql, std::string&
   return s.Int(0);
 }
 
-std::string ParamsToJson(const std::optional<RadarParams>& params) {
-  if (!params) return {};
-  json j = json::array();
-  for (std::uint8_t w : params->wire) j.push_back(w);
-  return j.dump();
-}
-
-std::optional<RadarParams> ParamsFromJson(const std::string& text) {
-  const json j = json::parse(text, nullptr, false);
-  if (!j.is_array() || j.size() != kParamCount) return std::nullopt;
-  RadarParams p;
-  for (std::size_t i = 0; i < kParamCount; ++i)
-    if (j[i].is_number_unsigned() && j[i].get<unsigned>() <= 255) p.wire[i] = j[i].get<std::uint8_t>();
-  return p;
-}
-
-json OptionalWire(const std::optional<std::uint8_t>& wire) {
-  return wire ? json(*wire) : json(nullptr);
-}
-
-std::optional<std::uint8_t> WireFrom(const json& j) {
-  if (j.is_number_unsigned() && j.get<unsigned>() <= 255) return j.get<std::uint8_t>();
-  return std::nullopt;
-}
-
 // Binds the record to the INSERT of Append, in kColumns' order.
 void BindRecord(Statement& s, const CommissionRecord& r) {
   s.Bind(1, r.id);
@@ -153,8 +128,8 @@ void BindRecord(Statement& s, const CommissionRecord& r) {
   s.Bind(5, Cp1252ToUtf8(r.serial));
   s.Bind(6, std::int64_t{r.hw});
   s.Bind(7, std::int64_t{r.fw});
-  if (r.before) s.Bind(8, ParamsToJson(r.before)); else s.BindNull(8);
-  if (r.after) s.Bind(9, ParamsToJson(r.after)); else s.BindNull(9);
+  if (r.before) s.Bind(8, StoredParams(r.before).dump()); else s.BindNull(8);
+  if (r.after) s.Bind(9, StoredParams(r.after).dump()); else s.BindNull(9);
   s.Bind(10, std::int64_t{r.verified ? 1 : 0});
   s.Bind(11, r.result);
   s.Bind(12, r.skipped);
@@ -177,8 +152,8 @@ void BindRecord(Statement& s, const CommissionRecord& r) {
   s.Bind(21, std::int64_t{st.duplicate_serial ? 1 : 0});
   json checks = json::array();
   for (const ParamCheck& c : st.checks)
-    checks.push_back({c.list, OptionalWire(c.found), OptionalWire(c.expected),
-                      OptionalWire(c.read_back)});
+    checks.push_back({c.list, StoredWire(c.found), StoredWire(c.expected),
+                      StoredWire(c.read_back)});
   s.Bind(22, checks.dump());
 }
 
@@ -192,8 +167,8 @@ CommissionRecord ReadRecord(const Statement& s) {
   r.serial = Utf8ToCp1252(s.Text(4));
   r.hw = static_cast<std::int32_t>(s.Int(5));
   r.fw = static_cast<std::int32_t>(s.Int(6));
-  if (!s.IsNull(7)) r.before = ParamsFromJson(s.Text(7));
-  if (!s.IsNull(8)) r.after = ParamsFromJson(s.Text(8));
+  if (!s.IsNull(7)) r.before = ParamsFromStored(json::parse(s.Text(7), nullptr, false));
+  if (!s.IsNull(8)) r.after = ParamsFromStored(json::parse(s.Text(8), nullptr, false));
   r.verified = s.Int(9) != 0;
   r.result = s.Text(10);
   r.skipped = s.Text(11);
@@ -219,7 +194,8 @@ CommissionRecord ReadRecord(const Statement& s) {
       if (!c.is_array() || c.size() != 4 || !c[0].is_number_integer()) continue;
       const int list = c[0].get<int>();
       if (list < 0 || list >= static_cast<int>(kParamCount)) continue;
-      st.checks.push_back(ParamCheck{list, WireFrom(c[1]), WireFrom(c[2]), WireFrom(c[3])});
+      st.checks.push_back(
+          ParamCheck{list, WireFromStored(c[1]), WireFromStored(c[2]), WireFromStored(c[3])});
     }
   r.station = std::move(st);
   return r;

@@ -101,6 +101,16 @@ TEST_F(PostgresStoreTest, KeepsTextsAsTheyAreStoresAResendOnceAndAnswersPasses) 
   EXPECT_TRUE(at_home->here);
   EXPECT_FALSE(at_home->elsewhere);
   EXPECT_FALSE(other->Passes(rows[1].serial, "Line 2", error).value_or(PassHistory{}).elsewhere);
+
+  // A record another program changed on the shared server: a parameter that is no byte reads
+  // as 0, a field of the wrong kind is said, never a crash.
+  server_->Psql("UPDATE zelto_records SET record = jsonb_set(record, '{before,0}', '\"x\"') "
+                "WHERE command = 'set'", "line");
+  ASSERT_TRUE(store->Query({}, error)) << error;
+  server_->Psql("UPDATE zelto_records SET record = jsonb_set(record, '{hw}', '\"x\"') "
+                "WHERE command = 'set'", "line");
+  EXPECT_FALSE(store->Query({}, error));
+  EXPECT_NE(error.find("cannot read record"), std::string::npos) << error;
 }
 
 TEST_F(PostgresStoreTest, WhatCannotGetThroughIsSaidAndKeptHere) {
