@@ -12,32 +12,14 @@
 #include "cli/walk.h"
 #include "cli/walk_report.h"
 #include "core/protocol/programmer_messages.h"
+#include "cli/markup_escape.h"
 #include "core/text/cp1252.h"
 
 namespace zelto::cli {
 
 namespace {
 
-// Text for XML 1.0: the five special characters escaped; control characters it cannot hold
-// at all (a serial is whatever bytes the sensor sent) become U+FFFD.
-std::string Xml(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
-          out += "\xEF\xBF\xBD";
-        else
-          out += c;
-    }
-  }
-  return out;
-}
+std::string Xml(const std::string& text) { return EscapeMarkup(text, Markup::kXml); }
 
 // Seconds since the epoch of "2026-12-09T01:02:03.045Z"; nothing when it is not that shape.
 std::optional<double> EpochSeconds(const std::string& t) {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/markup_escape.h"
 #include "cli/platform.h"
 #include "core/protocol/programmer_messages.h"
 #include "core/text/cp1252.h"
@@ -24,20 +25,7 @@ constexpr int kChartWidth = 720, kChartHeight = 250;
 constexpr int kPlotLeft = 50, kPlotTop = 28, kPlotRight = 710, kPlotBottom = 220;
 constexpr int kColumns = kPlotRight - kPlotLeft;
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string Escape(const std::string& text) { return EscapeMarkup(text, Markup::kHtml); }
 
 // A table text as HTML: from Windows-1252, escaped, the menus' "&" access marks dropped.
 std::string T(const Strings& strings, Text::Id entry, const char* english) {
