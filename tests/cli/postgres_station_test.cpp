@@ -3,12 +3,6 @@
 // two stations at once into one database, every record there exactly once; the server
 // stopped in the middle of a run and started again, the station's units going on while it is
 // away and every record arriving once, in order; `records status` and `records sync`.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -20,93 +14,12 @@
 
 #include "tests/support/pg_server.h"
 #include "tests/support/temp_folder.h"
-
-extern char** environ;
+#include "tests/support/zeltoctl_process.h"
 
 namespace {
 
 using zelto::test::PgServer;
-
-// A zeltoctl process with its own environment; its stdout read line by line.
-class Zeltoctl {
- public:
-  Zeltoctl(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
-    int out[2], err[2];
-    EXPECT_EQ(::pipe(out), 0);
-    EXPECT_EQ(::pipe(err), 0);
-    std::vector<std::string> vars;
-    for (char** e = environ; *e; ++e) {
-      const std::string v = *e;
-      if (!env.count(v.substr(0, v.find('=')))) vars.push_back(v);
-    }
-    for (const auto& [k, v] : env) vars.push_back(k + "=" + v);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::dup2(err[1], 2);
-      std::vector<char*> argv{const_cast<char*>(ZELTOCTL)}, envp;
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      for (auto& v : vars) envp.push_back(v.data());
-      envp.push_back(nullptr);
-      ::execve(ZELTOCTL, argv.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-    ::fcntl(err_, F_SETFL, O_NONBLOCK);
-  }
-  ~Zeltoctl() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-    ::close(out_);
-    ::close(err_);
-  }
-  // The next line of stdout within `ms`; false at its end or when none came.
-  bool Line(std::string& line, int ms = 30000) {
-    for (;;) {
-      if (const auto nl = buffer_.find('\n'); nl != std::string::npos) {
-        line = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        return true;
-      }
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, ms) <= 0) return false;
-      char chunk[4096];
-      const ssize_t n = ::read(out_, chunk, sizeof(chunk));
-      if (n <= 0) return false;
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-      DrainErr();
-    }
-  }
-  void Signal(int signo) { ::kill(pid_, signo); }
-  int Wait() {
-    std::string rest;
-    while (Line(rest)) {
-    }
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    DrainErr();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  }
-  const std::string& Err() const { return err_text_; }
-
- private:
-  void DrainErr() {
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(err_, chunk, sizeof(chunk))) > 0)
-      err_text_.append(chunk, static_cast<std::size_t>(n));
-  }
-  pid_t pid_ = -1;
-  int out_ = -1, err_ = -1;
-  std::string buffer_, err_text_;
-};
+using zelto::test::Zeltoctl;
 
 struct Ran {
   int code;

@@ -1,12 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The zeltoctl executable as a shell runs it, on the simulated bench: exit codes, signals
 // and a closed pipe (one table), what --help shows and what the manual page must list.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #ifdef ZELTO_HAVE_SQLITE_STORE
@@ -24,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/zeltoctl_process.h"
+
 namespace {
 
 constexpr int kClosePipe = -1;  // instead of a signal: stop reading stdout
@@ -32,17 +28,6 @@ struct Ran {
   int code = -1;
   std::string out, err;
 };
-
-// Reads what is there within `ms`; false at end of file or when nothing came.
-bool ReadSome(int fd, std::string& into, int ms) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, ms) <= 0) return false;
-  char buffer[4096];
-  const ssize_t n = ::read(fd, buffer, sizeof(buffer));
-  if (n <= 0) return false;
-  into.append(buffer, static_cast<std::size_t>(n));
-  return true;
-}
 
 std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
@@ -54,46 +39,22 @@ std::size_t Count(const std::string& text, const std::string& part) {
 // lines with `wait_for`).
 Ran RunZeltoctl(const std::vector<std::string>& args, int signal = 0,
                 const std::string& wait_for = "\n", std::size_t times = 1) {
-  int out[2], err[2];
-  EXPECT_EQ(::pipe(out), 0);
-  EXPECT_EQ(::pipe(err), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    ::close(out[0]);
-    ::close(err[0]);
-    std::vector<char*> argv{const_cast<char*>(ZELTOCTL)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(ZELTOCTL, argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
+  zelto::test::Zeltoctl z(args);
   Ran r;
   if (signal != 0) {
     // The first line must come while the command still runs: stdout is not held back.
     while (Count(r.out, wait_for) < times)
-      if (!ReadSome(out[0], r.out, 10000)) break;
+      if (!z.ReadSome(r.out, 10000)) break;
     EXPECT_GE(Count(r.out, wait_for), times) << "not enough output before the signal";
-    if (signal == kClosePipe) {
-      ::close(out[0]);
-      out[0] = -1;
-    } else {
-      ::kill(pid, signal);
-    }
+    if (signal == kClosePipe)
+      z.CloseOut();
+    else
+      z.Signal(signal);
   }
-  while (out[0] >= 0 && ReadSome(out[0], r.out, 20000)) {
+  while (z.ReadSome(r.out, 20000)) {
   }
-  while (ReadSome(err[0], r.err, 20000)) {
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  // Killed by a signal rather than ending through its own exit path: a fault here.
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  if (out[0] >= 0) ::close(out[0]);
-  ::close(err[0]);
+  r.code = z.Wait();
+  r.err = z.Err();
   return r;
 }
 
