@@ -20,6 +20,12 @@ std::tm CalendarTime(std::time_t t, bool utc);
 // The folder of the running executable; empty when the system will not say.
 std::filesystem::path ExecutableFolder();
 
+// The folder for the data zeltoctl keeps for its user (the record database): ZeltoSoft under
+// %LOCALAPPDATA% on Windows (read as the wide variable: a user name may hold any character),
+// zeltosoft under $XDG_DATA_HOME (when it is an absolute path) or ~/.local/share elsewhere.
+// Empty when the environment names no such place.
+std::filesystem::path UserDataFolder();
+
 // A file name given as UTF-8 (the command line, a message) as a path, and back. On Windows
 // a std::string path would be read in the ANSI code page and lose every other character.
 std::filesystem::path PathFromUtf8(std::string_view utf8);

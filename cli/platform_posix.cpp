@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/platform.h"
@@ -23,6 +24,15 @@ std::filesystem::path ExecutableFolder() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+std::filesystem::path UserDataFolder() {
+  // A relative XDG folder is to be ignored.
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') return std::filesystem::path(data) / "zeltosoft";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') return {};
+  return std::filesystem::path(home) / ".local" / "share" / "zeltosoft";
 }
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "cli/platform.h"
 #include "cli/stop.h"
@@ -93,6 +94,12 @@ std::filesystem::path ExecutableFolder() {
     // Cut short: long paths go past MAX_PATH.
     name.resize(name.size() * 2);
   }
+}
+
+std::filesystem::path UserDataFolder() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (local == nullptr || *local == L'\0') return {};
+  return std::filesystem::path(local) / L"ZeltoSoft";
 }
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <random>
+
+#include "cli/platform.h"
 
 namespace zelto::cli {
 
@@ -22,19 +24,8 @@ std::string NewRecordId() {
 }
 
 std::string DefaultRecordStorePath() {
-#ifdef _WIN32
-  const char* local = std::getenv("LOCALAPPDATA");
-  if (local == nullptr || *local == '\0') return {};
-  return std::string(local) + "\\ZeltoSoft\\records.sqlite";
-#else
-  // The XDG data folder, when it is given as an absolute path (a relative one is to be
-  // ignored); else the home folder's.
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data != nullptr && data[0] == '/') return std::string(data) + "/zeltosoft/records.sqlite";
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || *home == '\0') return {};
-  return std::string(home) + "/.local/share/zeltosoft/records.sqlite";
-#endif
+  const std::filesystem::path folder = UserDataFolder();
+  return folder.empty() ? std::string() : PathToUtf8(folder / "records.sqlite");
 }
 
 bool IsPostgresLocation(const std::string& location) {
